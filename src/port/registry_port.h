@@ -1,0 +1,89 @@
+// The registry as the library logic sees it: keys and typed values under the
+// predefined roots, with Win32 error codes. Names compare case-insensitively.
+// Value data keep the Windows byte layouts (REG_SZ is UTF-16LE with its
+// terminator on every platform).
+#pragma once
+
+#include "utils/wintypes.h"
+
+namespace utils::port {
+
+class RegistryPort {
+ public:
+  virtual ~RegistryPort() = default;
+
+  // Opens an existing key below root (a predefined root or an open key) with the
+  // given access. ERROR_FILE_NOT_FOUND when it does not exist.
+  virtual DWORD openKey(HKEY root, const wchar_t* subKey, REGSAM access, HKEY* result) = 0;
+
+  // Opens the key, creating it and any missing parents first. disposition (may be
+  // null) receives REG_CREATED_NEW_KEY or REG_OPENED_EXISTING_KEY.
+  virtual DWORD createKey(HKEY root, const wchar_t* subKey, REGSAM access, HKEY* result,
+                          DWORD* disposition) = 0;
+
+  // Releases a key handle obtained from openKey or createKey.
+  virtual DWORD closeKey(HKEY key) = 0;
+
+  // RegQueryValueExW: type and size may be null; with data null only the size is
+  // reported. A value larger than *size gives ERROR_MORE_DATA with *size set to
+  // the size needed. A null or empty name is the key's default value.
+  virtual DWORD queryValue(HKEY key, const wchar_t* name, DWORD* type, BYTE* data, DWORD* size) = 0;
+
+  // RegGetValueW: opens subKey (may be null) below key, reads the value and checks
+  // its type against the RRF_RT_* flags (ERROR_UNSUPPORTED_TYPE otherwise; a
+  // REG_BINARY accepted for RRF_RT_DWORD or RRF_RT_QWORD must have that width,
+  // else ERROR_DATATYPE_MISMATCH). Strings come back terminated.
+  virtual DWORD getValue(HKEY key, const wchar_t* subKey, const wchar_t* name, DWORD flags, DWORD* type,
+                         void* data, DWORD* size);
+
+  // RegSetValueExW: stores size bytes of data with the given type.
+  virtual DWORD setValue(HKEY key, const wchar_t* name, DWORD type, const BYTE* data, DWORD size) = 0;
+
+  // RegDeleteValueW: ERROR_FILE_NOT_FOUND when the value does not exist.
+  virtual DWORD deleteValue(HKEY key, const wchar_t* name) = 0;
+
+  // RegDeleteKeyValueW: deletes a value of subKey (may be null) below key.
+  virtual DWORD deleteKeyValue(HKEY key, const wchar_t* subKey, const wchar_t* name);
+
+  // RegDeleteTreeW: removes subKey with all its subkeys and values; with subKey
+  // null, removes everything below key but keeps key itself.
+  virtual DWORD deleteTree(HKEY key, const wchar_t* subKey) = 0;
+
+  // RegEnumValueW: the index-th value in a stable order. nameChars is in and out
+  // (in wide characters, terminator excluded on output); ERROR_NO_MORE_ITEMS past
+  // the end; ERROR_MORE_DATA when the name or data buffer is too small.
+  virtual DWORD enumValue(HKEY key, DWORD index, wchar_t* name, DWORD* nameChars, DWORD* type, BYTE* data,
+                          DWORD* dataSize) = 0;
+
+  // RegEnumKeyExW: the index-th direct subkey's name, in a stable order.
+  virtual DWORD enumKey(HKEY key, DWORD index, wchar_t* name, DWORD* nameChars) = 0;
+
+  // RegQueryInfoKeyW, reduced: the number of direct subkeys and of values; either
+  // pointer may be null.
+  virtual DWORD queryInfoKey(HKEY key, DWORD* subKeys, DWORD* values) = 0;
+};
+
+// Closes a key when it goes out of scope.
+class ScopedKey {
+ public:
+  explicit ScopedKey(RegistryPort& registry) : registry_(registry) {}
+  ~ScopedKey() { reset(); }
+  ScopedKey(const ScopedKey&) = delete;
+  ScopedKey& operator=(const ScopedKey&) = delete;
+
+  HKEY* out() {
+    reset();
+    return &key_;
+  }
+  HKEY get() const { return key_; }
+  void reset() {
+    if (key_ != nullptr) registry_.closeKey(key_);
+    key_ = nullptr;
+  }
+
+ private:
+  RegistryPort& registry_;
+  HKEY key_ = nullptr;
+};
+
+}  // namespace utils::port

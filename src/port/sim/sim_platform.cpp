@@ -1,0 +1,75 @@
+#include "port/sim/sim_platform.h"
+
+#include "common/utf16.h"
+
+namespace utils::sim {
+
+void SimDebugOutput::writeNarrow(const char* text) {
+  std::lock_guard lock(mutex_);
+  entries_.push_back(Entry{false, text, {}});
+}
+
+void SimDebugOutput::writeWide(const wchar_t* text) {
+  std::lock_guard lock(mutex_);
+  entries_.push_back(Entry{true, {}, text});
+}
+
+bool SimDebugOutput::wideToOem(const wchar_t* text, std::string& out) {
+  if (failOn_ != 0 && std::wstring_view(text).find(failOn_) != std::wstring_view::npos) return false;
+  out = utils::wideToUtf8(text);
+  return true;
+}
+
+std::vector<SimDebugOutput::Entry> SimDebugOutput::entries() const {
+  std::lock_guard lock(mutex_);
+  return entries_;
+}
+
+std::vector<std::string> SimDebugOutput::narrowLines() const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> lines;
+  for (const auto& e : entries_) {
+    if (!e.wide) lines.push_back(e.narrow);
+  }
+  return lines;
+}
+
+void SimDebugOutput::clear() {
+  std::lock_guard lock(mutex_);
+  entries_.clear();
+}
+
+port::LocalTime SimClock::localTime() {
+  std::lock_guard lock(mutex_);
+  return local_;
+}
+
+uint64_t SimClock::systemTimeAsFileTime() {
+  std::lock_guard lock(mutex_);
+  // 2026-01-01 00:00:00 UTC plus the simulated running time.
+  constexpr uint64_t kStart = 134116992000000000ULL;
+  return kStart + monotonic_ * 10000;
+}
+
+uint64_t SimClock::monotonicMs() {
+  std::lock_guard lock(mutex_);
+  return monotonic_;
+}
+
+void SimClock::sleepMs(DWORD ms) { advanceMs(ms); }
+
+void SimClock::setLocalTime(int hour, int minute, int second) {
+  std::lock_guard lock(mutex_);
+  local_.hour = hour;
+  local_.minute = minute;
+  local_.second = second;
+}
+
+void SimClock::advanceMs(uint64_t ms) {
+  std::lock_guard lock(mutex_);
+  monotonic_ += ms;
+}
+
+void SimPlatform::install() { port::installPlatform(port::Platform{&registry, &debugOutput, &clock}); }
+
+}  // namespace utils::sim

@@ -1,0 +1,65 @@
+// The simulated platform: every port in memory, deterministic, inspectable.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "port/platform.h"
+#include "port/sim/sim_registry.h"
+
+namespace utils::sim {
+
+// Records every text written to the debugger output.
+class SimDebugOutput : public port::DebugOutputPort {
+ public:
+  struct Entry {
+    bool wide = false;
+    std::string narrow;
+    std::wstring wideText;
+  };
+
+  void writeNarrow(const char* text) override;
+  void writeWide(const wchar_t* text) override;
+  // Converts to UTF-8; characters listed by failConversionOf make it fail.
+  bool wideToOem(const wchar_t* text, std::string& out) override;
+
+  std::vector<Entry> entries() const;
+  // The narrow entries only, in order.
+  std::vector<std::string> narrowLines() const;
+  void clear();
+  void failConversionOf(wchar_t c) { failOn_ = c; }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<Entry> entries_;
+  wchar_t failOn_ = 0;
+};
+
+// A clock that stands still until the test moves it; sleeping advances it.
+class SimClock : public port::ClockPort {
+ public:
+  port::LocalTime localTime() override;
+  uint64_t systemTimeAsFileTime() override;
+  uint64_t monotonicMs() override;
+  void sleepMs(DWORD ms) override;
+
+  void setLocalTime(int hour, int minute, int second);
+  void advanceMs(uint64_t ms);
+
+ private:
+  mutable std::mutex mutex_;
+  port::LocalTime local_{2026, 1, 1, 9, 5, 7, 0};
+  uint64_t monotonic_ = 0;
+};
+
+struct SimPlatform {
+  SimRegistry registry;
+  SimDebugOutput debugOutput;
+  SimClock clock;
+
+  // Makes this the platform the library logic uses.
+  void install();
+};
+
+}  // namespace utils::sim

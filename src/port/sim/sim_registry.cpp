@@ -1,0 +1,318 @@
+#include "port/sim/sim_registry.h"
+
+#include <cstring>
+
+namespace utils::sim {
+namespace {
+
+constexpr REGSAM kWriteBits = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | DELETE;
+
+bool isPredefined(HKEY key) { return key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER; }
+
+std::wstring valueKey(const wchar_t* name) { return foldName(name == nullptr ? std::wstring() : name); }
+
+// Copies a name into a caller buffer of *chars wide characters (terminator
+// included); on return *chars is the length without the terminator.
+DWORD copyName(const std::wstring& source, wchar_t* name, DWORD* chars) {
+  if (name == nullptr || chars == nullptr) return ERROR_INVALID_PARAMETER;
+  if (*chars < source.size() + 1) return ERROR_MORE_DATA;
+  std::memcpy(name, source.c_str(), (source.size() + 1) * sizeof(wchar_t));
+  *chars = static_cast<DWORD>(source.size());
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+std::wstring foldName(const std::wstring& name) {
+  std::wstring folded = name;
+  for (wchar_t& c : folded) {
+    if ((c >= L'a' && c <= L'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) c = static_cast<wchar_t>(c - 0x20);
+  }
+  return folded;
+}
+
+bool splitKeyPath(const wchar_t* path, std::vector<std::wstring>* components) {
+  components->clear();
+  if (path == nullptr || path[0] == L'\0') return true;
+  std::wstring current;
+  for (const wchar_t* p = path;; ++p) {
+    if (*p == L'\\' || *p == L'\0') {
+      if (current.empty()) {
+        if (*p == L'\0' && !components->empty()) return true;  // trailing backslash
+        return false;
+      }
+      components->push_back(current);
+      current.clear();
+      if (*p == L'\0') return true;
+    } else {
+      current.push_back(*p);
+    }
+  }
+}
+
+SimRegistry::SimRegistry() = default;
+SimRegistry::~SimRegistry() = default;
+
+void SimRegistry::failNext(Op op, DWORD error, int count) {
+  std::lock_guard lock(mutex_);
+  faults_[op] = Fault{error, count == 0 ? -1 : count};
+}
+
+void SimRegistry::setReadOnly(HKEY root, bool readOnly) {
+  std::lock_guard lock(mutex_);
+  (root == HKEY_LOCAL_MACHINE ? machineReadOnly_ : userReadOnly_) = readOnly;
+}
+
+void SimRegistry::clear() {
+  std::lock_guard lock(mutex_);
+  machine_ = Node{};
+  user_ = Node{};
+  faults_.clear();
+  calls_.clear();
+}
+
+size_t SimRegistry::openHandles() const {
+  std::lock_guard lock(mutex_);
+  return handles_.size();
+}
+
+int SimRegistry::calls(Op op) const {
+  std::lock_guard lock(mutex_);
+  auto it = calls_.find(op);
+  return it == calls_.end() ? 0 : it->second;
+}
+
+DWORD SimRegistry::injected(Op op) {
+  ++calls_[op];
+  auto it = faults_.find(op);
+  if (it == faults_.end() || it->second.remaining == 0) return ERROR_SUCCESS;
+  if (it->second.remaining > 0) --it->second.remaining;
+  return it->second.error;
+}
+
+SimRegistry::Node* SimRegistry::rootNode(HKEY root) {
+  if (root == HKEY_LOCAL_MACHINE) return &machine_;
+  if (root == HKEY_CURRENT_USER) return &user_;
+  return nullptr;
+}
+
+DWORD SimRegistry::resolve(HKEY key, HKEY* root, std::vector<std::wstring>* path, REGSAM* access) {
+  if (isPredefined(key)) {
+    *root = key;
+    path->clear();
+    *access = KEY_ALL_ACCESS;
+    return ERROR_SUCCESS;
+  }
+  auto it = handles_.find(key);
+  if (it == handles_.end()) return ERROR_INVALID_HANDLE;
+  *root = it->second.root;
+  *path = it->second.path;
+  *access = it->second.access;
+  return find(*root, *path) == nullptr ? ERROR_KEY_DELETED : ERROR_SUCCESS;
+}
+
+SimRegistry::Node* SimRegistry::find(HKEY root, const std::vector<std::wstring>& path) {
+  Node* node = rootNode(root);
+  for (const auto& component : path) {
+    if (node == nullptr) return nullptr;
+    auto it = node->children.find(component);
+    node = (it == node->children.end()) ? nullptr : it->second.get();
+  }
+  return node;
+}
+
+HKEY SimRegistry::newHandle(HKEY root, std::vector<std::wstring> path, REGSAM access) {
+  HKEY handle = reinterpret_cast<HKEY>(nextHandle_);
+  nextHandle_ += 0x10;
+  handles_[handle] = Handle{root, std::move(path), access};
+  return handle;
+}
+
+DWORD SimRegistry::openKey(HKEY root, const wchar_t* subKey, REGSAM access, HKEY* result) {
+  std::lock_guard lock(mutex_);
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  if (DWORD error = injected(Op::Open)) return error;
+  HKEY base;
+  std::vector<std::wstring> path;
+  REGSAM baseAccess;
+  if (DWORD error = resolve(root, &base, &path, &baseAccess)) return error;
+  std::vector<std::wstring> components;
+  if (!splitKeyPath(subKey, &components)) return ERROR_BAD_PATHNAME;
+  for (const auto& c : components) path.push_back(foldName(c));
+  if (find(base, path) == nullptr) return ERROR_FILE_NOT_FOUND;
+  const bool readOnly = (base == HKEY_LOCAL_MACHINE) ? machineReadOnly_ : userReadOnly_;
+  if (readOnly && (access & kWriteBits) != 0) return ERROR_ACCESS_DENIED;
+  *result = newHandle(base, std::move(path), access);
+  return ERROR_SUCCESS;
+}
+
+DWORD SimRegistry::createKey(HKEY root, const wchar_t* subKey, REGSAM access, HKEY* result, DWORD* disposition) {
+  std::lock_guard lock(mutex_);
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  if (DWORD error = injected(Op::Create)) return error;
+  HKEY base;
+  std::vector<std::wstring> path;
+  REGSAM baseAccess;
+  if (DWORD error = resolve(root, &base, &path, &baseAccess)) return error;
+  std::vector<std::wstring> components;
+  if (!splitKeyPath(subKey, &components)) return ERROR_BAD_PATHNAME;
+  const bool readOnly = (base == HKEY_LOCAL_MACHINE) ? machineReadOnly_ : userReadOnly_;
+
+  Node* node = find(base, path);
+  bool created = false;
+  for (const auto& c : components) {
+    const std::wstring folded = foldName(c);
+    path.push_back(folded);
+    auto it = node->children.find(folded);
+    if (it == node->children.end()) {
+      if (readOnly) return ERROR_ACCESS_DENIED;
+      auto child = std::make_unique<Node>();
+      child->name = c;
+      it = node->children.emplace(folded, std::move(child)).first;
+      created = true;
+    }
+    node = it->second.get();
+  }
+  if (readOnly && (access & kWriteBits) != 0) return ERROR_ACCESS_DENIED;
+  if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  *result = newHandle(base, std::move(path), access);
+  return ERROR_SUCCESS;
+}
+
+DWORD SimRegistry::closeKey(HKEY key) {
+  std::lock_guard lock(mutex_);
+  if (isPredefined(key)) return ERROR_SUCCESS;
+  return handles_.erase(key) == 1 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+DWORD SimRegistry::queryValue(HKEY key, const wchar_t* name, DWORD* type, BYTE* data, DWORD* size) {
+  std::lock_guard lock(mutex_);
+  if (DWORD error = injected(Op::Query)) return error;
+  HKEY base;
+  std::vector<std::wstring> path;
+  REGSAM access;
+  if (DWORD error = resolve(key, &base, &path, &access)) return error;
+  if ((access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+  if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
+  Node* node = find(base, path);
+  auto it = node->values.find(valueKey(name));
+  if (it == node->values.end()) return ERROR_FILE_NOT_FOUND;
+  const Value& value = it->second;
+  if (type != nullptr) *type = value.type;
+  if (size == nullptr) return ERROR_SUCCESS;
+  const DWORD capacity = *size;
+  *size = static_cast<DWORD>(value.data.size());
+  if (data == nullptr) return ERROR_SUCCESS;
+  if (capacity < value.data.size()) return ERROR_MORE_DATA;
+  if (!value.data.empty()) std::memcpy(data, value.data.data(), value.data.size());
+  return ERROR_SUCCESS;
+}
+
+DWORD SimRegistry::setValue(HKEY key, const wchar_t* name, DWORD type, const BYTE* data, DWORD size) {
+  std::lock_guard lock(mutex_);
+  if (DWORD error = injected(Op::Set)) return error;
+  HKEY base;
+  std::vector<std::wstring> path;
+  REGSAM access;
+  if (DWORD error = resolve(key, &base, &path, &access)) return error;
+  if ((access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
+  if ((base == HKEY_LOCAL_MACHINE ? machineReadOnly_ : userReadOnly_)) return ERROR_ACCESS_DENIED;
+  if (data == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
+  Value value;
+  value.name = (name == nullptr) ? std::wstring() : name;
+  value.type = type;
+  if (size > 0) value.data.assign(data, data + size);
+  find(base, path)->values[valueKey(name)] = std::move(value);
+  return ERROR_SUCCESS;
+}
+
+DWORD SimRegistry::deleteValue(HKEY key, const wchar_t* name) {
+  std::lock_guard lock(mutex_);
+  if (DWORD error = injected(Op::Delete)) return error;
+  HKEY base;
+  std::vector<std::wstring> path;
+  REGSAM access;
+  if (DWORD error = resolve(key, &base, &path, &access)) return error;
+  if ((access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
+  if ((base == HKEY_LOCAL_MACHINE ? machineReadOnly_ : userReadOnly_)) return ERROR_ACCESS_DENIED;
+  return find(base, path)->values.erase(valueKey(name)) == 1 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
+DWORD SimRegistry::deleteTree(HKEY key, const wchar_t* subKey) {
+  std::lock_guard lock(mutex_);
+  if (DWORD error = injected(Op::Delete)) return error;
+  HKEY base;
+  std::vector<std::wstring> path;
+  REGSAM access;
+  if (DWORD error = resolve(key, &base, &path, &access)) return error;
+  std::vector<std::wstring> components;
+  if (!splitKeyPath(subKey, &components)) return ERROR_BAD_PATHNAME;
+  for (const auto& c : components) path.push_back(foldName(c));
+  Node* node = find(base, path);
+  if (node == nullptr) return ERROR_FILE_NOT_FOUND;
+  if ((base == HKEY_LOCAL_MACHINE ? machineReadOnly_ : userReadOnly_)) return ERROR_ACCESS_DENIED;
+  if (components.empty()) {  // everything below the key, the key itself stays
+    node->children.clear();
+    node->values.clear();
+    return ERROR_SUCCESS;
+  }
+  const std::wstring last = path.back();
+  path.pop_back();
+  find(base, path)->children.erase(last);
+  return ERROR_SUCCESS;
+}
+
+DWORD SimRegistry::enumValue(HKEY key, DWORD index, wchar_t* name, DWORD* nameChars, DWORD* type, BYTE* data,
+                             DWORD* dataSize) {
+  std::lock_guard lock(mutex_);
+  if (DWORD error = injected(Op::Enum)) return error;
+  HKEY base;
+  std::vector<std::wstring> path;
+  REGSAM access;
+  if (DWORD error = resolve(key, &base, &path, &access)) return error;
+  if ((access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+  Node* node = find(base, path);
+  if (index >= node->values.size()) return ERROR_NO_MORE_ITEMS;
+  auto it = std::next(node->values.begin(), index);
+  const Value& value = it->second;
+  if (DWORD error = copyName(value.name, name, nameChars)) return error;
+  if (type != nullptr) *type = value.type;
+  if (dataSize != nullptr) {
+    const DWORD capacity = *dataSize;
+    *dataSize = static_cast<DWORD>(value.data.size());
+    if (data != nullptr) {
+      if (capacity < value.data.size()) return ERROR_MORE_DATA;
+      if (!value.data.empty()) std::memcpy(data, value.data.data(), value.data.size());
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD SimRegistry::enumKey(HKEY key, DWORD index, wchar_t* name, DWORD* nameChars) {
+  std::lock_guard lock(mutex_);
+  if (DWORD error = injected(Op::Enum)) return error;
+  HKEY base;
+  std::vector<std::wstring> path;
+  REGSAM access;
+  if (DWORD error = resolve(key, &base, &path, &access)) return error;
+  if ((access & KEY_ENUMERATE_SUB_KEYS) == 0) return ERROR_ACCESS_DENIED;
+  Node* node = find(base, path);
+  if (index >= node->children.size()) return ERROR_NO_MORE_ITEMS;
+  return copyName(std::next(node->children.begin(), index)->second->name, name, nameChars);
+}
+
+DWORD SimRegistry::queryInfoKey(HKEY key, DWORD* subKeys, DWORD* values) {
+  std::lock_guard lock(mutex_);
+  HKEY base;
+  std::vector<std::wstring> path;
+  REGSAM access;
+  if (DWORD error = resolve(key, &base, &path, &access)) return error;
+  Node* node = find(base, path);
+  if (subKeys != nullptr) *subKeys = static_cast<DWORD>(node->children.size());
+  if (values != nullptr) *values = static_cast<DWORD>(node->values.size());
+  return ERROR_SUCCESS;
+}
+
+}  // namespace utils::sim

@@ -1,0 +1,91 @@
+// An in-memory registry with the same contract as the real ones: case-insensitive
+// names, typed values, access checks on handles, stable enumeration order. A test
+// can make the next calls of any operation fail with a chosen error.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "port/registry_port.h"
+
+namespace utils::sim {
+
+class SimRegistry : public port::RegistryPort {
+ public:
+  SimRegistry();
+  ~SimRegistry() override;
+
+  DWORD openKey(HKEY root, const wchar_t* subKey, REGSAM access, HKEY* result) override;
+  DWORD createKey(HKEY root, const wchar_t* subKey, REGSAM access, HKEY* result, DWORD* disposition) override;
+  DWORD closeKey(HKEY key) override;
+  DWORD queryValue(HKEY key, const wchar_t* name, DWORD* type, BYTE* data, DWORD* size) override;
+  DWORD setValue(HKEY key, const wchar_t* name, DWORD type, const BYTE* data, DWORD size) override;
+  DWORD deleteValue(HKEY key, const wchar_t* name) override;
+  DWORD deleteTree(HKEY key, const wchar_t* subKey) override;
+  DWORD enumValue(HKEY key, DWORD index, wchar_t* name, DWORD* nameChars, DWORD* type, BYTE* data,
+                  DWORD* dataSize) override;
+  DWORD enumKey(HKEY key, DWORD index, wchar_t* name, DWORD* nameChars) override;
+  DWORD queryInfoKey(HKEY key, DWORD* subKeys, DWORD* values) override;
+
+  // Test controls.
+  enum class Op { Open, Create, Query, Set, Delete, Enum };
+  // The next `count` calls of op fail with error (0 count: every call).
+  void failNext(Op op, DWORD error, int count = 1);
+  // Makes a root read-only, as a machine-wide store without write permission is.
+  void setReadOnly(HKEY root, bool readOnly);
+  // Removes every key and value.
+  void clear();
+  // Handles still open (a leak check for tests).
+  size_t openHandles() const;
+  // Calls made so far of op.
+  int calls(Op op) const;
+
+ private:
+  struct Value {
+    std::wstring name;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+  };
+  struct Node {
+    std::wstring name;
+    std::map<std::wstring, std::unique_ptr<Node>> children;  // by folded name
+    std::map<std::wstring, Value> values;                     // by folded name
+  };
+  struct Handle {
+    HKEY root;
+    std::vector<std::wstring> path;  // folded components from the root
+    REGSAM access;
+  };
+
+  DWORD injected(Op op);
+  Node* rootNode(HKEY root);
+  DWORD resolve(HKEY key, HKEY* root, std::vector<std::wstring>* path, REGSAM* access);
+  Node* find(HKEY root, const std::vector<std::wstring>& path);
+  HKEY newHandle(HKEY root, std::vector<std::wstring> path, REGSAM access);
+
+  mutable std::mutex mutex_;
+  Node machine_;
+  Node user_;
+  std::map<HKEY, Handle> handles_;
+  uintptr_t nextHandle_ = 0x1000;
+  bool machineReadOnly_ = false;
+  bool userReadOnly_ = false;
+  struct Fault {
+    DWORD error = 0;
+    int remaining = 0;  // -1: always
+  };
+  std::map<Op, Fault> faults_;
+  std::map<Op, int> calls_;
+};
+
+// Splits a key path at backslashes. False for an empty component inside the path
+// (a trailing backslash is allowed).
+bool splitKeyPath(const wchar_t* path, std::vector<std::wstring>* components);
+
+// Upper-cases a name for comparison (ASCII and Latin-1 letters).
+std::wstring foldName(const std::wstring& name);
+
+}  // namespace utils::sim
