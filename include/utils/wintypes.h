@@ -39,6 +39,31 @@ typedef struct HKEY__ *HKEY;
 typedef HKEY *PHKEY;
 typedef DWORD REGSAM;
 typedef LONG LSTATUS;
+typedef LONG HRESULT;
+typedef unsigned int UINT;
+typedef unsigned char UCHAR;
+typedef unsigned short USHORT;
+typedef intptr_t LONG_PTR;
+typedef uintptr_t UINT_PTR;
+typedef UINT_PTR WPARAM;
+typedef LONG_PTR LPARAM;
+typedef LONG_PTR LRESULT;
+typedef WORD LANGID;
+typedef struct HWND__ *HWND;
+typedef struct HINSTANCE__ *HINSTANCE;
+typedef HINSTANCE HMODULE;
+typedef struct HMONITOR__ *HMONITOR;
+typedef PVOID HDEVNOTIFY;
+
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+
+/* Waits. */
+#define INFINITE 0xFFFFFFFF
+#define WAIT_OBJECT_0 0x00000000L
+#define WAIT_TIMEOUT 258L
+#define WAIT_FAILED ((DWORD)0xFFFFFFFF)
+
+#define MONITOR_DEFAULTTOPRIMARY 0x00000001
 
 #ifndef TRUE
 #define TRUE 1
@@ -131,6 +156,24 @@ typedef LONG LSTATUS;
 #define ERROR_DATATYPE_MISMATCH 1629L
 #define ERROR_NOT_FOUND 1168L
 #define ERROR_INVALID_FLAGS 1004L
+#define ERROR_INVALID_BLOCK 9L
+#define ERROR_GEN_FAILURE 31L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
+#define ERROR_IO_PENDING 997L
+#define ERROR_SERVICE_DOES_NOT_EXIST 1060L
+#define ERROR_DEVICE_NOT_CONNECTED 1167L
+#define ERROR_CANCELLED 1223L
+#define ERROR_LOGON_FAILURE 1326L
+#define ERROR_ACCOUNT_RESTRICTION 1327L
+#define ERROR_CLASS_ALREADY_EXISTS 1410L
+
+/* COM results. */
+#define S_OK ((HRESULT)0L)
+#define S_FALSE ((HRESULT)1L)
+#define E_FAIL ((HRESULT)0x80004005L)
+#define E_INVALIDARG ((HRESULT)0x80070057L)
+#define E_OUTOFMEMORY ((HRESULT)0x8007000EL)
 
 typedef struct _GUID {
   uint32_t Data1;
@@ -180,6 +223,19 @@ typedef struct _BLUETOOTH_RADIO_INFO {
   WORD lmpSubversion;
   WORD manufacturer;
 } BLUETOOTH_RADIO_INFO;
+
+/* 560 bytes, with a 16-bit name as on Windows. */
+typedef struct _BLUETOOTH_DEVICE_INFO {
+  DWORD dwSize;
+  BLUETOOTH_ADDRESS Address;
+  ULONG ulClassofDevice;
+  BOOL fConnected;
+  BOOL fRemembered;
+  BOOL fAuthenticated;
+  SYSTEMTIME stLastSeen;
+  SYSTEMTIME stLastUsed;
+  uint16_t szName[BLUETOOTH_MAX_NAME_SIZE];
+} BLUETOOTH_DEVICE_INFO;
 
 #endif /* !_WIN32 */
 #endif /* UTILS_WINTYPES_H */
