@@ -1,0 +1,18 @@
+#include "port/win32/win32_platform.h"
+
+#include "port/platform.h"
+#include "port/win32/win32_clock.h"
+#include "port/win32/win32_debug_output.h"
+#include "port/win32/win32_registry.h"
+
+namespace utils::win32port {
+
+void installNativePlatform() {
+  // The adapters hold no state; one instance each serves the whole process.
+  static Win32Registry registry;
+  static Win32DebugOutput debugOutput;
+  static Win32Clock clock;
+  port::installPlatform(port::Platform{.registry = &registry, .debugOutput = &debugOutput, .clock = &clock});
+}
+
+}  // namespace utils::win32port

@@ -1,0 +1,88 @@
+// The Win32 debugger output adapter, read back as a debug monitor reads it.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "dbwin_capture.h"
+#include "port/win32/win32_debug_output.h"
+
+namespace {
+
+using utils::testing::DbwinCapture;
+using utils::win32port::Win32DebugOutput;
+
+std::string convert(UINT codePage, const std::wstring& text) {
+  const int needed = WideCharToMultiByte(codePage, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(needed), '\0');
+  WideCharToMultiByte(codePage, 0, text.c_str(), -1, out.data(), needed, nullptr, nullptr);
+  out.pop_back();
+  return out;
+}
+
+TEST(Win32DebugOutputTest, WritesEachTextWholeAndInOrder) {
+  DbwinCapture capture;
+  if (!capture.ready()) GTEST_SKIP() << capture.error();
+  Win32DebugOutput output;
+
+  const std::string longText(3000, 'L');
+  output.writeNarrow("first line\n");
+  output.writeNarrow("no newline added");
+  output.writeNarrow(longText.c_str());
+  output.writeNarrow("");
+  const auto texts = capture.waitFor(4);
+  ASSERT_EQ(texts.size(), 4u);
+  EXPECT_EQ(texts[0], "first line\n");
+  EXPECT_EQ(texts[1], "no newline added");
+  EXPECT_EQ(texts[2], longText);
+  EXPECT_EQ(texts[3], "");
+  EXPECT_EQ(capture.settle().size(), 4u);
+}
+
+TEST(Win32DebugOutputTest, WideTextReachesTheMonitorInTheAnsiCodePage) {
+  DbwinCapture capture;
+  if (!capture.ready()) GTEST_SKIP() << capture.error();
+  Win32DebugOutput output;
+
+  output.writeWide(L"wide text 42\n");
+  const std::wstring accented = L"caf\u00E9";
+  output.writeWide(accented.c_str());
+  const auto texts = capture.waitFor(2);
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_EQ(texts[0], "wide text 42\n");
+  EXPECT_EQ(texts[1], convert(CP_ACP, accented));
+}
+
+TEST(Win32DebugOutputTest, ConvertsToTheOemCodePage) {
+  Win32DebugOutput output;
+  std::string out = "stale";
+  ASSERT_TRUE(output.wideToOem(L"", out));
+  EXPECT_EQ(out, "");
+
+  ASSERT_TRUE(output.wideToOem(L"[utils] plain ASCII 0123", out));
+  EXPECT_EQ(out, "[utils] plain ASCII 0123");
+
+  // A text longer than any fixed buffer converts whole.
+  const std::wstring longText(5000, L'w');
+  ASSERT_TRUE(output.wideToOem(longText.c_str(), out));
+  EXPECT_EQ(out, std::string(5000, 'w'));
+
+  // Non-ASCII text takes the OEM code page's bytes, which differ from the ANSI
+  // ones for these letters in every Western code page pair (437/1252, 850/1252).
+  const std::wstring letters = L"Gr\u00F6\u00DFe \u00E9t\u00E9";
+  ASSERT_TRUE(output.wideToOem(letters.c_str(), out));
+  EXPECT_EQ(out, convert(CP_OEMCP, letters));
+  CPINFO oem{};
+  ASSERT_TRUE(GetCPInfo(CP_OEMCP, &oem));
+  if (oem.MaxCharSize == 1) EXPECT_EQ(out.size(), letters.size()) << "one byte per letter";
+  if (GetOEMCP() != GetACP()) EXPECT_NE(out, convert(CP_ACP, letters));
+
+  // Round trip through the OEM code page gives the letters back.
+  const int chars = MultiByteToWideChar(CP_OEMCP, 0, out.c_str(), -1, nullptr, 0);
+  std::wstring back(static_cast<size_t>(chars), L'\0');
+  MultiByteToWideChar(CP_OEMCP, 0, out.c_str(), -1, back.data(), chars);
+  back.pop_back();
+  if (GetOEMCP() == 437 || GetOEMCP() == 850) EXPECT_EQ(back, letters);
+}
+
+}  // namespace

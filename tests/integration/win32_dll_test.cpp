@@ -1,0 +1,287 @@
+// utils.dll as a Windows program uses it: loaded at run time, its load step
+// reading the machine-wide debug settings, its trace lines reaching a debug
+// monitor, its registry helpers working on the real registry. The settings are
+// written before the DLL is loaded and restored afterwards.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "dbwin_capture.h"
+#include "utils.h"
+
+namespace {
+
+using utils::testing::DbwinCapture;
+
+constexpr const wchar_t* kSettingsKey = L"Software\\vorlane";
+
+// A machine-wide debug setting, put back as it was when the test suite ends.
+class SavedSetting {
+ public:
+  explicit SavedSetting(const wchar_t* name) : name_(name) {
+    DWORD size = sizeof value_;
+    DWORD type = 0;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kSettingsKey, name, RRF_RT_ANY, &type, &value_, &size) == ERROR_SUCCESS) {
+      type_ = type;
+      size_ = size;
+    }
+  }
+  ~SavedSetting() {
+    if (type_) {
+      RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSettingsKey, name_, *type_, value_, size_);
+    } else {
+      RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSettingsKey, name_);
+    }
+  }
+  SavedSetting(const SavedSetting&) = delete;
+  SavedSetting& operator=(const SavedSetting&) = delete;
+
+  LSTATUS set(DWORD value) const {
+    return RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSettingsKey, name_, REG_DWORD, &value, sizeof value);
+  }
+
+ private:
+  const wchar_t* name_;
+  std::optional<DWORD> type_;
+  BYTE value_[64] = {};
+  DWORD size_ = 0;
+};
+
+// The DLL's path from the environment; a Unix path under Wine names drive Z:.
+std::wstring dllPath() {
+  wchar_t buffer[MAX_PATH * 2] = {};
+  const DWORD length = GetEnvironmentVariableW(L"UTILS_TEST_DLL", buffer, MAX_PATH * 2);
+  if (length == 0 || length >= MAX_PATH * 2) return L"utils.dll";
+  std::wstring path(buffer, length);
+  if (path[0] == L'/') {
+    for (auto& c : path) {
+      if (c == L'/') c = L'\\';
+    }
+    path = L"Z:" + path;
+  }
+  return path;
+}
+
+// The exported functions, resolved by name as a caller that loads the DLL does.
+struct Exports {
+  decltype(&WRITELOG_A) writeLogA;
+  decltype(&WRITELOG_W) writeLogW;
+  decltype(&VRLN_BT_TRACE) trace;
+  decltype(&VRLN_BT_TRACE_BME_A) traceBmeA;
+  decltype(&VRLN_BT_TRACE_BME_W) traceBmeW;
+  decltype(&VRLN_BT_TRACE_BME_U) traceBmeU;
+  decltype(&VRLN_BT_ATLTRACE_A) atlTraceA;
+  decltype(&VRLN_BT_ATLTRACE_W) atlTraceW;
+  decltype(&VRLN_BT_ATLTRACE_U) atlTraceU;
+  decltype(&XAD_Decode) decode;
+  decltype(&BT2Lptstr) btToText;
+  decltype(&BdaddrToBtaddr) bdToBt;
+  decltype(&SetRegisterDWORD) setDword;
+  decltype(&GetRegisterDWORD) getDword;
+  decltype(&SetRegisterStr) setStr;
+  decltype(&GetRegisterStr) getStr;
+  decltype(&CreateRegisterSubKey) createSubKey;
+  decltype(&DeleteRegisterSubkey) deleteValue;
+  decltype(&DeleteRegisterSubTree) deleteTree;
+  decltype(&stristr) search;
+};
+
+template <typename Function>
+bool resolve(HMODULE module, const char* name, Function& function) {
+  // GetProcAddress returns a generic function pointer; the export's type is known.
+  function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  return function != nullptr;
+}
+
+class Win32DllTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    logDebug_ = new SavedSetting(L"LogDebug");
+    appDebug_ = new SavedSetting(L"EnableAppDebug");
+    capture_ = new DbwinCapture;
+    // Log level 4 and 8; application trace bits 0x1 to 0x8, with bit 16 to be ignored.
+    if (logDebug_->set(0x0C) != ERROR_SUCCESS || appDebug_->set(0x1000F) != ERROR_SUCCESS) {
+      setupError_ = "cannot write the debug settings under HKLM";
+      return;
+    }
+    module_ = LoadLibraryW(dllPath().c_str());
+    if (module_ == nullptr) {
+      setupError_ = "LoadLibraryW failed with " + std::to_string(GetLastError());
+      return;
+    }
+    Exports& e = exports_;
+    const bool all =
+        resolve(module_, "WRITELOG_A", e.writeLogA) && resolve(module_, "WRITELOG_W", e.writeLogW) &&
+        resolve(module_, "VRLN_BT_TRACE", e.trace) && resolve(module_, "VRLN_BT_TRACE_BME_A", e.traceBmeA) &&
+        resolve(module_, "VRLN_BT_TRACE_BME_W", e.traceBmeW) && resolve(module_, "VRLN_BT_TRACE_BME_U", e.traceBmeU) &&
+        resolve(module_, "VRLN_BT_ATLTRACE_A", e.atlTraceA) && resolve(module_, "VRLN_BT_ATLTRACE_W", e.atlTraceW) &&
+        resolve(module_, "VRLN_BT_ATLTRACE_U", e.atlTraceU) && resolve(module_, "XAD_Decode", e.decode) &&
+        resolve(module_, "BT2Lptstr", e.btToText) && resolve(module_, "BdaddrToBtaddr", e.bdToBt) &&
+        resolve(module_, "SetRegisterDWORD", e.setDword) && resolve(module_, "GetRegisterDWORD", e.getDword) &&
+        resolve(module_, "SetRegisterStr", e.setStr) && resolve(module_, "GetRegisterStr", e.getStr) &&
+        resolve(module_, "CreateRegisterSubKey", e.createSubKey) &&
+        resolve(module_, "DeleteRegisterSubkey", e.deleteValue) &&
+        resolve(module_, "DeleteRegisterSubTree", e.deleteTree) && resolve(module_, "stristr", e.search);
+    if (!all) setupError_ = "an export is missing";
+  }
+
+  static void TearDownTestSuite() {
+    if (module_ != nullptr) FreeLibrary(module_);
+    module_ = nullptr;
+    delete capture_;
+    delete appDebug_;
+    delete logDebug_;
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(setupError_.empty()) << setupError_;
+    if (!capture_->ready()) GTEST_SKIP() << capture_->error();
+    capture_->clear();
+  }
+
+  static inline SavedSetting* logDebug_ = nullptr;
+  static inline SavedSetting* appDebug_ = nullptr;
+  static inline DbwinCapture* capture_ = nullptr;
+  static inline HMODULE module_ = nullptr;
+  static inline Exports exports_{};
+  static inline std::string setupError_;
+};
+
+// "[ h:mm:ss][level][module]message\n"
+::testing::AssertionResult isLogLine(const std::string& line, const std::string& level, const std::string& module,
+                                     const std::string& message) {
+  const std::regex prefix(R"(^\[[ 12]\d:[0-5]\d:[0-5]\d\]\[)");
+  const std::string rest = "][" + module + "]" + message + "\n";
+  if (std::regex_search(line, prefix) && line.size() == 10 + level.size() + rest.size() &&
+      line.compare(10, level.size(), level) == 0 && line.compare(10 + level.size(), std::string::npos, rest) == 0) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "not a log line of level " << level << ", module [" << module << "]: \""
+                                       << line << "\"";
+}
+
+TEST_F(Win32DllTest, LoadStepReadsTheLogLevelMask) {
+  const Exports& e = exports_;
+  e.writeLogA(4, nullptr, "x=%d", 5);
+  e.writeLogA(3, "skipped", "level 3 shares no bit with 0x0C");
+  e.writeLogA(8, "mod", "%s|%5.2f|%c", "narrow", 2.5, 'z');
+  e.writeLogA(0, "zero", "level 0 is never written");
+  e.writeLogA(4, "mod", nullptr);
+  // Windows callers format wide strings with %s in a wide format, narrow ones with %S.
+  e.writeLogW(4, L"utils", L"%s and %d and %S", L"wide", 3, "narrow");
+  e.writeLogW(1, L"utils", L"level 1 is masked out");
+  e.writeLogW(12, nullptr, L"%ls", L"ls also wide");
+
+  const auto lines = capture_->waitFor(4);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_TRUE(isLogLine(lines[0], "4", "", "x=5"));
+  EXPECT_TRUE(isLogLine(lines[1], "8", "mod", "narrow| 2.50|z"));
+  EXPECT_TRUE(isLogLine(lines[2], "4", "utils", "wide and 3 and narrow"));
+  EXPECT_TRUE(isLogLine(lines[3], "12", "", "ls also wide"));
+  EXPECT_EQ(capture_->settle().size(), 4u) << "a masked line was written";
+}
+
+TEST_F(Win32DllTest, TraceFunctionsFollowTheApplicationMask) {
+  const Exports& e = exports_;
+  e.trace(nullptr);  // neither reads the mask nor writes
+  e.trace("t=%d", 1);
+  e.traceBmeA("a=%s", "x");
+  e.traceBmeW(L"w=%s", L"y");
+  e.traceBmeU(L"u=%s", L"y");
+  e.atlTraceA("atl=%d\n", 4);
+  e.atlTraceW(L"atlw=%s", L"q");
+  e.atlTraceU(L"atlu");
+
+  const auto texts = capture_->waitFor(8);
+  ASSERT_EQ(texts.size(), 8u);
+  EXPECT_EQ(texts[0], "AppDebug=15\n") << "bit 16 of the stored value is ignored";
+  EXPECT_EQ(texts[1], "t=1");
+  EXPECT_EQ(texts[2], "a=x");
+  EXPECT_EQ(texts[3], "w=y");
+  EXPECT_EQ(texts[4], "u=y");
+  EXPECT_TRUE(isLogLine(texts[5], "4", "", "atl=4\n"));
+  EXPECT_TRUE(isLogLine(texts[6], "4", "", "atlw=q"));
+  EXPECT_EQ(texts[7], "atlu");
+
+  // Over-long text is cut to 2,047 characters, and the mask is read only once.
+  const std::string longText(3000, 'k');
+  e.trace("%s", longText.c_str());
+  const auto more = capture_->waitFor(9);
+  ASSERT_EQ(more.size(), 9u);
+  EXPECT_EQ(more[8], longText.substr(0, 2047));
+  EXPECT_EQ(capture_->settle().size(), 9u);
+}
+
+TEST_F(Win32DllTest, PureFunctionsUseSixteenBitWideText) {
+  const Exports& e = exports_;
+  EXPECT_STREQ(e.decode(0x1234, "any"), "Unknown type: 0x1234");
+  const BYTE bd[6] = {0x00, 0x1A, 0x7D, 0xDA, 0x71, 0x13};
+  const BtAddr bt = e.bdToBt(bd);
+  EXPECT_EQ(bt, 0x1A7DDA7113ULL);
+  wchar_t text[18];
+  std::memset(text, 0xFF, sizeof text);
+  EXPECT_EQ(e.btToText(text, &bt), text);
+  EXPECT_EQ(std::wstring(text), L"00:1a:7d:da:71:13");
+
+  wchar_t haystack[] = L"Hello World";
+  EXPECT_EQ(e.search(haystack, 12, L"WORLD"), haystack + 6);
+  EXPECT_EQ(e.search(haystack, 12, L"xyz"), nullptr);
+}
+
+TEST_F(Win32DllTest, RegistryHelpersWorkOnTheRealRegistry) {
+  const Exports& e = exports_;
+  const std::wstring path = L"Software\\utils-test\\dll-" + std::to_wstring(GetCurrentProcessId());
+  const std::wstring sub = path + L"\\Sub";
+
+  ASSERT_EQ(e.setDword(sub.c_str(), L"Count", 0xA1B2C3D4, HKEY_CURRENT_USER), 1);
+  DWORD type = 0;
+  DWORD stored = 0;
+  DWORD size = sizeof stored;
+  ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, sub.c_str(), L"Count", RRF_RT_ANY, &type, &stored, &size), ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(stored, 0xA1B2C3D4u);
+  DWORD read = 0;
+  EXPECT_EQ(e.getDword(sub.c_str(), L"count", &read, HKEY_CURRENT_USER), 1);
+  EXPECT_EQ(read, 0xA1B2C3D4u);
+
+  const ULONGLONG wide = 1;
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, sub.c_str(), L"Wide", REG_QWORD, &wide, sizeof wide), ERROR_SUCCESS);
+  EXPECT_EQ(e.getDword(sub.c_str(), L"Wide", &read, HKEY_CURRENT_USER), 0) << "an 8-byte value does not fit";
+
+  ASSERT_EQ(e.setStr(sub.c_str(), L"Name", L"caf\u00E9", HKEY_CURRENT_USER), 1);
+  BYTE bytes[32] = {};
+  size = sizeof bytes;
+  ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, sub.c_str(), L"Name", RRF_RT_ANY, &type, bytes, &size), ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  const BYTE utf16le[] = {'c', 0, 'a', 0, 'f', 0, 0xE9, 0, 0, 0};
+  ASSERT_EQ(size, sizeof utf16le);
+  EXPECT_EQ(std::memcmp(bytes, utf16le, size), 0);
+  wchar_t buffer[8] = {};
+  EXPECT_EQ(e.getStr(sub.c_str(), L"Name", buffer, 8, HKEY_CURRENT_USER), 1);
+  EXPECT_EQ(std::wstring(buffer), L"caf\u00E9");
+  EXPECT_EQ(e.getStr(sub.c_str(), L"Name", buffer, 4, HKEY_CURRENT_USER), 0) << "the terminator does not fit";
+  ASSERT_EQ(e.setStr(sub.c_str(), L"Empty", L"", HKEY_CURRENT_USER), 1);
+  size = sizeof bytes;
+  ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, sub.c_str(), L"Empty", RRF_RT_ANY, &type, bytes, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 2u);
+
+  EXPECT_EQ(e.createSubKey(sub.c_str(), HKEY_CURRENT_USER), 1);
+  EXPECT_EQ(e.getDword(sub.c_str(), L"Count", &read, HKEY_CURRENT_USER), 1) << "creating again changes nothing";
+  EXPECT_EQ(e.deleteValue(sub.c_str(), L"Count", HKEY_CURRENT_USER), 1);
+  EXPECT_EQ(e.getDword(sub.c_str(), L"Count", &read, HKEY_CURRENT_USER), 0);
+  EXPECT_EQ(e.deleteValue(sub.c_str(), L"Count", HKEY_CURRENT_USER), 1) << "an absent value counts as removed";
+  EXPECT_EQ(e.deleteValue((path + L"\\Nowhere").c_str(), L"Count", HKEY_CURRENT_USER), 1);
+
+  EXPECT_EQ(e.deleteTree(path.c_str(), HKEY_CURRENT_USER), 1);
+  HKEY gone = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &gone), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(e.deleteTree(path.c_str(), HKEY_CURRENT_USER), 1) << "nothing to remove counts as removed";
+  RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\utils-test");
+}
+
+}  // namespace

@@ -1,0 +1,91 @@
+# Checks the tables of a PE DLL with objdump -p: the export table must name
+# exactly the names of EXPECTED_EXPORTS (one a line), and every imported DLL must
+# be one of ALLOWED_IMPORTS (the compiler's runtime is linked in statically).
+#
+#   cmake -DOBJDUMP=... -DLIBRARY=utils.dll -DEXPECTED_EXPORTS=list.txt
+#         -DALLOWED_IMPORTS="KERNEL32.dll;msvcrt.dll" -P check_dll_tables.cmake
+
+cmake_minimum_required(VERSION 3.25)
+
+foreach(variable OBJDUMP LIBRARY EXPECTED_EXPORTS ALLOWED_IMPORTS)
+  if(NOT DEFINED ${variable})
+    message(FATAL_ERROR "check_dll_tables: ${variable} is not set")
+  endif()
+endforeach()
+
+execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY}
+  OUTPUT_VARIABLE dump RESULT_VARIABLE status ERROR_VARIABLE errors)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} -p ${LIBRARY} failed: ${errors}")
+endif()
+string(REPLACE "\n" ";" lines "${dump}")
+
+# Exports: the lines "\t[   n] name" after "[Ordinal/Name Pointer] Table".
+set(actual "")
+set(imports "")
+set(in_names FALSE)
+foreach(line IN LISTS lines)
+  if(line MATCHES "^\\[Ordinal/Name Pointer\\] Table")
+    set(in_names TRUE)
+  elseif(in_names AND line MATCHES "^[ \t]+\\[ *[0-9]+\\] (.+)$")
+    list(APPEND actual "${CMAKE_MATCH_1}")
+  elseif(in_names)
+    set(in_names FALSE)
+  endif()
+  if(line MATCHES "^[ \t]*DLL Name: (.+)$")
+    list(APPEND imports "${CMAKE_MATCH_1}")
+  endif()
+endforeach()
+
+file(STRINGS ${EXPECTED_EXPORTS} expected)
+list(FILTER expected EXCLUDE REGEX "^[ \t]*(#.*)?$")
+list(SORT expected)
+list(SORT actual)
+
+set(missing "")
+foreach(name IN LISTS expected)
+  if(NOT name IN_LIST actual)
+    list(APPEND missing "${name}")
+  endif()
+endforeach()
+set(extra "")
+foreach(name IN LISTS actual)
+  if(NOT name IN_LIST expected)
+    list(APPEND extra "${name}")
+  endif()
+endforeach()
+list(LENGTH actual count)
+
+set(failed FALSE)
+if(missing)
+  message(SEND_ERROR "not exported but listed: ${missing}")
+  set(failed TRUE)
+endif()
+if(extra)
+  message(SEND_ERROR "exported but not listed: ${extra}")
+  set(failed TRUE)
+endif()
+if(NOT count)
+  message(SEND_ERROR "no export table found in ${LIBRARY}")
+  set(failed TRUE)
+endif()
+
+foreach(import IN LISTS imports)
+  string(TOUPPER "${import}" upper)
+  set(allowed FALSE)
+  foreach(candidate IN LISTS ALLOWED_IMPORTS)
+    string(TOUPPER "${candidate}" candidate_upper)
+    if(upper STREQUAL candidate_upper)
+      set(allowed TRUE)
+    endif()
+  endforeach()
+  if(NOT allowed)
+    message(SEND_ERROR "imports ${import}, which is not a system DLL (allowed: ${ALLOWED_IMPORTS})")
+    set(failed TRUE)
+  endif()
+endforeach()
+
+if(failed)
+  message(FATAL_ERROR "${LIBRARY}: export or import table differs from what is expected")
+endif()
+message(STATUS "${LIBRARY}: ${count} exports as listed; imports ${imports}")

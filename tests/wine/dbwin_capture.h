@@ -1,0 +1,62 @@
+// Reads the process's debugger output the way a debug monitor does: through the
+// session-wide DBWIN_BUFFER shared memory and its two events. Only one monitor
+// can own them at a time.
+#pragma once
+
+#include <windows.h>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace utils::testing {
+
+class DbwinCapture {
+ public:
+  // Creates the monitor objects and starts reading. ready() tells whether it could.
+  DbwinCapture();
+  ~DbwinCapture();
+  DbwinCapture(const DbwinCapture&) = delete;
+  DbwinCapture& operator=(const DbwinCapture&) = delete;
+
+  // False when the objects could not be created or another monitor owns them;
+  // error() then says why.
+  bool ready() const { return ready_; }
+  const std::string& error() const { return error_; }
+
+  // The texts written by this process since the last clear, in order. Waits until
+  // at least count have arrived or timeoutMs has passed.
+  std::vector<std::string> waitFor(size_t count, DWORD timeoutMs = 5000);
+  // Waits quietMs and returns everything that arrived (to show nothing more came).
+  std::vector<std::string> settle(DWORD quietMs = 200);
+  void clear();
+
+ private:
+  struct HandleCloser {
+    void operator()(HANDLE handle) const;
+  };
+  using Handle = std::unique_ptr<void, HandleCloser>;
+  struct ViewUnmapper {
+    void operator()(void* view) const;
+  };
+
+  void readLoop();
+
+  Handle bufferReady_;
+  Handle dataReady_;
+  Handle mapping_;
+  std::unique_ptr<void, ViewUnmapper> view_;
+  Handle stop_;
+  std::thread reader_;
+  bool ready_ = false;
+  std::string error_;
+
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  std::vector<std::string> texts_;  // guarded by mutex_
+};
+
+}  // namespace utils::testing

@@ -1,0 +1,73 @@
+# The Windows leg of the test suite: GoogleTest built from source for the cross
+# compiler, the Win32 integration tests, the export-table check, and the Wine
+# fixture that every test of this directory runs in. Included from
+# tests/CMakeLists.txt when building for Windows.
+
+# GoogleTest from the Debian sources, built with the cross compiler.
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_SHARED_LIBS OFF CACHE BOOL "" FORCE)
+set(UTILS_GOOGLETEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources for the Windows build")
+add_subdirectory(${UTILS_GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+find_program(UTILS_WINESERVER NAMES wineserver wineserver64 PATHS /usr/lib/wine REQUIRED)
+find_program(UTILS_OBJDUMP NAMES x86_64-w64-mingw32-objdump REQUIRED)
+set(UTILS_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(UTILS_WINE_DIR ${CMAKE_CURRENT_LIST_DIR})
+
+# utils_win32_test(NAME SOURCES...): a GoogleTest program on the Win32 adapters.
+function(utils_win32_test name)
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE utils_port_win32 utils_core GTest::gtest GTest::gtest_main utils_warnings)
+  target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${UTILS_WINE_DIR})
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES LABELS integration SKIP_RETURN_CODE 77)
+endfunction()
+
+utils_win32_test(integration_win32_ports
+  integration/win32_registry_test.cpp
+  integration/win32_debug_output_test.cpp
+  integration/win32_clock_test.cpp
+  wine/dbwin_capture.cpp)
+# The capture owns the session-wide DBWIN_BUFFER objects: one reader at a time.
+set_tests_properties(integration_win32_ports PROPERTIES RESOURCE_LOCK dbwin)
+
+# The DLL as a caller loads it: the load step, the trace output and the registry
+# helpers through the Win32 adapters.
+add_executable(integration_win32_dll integration/win32_dll_test.cpp wine/dbwin_capture.cpp)
+target_link_libraries(integration_win32_dll PRIVATE GTest::gtest GTest::gtest_main utils_warnings)
+target_include_directories(integration_win32_dll PRIVATE ${PROJECT_SOURCE_DIR}/include ${UTILS_WINE_DIR})
+add_dependencies(integration_win32_dll utils)
+add_test(NAME integration_win32_dll COMMAND integration_win32_dll)
+set_tests_properties(integration_win32_dll PROPERTIES
+  LABELS integration SKIP_RETURN_CODE 77
+  ENVIRONMENT "UTILS_TEST_DLL=$<TARGET_FILE:utils>"
+  # It rewrites the machine-wide debug settings while it runs.
+  RESOURCE_LOCK "dbwin;debug_settings")
+
+# utils.dll exports exactly the listed names and imports only system DLLs.
+add_test(NAME dll_tables
+  COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${UTILS_OBJDUMP} -DLIBRARY=$<TARGET_FILE:utils>
+          -DEXPECTED_EXPORTS=${UTILS_WINE_DIR}/utils_dll_exports.txt
+          "-DALLOWED_IMPORTS=ADVAPI32.dll;KERNEL32.dll;msvcrt.dll"
+          -P ${UTILS_WINE_DIR}/check_dll_tables.cmake)
+set_tests_properties(dll_tables PROPERTIES LABELS integration)
+
+add_test(NAME wine_setup COMMAND ${UTILS_WINE_DIR}/wine-setup.sh ${CMAKE_CROSSCOMPILING_EMULATOR} ${UTILS_WINESERVER})
+add_test(NAME wine_cleanup COMMAND ${UTILS_WINE_DIR}/wine-cleanup.sh ${UTILS_WINESERVER})
+set_tests_properties(wine_setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 180)
+set_tests_properties(wine_cleanup PROPERTIES FIXTURES_CLEANUP wine)
+
+# Every test of this directory, including those added after this file, runs in
+# the fixture's prefix without a display. Applied once the directory is complete.
+function(utils_apply_wine_fixture)
+  get_property(tests DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR} PROPERTY TESTS)
+  foreach(test IN LISTS tests)
+    if(NOT test MATCHES "^(wine_setup|wine_cleanup|dll_tables)$")
+      set_property(TEST ${test} APPEND PROPERTY FIXTURES_REQUIRED wine)
+    endif()
+    set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT
+      "WINEPREFIX=${UTILS_WINEPREFIX}" "WINEDLLOVERRIDES=mscoree,mshtml=" "DISPLAY=" "WINEDEBUG=-all")
+  endforeach()
+endfunction()
+cmake_language(DEFER CALL utils_apply_wine_fixture)
