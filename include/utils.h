@@ -2,11 +2,11 @@
 #ifndef UTILS_H
 #define UTILS_H
 
-#include "utils/wintypes.h"
-#include "utils/export.h"
-#include "utils/trace.h"
 #include "utils/address.h"
+#include "utils/export.h"
 #include "utils/primitives.h"
 #include "utils/registry.h"
+#include "utils/trace.h"
+#include "utils/wintypes.h"
 
 #endif /* UTILS_H */

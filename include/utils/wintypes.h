@@ -25,18 +25,18 @@ typedef uint64_t DWORD64;
 typedef uintptr_t ULONG_PTR;
 typedef uintptr_t DWORD_PTR;
 typedef size_t SIZE_T;
-typedef void *HANDLE;
-typedef void *PVOID;
-typedef void *LPVOID;
-typedef BYTE *LPBYTE;
-typedef DWORD *LPDWORD;
-typedef char *LPSTR;
-typedef const char *LPCSTR;
+typedef void* HANDLE;
+typedef void* PVOID;
+typedef void* LPVOID;
+typedef BYTE* LPBYTE;
+typedef DWORD* LPDWORD;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
 typedef wchar_t WCHAR;
-typedef wchar_t *LPWSTR;
-typedef const wchar_t *LPCWSTR;
-typedef struct HKEY__ *HKEY;
-typedef HKEY *PHKEY;
+typedef wchar_t* LPWSTR;
+typedef const wchar_t* LPCWSTR;
+typedef struct HKEY__* HKEY;
+typedef HKEY* PHKEY;
 typedef DWORD REGSAM;
 typedef LONG LSTATUS;
 typedef LONG HRESULT;
@@ -49,10 +49,10 @@ typedef UINT_PTR WPARAM;
 typedef LONG_PTR LPARAM;
 typedef LONG_PTR LRESULT;
 typedef WORD LANGID;
-typedef struct HWND__ *HWND;
-typedef struct HINSTANCE__ *HINSTANCE;
+typedef struct HWND__* HWND;
+typedef struct HINSTANCE__* HINSTANCE;
 typedef HINSTANCE HMODULE;
-typedef struct HMONITOR__ *HMONITOR;
+typedef struct HMONITOR__* HMONITOR;
 typedef PVOID HDEVNOTIFY;
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
@@ -183,8 +183,8 @@ typedef struct _GUID {
 } GUID;
 
 typedef struct _LIST_ENTRY {
-  struct _LIST_ENTRY *Flink;
-  struct _LIST_ENTRY *Blink;
+  struct _LIST_ENTRY* Flink;
+  struct _LIST_ENTRY* Blink;
 } LIST_ENTRY, *PLIST_ENTRY;
 
 typedef struct _FILETIME {

@@ -50,8 +50,8 @@ void terminateString(DWORD type, std::vector<BYTE>& bytes) {
 
 }  // namespace
 
-DWORD RegistryPort::getValue(HKEY key, const wchar_t* subKey, const wchar_t* name, DWORD flags, DWORD* type,
-                             void* data, DWORD* size) {
+DWORD RegistryPort::getValue(HKEY key, const wchar_t* subKey, const wchar_t* name, DWORD flags, DWORD* type, void* data,
+                             DWORD* size) {
   if ((flags & RRF_RT_ANY) == 0) return ERROR_INVALID_PARAMETER;
   if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
 

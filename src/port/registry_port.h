@@ -18,8 +18,7 @@ class RegistryPort {
 
   // Opens the key, creating it and any missing parents first. disposition (may be
   // null) receives REG_CREATED_NEW_KEY or REG_OPENED_EXISTING_KEY.
-  virtual DWORD createKey(HKEY root, const wchar_t* subKey, REGSAM access, HKEY* result,
-                          DWORD* disposition) = 0;
+  virtual DWORD createKey(HKEY root, const wchar_t* subKey, REGSAM access, HKEY* result, DWORD* disposition) = 0;
 
   // Releases a key handle obtained from openKey or createKey.
   virtual DWORD closeKey(HKEY key) = 0;
@@ -33,8 +32,8 @@ class RegistryPort {
   // its type against the RRF_RT_* flags (ERROR_UNSUPPORTED_TYPE otherwise; a
   // REG_BINARY accepted for RRF_RT_DWORD or RRF_RT_QWORD must have that width,
   // else ERROR_DATATYPE_MISMATCH). Strings come back terminated.
-  virtual DWORD getValue(HKEY key, const wchar_t* subKey, const wchar_t* name, DWORD flags, DWORD* type,
-                         void* data, DWORD* size);
+  virtual DWORD getValue(HKEY key, const wchar_t* subKey, const wchar_t* name, DWORD flags, DWORD* type, void* data,
+                         DWORD* size);
 
   // RegSetValueExW: stores size bytes of data with the given type.
   virtual DWORD setValue(HKEY key, const wchar_t* name, DWORD type, const BYTE* data, DWORD size) = 0;

@@ -52,7 +52,7 @@ class SimRegistry : public port::RegistryPort {
   struct Node {
     std::wstring name;
     std::map<std::wstring, std::unique_ptr<Node>> children;  // by folded name
-    std::map<std::wstring, Value> values;                     // by folded name
+    std::map<std::wstring, Value> values;                    // by folded name
   };
   struct Handle {
     HKEY root;

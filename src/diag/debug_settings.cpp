@@ -1,0 +1,65 @@
+#include "diag/debug_settings.h"
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+
+#include "port/platform.h"
+#include "utils/primitives.h"
+
+namespace utils::diag {
+namespace {
+
+constexpr DWORD kNotRead = 0xFFFFFFFF;
+constexpr wchar_t kSettingsKey[] = L"Software\\vorlane";
+
+// Process-wide settings; see the header.
+std::atomic<DWORD> gLogLevelMask{0};
+std::atomic<DWORD> gAppDebugMask{kNotRead};
+std::mutex gAppDebugReadLock;  // serialises the first read of the trace mask
+
+// Reads up to 4 bytes of a machine-wide value into bytes (preset by the caller).
+// False when the key or value is absent, unreadable or longer than 4 bytes.
+bool readFourBytes(const wchar_t* valueName, BYTE (&bytes)[4]) {
+  port::RegistryPort& registry = *port::platform().registry;
+  port::ScopedKey key(registry);
+  if (registry.openKey(HKEY_LOCAL_MACHINE, kSettingsKey, KEY_READ, key.out()) != ERROR_SUCCESS) return false;
+  DWORD size = sizeof bytes;
+  return registry.queryValue(key.get(), valueName, nullptr, bytes, &size) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+void processAttach() {
+  BYTE bytes[4] = {0, 0, 0, 0};
+  const DWORD mask = readFourBytes(L"LogDebug", bytes) ? LEtoHost32(bytes) : 0;
+  gLogLevelMask.store(mask, std::memory_order_relaxed);
+}
+
+DWORD logLevelMask() { return gLogLevelMask.load(std::memory_order_relaxed); }
+
+DWORD GetAppDebugMask() {
+  const DWORD cached = gAppDebugMask.load(std::memory_order_acquire);
+  if (cached != kNotRead) return cached;
+
+  std::lock_guard lock(gAppDebugReadLock);
+  DWORD mask = gAppDebugMask.load(std::memory_order_acquire);
+  if (mask != kNotRead) return mask;
+
+  BYTE bytes[4] = {0, 0, 0, 0};
+  mask = readFourBytes(L"EnableAppDebug", bytes) ? static_cast<DWORD>(bytes[0] + 256 * bytes[1]) : 0;
+
+  char line[128];
+  std::snprintf(line, sizeof line, "AppDebug=%d\n", static_cast<int>(mask));
+  port::platform().debugOutput->writeNarrow(line);
+
+  gAppDebugMask.store(mask, std::memory_order_release);
+  return mask;
+}
+
+void resetDebugSettings() {
+  gLogLevelMask.store(0, std::memory_order_relaxed);
+  gAppDebugMask.store(kNotRead, std::memory_order_release);
+}
+
+}  // namespace utils::diag

@@ -1,0 +1,184 @@
+// The trace and log family: prefixed lines "[time][level][module]message\n"
+// filtered by the log level mask, and plain trace text filtered by the
+// application trace mask. Every buffer is a fixed one on the caller's stack;
+// texts that would not fit are cut, never overrun.
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "diag/debug_settings.h"
+#include "diag/trace_format.h"
+#include "port/platform.h"
+#include "utils/trace.h"
+
+namespace utils::diag {
+namespace {
+
+constexpr size_t kMessageSize = 2048;
+constexpr size_t kLineSize = 2048;
+constexpr size_t kTimeSize = 20;
+constexpr size_t kModuleSize = 100;
+
+// Bits of the application trace mask.
+constexpr DWORD kBitTraceBme = 0x1;
+constexpr DWORD kBitAtlTraceWide = 0x2;
+constexpr DWORD kBitAtlTraceNarrow = 0x4;
+constexpr DWORD kBitTrace = 0x8;
+
+constexpr int kAtlTraceLevel = 4;
+
+bool levelEnabled(int level) { return (logLevelMask() & static_cast<DWORD>(level)) != 0; }
+
+// Length of text[0..length) without a multi-byte UTF-8 character that the cut
+// at length left incomplete, so no partial character ends a cut text.
+size_t withoutPartialCharacter(const char* text, size_t length) {
+  size_t start = length;
+  int continuation = 0;
+  while (start > 0 && continuation < 3 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80) {
+    --start;
+    ++continuation;
+  }
+  if (start == 0) return length;
+  const auto lead = static_cast<unsigned char>(text[start - 1]);
+  const int needed = lead >= 0xF0 && lead <= 0xF4   ? 3
+                     : lead >= 0xE0 && lead <= 0xEF ? 2
+                     : lead >= 0xC2 && lead <= 0xDF ? 1
+                                                    : 0;
+  return (needed > continuation) ? start - 1 : length;
+}
+
+// Copies text into a fixed buffer, cut to fit.
+void copyCut(const std::string& text, char* destination, size_t capacity) {
+  size_t length = text.size();
+  if (length > capacity - 1) length = withoutPartialCharacter(text.data(), capacity - 1);
+  std::memcpy(destination, text.data(), length);
+  destination[length] = '\0';
+}
+
+// Converts a wide text to the narrow encoding of prefixed lines into a fixed
+// buffer. False when the platform cannot convert it.
+bool WideToOem(const wchar_t* text, char* destination, size_t capacity) {
+  std::string converted;
+  if (!port::platform().debugOutput->wideToOem(text, converted)) return false;
+  copyCut(converted, destination, capacity);
+  return true;
+}
+
+void WriteLogLine(int level, const char* module, const char* message) {
+  if (module == nullptr) module = "";
+  if (!levelEnabled(level)) return;
+
+  const port::LocalTime now = port::platform().clock->localTime();
+  char timeText[kTimeSize];
+  std::snprintf(timeText, sizeof timeText, "%2d:%02d:%02d", now.hour, now.minute, now.second);
+
+  // A composed line longer than 2,047 characters is cut there.
+  char line[kLineSize];
+  const int composed = std::snprintf(line, sizeof line, "[%s][%d][%s]%s\n", timeText, level, module, message);
+  if (composed >= static_cast<int>(sizeof line)) line[withoutPartialCharacter(line, sizeof line - 1)] = '\0';
+  port::platform().debugOutput->writeNarrow(line);
+}
+
+void WriteLogLineWide(int level, const wchar_t* module, const wchar_t* message) {
+  if (module == nullptr) module = L"";
+  char narrowModule[kModuleSize];
+  char narrowMessage[kMessageSize];
+  // A text that cannot be converted drops the line, as a failed conversion would.
+  if (!WideToOem(module, narrowModule, sizeof narrowModule)) return;
+  if (!WideToOem(message, narrowMessage, sizeof narrowMessage)) return;
+  WriteLogLine(level, narrowModule, narrowMessage);
+}
+
+// Runs a line writer and drops the line on any exception (a failed allocation
+// of a conversion buffer): tracing never fails its caller.
+template <typename Body>
+void guarded(Body body) noexcept {
+  try {
+    body();
+  } catch (...) {
+  }
+}
+
+// Plain trace text: the formatted message as it is, no prefix, no newline.
+void tracePlain(const char* format, va_list args) {
+  char message[kMessageSize];
+  formatBounded(message, sizeof message, format, args);
+  port::platform().debugOutput->writeNarrow(message);
+}
+
+void tracePlain(const wchar_t* format, va_list args) {
+  wchar_t message[kMessageSize];
+  formatBounded(message, kMessageSize, format, args);
+  port::platform().debugOutput->writeWide(message);
+}
+
+bool appBitSet(DWORD bit) { return (GetAppDebugMask() & bit) != 0; }
+
+}  // namespace
+}  // namespace utils::diag
+
+using namespace utils::diag;
+
+// Each plain member: a null format returns before the trace mask is read.
+#define UTILS_TRACE_PLAIN(bit, format) \
+  do {                                 \
+    if ((format) == nullptr) return;   \
+    if (!appBitSet(bit)) return;       \
+    va_list args;                      \
+    va_start(args, format);            \
+    tracePlain(format, args);          \
+    va_end(args);                      \
+  } while (0)
+
+extern "C" {
+
+UTILS_API void WRITELOG_A(int level, const char* module, const char* format, ...) {
+  if (format == nullptr || !levelEnabled(level)) return;
+  char message[kMessageSize];
+  va_list args;
+  va_start(args, format);
+  formatBounded(message, sizeof message, format, args);
+  va_end(args);
+  guarded([&] { WriteLogLine(level, module, message); });
+}
+
+UTILS_API void WRITELOG_W(int level, const wchar_t* module, const wchar_t* format, ...) {
+  if (format == nullptr || !levelEnabled(level)) return;
+  wchar_t message[kMessageSize];
+  va_list args;
+  va_start(args, format);
+  formatBounded(message, kMessageSize, format, args);
+  va_end(args);
+  guarded([&] { WriteLogLineWide(level, module, message); });
+}
+
+UTILS_API void VRLN_BT_TRACE(const char* format, ...) { UTILS_TRACE_PLAIN(kBitTrace, format); }
+UTILS_API void VRLN_BT_TRACE_BME_A(const char* format, ...) { UTILS_TRACE_PLAIN(kBitTraceBme, format); }
+UTILS_API void VRLN_BT_TRACE_BME_W(const wchar_t* format, ...) { UTILS_TRACE_PLAIN(kBitTraceBme, format); }
+UTILS_API void VRLN_BT_TRACE_BME_U(const wchar_t* format, ...) { UTILS_TRACE_PLAIN(kBitTraceBme, format); }
+UTILS_API void VRLN_BT_ATLTRACE_U(const wchar_t* format, ...) { UTILS_TRACE_PLAIN(kBitAtlTraceWide, format); }
+
+// The prefixed ATL members write at level 4 with an empty module tag, so they
+// also need bit 0x4 of the log level mask.
+UTILS_API void VRLN_BT_ATLTRACE_A(const char* format, ...) {
+  if (format == nullptr || !appBitSet(kBitAtlTraceNarrow) || !levelEnabled(kAtlTraceLevel)) return;
+  char message[kMessageSize];
+  va_list args;
+  va_start(args, format);
+  formatBounded(message, sizeof message, format, args);
+  va_end(args);
+  guarded([&] { WriteLogLine(kAtlTraceLevel, "", message); });
+}
+
+UTILS_API void VRLN_BT_ATLTRACE_W(const wchar_t* format, ...) {
+  if (format == nullptr || !appBitSet(kBitAtlTraceWide) || !levelEnabled(kAtlTraceLevel)) return;
+  wchar_t message[kMessageSize];
+  va_list args;
+  va_start(args, format);
+  formatBounded(message, kMessageSize, format, args);
+  va_end(args);
+  guarded([&] { WriteLogLineWide(kAtlTraceLevel, L"", message); });
+}
+
+}  // extern "C"

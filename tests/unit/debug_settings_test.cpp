@@ -1,0 +1,93 @@
+#include "sim_fixture.h"
+#include "utils/trace.h"
+
+namespace utils::test {
+namespace {
+
+using DebugSettingsTest = SimTest;
+
+TEST_F(DebugSettingsTest, MissingKeyGivesZeroMasksAndOneAppDebugLine) {
+  diag::processAttach();
+  EXPECT_EQ(0u, diag::logLevelMask());
+  VRLN_BT_TRACE("hello %d", 1);
+  VRLN_BT_TRACE("again");
+  WRITELOG_A(0xFFFF, "m", "never");
+  EXPECT_EQ(std::vector<std::string>{"AppDebug=0\n"}, lines());
+}
+
+TEST_F(DebugSettingsTest, LogDebugIsReadAsLittleEndianUpToFourBytes) {
+  setSetting(L"LogDebug", REG_DWORD, {0x0C, 0, 0, 0});
+  diag::processAttach();
+  EXPECT_EQ(0x0Cu, diag::logLevelMask());
+
+  // Fewer bytes leave the high bytes zero; the type is not examined.
+  setSetting(L"LogDebug", REG_BINARY, {0x34, 0x12});
+  diag::processAttach();
+  EXPECT_EQ(0x1234u, diag::logLevelMask());
+
+  // A value longer than four bytes counts as absent.
+  setSetting(L"LogDebug", REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0});
+  diag::processAttach();
+  EXPECT_EQ(0u, diag::logLevelMask());
+}
+
+TEST_F(DebugSettingsTest, LogDebugChangesTakeEffectOnlyAtTheNextLoad) {
+  setSetting(L"LogDebug", REG_DWORD, {4, 0, 0, 0});
+  diag::processAttach();
+  setSetting(L"LogDebug", REG_DWORD, {0, 0, 0, 0});
+  WRITELOG_A(4, "utils", "still on");
+  ASSERT_EQ(1u, lines().size());
+  EXPECT_NE(std::string::npos, lines()[0].find("still on"));
+}
+
+TEST_F(DebugSettingsTest, AppDebugKeepsLowSixteenBitsAndIsReadOnce) {
+  setSetting(L"EnableAppDebug", REG_DWORD, {0x03, 0x00, 0x01, 0x00});
+  EXPECT_EQ(3u, diag::GetAppDebugMask());
+  EXPECT_EQ(3u, diag::GetAppDebugMask());
+  setSetting(L"EnableAppDebug", REG_DWORD, {0x08, 0, 0, 0});
+  EXPECT_EQ(3u, diag::GetAppDebugMask());
+  EXPECT_EQ(std::vector<std::string>{"AppDebug=3\n"}, lines());
+
+  diag::resetDebugSettings();
+  setSetting(L"EnableAppDebug", REG_BINARY, {0x05});  // a single byte: high byte 0
+  EXPECT_EQ(5u, diag::GetAppDebugMask());
+}
+
+TEST_F(DebugSettingsTest, NullFormatDoesNotReadTheTraceMask) {
+  setSetting(L"EnableAppDebug", REG_DWORD, {0x0F, 0, 0, 0});
+  VRLN_BT_TRACE(nullptr);
+  VRLN_BT_TRACE_BME_W(nullptr);
+  VRLN_BT_ATLTRACE_A(nullptr);
+  EXPECT_TRUE(lines().empty());
+  EXPECT_EQ(0, sim_.registry.calls(sim::SimRegistry::Op::Query));
+  VRLN_BT_TRACE("x");
+  EXPECT_EQ((std::vector<std::string>{"AppDebug=15\n", "x"}), lines());
+}
+
+TEST_F(DebugSettingsTest, RegistryFailuresAreSilentAndLeaveNoKeyOpen) {
+  setSetting(L"LogDebug", REG_DWORD, {4, 0, 0, 0});
+  sim_.registry.failNext(sim::SimRegistry::Op::Query, ERROR_ACCESS_DENIED);
+  diag::processAttach();
+  EXPECT_EQ(0u, diag::logLevelMask());
+  sim_.registry.failNext(sim::SimRegistry::Op::Open, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(0u, diag::GetAppDebugMask());
+  EXPECT_EQ(0u, sim_.registry.openHandles());
+  EXPECT_EQ(std::vector<std::string>{"AppDebug=0\n"}, lines());
+}
+
+TEST_F(DebugSettingsTest, ConcurrentFirstCallsReadOnceAndAgree) {
+  setSetting(L"EnableAppDebug", REG_DWORD, {0x08, 0, 0, 0});
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int i = 0; i < 8; ++i) {
+    threads.emplace_back([&wrong] {
+      if (diag::GetAppDebugMask() != 8u) ++wrong;
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(0, wrong.load());
+  EXPECT_EQ(std::vector<std::string>{"AppDebug=8\n"}, lines());
+}
+
+}  // namespace
+}  // namespace utils::test
