@@ -74,15 +74,21 @@ TEST(Win32DebugOutputTest, ConvertsToTheOemCodePage) {
   EXPECT_EQ(out, convert(CP_OEMCP, letters));
   CPINFO oem{};
   ASSERT_TRUE(GetCPInfo(CP_OEMCP, &oem));
-  if (oem.MaxCharSize == 1) EXPECT_EQ(out.size(), letters.size()) << "one byte per letter";
-  if (GetOEMCP() != GetACP()) EXPECT_NE(out, convert(CP_ACP, letters));
+  if (oem.MaxCharSize == 1) {
+    EXPECT_EQ(out.size(), letters.size()) << "one byte per letter";
+  }
+  if (GetOEMCP() != GetACP()) {
+    EXPECT_NE(out, convert(CP_ACP, letters));
+  }
 
   // Round trip through the OEM code page gives the letters back.
   const int chars = MultiByteToWideChar(CP_OEMCP, 0, out.c_str(), -1, nullptr, 0);
   std::wstring back(static_cast<size_t>(chars), L'\0');
   MultiByteToWideChar(CP_OEMCP, 0, out.c_str(), -1, back.data(), chars);
   back.pop_back();
-  if (GetOEMCP() == 437 || GetOEMCP() == 850) EXPECT_EQ(back, letters);
+  if (GetOEMCP() == 437 || GetOEMCP() == 850) {
+    EXPECT_EQ(back, letters);
+  }
 }
 
 }  // namespace

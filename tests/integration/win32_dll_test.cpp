@@ -157,8 +157,8 @@ class Win32DllTest : public ::testing::Test {
                                      const std::string& message) {
   const std::regex prefix(R"(^\[[ 12]\d:[0-5]\d:[0-5]\d\]\[)");
   const std::string rest = "][" + module + "]" + message + "\n";
-  if (std::regex_search(line, prefix) && line.size() == 10 + level.size() + rest.size() &&
-      line.compare(10, level.size(), level) == 0 && line.compare(10 + level.size(), std::string::npos, rest) == 0) {
+  if (std::regex_search(line, prefix) && line.size() == 11 + level.size() + rest.size() &&
+      line.compare(11, level.size(), level) == 0 && line.compare(11 + level.size(), std::string::npos, rest) == 0) {
     return ::testing::AssertionSuccess();
   }
   return ::testing::AssertionFailure() << "not a log line of level " << level << ", module [" << module << "]: \""
