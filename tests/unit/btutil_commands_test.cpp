@@ -1,0 +1,380 @@
+// btutil's commands end to end on the simulated platform: what they print,
+// what they change, their exit codes, and that a refused command changes nothing.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "common/utf16.h"
+#include "numbers.h"
+#include "registry_reader.h"
+#include "sim_fixture.h"
+#include "text_codec.h"
+
+namespace utils::btutil {
+namespace {
+
+using sim::SimRegistry;
+
+class BtutilCommandTest : public test::SimTest {
+ protected:
+  struct Result {
+    int code;
+    std::string out;
+    std::string err;
+  };
+
+  void SetUp() override {
+    SimTest::SetUp();
+    dir_ = std::filesystem::temp_directory_path() /
+           ("btutil_unit_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override {
+    EXPECT_EQ(0u, sim_.registry.openHandles()) << "a command left a key open";
+    std::filesystem::remove_all(dir_);
+    SimTest::TearDown();
+  }
+
+  Result run(std::vector<std::string> args) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const int code = runBtutil(args, out, err);
+    return {code, out.str(), err.str()};
+  }
+
+  // Every key and value below a root, as text, to compare states.
+  std::string dump(HKEY root) {
+    std::vector<KeySnapshot> keys;
+    KeyPath failed;
+    EXPECT_EQ(0u, snapshotTree(sim_.registry, KeyPath{root, L""}, &keys, &failed));
+    std::string text;
+    for (const auto& key : keys) {
+      text += wideToUtf8(fullPath(key.path)) + "\n";
+      for (const auto& v : key.values)
+        text += "  " + displayName(v.name) + " " + typeName(v.type) + " " + hexBytes(v.data) + "\n";
+    }
+    return text;
+  }
+
+  std::string file(const std::string& name) const { return (dir_ / name).string(); }
+  void writeFile(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+  std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  std::filesystem::path dir_;
+};
+
+TEST_F(BtutilCommandTest, AddQueryAndDeleteValues) {
+  const std::string key = "HKLM\\Software\\vorlane";
+  auto r = run({"reg", "add", key, "/v", "LogDebug", "/t", "REG_DWORD", "/d", "12", "/f"});
+  ASSERT_EQ(0, r.code) << r.err;
+  EXPECT_EQ("The operation completed successfully.\n", r.out);
+  r = run({"reg", "add", key, "/v", "Blob", "/t", "REG_BINARY", "/d", "0a0b0c"});
+  ASSERT_EQ(0, r.code) << r.err;
+  r = run({"reg", "add", key, "/v", "Big", "/t", "reg_qword", "/d", "0x100000000"});
+  ASSERT_EQ(0, r.code) << r.err;
+  r = run({"reg", "add", key, "/ve", "/d", "default text"});
+  ASSERT_EQ(0, r.code) << r.err;
+  r = run({"reg", "add", key + "\\Child"});  // a key without a value
+  ASSERT_EQ(0, r.code) << r.err;
+
+  r = run({"reg", "query", "hkey_local_machine\\SOFTWARE\\VORLANE"});
+  ASSERT_EQ(0, r.code) << r.err;
+  // The simulation lists values by their folded names; the default value leads.
+  EXPECT_EQ(
+      "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\VORLANE\n"
+      "    (Default)    REG_SZ    default text\n"
+      "    Big    REG_QWORD    0x100000000\n"
+      "    Blob    REG_BINARY    0A0B0C\n"
+      "    LogDebug    REG_DWORD    0xc\n"
+      "\n"
+      "HKEY_LOCAL_MACHINE\\SOFTWARE\\VORLANE\\Child\n",
+      r.out);
+  r = run({"reg", "query", key, "/v", "logdebug"});
+  ASSERT_EQ(0, r.code) << r.err;
+  EXPECT_EQ("\nHKEY_LOCAL_MACHINE\\Software\\vorlane\n    logdebug    REG_DWORD    0xc\n\n", r.out);
+  r = run({"reg", "query", key, "/ve"});
+  EXPECT_EQ("\nHKEY_LOCAL_MACHINE\\Software\\vorlane\n    (Default)    REG_SZ    default text\n\n", r.out);
+
+  // Without /f an existing value stays: refused with a clear message, nothing asked.
+  r = run({"reg", "add", key, "/v", "LogDebug", "/t", "REG_DWORD", "/d", "3"});
+  EXPECT_EQ(1, r.code);
+  EXPECT_NE(std::string::npos, r.err.find("already exists")) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("/f")) << r.err;
+  EXPECT_NE(std::string::npos, run({"reg", "query", key, "/v", "LogDebug"}).out.find("0xc"));
+  r = run({"reg", "add", key, "/v", "LogDebug", "/t", "REG_DWORD", "/d", "0x3", "/F"});
+  ASSERT_EQ(0, r.code) << r.err;
+  EXPECT_NE(std::string::npos, run({"reg", "query", key, "/v", "LogDebug"}).out.find("REG_DWORD    0x3\n"));
+
+  // Deleting values and keys; /f is required.
+  r = run({"reg", "delete", key, "/v", "Blob"});
+  EXPECT_EQ(1, r.code);
+  EXPECT_NE(std::string::npos, r.err.find("/f")) << r.err;
+  EXPECT_EQ(0, run({"reg", "query", key, "/v", "Blob"}).code);
+  ASSERT_EQ(0, run({"reg", "delete", key, "/v", "Blob", "/f"}).code);
+  r = run({"reg", "query", key, "/v", "Blob"});
+  EXPECT_EQ(2, r.code);
+  EXPECT_EQ("ERROR: The value Blob was not found under HKEY_LOCAL_MACHINE\\Software\\vorlane.\n", r.err);
+  r = run({"reg", "delete", key, "/v", "Blob", "/f"});
+  EXPECT_EQ(2, r.code);
+  ASSERT_EQ(0, run({"reg", "delete", key, "/ve", "/f"}).code);
+  EXPECT_EQ(2, run({"reg", "query", key, "/ve"}).code);
+  ASSERT_EQ(0, run({"reg", "delete", key, "/va", "/f"}).code);
+  EXPECT_EQ("\nHKEY_LOCAL_MACHINE\\Software\\vorlane\nHKEY_LOCAL_MACHINE\\Software\\vorlane\\Child\n",
+            run({"reg", "query", key}).out);
+  ASSERT_EQ(0, run({"reg", "delete", key, "/f"}).code);
+  r = run({"reg", "query", key});
+  EXPECT_EQ(2, r.code);
+  EXPECT_EQ(
+      "ERROR: Cannot open HKEY_LOCAL_MACHINE\\Software\\vorlane: The system was unable to find the specified "
+      "registry key or value. (error 2)\n",
+      r.err);
+  EXPECT_EQ("HKEY_LOCAL_MACHINE\nHKEY_LOCAL_MACHINE\\Software\n", dump(HKEY_LOCAL_MACHINE));
+}
+
+TEST_F(BtutilCommandTest, QueriesWholeTreesAndSearchesForValues) {
+  ASSERT_EQ(0, run({"reg", "add", "HKCU\\T", "/v", "A", "/d", "top"}).code);
+  ASSERT_EQ(0, run({"reg", "add", "HKCU\\T\\S1", "/v", "A", "/t", "REG_MULTI_SZ", "/d", "x\\0y"}).code);
+  ASSERT_EQ(0, run({"reg", "add", "HKCU\\T\\S1\\Deep", "/v", "B", "/t", "REG_EXPAND_SZ", "/d", "%HOME%"}).code);
+  ASSERT_EQ(0, run({"reg", "add", "HKCU\\T\\S2"}).code);
+
+  auto r = run({"reg", "query", "HKCU\\T", "/s"});
+  ASSERT_EQ(0, r.code) << r.err;
+  EXPECT_EQ(
+      "\nHKEY_CURRENT_USER\\T\n    A    REG_SZ    top\n"
+      "\nHKEY_CURRENT_USER\\T\\S1\n    A    REG_MULTI_SZ    x\\0y\n"
+      "\nHKEY_CURRENT_USER\\T\\S1\\Deep\n    B    REG_EXPAND_SZ    %HOME%\n"
+      "\nHKEY_CURRENT_USER\\T\\S2\n",
+      r.out);
+  r = run({"reg", "query", "HKCU\\T", "/v", "a", "/s"});
+  ASSERT_EQ(0, r.code) << r.err;
+  EXPECT_EQ(
+      "\nHKEY_CURRENT_USER\\T\n    a    REG_SZ    top\n"
+      "\nHKEY_CURRENT_USER\\T\\S1\n    a    REG_MULTI_SZ    x\\0y\n"
+      "\nEnd of search: 2 match(es) found.\n",
+      r.out);
+  r = run({"reg", "query", "HKCU\\T", "/v", "Missing", "/s"});
+  EXPECT_EQ(2, r.code);
+  EXPECT_NE(std::string::npos, r.err.find("or below it")) << r.err;
+}
+
+TEST_F(BtutilCommandTest, BadInputIsRefusedAndChangesNothing) {
+  ASSERT_EQ(0, run({"reg", "add", "HKLM\\Software\\vorlane", "/v", "Keep", "/t", "REG_DWORD", "/d", "1"}).code);
+  const std::string before = dump(HKEY_LOCAL_MACHINE) + dump(HKEY_CURRENT_USER);
+  const int setsBefore = sim_.registry.calls(SimRegistry::Op::Set);
+  struct Case {
+    std::vector<std::string> args;
+    const char* fragment;
+  };
+  const std::vector<Case> cases = {
+      {{"frobnicate"}, "Unknown command \"frobnicate\""},
+      {{"reg"}, "needs an operation"},
+      {{"reg", "rename", "HKLM\\A"}, "Unknown reg operation \"rename\""},
+      {{"reg", "add"}, "needs 1 argument, 0 given"},
+      {{"reg", "add", "HKXX\\Software\\New", "/v", "A"}, "unknown root \"HKXX\""},
+      {{"reg", "add", "HKLM\\Software\\New", "/v", "A", "/t", "REG_DWORDX", "/d", "1"}, "Invalid type \"REG_DWORDX\""},
+      {{"reg", "add", "HKLM\\Software\\New", "/v", "A", "/t", "REG_DWORD", "/d", "12x"}, "Invalid data \"12x\""},
+      {{"reg", "add", "HKLM\\Software\\New", "/v", "A", "/t", "REG_DWORD", "/d", "4294967296"}, "at most 0xFFFFFFFF"},
+      {{"reg", "add", "HKLM\\Software\\New", "/v", "A", "/t", "REG_BINARY", "/d", "abc"}, "pairs of hex digits"},
+      {{"reg", "add", "HKLM\\Software\\New", "/v"}, "The option /v needs a value."},
+      {{"reg", "add", "HKLM\\Software\\New", "/v", "A", "/ve"}, "not both"},
+      {{"reg", "add", "HKLM\\Software\\New", "/d", "1"}, "need a value"},
+      {{"reg", "add", "HKLM\\Software\\New", "/v", "A", "/s", ","}, "separator"},
+      {{"reg", "add", "HKLM\\Software\\New", "/v", "A", "/x"}, "Unknown option /x."},
+      {{"reg", "add", "HKLM\\Software\\New", "extra"}, "\"extra\" is not expected"},
+      {{"reg", "add", "HKLM\\Software\\vorlane", "/v", "Keep", "/t", "REG_DWORD", "/d", "2"}, "already exists"},
+      {{"reg", "delete", "HKLM\\Software\\vorlane"}, "add /f"},
+      {{"reg", "delete", "HKLM", "/f"}, "root key cannot be deleted"},
+      {{"reg", "delete", "HKLM\\Software\\vorlane", "/v", "Keep", "/va", "/f"}, "only one of"},
+      {{"reg", "query", "HKLM\\Software\\\\vorlane"}, "empty component"},
+      {{"reg", "export", "HKLM\\Software\\vorlane"}, "needs 2 arguments, 1 given"},
+      {{"reg", "import"}, "needs 1 argument"},
+      {{"addr"}, "needs 1 argument"},
+      {{"addr", "00:11:22:33:44"}, "Invalid address"},
+      {{"decode"}, "needs a VALUE"},
+      {{"decode", "0x100000000"}, "32-bit number"},
+      {{"decode", "1", "T", "extra"}, "at most one TYPE"},
+      {{"reg", "add", "HKLM\\Software\\New\xC3", "/v", "A"}, "not valid UTF-8"},
+  };
+  for (const auto& c : cases) {
+    const auto r = run(c.args);
+    EXPECT_EQ(1, r.code) << c.fragment;
+    EXPECT_EQ("", r.out) << c.fragment;
+    EXPECT_EQ(0u, r.err.rfind("ERROR: ", 0)) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find(c.fragment)) << "expected \"" << c.fragment << "\" in: " << r.err;
+  }
+  EXPECT_EQ(before, dump(HKEY_LOCAL_MACHINE) + dump(HKEY_CURRENT_USER));
+  EXPECT_EQ(setsBefore, sim_.registry.calls(SimRegistry::Op::Set));
+}
+
+TEST_F(BtutilCommandTest, RegistryFailuresExitWithTwoAndTheirMessage) {
+  sim_.registry.failNext(SimRegistry::Op::Set, ERROR_ACCESS_DENIED);
+  auto r = run({"reg", "add", "HKCU\\A", "/v", "V", "/d", "x"});
+  EXPECT_EQ(2, r.code);
+  EXPECT_EQ("ERROR: Cannot write V under HKEY_CURRENT_USER\\A: Access is denied. (error 5)\n", r.err);
+
+  sim_.registry.setReadOnly(HKEY_LOCAL_MACHINE, true);
+  r = run({"reg", "add", "HKLM\\Software\\vorlane", "/v", "LogDebug", "/t", "REG_DWORD", "/d", "1"});
+  EXPECT_EQ(2, r.code);
+  EXPECT_NE(std::string::npos, r.err.find("Access is denied")) << r.err;
+  sim_.registry.setReadOnly(HKEY_LOCAL_MACHINE, false);
+
+  ASSERT_EQ(0, run({"reg", "add", "HKCU\\A\\B", "/v", "V", "/d", "x"}).code);
+  sim_.registry.failNext(SimRegistry::Op::Enum, ERROR_REGISTRY_IO_FAILED);
+  r = run({"reg", "query", "HKCU\\A", "/s"});
+  EXPECT_EQ(2, r.code);
+  EXPECT_NE(std::string::npos, r.err.find("error 1016")) << r.err;
+  sim_.registry.failNext(SimRegistry::Op::Delete, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(2, run({"reg", "delete", "HKCU\\A", "/f"}).code);
+  EXPECT_EQ(0, run({"reg", "query", "HKCU\\A\\B"}).code);
+  sim_.registry.failNext(SimRegistry::Op::Query, ERROR_ACCESS_DENIED);
+  r = run({"reg", "export", "HKCU\\A", file("a.reg")});
+  EXPECT_EQ(2, r.code);
+  EXPECT_FALSE(std::filesystem::exists(file("a.reg")));
+}
+
+TEST_F(BtutilCommandTest, ExportAndImportRoundTrip) {
+  const std::string key = "HKCU\\Software\\Vorlane\\Pelmora";
+  ASSERT_EQ(0, run({"reg", "add", key, "/v", "Path", "/d", "C:\\Program Files\\\"V\""}).code);
+  ASSERT_EQ(0, run({"reg", "add", key, "/ve", "/d",
+                    "d\xC3\xA9"
+                    "faut"})
+                   .code);
+  ASSERT_EQ(0, run({"reg", "add", key, "/v", "Flags", "/t", "REG_DWORD", "/d", "0xc"}).code);
+  ASSERT_EQ(0, run({"reg", "add", key + "\\Devices\\00:11:22:33:44:55", "/v", "Blob", "/t", "REG_BINARY", "/d",
+                    "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f"})
+                   .code);
+  ASSERT_EQ(0, run({"reg", "add", key + "\\Empty"}).code);
+  const std::string before = dump(HKEY_CURRENT_USER);
+
+  const std::string exported = file("p.reg");
+  auto r = run({"reg", "export", key, exported});
+  ASSERT_EQ(0, r.code) << r.err;
+  const std::string bytes = readFile(exported);
+  ASSERT_EQ("\xFF\xFE", bytes.substr(0, 2));
+  std::wstring text;
+  std::string error;
+  ASSERT_TRUE(decodeTextFile(bytes, &text, &error));
+  EXPECT_EQ(0u, text.find(L"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Vorlane\\"
+                          L"Pelmora]\r\n@=\"d\u00e9faut\"\r\n"));
+  EXPECT_NE(std::wstring::npos, text.find(L"\"Path\"=\"C:\\\\Program Files\\\\\\\"V\\\"\"\r\n"));
+  EXPECT_NE(std::wstring::npos, text.find(L"\"Flags\"=dword:0000000c\r\n"));
+  EXPECT_NE(std::wstring::npos, text.find(L",\\\r\n  "));  // the blob wraps
+
+  // An existing file is kept unless /y says otherwise.
+  r = run({"reg", "export", key, exported});
+  EXPECT_EQ(1, r.code);
+  EXPECT_NE(std::string::npos, r.err.find("/y")) << r.err;
+  ASSERT_EQ(0, run({"reg", "export", key, exported, "/y"}).code);
+  EXPECT_EQ(bytes, readFile(exported));
+
+  ASSERT_EQ(0, run({"reg", "delete", key, "/f"}).code);
+  ASSERT_NE(before, dump(HKEY_CURRENT_USER));
+  r = run({"reg", "import", exported});
+  ASSERT_EQ(0, r.code) << r.err;
+  EXPECT_EQ("The operation completed successfully.\n", r.out);
+  EXPECT_EQ(before, dump(HKEY_CURRENT_USER));
+}
+
+TEST_F(BtutilCommandTest, ImportAppliesDeletionsAndRefusesMalformedFilesWhole) {
+  ASSERT_EQ(0, run({"reg", "add", "HKCU\\Old\\Sub", "/v", "X", "/d", "x"}).code);
+  ASSERT_EQ(0, run({"reg", "add", "HKCU\\Keep", "/v", "Gone", "/d", "x"}).code);
+  const std::string good = file("good.reg");
+  writeFile(good,
+            "\xEF\xBB\xBFWindows Registry Editor Version 5.00\n\n[-HKEY_CURRENT_USER\\Old]\n\n"
+            "[HKEY_CURRENT_USER\\Keep]\n\"Gone\"=-\n\"New\"=hex(b):01,00,00,00,\\\n  00,00,00,00\n");
+  auto r = run({"reg", "import", good});
+  ASSERT_EQ(0, r.code) << r.err;
+  EXPECT_EQ("HKEY_CURRENT_USER\nHKEY_CURRENT_USER\\Keep\n  New REG_QWORD 0100000000000000\n", dump(HKEY_CURRENT_USER));
+
+  const std::string before = dump(HKEY_CURRENT_USER);
+  const int setsBefore = sim_.registry.calls(SimRegistry::Op::Set);
+  const int deletesBefore = sim_.registry.calls(SimRegistry::Op::Delete);
+  const std::string bad = file("bad.reg");
+  writeFile(bad,
+            "Windows Registry Editor Version 5.00\r\n\r\n[-HKEY_CURRENT_USER\\Keep]\r\n"
+            "[HKEY_CURRENT_USER\\Other]\r\n\"A\"=dword:1\r\n\"B\"=hex:01,\\\r\n  0g\r\n");
+  r = run({"reg", "import", bad});
+  EXPECT_EQ(1, r.code);
+  EXPECT_EQ("ERROR: " + bad +
+                ", line 7: Bad hex byte \"0g\": bytes are two hex digits separated by commas. Nothing "
+                "was imported.\n",
+            r.err);
+  EXPECT_EQ("", r.out);
+  EXPECT_EQ(before, dump(HKEY_CURRENT_USER));
+  EXPECT_EQ(setsBefore, sim_.registry.calls(SimRegistry::Op::Set));
+  EXPECT_EQ(deletesBefore, sim_.registry.calls(SimRegistry::Op::Delete));
+
+  writeFile(bad, std::string("\xFF\xFEW\0", 4));
+  r = run({"reg", "import", bad});
+  EXPECT_EQ(1, r.code);
+  EXPECT_NE(std::string::npos, r.err.find("line 1: The file must start with")) << r.err;
+  r = run({"reg", "import", file("missing.reg")});
+  EXPECT_EQ(2, r.code);
+  EXPECT_NE(std::string::npos, r.err.find("Cannot read")) << r.err;
+
+  // A failure while applying names the line; what came before stays applied.
+  writeFile(good, "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\X]\n\"A\"=\"1\"\n\"B\"=\"2\"\n");
+  sim_.registry.failNext(SimRegistry::Op::Set, ERROR_DISK_FULL);
+  r = run({"reg", "import", good});
+  EXPECT_EQ(2, r.code);
+  EXPECT_NE(std::string::npos, r.err.find("line 3 (HKEY_CURRENT_USER\\X): There is not enough space on the disk."))
+      << r.err;
+}
+
+TEST_F(BtutilCommandTest, AddressDecodeHelpAndDemo) {
+  auto r = run({"addr", "00-1A-7D-DA-71-13"});
+  ASSERT_EQ(0, r.code) << r.err;
+  EXPECT_EQ("Text:    00:1a:7d:da:71:13\nBtAddr:  0x001A7DDA7113\nBdAddr:  00 1A 7D DA 71 13\n", r.out);
+  r = run({"addr", "0x1A7DDA7113"});
+  EXPECT_EQ("Text:    00:1a:7d:da:71:13\nBtAddr:  0x001A7DDA7113\nBdAddr:  00 1A 7D DA 71 13\n", r.out);
+
+  r = run({"decode", "0x1234", "DWORD"});
+  ASSERT_EQ(0, r.code) << r.err;
+  EXPECT_EQ("Unknown type: 0x1234\n", r.out);
+  EXPECT_EQ("Unknown type: 0x00012345\n", run({"decode", "74565"}).out);
+
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{{"--help"},
+                                                                                    {"help"},
+                                                                                    {"-h"},
+                                                                                    {"reg", "--help"},
+                                                                                    {"reg", "add", "/?"},
+                                                                                    {"help", "reg", "import"},
+                                                                                    {"addr", "--help"},
+                                                                                    {"decode", "-?"}}) {
+    r = run(args);
+    EXPECT_EQ(0, r.code) << args[0];
+    EXPECT_NE(std::string::npos, r.out.find("Usage")) << args[0];
+    EXPECT_NE(std::string::npos, r.out.find("btutil ")) << args[0];
+  }
+  EXPECT_NE(std::string::npos, run({"reg", "add", "/?"}).out.find("/t REG_DWORD /d 12 /f"));
+
+  load(0x0C, 0x10003);
+  r = run({});
+  ASSERT_EQ(0, r.code) << r.err;
+  EXPECT_NE(std::string::npos, r.out.find("    LogDebug        REG_DWORD    0xc\n")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("    EnableAppDebug  REG_DWORD    0x10003\n")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("log level mask 0xC, application trace mask 0x3")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("BdaddrToBtaddr  0x001A7DDA7113")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("BT2Lptstr       00:1a:7d:da:71:13")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("XAD_Decode(0x1234, \"DWORD\")  Unknown type: 0x1234")) << r.out;
+
+  sim_.registry.clear();
+  diag::resetDebugSettings();
+  r = run({});
+  ASSERT_EQ(0, r.code);
+  EXPECT_NE(std::string::npos, r.out.find("    LogDebug        (not set)\n")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("log level mask 0x0, application trace mask 0x0")) << r.out;
+}
+
+}  // namespace
+}  // namespace utils::btutil

@@ -1,0 +1,23 @@
+// The btutil commands besides reg, and the entry point that dispatches them all.
+#pragma once
+
+#include <ostream>
+#include <span>
+#include <string>
+
+#include "console.h"
+#include "port/registry_port.h"
+
+namespace utils::btutil {
+
+// Runs one command line (without the program name) against the installed
+// platform and returns the exit code. Never throws.
+int runBtutil(std::span<const std::string> args, std::ostream& out, std::ostream& err);
+
+int runAddr(std::span<const std::string> args, Console& console);
+int runDecode(std::span<const std::string> args, Console& console);
+// The self-demonstration: the debug settings as stored, a sample address, a
+// sample decoded value.
+int runDemo(port::RegistryPort& registry, Console& console);
+
+}  // namespace utils::btutil

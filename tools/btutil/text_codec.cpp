@@ -1,0 +1,59 @@
+#include "text_codec.h"
+
+#include "common/utf16.h"
+
+namespace utils::btutil {
+namespace {
+
+bool startsWith(std::string_view bytes, std::string_view prefix) { return bytes.substr(0, prefix.size()) == prefix; }
+
+bool decodeUtf16(std::string_view bytes, bool bigEndian, std::wstring* text, std::string* error) {
+  if (bytes.size() % 2 != 0) {
+    *error = "The file is not valid UTF-16: it ends in the middle of a character.";
+    return false;
+  }
+  std::u16string units;
+  units.reserve(bytes.size() / 2);
+  for (size_t i = 0; i < bytes.size(); i += 2) {
+    const auto first = static_cast<unsigned char>(bytes[i]);
+    const auto second = static_cast<unsigned char>(bytes[i + 1]);
+    units.push_back(static_cast<char16_t>(bigEndian ? (first << 8 | second) : (second << 8 | first)));
+  }
+  *text = utf16ToWide(units);
+  return true;
+}
+
+}  // namespace
+
+bool isValidUtf8(std::string_view text) {
+  // The converter turns every malformed sequence into U+FFFD, so a well-formed
+  // text is exactly one that comes back unchanged.
+  return wideToUtf8(utf8ToWide(text)) == text;
+}
+
+bool decodeTextFile(std::string_view bytes, std::wstring* text, std::string* error) {
+  if (startsWith(bytes, "\xFF\xFE")) return decodeUtf16(bytes.substr(2), false, text, error);
+  if (startsWith(bytes, "\xFE\xFF")) return decodeUtf16(bytes.substr(2), true, text, error);
+  if (startsWith(bytes, "\xEF\xBB\xBF")) bytes.remove_prefix(3);
+  if (bytes.find('\0') != std::string_view::npos) {
+    *error = "The file holds NUL bytes: UTF-16 text needs its byte order mark (FF FE).";
+    return false;
+  }
+  size_t line = 1;
+  for (size_t start = 0; start < bytes.size();) {
+    size_t end = bytes.find('\n', start);
+    if (end == std::string_view::npos) end = bytes.size();
+    if (!isValidUtf8(bytes.substr(start, end - start))) {
+      *error = "Line " + std::to_string(line) + ": the text is not valid UTF-8.";
+      return false;
+    }
+    start = end + 1;
+    ++line;
+  }
+  *text = utf8ToWide(bytes);
+  return true;
+}
+
+std::string encodeUtf16LeWithBom(std::wstring_view text) { return "\xFF\xFE" + utf16ToLeBytes(wideToUtf16(text)); }
+
+}  // namespace utils::btutil
