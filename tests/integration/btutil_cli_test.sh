@@ -1,0 +1,269 @@
+#!/bin/bash
+# End-to-end test of the btutil binary on temporary registry store files:
+# add/query/delete, export and import round trips in UTF-16 and UTF-8, bad input
+# with its exit codes and messages, and nothing written by a malformed import.
+# Usage: btutil_cli_test.sh PATH_TO_BTUTIL
+set -u
+
+btutil=${1:?usage: btutil_cli_test.sh PATH_TO_BTUTIL}
+for tool in iconv od; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing"; exit 77; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export UTILS_REGISTRY_MACHINE=$work/machine.db
+export UTILS_REGISTRY_USER=$work/user.db
+export UTILS_DEBUG_OUTPUT=$work/debug.log
+
+passed=0
+failed=0
+code=0
+out=
+err=
+
+# run ARGS...: runs btutil and keeps its exit code, standard output and error.
+run() {
+  "$btutil" "$@" >"$work/stdout" 2>"$work/stderr"
+  code=$?
+  out=$(cat "$work/stdout")
+  err=$(cat "$work/stderr")
+}
+
+# check DESCRIPTION COMMAND...: counts the check, shows the last run on failure.
+check() {
+  local what=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    printf 'FAIL: %s\n  exit code: %s\n  stdout: %s\n  stderr: %s\n' "$what" "$code" "$out" "$err"
+  fi
+}
+exits() { [ "$code" -eq "$1" ]; }
+has() { [[ $1 == *"$2"* ]]; }
+is() { [ "$1" = "$2" ]; }
+# A usage error: exit code 1, "ERROR: ..." with the fragment on stderr, nothing on stdout.
+refused() { [ "$code" -eq 1 ] && [ -z "$out" ] && [[ $err == "ERROR: "*"$1"* ]]; }
+
+# --- the self-demonstration on empty stores -----------------------------------
+run
+check "demo exits 0" exits 0
+check "demo reads LogDebug" has "$out" "    LogDebug        (not set)"
+check "demo shows the masks" has "$out" "log level mask 0x0, application trace mask 0x0"
+check "demo converts the address" has "$out" "BT2Lptstr       00:1a:7d:da:71:13"
+check "demo decodes" has "$out" 'XAD_Decode(0x1234, "DWORD")  Unknown type: 0x1234'
+
+# --- add and query ------------------------------------------------------------
+key='HKLM\Software\vorlane'
+run reg add "$key" /v LogDebug /t REG_DWORD /d 12 /f
+check "add LogDebug" exits 0
+check "add reports success" is "$out" "The operation completed successfully."
+run reg add "$key" /v EnableAppDebug /t REG_DWORD /d 0x10003 /f
+check "add EnableAppDebug" exits 0
+run reg query "$key" /v LogDebug
+check "query one value" is "$out" $'\nHKEY_LOCAL_MACHINE\\Software\\vorlane\n    LogDebug    REG_DWORD    0xc'
+
+run
+check "demo shows the stored settings" has "$out" "    LogDebug        REG_DWORD    0xc"
+check "demo shows the library's masks" has "$out" "log level mask 0xC, application trace mask 0x3"
+check "the trace mask is announced on the debug output" grep -q "AppDebug=3" "$work/debug.log"
+
+run reg add "$key" /v LogDebug /t REG_DWORD /d 3
+check "an existing value needs /f" refused "already exists"
+run reg query "$key" /v LogDebug
+check "the refused add changed nothing" has "$out" "REG_DWORD    0xc"
+
+run reg add "HKEY_LOCAL_MACHINE\\software\\VORLANE" /v Blob /t REG_BINARY /d 000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f
+check "add binary under the long root name" exits 0
+run reg add "$key" /v Big /t REG_QWORD /d 0x0102030405060708
+check "add qword" exits 0
+run reg add "$key" /v Path /d 'C:\Program Files\"Vorlane"'
+check "add string" exits 0
+run reg add "$key" /ve /d 'défaut'
+check "add default value" exits 0
+run reg add "$key\\Devices\\00:11:22:33:44:55"
+check "add key without value" exits 0
+run reg query "$key"
+check "query lists values and subkeys" is "$out" $'\nHKEY_LOCAL_MACHINE\\Software\\vorlane
+    (Default)    REG_SZ    défaut
+    Big    REG_QWORD    0x102030405060708
+    Blob    REG_BINARY    000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F
+    EnableAppDebug    REG_DWORD    0x10003
+    LogDebug    REG_DWORD    0xc
+    Path    REG_SZ    C:\\Program Files\\"Vorlane"
+
+HKEY_LOCAL_MACHINE\\Software\\vorlane\\Devices'
+run reg query 'hklm\software' /s
+check "recursive query" exits 0
+check "recursive query reaches the leaf" has "$out" $'\nHKEY_LOCAL_MACHINE\\software\\vorlane\\Devices\\00:11:22:33:44:55'
+run reg query HKLM /v logdebug /s
+check "search by value name" has "$out" "End of search: 1 match(es) found."
+
+# --- export -------------------------------------------------------------------
+run reg query "$key" /s
+tree_before=$out
+run reg export "$key" "$work/vorlane.reg"
+check "export" exits 0
+check "export starts with the UTF-16LE byte order mark" is "$(od -An -tx1 -N2 "$work/vorlane.reg" | tr -d ' ')" "fffe"
+iconv -f UTF-16LE -t UTF-8 <(tail -c +3 "$work/vorlane.reg") >"$work/exported.txt" 2>/dev/null
+check "export is UTF-16LE" [ -s "$work/exported.txt" ]
+check "export has CRLF line ends" grep -q $'^Windows Registry Editor Version 5.00\r$' "$work/exported.txt"
+check "export writes dwords" grep -q $'^"LogDebug"=dword:0000000c\r$' "$work/exported.txt"
+check "export writes qwords" grep -q $'^"Big"=hex(b):08,07,06,05,04,03,02,01\r$' "$work/exported.txt"
+check "export escapes strings" grep -qF '"Path"="C:\\Program Files\\\"Vorlane\""' "$work/exported.txt"
+check "export writes the default value as @" grep -qF '@="défaut"' "$work/exported.txt"
+check "export wraps long hex" grep -q $'^  16,17,18,19,1a,1b,1c,1d,1e,1f\r$' "$work/exported.txt"
+check "export writes subkeys" grep -qF '[HKEY_LOCAL_MACHINE\Software\vorlane\Devices\00:11:22:33:44:55]' "$work/exported.txt"
+run reg export "$key" "$work/vorlane.reg"
+check "export keeps an existing file without /y" refused "/y"
+run reg export "$key" "$work/no/such/dir/x.reg"
+check "export to an unwritable place fails with 2" exits 2
+check "export says why" has "$err" "Cannot write"
+
+# --- delete, then import the export back ---------------------------------------
+run reg delete "$key" /v Blob
+check "delete needs /f" refused "/f"
+run reg delete "$key" /v Blob /f
+check "delete a value" exits 0
+run reg query "$key" /v Blob
+check "a deleted value is gone (exit 2)" exits 2
+check "missing value message" has "$err" "was not found"
+run reg delete "$key" /f
+check "delete the tree" exits 0
+run reg query "$key"
+check "a deleted key is gone (exit 2)" exits 2
+check "missing key message" has "$err" "unable to find the specified registry key"
+run reg import "$work/vorlane.reg"
+check "import the UTF-16 export" exits 0
+run reg query "$key" /s
+check "the round trip restores the tree" is "$out" "$tree_before"
+
+# --- import in UTF-8, with and without byte order mark -------------------------
+cat >"$work/plain.reg" <<'REG'
+Windows Registry Editor Version 5.00
+
+; a comment
+[HKEY_CURRENT_USER\Software\Vorlane\Pelmora]
+"InstallDir"="/opt/vorlane\\pelmora"
+"Accent"="été 日本"
+"Blob"=hex:01,02,03,\
+  04,05
+"Flags"=dword:0000000A
+
+[-HKEY_LOCAL_MACHINE\Software\vorlane\Devices]
+[HKEY_LOCAL_MACHINE\Software\vorlane]
+"EnableAppDebug"=-
+REG
+run reg import "$work/plain.reg"
+check "import UTF-8 without mark" exits 0
+run reg query 'HKCU\Software\Vorlane\Pelmora'
+check "UTF-8 import values" is "$out" $'\nHKEY_CURRENT_USER\\Software\\Vorlane\\Pelmora
+    Accent    REG_SZ    été 日本
+    Blob    REG_BINARY    0102030405
+    Flags    REG_DWORD    0xa
+    InstallDir    REG_SZ    /opt/vorlane\\pelmora'
+run reg query "$key\\Devices"
+check "[-KEY] deleted the key" exits 2
+run reg query "$key" /v EnableAppDebug
+check "\"name\"=- deleted the value" exits 2
+
+printf '\xef\xbb\xbfWindows Registry Editor Version 5.00\r\n\r\n[HKCU\\Software\\Bom]\r\n"A"="with mark"\r\n' >"$work/bom.reg"
+run reg import "$work/bom.reg"
+check "import UTF-8 with mark" exits 0
+run reg query 'HKCU\Software\Bom' /v A
+check "UTF-8 with mark value" has "$out" "A    REG_SZ    with mark"
+
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wide]\r\n"W"="\xc3\xa9\xe6\x97\xa5"\r\n"Q"=hex(b):ff,00,00,00,00,00,00,00\r\n' \
+  | iconv -f UTF-8 -t UTF-16LE >"$work/wide.body"
+{ printf '\xff\xfe'; cat "$work/wide.body"; } >"$work/wide.reg"
+run reg import "$work/wide.reg"
+check "import hand-made UTF-16LE" exits 0
+run reg query 'HKCU\Software\Wide'
+check "UTF-16LE import values" is "$out" $'\nHKEY_CURRENT_USER\\Software\\Wide\n    Q    REG_QWORD    0xff\n    W    REG_SZ    é日'
+
+# --- a malformed import writes nothing -----------------------------------------
+run reg query HKLM /s
+machine_before=$out
+run reg query HKCU /s
+user_before=$out
+cat >"$work/bad.reg" <<'REG'
+Windows Registry Editor Version 5.00
+
+[-HKEY_CURRENT_USER\Software\Vorlane]
+[HKEY_LOCAL_MACHINE\Software\vorlane]
+"LogDebug"=dword:00000001
+"Blob"=hex:01,02,\
+  03,4x
+REG
+run reg import "$work/bad.reg"
+check "malformed import is refused" refused "bad.reg, line 7: Bad hex byte \"4x\""
+check "malformed import says nothing was imported" has "$err" "Nothing was imported."
+run reg query HKLM /s
+check "malformed import left the machine store" is "$out" "$machine_before"
+run reg query HKCU /s
+check "malformed import left the user store" is "$out" "$user_before"
+printf 'REGEDIT4\r\n[HKEY_CURRENT_USER\\X]\r\n' >"$work/old.reg"
+run reg import "$work/old.reg"
+check "REGEDIT4 is refused" refused "line 1: REGEDIT4"
+printf 'Windows Registry Editor Version 5.00\n[HKCU\\X]\n"a"="\xc3("\n' >"$work/utf8.reg"
+run reg import "$work/utf8.reg"
+check "invalid UTF-8 is refused with its line" refused "Line 3: the text is not valid UTF-8."
+run reg import "$work/missing.reg"
+check "a missing file fails with 2" exits 2
+run reg query HKCU\\X
+check "refused imports created nothing" exits 2
+
+# --- bad command lines ---------------------------------------------------------
+run frobnicate
+check "unknown command" refused 'Unknown command "frobnicate"'
+run reg add 'HKXX\Software' /v A
+check "unknown root" refused 'unknown root "HKXX"'
+run reg add "$key" /v A /t REG_DWORDX /d 1
+check "bad type" refused 'Invalid type "REG_DWORDX"'
+run reg add "$key" /v A /t REG_DWORD /d 0x1g
+check "bad number" refused 'Invalid data "0x1g"'
+run reg add "$key" /v A /t REG_DWORD /d 4294967296
+check "number too large" refused "at most 0xFFFFFFFF"
+run reg add "$key" /v A /t REG_BINARY /d 0a0
+check "odd hex digits" refused "pairs of hex digits"
+run reg query
+check "missing key argument" refused "needs 1 argument, 0 given"
+run reg add "$key" /v
+check "missing option value" refused "The option /v needs a value."
+run reg add "$key" /v A /q
+check "unknown option" refused "Unknown option /q."
+run reg delete HKLM /f
+check "a root cannot be deleted" refused "root key cannot be deleted"
+run reg query 'HKCU\Software\Nothing'
+check "missing key exits 2" exits 2
+check "missing key message names it" has "$err" 'HKEY_CURRENT_USER\Software\Nothing'
+run addr 00:11:22
+check "bad address" refused "Invalid address"
+run decode twelve
+check "bad decode value" refused 'Invalid value "twelve"'
+if [ "$(id -u)" != 0 ]; then
+  chmod a-w "$UTILS_REGISTRY_MACHINE"
+  run reg add "$key" /v LogDebug /t REG_DWORD /d 1 /f
+  check "a read-only machine store refuses with 2" exits 2
+  check "read-only message" has "$err" "Access is denied."
+  chmod u+w "$UTILS_REGISTRY_MACHINE"
+fi
+
+# --- help, addr, decode --------------------------------------------------------
+run --help
+check "--help" exits 0
+check "--help shows usage and examples" has "$out" 'btutil reg add HKLM\Software\vorlane /v LogDebug /t REG_DWORD /d 12 /f'
+run reg --help
+check "reg --help" has "$out" "Usage: btutil reg OPERATION"
+run reg import /?
+check "reg import /?" has "$out" "Usage: btutil reg import FILE"
+run addr 00-1A-7D-DA-71-13
+check "addr from text" is "$out" $'Text:    00:1a:7d:da:71:13\nBtAddr:  0x001A7DDA7113\nBdAddr:  00 1A 7D DA 71 13'
+run addr 0x1A7DDA7113
+check "addr from value" is "$out" $'Text:    00:1a:7d:da:71:13\nBtAddr:  0x001A7DDA7113\nBdAddr:  00 1A 7D DA 71 13'
+run decode 0x12345 DWORD
+check "decode" is "$out" "Unknown type: 0x00012345"
+
+echo "btutil: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
