@@ -103,6 +103,7 @@ check "search by value name" has "$out" "End of search: 1 match(es) found."
 # --- export -------------------------------------------------------------------
 run reg query "$key" /s
 tree_before=$out
+check "the tree to compare is not empty" has "$tree_before" "LogDebug    REG_DWORD    0xc"
 run reg export "$key" "$work/vorlane.reg"
 check "export" exits 0
 check "export starts with the UTF-16LE byte order mark" is "$(od -An -tx1 -N2 "$work/vorlane.reg" | tr -d ' ')" "fffe"
@@ -187,6 +188,7 @@ run reg query HKLM /s
 machine_before=$out
 run reg query HKCU /s
 user_before=$out
+check "the stores to compare are not empty" has "$machine_before$user_before" "vorlane"
 cat >"$work/bad.reg" <<'REG'
 Windows Registry Editor Version 5.00
 

@@ -41,7 +41,8 @@ void showDebugSettings(port::RegistryPort& registry, std::ostream& out) {
   // The library's own reading of the two values, as a process that loads it.
   diag::processAttach();
   out << "  the library reads: log level mask 0x" << std::hex << std::uppercase << diag::logLevelMask()
-      << ", application trace mask 0x" << diag::GetAppDebugMask() << std::dec << std::nouppercase << '\n';
+      << ", application trace mask 0x" << diag::GetAppDebugMask() << std::dec << std::nouppercase << '\n'
+      << "  (the library announces the trace mask as \"AppDebug=N\" on its debug output)\n";
 }
 
 void showAddress(std::ostream& out) {
