@@ -234,7 +234,10 @@ check "missing key argument" refused "needs 1 argument, 0 given"
 run reg add "$key" /v
 check "missing option value" refused "The option /v needs a value."
 run reg add "$key" /v A /q
-check "unknown option" refused "Unknown option /q."
+check "unknown option" refused 'Unknown option or unexpected argument "/q".'
+run reg import /tmp
+check "a /path is a path, not a switch" exits 2
+check "a directory is not imported" has "$err" "Cannot read /tmp: not a regular file"
 run reg delete HKLM /f
 check "a root cannot be deleted" refused "root key cannot be deleted"
 run reg query 'HKCU\Software\Nothing'

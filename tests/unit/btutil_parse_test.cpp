@@ -134,8 +134,13 @@ TEST(BtutilParseTest, SwitchesAreCaseInsensitiveAndPathsStayPositional) {
   EXPECT_TRUE(help.help);
 
   ParsedArgs bad;
-  EXPECT_FALSE(parseArgs(std::vector<std::string>{"/x"}, kSpecs, &bad, &error));
-  EXPECT_EQ("Unknown option /x.", error);
+  EXPECT_FALSE(parseArgs(std::vector<std::string>{"-x"}, kSpecs, &bad, &error));
+  EXPECT_EQ("Unknown option -x.", error);
+  // An unknown "/" word is a path on Linux, left to the command to judge.
+  ParsedArgs path;
+  ASSERT_TRUE(parseArgs(std::vector<std::string>{"/tmp", "--F"}, kSpecs, &path, &error));
+  EXPECT_EQ(std::vector<std::string>{"/tmp"}, path.positional);
+  EXPECT_TRUE(path.has("f"));
   ParsedArgs twice;
   EXPECT_FALSE(parseArgs(std::vector<std::string>{"/f", "/F"}, kSpecs, &twice, &error));
   ParsedArgs missing;

@@ -1,7 +1,6 @@
 #include <exception>
 
 #include "commands.h"
-#include "key_path.h"
 #include "options.h"
 #include "port/platform.h"
 #include "reg_commands.h"
@@ -18,18 +17,18 @@ int dispatch(std::span<const std::string> args, Console& console) {
   for (size_t i = 0; i < args.size(); ++i) {
     if (!isValidUtf8(args[i])) return usageError(console, "Argument " + std::to_string(i + 1) + " is not valid UTF-8.");
   }
-  const std::wstring command = upperAscii(std::wstring(args[0].begin(), args[0].end()));
+  const std::string command = lowerAscii(args[0]);
   const auto rest = args.subspan(1);
-  if (isHelpRequest(args[0]) || command == L"HELP") {
+  if (isHelpRequest(args[0]) || command == "help") {
     std::string topic;  // "btutil help reg add" shows the text of "reg add"
     for (const auto& word : rest) topic += (topic.empty() ? "" : " ") + lowerAscii(word);
     printUsage(console.out, topic);
     return kExitOk;
   }
-  if (command == L"REG") return runReg(rest, *registry, console);
-  if (command == L"ADDR") return runAddr(rest, console);
-  if (command == L"DECODE") return runDecode(rest, console);
-  if (command == L"DEMO") {
+  if (command == "reg") return runReg(rest, *registry, console);
+  if (command == "addr") return runAddr(rest, console);
+  if (command == "decode") return runDecode(rest, console);
+  if (command == "demo") {
     if (!rest.empty()) return usageError(console, "btutil demo takes no arguments.", "");
     return runDemo(*registry, console);
   }

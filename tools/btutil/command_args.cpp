@@ -22,7 +22,11 @@ int prepareArgs(std::span<const std::string> args, std::span<const OptionSpec> s
                       topic);
   }
   if (given > positionalCount) {
-    return usageError(console, "Too many arguments: \"" + parsed->positional[positionalCount] + "\" is not expected.",
+    const std::string& extra = parsed->positional[positionalCount];
+    const bool slashed = !extra.empty() && extra[0] == '/';
+    return usageError(console,
+                      (slashed ? "Unknown option or unexpected argument \"" : "Too many arguments: \"") + extra +
+                          (slashed ? "\"." : "\" is not expected."),
                       topic);
   }
   return -1;

@@ -11,9 +11,18 @@ std::string lowerAscii(std::string_view text) {
 
 namespace {
 
-// "/v" and "-v" are switches; "/tmp/x.reg" is a path, not an unknown switch.
-bool looksLikeSwitch(std::string_view arg) {
-  return arg.size() >= 2 && (arg[0] == '/' || arg[0] == '-') && arg.find('/', 1) == std::string_view::npos;
+// The switch named by arg, or nothing for a positional argument. "-x" is always
+// meant as a switch; "/x" only when x is one of the command's switches, since on
+// Linux "/tmp" or "/x.reg" are paths.
+const OptionSpec* findSwitch(std::string_view arg, std::span<const OptionSpec> specs, bool* unknown) {
+  *unknown = false;
+  if (arg.size() < 2 || (arg[0] != '/' && arg[0] != '-')) return nullptr;
+  const std::string name = lowerAscii(arg.substr(arg[0] == '-' && arg[1] == '-' ? 2 : 1));
+  for (const auto& spec : specs) {
+    if (spec.name == name) return &spec;
+  }
+  *unknown = arg[0] == '-';
+  return nullptr;
 }
 
 }  // namespace
@@ -37,19 +46,17 @@ bool parseArgs(std::span<const std::string> args, std::span<const OptionSpec> sp
       parsed->help = true;
       continue;
     }
-    if (!looksLikeSwitch(arg)) {
-      parsed->positional.push_back(arg);
-      continue;
-    }
-    const std::string name = lowerAscii(std::string_view(arg).substr(arg[1] == '-' ? 2 : 1));
-    const OptionSpec* spec = nullptr;
-    for (const auto& candidate : specs) {
-      if (candidate.name == name) spec = &candidate;
-    }
-    if (spec == nullptr) {
+    bool unknown = false;
+    const OptionSpec* spec = findSwitch(arg, specs, &unknown);
+    if (unknown) {
       *error = "Unknown option " + arg + ".";
       return false;
     }
+    if (spec == nullptr) {
+      parsed->positional.push_back(arg);
+      continue;
+    }
+    const std::string name(spec->name);
     if (parsed->has(name)) {
       *error = "The option " + arg + " is given twice.";
       return false;

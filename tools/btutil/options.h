@@ -1,6 +1,6 @@
 // Command-line switches in reg's style: /v NAME, /f ... (also written -v, any
 // letter case), told apart from positional arguments such as key paths and
-// absolute file paths.
+// absolute file paths: a "/" argument is a switch only when it names one.
 #pragma once
 
 #include <map>
@@ -33,7 +33,7 @@ std::string lowerAscii(std::string_view text);
 bool isHelpRequest(std::string_view arg);
 
 // Splits args into options of the given specs and positional arguments. An
-// unknown switch, a repeated one or a missing value is an error. A help request
+// unknown "-" switch, a repeated one or a missing value is an error. A help request
 // is noted, not kept as an argument.
 bool parseArgs(std::span<const std::string> args, std::span<const OptionSpec> specs, ParsedArgs* parsed,
                std::string* error);

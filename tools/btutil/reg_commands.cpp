@@ -1,25 +1,25 @@
 #include "reg_commands.h"
 
-#include "key_path.h"
 #include "options.h"
 #include "usage.h"
 
 namespace utils::btutil {
 
 int runReg(std::span<const std::string> args, port::RegistryPort& registry, Console& console) {
-  if (args.empty())
+  if (args.empty()) {
     return usageError(console, "btutil reg needs an operation: add, query, delete, export or import.", "reg");
-  if (isHelpRequest(args[0]) || args[0] == "help") {
+  }
+  if (isHelpRequest(args[0]) || lowerAscii(args[0]) == "help") {
     printUsage(console.out, "reg");
     return kExitOk;
   }
   using Operation = int (*)(std::span<const std::string>, port::RegistryPort&, Console&);
   static constexpr struct {
-    std::wstring_view name;
+    std::string_view name;
     Operation run;
   } kOperations[] = {
-      {L"ADD", regAdd}, {L"QUERY", regQuery}, {L"DELETE", regDelete}, {L"EXPORT", regExport}, {L"IMPORT", regImport}};
-  const std::wstring name = upperAscii(std::wstring(args[0].begin(), args[0].end()));
+      {"add", regAdd}, {"query", regQuery}, {"delete", regDelete}, {"export", regExport}, {"import", regImport}};
+  const std::string name = lowerAscii(args[0]);
   for (const auto& operation : kOperations) {
     if (operation.name == name) return operation.run(args.subspan(1), registry, console);
   }
