@@ -108,7 +108,9 @@ DWORD SimRegistry::resolve(HKEY key, HKEY* root, std::vector<std::wstring>* path
   *root = it->second.root;
   *path = it->second.path;
   *access = it->second.access;
-  return find(*root, *path) == nullptr ? ERROR_KEY_DELETED : ERROR_SUCCESS;
+  // A key made again at the same path is another key: the handle stays deleted.
+  const Node* node = find(*root, *path);
+  return (node == nullptr || node->serial != it->second.serial) ? ERROR_KEY_DELETED : ERROR_SUCCESS;
 }
 
 SimRegistry::Node* SimRegistry::find(HKEY root, const std::vector<std::wstring>& path) {
@@ -121,10 +123,10 @@ SimRegistry::Node* SimRegistry::find(HKEY root, const std::vector<std::wstring>&
   return node;
 }
 
-HKEY SimRegistry::newHandle(HKEY root, std::vector<std::wstring> path, REGSAM access) {
+HKEY SimRegistry::newHandle(HKEY root, std::vector<std::wstring> path, REGSAM access, uint64_t serial) {
   HKEY handle = reinterpret_cast<HKEY>(nextHandle_);
   nextHandle_ += 0x10;
-  handles_[handle] = Handle{root, std::move(path), access};
+  handles_[handle] = Handle{root, std::move(path), access, serial};
   return handle;
 }
 
@@ -140,10 +142,11 @@ DWORD SimRegistry::openKey(HKEY root, const wchar_t* subKey, REGSAM access, HKEY
   std::vector<std::wstring> components;
   if (!splitKeyPath(subKey, &components)) return ERROR_BAD_PATHNAME;
   for (const auto& c : components) path.push_back(foldName(c));
-  if (find(base, path) == nullptr) return ERROR_FILE_NOT_FOUND;
+  const Node* node = find(base, path);
+  if (node == nullptr) return ERROR_FILE_NOT_FOUND;
   const bool readOnly = (base == HKEY_LOCAL_MACHINE) ? machineReadOnly_ : userReadOnly_;
   if (readOnly && (access & kWriteBits) != 0) return ERROR_ACCESS_DENIED;
-  *result = newHandle(base, std::move(path), access);
+  *result = newHandle(base, std::move(path), access, node->serial);
   return ERROR_SUCCESS;
 }
 
@@ -170,6 +173,7 @@ DWORD SimRegistry::createKey(HKEY root, const wchar_t* subKey, REGSAM access, HK
       if (readOnly) return ERROR_ACCESS_DENIED;
       auto child = std::make_unique<Node>();
       child->name = c;
+      child->serial = nextSerial_++;
       it = node->children.emplace(folded, std::move(child)).first;
       created = true;
     }
@@ -177,7 +181,7 @@ DWORD SimRegistry::createKey(HKEY root, const wchar_t* subKey, REGSAM access, HK
   }
   if (readOnly && (access & kWriteBits) != 0) return ERROR_ACCESS_DENIED;
   if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-  *result = newHandle(base, std::move(path), access);
+  *result = newHandle(base, std::move(path), access, node->serial);
   return ERROR_SUCCESS;
 }
 
@@ -193,9 +197,11 @@ DWORD SimRegistry::queryValue(HKEY key, const wchar_t* name, DWORD* type, BYTE* 
   HKEY base;
   std::vector<std::wstring> path;
   REGSAM access;
-  if (DWORD error = resolve(key, &base, &path, &access)) return error;
+  const DWORD state = resolve(key, &base, &path, &access);
+  if (state == ERROR_INVALID_HANDLE) return state;
   if ((access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
   if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
+  if (state != ERROR_SUCCESS) return state;
   Node* node = find(base, path);
   auto it = node->values.find(valueKey(name));
   if (it == node->values.end()) return ERROR_FILE_NOT_FOUND;
@@ -216,15 +222,17 @@ DWORD SimRegistry::setValue(HKEY key, const wchar_t* name, DWORD type, const BYT
   HKEY base;
   std::vector<std::wstring> path;
   REGSAM access;
-  if (DWORD error = resolve(key, &base, &path, &access)) return error;
+  const DWORD state = resolve(key, &base, &path, &access);
+  if (state == ERROR_INVALID_HANDLE) return state;
   if ((access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
-  if ((base == HKEY_LOCAL_MACHINE ? machineReadOnly_ : userReadOnly_)) return ERROR_ACCESS_DENIED;
   if (data == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
-  Value value;
-  value.name = (name == nullptr) ? std::wstring() : name;
+  if (state != ERROR_SUCCESS) return state;
+  if ((base == HKEY_LOCAL_MACHINE ? machineReadOnly_ : userReadOnly_)) return ERROR_ACCESS_DENIED;
+  // An existing value keeps the spelling it was created with.
+  Value& value = find(base, path)->values[valueKey(name)];
+  if (value.name.empty() && name != nullptr) value.name = name;
   value.type = type;
-  if (size > 0) value.data.assign(data, data + size);
-  find(base, path)->values[valueKey(name)] = std::move(value);
+  value.data.assign(data, data + size);
   return ERROR_SUCCESS;
 }
 
@@ -234,8 +242,10 @@ DWORD SimRegistry::deleteValue(HKEY key, const wchar_t* name) {
   HKEY base;
   std::vector<std::wstring> path;
   REGSAM access;
-  if (DWORD error = resolve(key, &base, &path, &access)) return error;
+  const DWORD state = resolve(key, &base, &path, &access);
+  if (state == ERROR_INVALID_HANDLE) return state;
   if ((access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
+  if (state != ERROR_SUCCESS) return state;
   if ((base == HKEY_LOCAL_MACHINE ? machineReadOnly_ : userReadOnly_)) return ERROR_ACCESS_DENIED;
   return find(base, path)->values.erase(valueKey(name)) == 1 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
@@ -271,8 +281,10 @@ DWORD SimRegistry::enumValue(HKEY key, DWORD index, wchar_t* name, DWORD* nameCh
   HKEY base;
   std::vector<std::wstring> path;
   REGSAM access;
-  if (DWORD error = resolve(key, &base, &path, &access)) return error;
+  const DWORD state = resolve(key, &base, &path, &access);
+  if (state == ERROR_INVALID_HANDLE) return state;
   if ((access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+  if (state != ERROR_SUCCESS) return state;
   Node* node = find(base, path);
   if (index >= node->values.size()) return ERROR_NO_MORE_ITEMS;
   auto it = std::next(node->values.begin(), index);
@@ -296,8 +308,10 @@ DWORD SimRegistry::enumKey(HKEY key, DWORD index, wchar_t* name, DWORD* nameChar
   HKEY base;
   std::vector<std::wstring> path;
   REGSAM access;
-  if (DWORD error = resolve(key, &base, &path, &access)) return error;
+  const DWORD state = resolve(key, &base, &path, &access);
+  if (state == ERROR_INVALID_HANDLE) return state;
   if ((access & KEY_ENUMERATE_SUB_KEYS) == 0) return ERROR_ACCESS_DENIED;
+  if (state != ERROR_SUCCESS) return state;
   Node* node = find(base, path);
   if (index >= node->children.size()) return ERROR_NO_MORE_ITEMS;
   return copyName(std::next(node->children.begin(), index)->second->name, name, nameChars);

@@ -51,6 +51,7 @@ class SimRegistry : public port::RegistryPort {
   };
   struct Node {
     std::wstring name;
+    uint64_t serial = 0;  // unique per key ever made: a handle names this key, not its path
     std::map<std::wstring, std::unique_ptr<Node>> children;  // by folded name
     std::map<std::wstring, Value> values;                    // by folded name
   };
@@ -58,19 +59,23 @@ class SimRegistry : public port::RegistryPort {
     HKEY root;
     std::vector<std::wstring> path;  // folded components from the root
     REGSAM access;
+    uint64_t serial;  // of the key opened
   };
 
   DWORD injected(Op op);
   Node* rootNode(HKEY root);
+  // ERROR_INVALID_HANDLE for an unknown handle; ERROR_KEY_DELETED (with the
+  // outputs filled) when its key was deleted. Callers check access before that.
   DWORD resolve(HKEY key, HKEY* root, std::vector<std::wstring>* path, REGSAM* access);
   Node* find(HKEY root, const std::vector<std::wstring>& path);
-  HKEY newHandle(HKEY root, std::vector<std::wstring> path, REGSAM access);
+  HKEY newHandle(HKEY root, std::vector<std::wstring> path, REGSAM access, uint64_t serial);
 
   mutable std::mutex mutex_;
   Node machine_;
   Node user_;
   std::map<HKEY, Handle> handles_;
   uintptr_t nextHandle_ = 0x1000;
+  uint64_t nextSerial_ = 1;  // 0 is every root's
   bool machineReadOnly_ = false;
   bool userReadOnly_ = false;
   struct Fault {

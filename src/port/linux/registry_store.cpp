@@ -1,0 +1,178 @@
+#include "port/linux/registry_store.h"
+
+#include <cstring>
+
+#include "common/utf16.h"
+#include "port/linux/registry_paths.h"
+
+namespace utils::linuxport {
+namespace {
+
+// Access bits that ask to change a key.
+constexpr REGSAM kWriteBits = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | DELETE;
+
+bool isPredefined(HKEY key) { return key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER; }
+
+// Copies a UTF-8 name into a caller buffer of *chars wide characters (terminator
+// included); on return *chars is the length without the terminator.
+DWORD copyName(const std::string& utf8, wchar_t* name, DWORD* chars) {
+  if (name == nullptr || chars == nullptr) return ERROR_INVALID_PARAMETER;
+  const std::wstring wide = utf8ToWide(utf8);
+  if (*chars < wide.size() + 1) return ERROR_MORE_DATA;
+  std::memcpy(name, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
+  *chars = static_cast<DWORD>(wide.size());
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+RegistryStore::RegistryStore(const std::string& machinePath, const std::string& userPath)
+    : machine_(RegistryFile::acquire(machinePath, RegistryFile::Kind::Machine)),
+      user_(RegistryFile::acquire(userPath, RegistryFile::Kind::User)) {}
+
+RegistryStore::~RegistryStore() = default;
+
+std::unique_ptr<RegistryStore> RegistryStore::fromEnvironment() {
+  const RegistryPaths paths = registryPathsFromEnvironment();
+  return std::make_unique<RegistryStore>(paths.machine, paths.user);
+}
+
+DWORD RegistryStore::resolve(HKEY key, Handle* out) const {
+  if (key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER) {
+    out->file = (key == HKEY_LOCAL_MACHINE) ? machine_.get() : user_.get();
+    out->key = KeyRef{};
+    out->access = KEY_ALL_ACCESS;
+    return ERROR_SUCCESS;
+  }
+  std::lock_guard lock(handlesMutex_);
+  auto it = handles_.find(reinterpret_cast<uintptr_t>(key));
+  if (it == handles_.end()) return ERROR_INVALID_HANDLE;
+  *out = it->second;
+  return ERROR_SUCCESS;
+}
+
+HKEY RegistryStore::addHandle(RegistryFile* file, KeyRef key, REGSAM access) {
+  std::lock_guard lock(handlesMutex_);
+  const uintptr_t value = nextHandle_;
+  nextHandle_ += 4;  // never reused, so a stale handle cannot reach another key
+  handles_.emplace(value, Handle{file, std::move(key), access});
+  return reinterpret_cast<HKEY>(value);
+}
+
+size_t RegistryStore::openHandles() const {
+  std::lock_guard lock(handlesMutex_);
+  return handles_.size();
+}
+
+DWORD RegistryStore::openKey(HKEY root, const wchar_t* subKey, REGSAM access, HKEY* result) {
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  Handle base;
+  if (const DWORD error = resolve(root, &base)) return error;
+  KeyPath path;
+  if (!parseKeyPath(subKey, &path)) return ERROR_BAD_PATHNAME;
+  int64_t id = 0;
+  if (const DWORD error = base.file->openKey(base.key, path, &id)) return error;
+  if ((access & kWriteBits) != 0) {
+    if (const DWORD error = base.file->checkWritable()) return error;
+  }
+  *result = addHandle(base.file, KeyRef{id, joinFoldedPath(base.key.path, path.folded)}, access);
+  return ERROR_SUCCESS;
+}
+
+DWORD RegistryStore::createKey(HKEY root, const wchar_t* subKey, REGSAM access, HKEY* result, DWORD* disposition) {
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  Handle base;
+  if (const DWORD error = resolve(root, &base)) return error;
+  KeyPath path;
+  if (!parseKeyPath(subKey, &path)) return ERROR_BAD_PATHNAME;
+  int64_t id = 0;
+  bool created = false;
+  if (const DWORD error = base.file->createKey(base.key, path, (access & kWriteBits) != 0, &id, &created)) {
+    return error;
+  }
+  if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  *result = addHandle(base.file, KeyRef{id, joinFoldedPath(base.key.path, path.folded)}, access);
+  return ERROR_SUCCESS;
+}
+
+DWORD RegistryStore::closeKey(HKEY key) {
+  if (isPredefined(key)) return ERROR_SUCCESS;
+  std::lock_guard lock(handlesMutex_);
+  return handles_.erase(reinterpret_cast<uintptr_t>(key)) == 1 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+DWORD RegistryStore::queryValue(HKEY key, const wchar_t* name, DWORD* type, BYTE* data, DWORD* size) {
+  Handle handle;
+  if (const DWORD error = resolve(key, &handle)) return error;
+  if ((handle.access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+  if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
+  return handle.file->queryValue(handle.key.id, foldedName(name), type, data, size);
+}
+
+DWORD RegistryStore::setValue(HKEY key, const wchar_t* name, DWORD type, const BYTE* data, DWORD size) {
+  Handle handle;
+  if (const DWORD error = resolve(key, &handle)) return error;
+  if ((handle.access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
+  if (data == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
+  const std::string spelled = (name == nullptr) ? std::string() : wideToUtf8(name);
+  return handle.file->setValue(handle.key.id, foldedName(name), spelled, type, data, size);
+}
+
+DWORD RegistryStore::deleteValue(HKEY key, const wchar_t* name) {
+  Handle handle;
+  if (const DWORD error = resolve(key, &handle)) return error;
+  if ((handle.access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
+  return handle.file->deleteValue(handle.key.id, foldedName(name));
+}
+
+DWORD RegistryStore::deleteTree(HKEY key, const wchar_t* subKey) {
+  Handle handle;
+  if (const DWORD error = resolve(key, &handle)) return error;
+  KeyPath path;
+  if (!parseKeyPath(subKey, &path)) return ERROR_BAD_PATHNAME;
+  return handle.file->deleteTree(handle.key, path);
+}
+
+DWORD RegistryStore::enumValue(HKEY key, DWORD index, wchar_t* name, DWORD* nameChars, DWORD* type, BYTE* data,
+                               DWORD* dataSize) {
+  Handle handle;
+  if (const DWORD error = resolve(key, &handle)) return error;
+  if ((handle.access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+  ValueEntry value;
+  if (const DWORD error = handle.file->valueAt(handle.key.id, index, &value)) return error;
+  if (const DWORD error = copyName(value.name, name, nameChars)) return error;
+  if (type != nullptr) *type = value.type;
+  if (dataSize != nullptr) {
+    const DWORD capacity = *dataSize;
+    *dataSize = static_cast<DWORD>(value.data.size());
+    if (data != nullptr) {
+      if (capacity < value.data.size()) return ERROR_MORE_DATA;
+      if (!value.data.empty()) std::memcpy(data, value.data.data(), value.data.size());
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD RegistryStore::enumKey(HKEY key, DWORD index, wchar_t* name, DWORD* nameChars) {
+  Handle handle;
+  if (const DWORD error = resolve(key, &handle)) return error;
+  if ((handle.access & KEY_ENUMERATE_SUB_KEYS) == 0) return ERROR_ACCESS_DENIED;
+  std::string subKey;
+  if (const DWORD error = handle.file->subKeyAt(handle.key.id, index, &subKey)) return error;
+  return copyName(subKey, name, nameChars);
+}
+
+DWORD RegistryStore::queryInfoKey(HKEY key, DWORD* subKeys, DWORD* values) {
+  Handle handle;
+  if (const DWORD error = resolve(key, &handle)) return error;
+  return handle.file->counts(handle.key.id, subKeys, values);
+}
+
+DWORD RegistryStore::checkIntegrity(HKEY root, std::string* report) {
+  if (!isPredefined(root)) return ERROR_INVALID_HANDLE;
+  return (root == HKEY_LOCAL_MACHINE ? machine_ : user_)->checkIntegrity(report);
+}
+
+}  // namespace utils::linuxport

@@ -1,0 +1,326 @@
+// The SQLite registry store: the registry contract on real files, and what only
+// the store has (files and folders, sharing between stores and processes, SQLite
+// failures).
+#include "port/linux/registry_store.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <thread>
+
+#include "integration/registry_test_support.h"
+#include "port/linux/registry_paths.h"
+#include "port/linux/registry_sqlite.h"
+#include "unit/registry_contract.h"
+
+namespace {
+
+using registry_test::getDword;
+using registry_test::readDwordAt;
+using registry_test::setDword;
+using registry_test::TempFolder;
+using utils::linuxport::RegistryStore;
+using utils::port::ScopedKey;
+namespace sqlite = utils::linuxport::sqlite;
+
+struct StoreFactory {
+  using Registry = RegistryStore;
+  TempFolder folder;
+
+  std::unique_ptr<RegistryStore> make() {
+    return std::make_unique<RegistryStore>(folder.file("machine.db"), folder.file("user.db"));
+  }
+  // The machine file's folder would have to be below a plain file: it can never
+  // be made, whoever runs the test.
+  std::unique_ptr<RegistryStore> makeReadOnlyMachine() {
+    if (!registry_test::writeFile(folder.file("plain"), "x")) return nullptr;
+    return std::make_unique<RegistryStore>(folder.file("plain/machine.db"), folder.file("other-user.db"));
+  }
+};
+
+INSTANTIATE_TYPED_TEST_SUITE_P(Store, RegistryContract, ::testing::Types<StoreFactory>);
+
+class RegistryStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(folder_.ok());
+    sqlite::clearFaults();
+  }
+  void TearDown() override { sqlite::clearFaults(); }
+  std::unique_ptr<RegistryStore> open() {
+    return std::make_unique<RegistryStore>(folder_.file("machine/machine.db"), folder_.file("user/registry.db"));
+  }
+
+  TempFolder folder_;
+};
+
+TEST_F(RegistryStoreTest, CreatesFilesAndFoldersWithPrivateUserModes) {
+  const mode_t previous = ::umask(022);
+  {
+    auto store = open();
+    ASSERT_EQ(setDword(*store, HKEY_LOCAL_MACHINE, L"m", 1), ERROR_SUCCESS);
+    ASSERT_EQ(setDword(*store, HKEY_CURRENT_USER, L"u", 2), ERROR_SUCCESS);
+  }
+  ::umask(previous);
+  struct stat info;
+  ASSERT_EQ(::stat(folder_.file("machine").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0755u);
+  ASSERT_EQ(::stat(folder_.file("machine/machine.db").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0644u);
+  ASSERT_EQ(::stat(folder_.file("user").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  ASSERT_EQ(::stat(folder_.file("user/registry.db").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_FALSE(std::filesystem::exists(folder_.file("user/registry.db-journal"))) << "no journal left when idle";
+
+  auto reopened = open();
+  DWORD value = 0;
+  EXPECT_EQ(getDword(*reopened, HKEY_LOCAL_MACHINE, L"M", &value), ERROR_SUCCESS);
+  EXPECT_EQ(value, 1u);
+  EXPECT_EQ(getDword(*reopened, HKEY_CURRENT_USER, L"U", &value), ERROR_SUCCESS);
+  EXPECT_EQ(value, 2u);
+  std::string report;
+  EXPECT_EQ(reopened->checkIntegrity(HKEY_CURRENT_USER, &report), ERROR_SUCCESS);
+  EXPECT_EQ(report, "ok");
+  EXPECT_EQ(reopened->checkIntegrity(HKEY_CLASSES_ROOT, &report), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(RegistryStoreTest, FoldsLettersBeyondLatin1) {
+  auto store = open();
+  ScopedKey key(*store);
+  ASSERT_EQ(store->createKey(HKEY_CURRENT_USER, L"\u041A\u043B\u044E\u0447\\\u03B1\u03B2", KEY_ALL_ACCESS, key.out(),
+                             nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(setDword(*store, key.get(), L"\u0161koda", 3), ERROR_SUCCESS);
+  DWORD value = 0;
+  EXPECT_EQ(readDwordAt(*store, HKEY_CURRENT_USER, L"\u041A\u041B\u042E\u0427\\\u0391\u0392", L"\u0160KODA", &value),
+            ERROR_SUCCESS);
+  EXPECT_EQ(value, 3u);
+  wchar_t name[16];
+  DWORD chars = 16;
+  ASSERT_EQ(store->enumKey(HKEY_CURRENT_USER, 0, name, &chars), ERROR_SUCCESS);
+  EXPECT_EQ(std::wstring(name, chars), L"\u041A\u043B\u044E\u0447") << "kept as spelled";
+}
+
+TEST_F(RegistryStoreTest, StoresOnOneFileShareWritesAtOnce) {
+  auto first = open();
+  auto second = open();
+  ASSERT_EQ(setDword(*first, HKEY_CURRENT_USER, L"shared", 1), ERROR_SUCCESS);
+  DWORD value = 0;
+  ASSERT_EQ(getDword(*second, HKEY_CURRENT_USER, L"shared", &value), ERROR_SUCCESS);
+  EXPECT_EQ(value, 1u);
+  ASSERT_EQ(setDword(*second, HKEY_CURRENT_USER, L"shared", 2), ERROR_SUCCESS);
+  ASSERT_EQ(getDword(*first, HKEY_CURRENT_USER, L"shared", &value), ERROR_SUCCESS);
+  EXPECT_EQ(value, 2u);
+  HKEY foreign = nullptr;
+  ASSERT_EQ(first->openKey(HKEY_CURRENT_USER, nullptr, KEY_READ, &foreign), ERROR_SUCCESS);
+  EXPECT_EQ(second->queryValue(foreign, L"shared", nullptr, nullptr, nullptr), ERROR_INVALID_HANDLE)
+      << "handles belong to the store that gave them";
+  EXPECT_EQ(first->closeKey(foreign), ERROR_SUCCESS);
+}
+
+// A warm reader answers from its cache; it must still see every commit made by
+// another process, including deletions.
+TEST_F(RegistryStoreTest, ReadsSeeOtherProcessesCommitsAtOnce) {
+  auto store = open();
+  ScopedKey key(*store);
+  ASSERT_EQ(store->createKey(HKEY_CURRENT_USER, L"Software\\vorlane", KEY_ALL_ACCESS, key.out(), nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(setDword(*store, key.get(), L"LogDebug", 1), ERROR_SUCCESS);
+  const std::string machine = folder_.file("machine/machine.db");
+  const std::string user = folder_.file("user/registry.db");
+  for (DWORD round = 2; round < 6; ++round) {
+    DWORD value = 0;
+    ASSERT_EQ(readDwordAt(*store, HKEY_CURRENT_USER, L"Software\\vorlane", L"LogDebug", &value), ERROR_SUCCESS);
+    ASSERT_EQ(readDwordAt(*store, HKEY_CURRENT_USER, L"Software\\vorlane", L"Missing", &value), ERROR_FILE_NOT_FOUND);
+    const int status = registry_test::runInChild([&] {
+      RegistryStore writer(machine, user);
+      if (setDword(writer, HKEY_CURRENT_USER, L"Missing", round) != ERROR_SUCCESS) return 1;
+      ScopedKey child(writer);
+      if (writer.openKey(HKEY_CURRENT_USER, L"Software\\vorlane", KEY_SET_VALUE, child.out()) != ERROR_SUCCESS)
+        return 2;
+      return setDword(writer, child.get(), L"LogDebug", round) == ERROR_SUCCESS ? 0 : 3;
+    });
+    ASSERT_TRUE(registry_test::exitedWith(status, 0)) << status;
+    ASSERT_EQ(readDwordAt(*store, HKEY_CURRENT_USER, L"Software\\vorlane", L"LogDebug", &value), ERROR_SUCCESS);
+    EXPECT_EQ(value, round);
+    ASSERT_EQ(getDword(*store, HKEY_CURRENT_USER, L"Missing", &value), ERROR_SUCCESS);
+    EXPECT_EQ(value, round);
+    ASSERT_EQ(store->deleteValue(HKEY_CURRENT_USER, L"Missing"), ERROR_SUCCESS);
+  }
+  const int status = registry_test::runInChild([&] {
+    RegistryStore writer(machine, user);
+    return writer.deleteTree(HKEY_CURRENT_USER, L"Software") == ERROR_SUCCESS ? 0 : 1;
+  });
+  ASSERT_TRUE(registry_test::exitedWith(status, 0));
+  DWORD value = 0;
+  EXPECT_EQ(getDword(*store, key.get(), L"LogDebug", &value), ERROR_KEY_DELETED);
+  EXPECT_EQ(readDwordAt(*store, HKEY_CURRENT_USER, L"Software\\vorlane", L"LogDebug", &value), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(RegistryStoreTest, LargeValuesAndManyKeysRoundTrip) {
+  auto store = open();
+  std::vector<BYTE> big(1 << 20);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<BYTE>(i * 7);
+  ASSERT_EQ(store->setValue(HKEY_CURRENT_USER, L"big", REG_BINARY, big.data(), static_cast<DWORD>(big.size())),
+            ERROR_SUCCESS);
+  std::vector<BYTE> read(big.size());
+  DWORD size = static_cast<DWORD>(read.size());
+  for (int pass = 0; pass < 2; ++pass) {  // from SQLite, then from the cache
+    ASSERT_EQ(store->queryValue(HKEY_CURRENT_USER, L"BIG", nullptr, read.data(), &size), ERROR_SUCCESS);
+    EXPECT_EQ(read, big);
+  }
+  ScopedKey parent(*store);
+  ASSERT_EQ(store->createKey(HKEY_CURRENT_USER, L"Many", KEY_ALL_ACCESS, parent.out(), nullptr), ERROR_SUCCESS);
+  for (int i = 0; i < 40; ++i) {
+    ScopedKey child(*store);
+    const std::wstring name = L"k" + std::to_wstring(1000 + i);
+    ASSERT_EQ(store->createKey(parent.get(), name.c_str(), KEY_ALL_ACCESS, child.out(), nullptr), ERROR_SUCCESS);
+  }
+  DWORD subKeys = 0;
+  ASSERT_EQ(store->queryInfoKey(parent.get(), &subKeys, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(subKeys, 40u);
+  wchar_t name[16];
+  DWORD chars = 16;
+  ASSERT_EQ(store->enumKey(parent.get(), 39, name, &chars), ERROR_SUCCESS);
+  EXPECT_EQ(std::wstring(name, chars), L"k1039");
+  ASSERT_EQ(store->deleteTree(HKEY_CURRENT_USER, nullptr), ERROR_SUCCESS);
+  ASSERT_EQ(store->queryInfoKey(HKEY_CURRENT_USER, &subKeys, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(subKeys, 0u);
+}
+
+TEST_F(RegistryStoreTest, PathsComeFromTheEnvironment) {
+  struct Saved {
+    const char* name;
+    std::string value;
+    bool set;
+  };
+  std::vector<Saved> saved;
+  for (const char* name : {"UTILS_REGISTRY_MACHINE", "UTILS_REGISTRY_USER", "XDG_CONFIG_HOME", "HOME"}) {
+    const char* value = std::getenv(name);
+    saved.push_back({name, value != nullptr ? value : "", value != nullptr});
+    ::unsetenv(name);
+  }
+  ::setenv("HOME", "/home/someone", 1);
+  auto paths = utils::linuxport::registryPathsFromEnvironment();
+  EXPECT_EQ(paths.machine, "/var/lib/utils/registry/machine.db");
+  EXPECT_EQ(paths.user, "/home/someone/.config/utils/registry.db");
+  ::setenv("XDG_CONFIG_HOME", "relative/ignored", 1);
+  EXPECT_EQ(utils::linuxport::registryPathsFromEnvironment().user, "/home/someone/.config/utils/registry.db");
+  ::setenv("XDG_CONFIG_HOME", "/xdg", 1);
+  EXPECT_EQ(utils::linuxport::registryPathsFromEnvironment().user, "/xdg/utils/registry.db");
+  ::setenv("UTILS_REGISTRY_MACHINE", folder_.file("env-machine.db").c_str(), 1);
+  ::setenv("UTILS_REGISTRY_USER", folder_.file("env-user.db").c_str(), 1);
+  paths = utils::linuxport::registryPathsFromEnvironment();
+  EXPECT_EQ(paths.machine, folder_.file("env-machine.db"));
+  EXPECT_EQ(paths.user, folder_.file("env-user.db"));
+  {
+    auto store = RegistryStore::fromEnvironment();
+    EXPECT_EQ(setDword(*store, HKEY_LOCAL_MACHINE, L"x", 1), ERROR_SUCCESS);
+  }
+  EXPECT_TRUE(std::filesystem::exists(folder_.file("env-machine.db")));
+  for (const Saved& entry : saved) {
+    if (entry.set) {
+      ::setenv(entry.name, entry.value.c_str(), 1);
+    } else {
+      ::unsetenv(entry.name);
+    }
+  }
+}
+
+// Every SQLite failure comes back as a Win32 code, a failed write changes
+// nothing, and the store works again once the fault is gone.
+TEST_F(RegistryStoreTest, SqliteFailuresMapToWin32CodesAndLeaveNoTrace) {
+  auto store = open();
+  ASSERT_EQ(setDword(*store, HKEY_CURRENT_USER, L"v", 1), ERROR_SUCCESS);
+  const struct {
+    int code;
+    DWORD expected;
+  } cases[] = {
+      {sqlite::kBusy, ERROR_BUSY},
+      {sqlite::kLocked, ERROR_LOCK_FAILED},
+      {sqlite::kIoErr | (15 << 8), ERROR_LOCK_FAILED},  // SQLITE_IOERR_LOCK
+      {sqlite::kFull, ERROR_DISK_FULL},
+      {sqlite::kIoErr, ERROR_REGISTRY_IO_FAILED},
+      {sqlite::kCorrupt, ERROR_REGISTRY_CORRUPT},
+      {sqlite::kReadOnly, ERROR_ACCESS_DENIED},
+      {sqlite::kNoMem, ERROR_NOT_ENOUGH_MEMORY},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
+    sqlite::injectFault(sqlite::Call::Step, c.code, 0);
+    EXPECT_EQ(setDword(*store, HKEY_CURRENT_USER, L"v", 99), c.expected);
+    EXPECT_EQ(store->deleteValue(HKEY_CURRENT_USER, L"v"), c.expected);
+    HKEY key = nullptr;
+    EXPECT_EQ(store->createKey(HKEY_CURRENT_USER, L"New", KEY_ALL_ACCESS, &key, nullptr), c.expected);
+    DWORD value = 0;
+    EXPECT_EQ(getDword(*store, HKEY_CURRENT_USER, L"NotCached", &value), c.expected);
+    EXPECT_GT(sqlite::injectedFailures(), 0);
+    sqlite::clearFaults();
+    ASSERT_EQ(getDword(*store, HKEY_CURRENT_USER, L"v", &value), ERROR_SUCCESS);
+    EXPECT_EQ(value, 1u);
+    EXPECT_EQ(store->openKey(HKEY_CURRENT_USER, L"New", KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+  }
+
+  // A failure at any step of a three-level create leaves none of it behind.
+  int failedAt = 0;
+  for (int skip = 0; skip < 12; ++skip) {
+    SCOPED_TRACE(skip);
+    const std::wstring path = L"Deep" + std::to_wstring(skip) + L"\\a\\b";
+    sqlite::injectFault(sqlite::Call::Step, sqlite::kFull, 1, skip);
+    HKEY key = nullptr;
+    const DWORD error = store->createKey(HKEY_CURRENT_USER, path.c_str(), KEY_ALL_ACCESS, &key, nullptr);
+    const bool injected = sqlite::injectedFailures() > 0;
+    sqlite::clearFaults();
+    ScopedKey top(*store);
+    const DWORD topError =
+        store->openKey(HKEY_CURRENT_USER, (L"Deep" + std::to_wstring(skip)).c_str(), KEY_READ, top.out());
+    if (error == ERROR_SUCCESS) {
+      EXPECT_FALSE(injected);
+      EXPECT_EQ(topError, ERROR_SUCCESS);
+      store->closeKey(key);
+    } else {
+      ++failedAt;
+      EXPECT_EQ(error, ERROR_DISK_FULL);
+      EXPECT_EQ(topError, ERROR_FILE_NOT_FOUND);
+    }
+  }
+  EXPECT_GE(failedAt, 5) << "the create has that many steps";
+  std::string report;
+  EXPECT_EQ(store->checkIntegrity(HKEY_CURRENT_USER, &report), ERROR_SUCCESS) << report;
+}
+
+TEST_F(RegistryStoreTest, FailedOpensAreRetriedUnlessTheFileIsBad) {
+  sqlite::injectFault(sqlite::Call::Open, sqlite::kIoErr, 1);
+  auto store = open();
+  DWORD value = 0;
+  EXPECT_EQ(getDword(*store, HKEY_CURRENT_USER, L"v", &value), ERROR_REGISTRY_IO_FAILED);
+  EXPECT_EQ(setDword(*store, HKEY_CURRENT_USER, L"v", 4), ERROR_SUCCESS) << "a passing failure is not remembered";
+  sqlite::injectFault(sqlite::Call::Prepare, sqlite::kNoMem, 1);
+  auto other = std::make_unique<RegistryStore>(folder_.file("other/m.db"), folder_.file("other/u.db"));
+  EXPECT_EQ(getDword(*other, HKEY_CURRENT_USER, L"v", &value), ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_EQ(getDword(*other, HKEY_CURRENT_USER, L"v", &value), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(RegistryStoreTest, WritersWaitForAnotherConnectionsLock) {
+  auto store = open();
+  ASSERT_EQ(setDword(*store, HKEY_CURRENT_USER, L"v", 1), ERROR_SUCCESS);
+  sqlite::Connection other;
+  ASSERT_EQ(other.open(folder_.file("user/registry.db"), false), sqlite::kOk);
+  ASSERT_EQ(other.exec("BEGIN EXCLUSIVE"), sqlite::kOk);
+  std::thread release([&other] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    other.exec("COMMIT");
+  });
+  const auto start = std::chrono::steady_clock::now();
+  const DWORD error = setDword(*store, HKEY_CURRENT_USER, L"v", 2);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  release.join();
+  EXPECT_EQ(error, ERROR_SUCCESS);
+  EXPECT_GE(waited, std::chrono::milliseconds(200)) << "the write waited for the lock rather than failing";
+  DWORD value = 0;
+  ASSERT_EQ(getDword(*store, HKEY_CURRENT_USER, L"v", &value), ERROR_SUCCESS);
+  EXPECT_EQ(value, 2u);
+}
+
+}  // namespace

@@ -1,0 +1,103 @@
+// Helpers shared by the registry store's integration tests: temporary folders,
+// file contents, values and forked helper processes.
+#pragma once
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "port/linux/registry_store.h"
+#include "utils/wintypes.h"
+
+namespace registry_test {
+
+// A folder under $TMPDIR (or /tmp), removed with everything in it.
+class TempFolder {
+ public:
+  TempFolder() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") + "/utils-registry-XXXXXX";
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  bool ok() const { return !path_.empty(); }
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+inline std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline bool writeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+inline DWORD setDword(utils::port::RegistryPort& registry, HKEY key, const wchar_t* name, DWORD value) {
+  BYTE bytes[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
+                   static_cast<BYTE>(value >> 24)};
+  return registry.setValue(key, name, REG_DWORD, bytes, 4);
+}
+
+inline DWORD getDword(utils::port::RegistryPort& registry, HKEY key, const wchar_t* name, DWORD* value) {
+  BYTE bytes[4] = {};
+  DWORD size = 4;
+  DWORD type = 0;
+  const DWORD error = registry.queryValue(key, name, &type, bytes, &size);
+  if (error == ERROR_SUCCESS && (size != 4 || type != REG_DWORD)) return ERROR_INVALID_DATA;
+  *value = DWORD{bytes[0]} | (DWORD{bytes[1]} << 8) | (DWORD{bytes[2]} << 16) | (DWORD{bytes[3]} << 24);
+  return error;
+}
+
+// Opens subKey below root, reads a DWORD and closes the key (what
+// GetRegisterDWORD does).
+inline DWORD readDwordAt(utils::port::RegistryPort& registry, HKEY root, const wchar_t* subKey, const wchar_t* name,
+                         DWORD* value) {
+  utils::port::ScopedKey key(registry);
+  if (const DWORD error = registry.openKey(root, subKey, KEY_QUERY_VALUE, key.out())) return error;
+  return getDword(registry, key.get(), name, value);
+}
+
+// Runs body in a forked child; the child's exit status is body's result (0-255).
+// Returns the status as waitpid reports it, or -1.
+inline int runInChild(const std::function<int()>& body) {
+  const pid_t child = ::fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    int code = 1;
+    try {
+      code = body();
+    } catch (...) {
+      code = 2;
+    }
+    ::_exit(code);
+  }
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child) return -1;
+  return status;
+}
+
+inline bool exitedWith(int status, int code) { return status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == code; }
+
+}  // namespace registry_test
