@@ -8,14 +8,20 @@
 #include "utils/primitives.h"
 
 namespace utils::diag {
-namespace {
 
-constexpr DWORD kNotRead = 0xFFFFFFFF;
-constexpr wchar_t kSettingsKey[] = L"Software\\vorlane";
-
-// Process-wide settings; see the header.
+namespace detail {
 std::atomic<DWORD> gLogLevelMask{0};
 std::atomic<DWORD> gAppDebugMask{kNotRead};
+}  // namespace detail
+
+namespace {
+
+using detail::gAppDebugMask;
+using detail::gLogLevelMask;
+using detail::kNotRead;
+
+constexpr wchar_t kSettingsKey[] = L"Software\\vorlane";
+
 std::mutex gAppDebugReadLock;  // serialises the first read of the trace mask
 
 // Reads up to 4 bytes of a machine-wide value into bytes (preset by the caller).
@@ -36,12 +42,7 @@ void processAttach() {
   gLogLevelMask.store(mask, std::memory_order_relaxed);
 }
 
-DWORD logLevelMask() { return gLogLevelMask.load(std::memory_order_relaxed); }
-
-DWORD GetAppDebugMask() {
-  const DWORD cached = gAppDebugMask.load(std::memory_order_acquire);
-  if (cached != kNotRead) return cached;
-
+DWORD detail::readAppDebugMask() {
   std::lock_guard lock(gAppDebugReadLock);
   DWORD mask = gAppDebugMask.load(std::memory_order_acquire);
   if (mask != kNotRead) return mask;

@@ -4,19 +4,33 @@
 // trace call that needs it).
 #pragma once
 
+#include <atomic>
+
 #include "utils/wintypes.h"
 
 namespace utils::diag {
+
+namespace detail {
+inline constexpr DWORD kNotRead = 0xFFFFFFFF;
+// Process-wide settings, zero (and "not read") at load. Inline accessors below
+// keep a disabled trace call down to a load and a bit test.
+extern std::atomic<DWORD> gLogLevelMask;
+extern std::atomic<DWORD> gAppDebugMask;
+DWORD readAppDebugMask();
+}  // namespace detail
 
 // The load step: reads the log level mask. Silent; never fails.
 void processAttach();
 
 // The log level mask: 0 until processAttach has read it.
-DWORD logLevelMask();
+inline DWORD logLevelMask() { return detail::gLogLevelMask.load(std::memory_order_relaxed); }
 
 // The application trace mask (at most 0xFFFF). The first call reads it and
 // writes the one-time "AppDebug=" line; concurrent first callers wait for it.
-DWORD GetAppDebugMask();
+inline DWORD GetAppDebugMask() {
+  const DWORD mask = detail::gAppDebugMask.load(std::memory_order_acquire);
+  return mask != detail::kNotRead ? mask : detail::readAppDebugMask();
+}
 
 // Returns both settings to their state before load, so a test can load again.
 void resetDebugSettings();

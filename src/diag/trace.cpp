@@ -100,17 +100,33 @@ void guarded(Body body) noexcept {
   }
 }
 
+// The formatting halves of the trace members live apart from the filter tests,
+// kept out of line so that a filtered-out call sets up no message buffer.
+
 // Plain trace text: the formatted message as it is, no prefix, no newline.
-void tracePlain(const char* format, va_list args) {
+[[gnu::noinline]] void tracePlain(const char* format, va_list args) {
   char message[kMessageSize];
   formatBounded(message, sizeof message, format, args);
   port::platform().debugOutput->writeNarrow(message);
 }
 
-void tracePlain(const wchar_t* format, va_list args) {
+[[gnu::noinline]] void tracePlain(const wchar_t* format, va_list args) {
   wchar_t message[kMessageSize];
   formatBounded(message, kMessageSize, format, args);
   port::platform().debugOutput->writeWide(message);
+}
+
+// A prefixed line from a narrow or a wide format.
+[[gnu::noinline]] void writeLogFormatted(int level, const char* module, const char* format, va_list args) {
+  char message[kMessageSize];
+  formatBounded(message, sizeof message, format, args);
+  guarded([&] { WriteLogLine(level, module, message); });
+}
+
+[[gnu::noinline]] void writeLogFormatted(int level, const wchar_t* module, const wchar_t* format, va_list args) {
+  wchar_t message[kMessageSize];
+  formatBounded(message, kMessageSize, format, args);
+  guarded([&] { WriteLogLineWide(level, module, message); });
 }
 
 bool appBitSet(DWORD bit) { return (GetAppDebugMask() & bit) != 0; }
@@ -135,22 +151,18 @@ extern "C" {
 
 UTILS_API void WRITELOG_A(int level, const char* module, const char* format, ...) {
   if (format == nullptr || !levelEnabled(level)) return;
-  char message[kMessageSize];
   va_list args;
   va_start(args, format);
-  formatBounded(message, sizeof message, format, args);
+  writeLogFormatted(level, module, format, args);
   va_end(args);
-  guarded([&] { WriteLogLine(level, module, message); });
 }
 
 UTILS_API void WRITELOG_W(int level, const wchar_t* module, const wchar_t* format, ...) {
   if (format == nullptr || !levelEnabled(level)) return;
-  wchar_t message[kMessageSize];
   va_list args;
   va_start(args, format);
-  formatBounded(message, kMessageSize, format, args);
+  writeLogFormatted(level, module, format, args);
   va_end(args);
-  guarded([&] { WriteLogLineWide(level, module, message); });
 }
 
 UTILS_API void VRLN_BT_TRACE(const char* format, ...) { UTILS_TRACE_PLAIN(kBitTrace, format); }
@@ -163,22 +175,18 @@ UTILS_API void VRLN_BT_ATLTRACE_U(const wchar_t* format, ...) { UTILS_TRACE_PLAI
 // also need bit 0x4 of the log level mask.
 UTILS_API void VRLN_BT_ATLTRACE_A(const char* format, ...) {
   if (format == nullptr || !appBitSet(kBitAtlTraceNarrow) || !levelEnabled(kAtlTraceLevel)) return;
-  char message[kMessageSize];
   va_list args;
   va_start(args, format);
-  formatBounded(message, sizeof message, format, args);
+  writeLogFormatted(kAtlTraceLevel, "", format, args);
   va_end(args);
-  guarded([&] { WriteLogLine(kAtlTraceLevel, "", message); });
 }
 
 UTILS_API void VRLN_BT_ATLTRACE_W(const wchar_t* format, ...) {
   if (format == nullptr || !appBitSet(kBitAtlTraceWide) || !levelEnabled(kAtlTraceLevel)) return;
-  wchar_t message[kMessageSize];
   va_list args;
   va_start(args, format);
-  formatBounded(message, kMessageSize, format, args);
+  writeLogFormatted(kAtlTraceLevel, L"", format, args);
   va_end(args);
-  guarded([&] { WriteLogLineWide(kAtlTraceLevel, L"", message); });
 }
 
 }  // extern "C"
