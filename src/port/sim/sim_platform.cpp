@@ -70,6 +70,10 @@ void SimClock::advanceMs(uint64_t ms) {
   monotonic_ += ms;
 }
 
-void SimPlatform::install() { port::installPlatform(port::Platform{&registry, &debugOutput, &clock}); }
+void SimPlatform::install() {
+  port::Platform record{&registry, &debugOutput, &clock};
+  record.radio = &radio;
+  port::installPlatform(record);
+}
 
 }  // namespace utils::sim

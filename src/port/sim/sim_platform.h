@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "port/platform.h"
+#include "port/sim/sim_radio.h"
 #include "port/sim/sim_registry.h"
 
 namespace utils::sim {
@@ -57,6 +58,7 @@ struct SimPlatform {
   SimRegistry registry;
   SimDebugOutput debugOutput;
   SimClock clock;
+  SimRadio radio;
 
   // Makes this the platform the library logic uses.
   void install();

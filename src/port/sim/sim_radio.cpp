@@ -1,0 +1,152 @@
+#include "port/sim/sim_radio.h"
+
+#include <cstring>
+
+namespace utils::sim {
+namespace {
+
+bool sameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
+
+HANDLE asHandle(uintptr_t value) { return reinterpret_cast<HANDLE>(value); }
+
+}  // namespace
+
+DWORD SimRadio::injected(Op op) {
+  auto it = faults_.find(op);
+  if (it == faults_.end()) return ERROR_SUCCESS;
+  const DWORD error = it->second;
+  faults_.erase(it);
+  return error;
+}
+
+bool SimRadio::isRadioHandle(HANDLE handle) const { return radios_.count(reinterpret_cast<uintptr_t>(handle)) != 0; }
+
+DWORD SimRadio::findFirstRadio(HANDLE* search, HANDLE* radio) {
+  std::lock_guard lock(mutex_);
+  *search = nullptr;
+  *radio = nullptr;
+  if (const DWORD error = injected(Op::FindFirstRadio)) return error;
+  if (!present_) return ERROR_NO_MORE_ITEMS;
+  const uintptr_t searchValue = nextHandle_++;
+  const uintptr_t radioValue = nextHandle_++;
+  searches_.insert(searchValue);
+  radios_.insert(radioValue);
+  *search = asHandle(searchValue);
+  *radio = asHandle(radioValue);
+  return ERROR_SUCCESS;
+}
+
+DWORD SimRadio::findRadioClose(HANDLE search) {
+  std::lock_guard lock(mutex_);
+  return searches_.erase(reinterpret_cast<uintptr_t>(search)) == 1 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+DWORD SimRadio::getRadioInfo(HANDLE radio, BLUETOOTH_RADIO_INFO* info) {
+  std::lock_guard lock(mutex_);
+  if (!isRadioHandle(radio)) return ERROR_INVALID_HANDLE;
+  if (info == nullptr || info->dwSize != sizeof(BLUETOOTH_RADIO_INFO)) return ERROR_INVALID_PARAMETER;
+  if (const DWORD error = injected(Op::GetRadioInfo)) return error;
+  const DWORD size = info->dwSize;
+  std::memset(info, 0, sizeof *info);
+  info->dwSize = size;
+  info->address.ullLong = address_;
+  return ERROR_SUCCESS;
+}
+
+DWORD SimRadio::getDeviceInfo(HANDLE radio, BLUETOOTH_DEVICE_INFO* info) {
+  std::lock_guard lock(mutex_);
+  if (!isRadioHandle(radio)) return ERROR_INVALID_HANDLE;
+  if (info == nullptr || info->dwSize != sizeof(BLUETOOTH_DEVICE_INFO)) return ERROR_INVALID_PARAMETER;
+  if (const DWORD error = injected(Op::GetDeviceInfo)) return error;
+  const BTH_ADDR address = info->Address.ullLong;
+  if (devices_.count(address) == 0) return ERROR_NOT_FOUND;
+  info->fRemembered = TRUE;
+  info->fAuthenticated = TRUE;
+  return ERROR_SUCCESS;
+}
+
+DWORD SimRadio::rememberedDevices(HANDLE radio, std::vector<BLUETOOTH_DEVICE_INFO>* devices) {
+  std::lock_guard lock(mutex_);
+  devices->clear();
+  if (!isRadioHandle(radio)) return ERROR_INVALID_HANDLE;
+  for (const auto& entry : devices_) {
+    BLUETOOTH_DEVICE_INFO info{};
+    info.dwSize = sizeof info;
+    info.Address.ullLong = entry.first;
+    info.fRemembered = TRUE;
+    info.fAuthenticated = TRUE;
+    devices->push_back(info);
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD SimRadio::setServiceState(HANDLE radio, const BLUETOOTH_DEVICE_INFO& device, const GUID& service, DWORD state) {
+  std::lock_guard lock(mutex_);
+  if (!isRadioHandle(radio)) return ERROR_INVALID_HANDLE;
+  calls_.push_back(ServiceCall{device.Address.ullLong, service, state});
+  for (const auto& [scriptedService, result] : scripted_) {
+    if (sameGuid(scriptedService, service)) return result;
+  }
+  if (state != port::kBluetoothServiceEnable && state != port::kBluetoothServiceDisable) {
+    return static_cast<DWORD>(E_INVALIDARG);
+  }
+  auto it = devices_.find(device.Address.ullLong);
+  if (it == devices_.end()) return static_cast<DWORD>(E_INVALIDARG);
+  for (const GUID& offered : it->second) {
+    if (sameGuid(offered, service)) return ERROR_SUCCESS;
+  }
+  return ERROR_SERVICE_DOES_NOT_EXIST;
+}
+
+DWORD SimRadio::listRadioInterfaces(std::vector<port::RadioInterface>* interfaces) {
+  interfaces->clear();
+  return ERROR_SUCCESS;
+}
+
+DWORD SimRadio::openRadioInterface(const wchar_t*, HANDLE* handle) {
+  *handle = INVALID_HANDLE_VALUE;
+  return ERROR_FILE_NOT_FOUND;
+}
+
+DWORD SimRadio::listRadioDevices(DWORD, std::vector<port::RadioDevice>* devices) {
+  devices->clear();
+  return ERROR_SUCCESS;
+}
+
+DWORD SimRadio::close(HANDLE handle) {
+  std::lock_guard lock(mutex_);
+  return radios_.erase(reinterpret_cast<uintptr_t>(handle)) == 1 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+void SimRadio::setRadio(BTH_ADDR address, bool present) {
+  std::lock_guard lock(mutex_);
+  address_ = address;
+  present_ = present;
+}
+
+void SimRadio::addDevice(BTH_ADDR address, std::vector<GUID> services) {
+  std::lock_guard lock(mutex_);
+  devices_[address] = std::move(services);
+}
+
+void SimRadio::scriptService(const GUID& service, DWORD result) {
+  std::lock_guard lock(mutex_);
+  scripted_.emplace_back(service, result);
+}
+
+void SimRadio::failNext(Op op, DWORD error) {
+  std::lock_guard lock(mutex_);
+  faults_[op] = error;
+}
+
+std::vector<SimRadio::ServiceCall> SimRadio::serviceCalls() const {
+  std::lock_guard lock(mutex_);
+  return calls_;
+}
+
+size_t SimRadio::openHandles() const {
+  std::lock_guard lock(mutex_);
+  return radios_.size() + searches_.size();
+}
+
+}  // namespace utils::sim

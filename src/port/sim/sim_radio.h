@@ -1,0 +1,71 @@
+// A simulated local radio with the devices it has paired: radio and device
+// information, and a service switch that behaves as the Linux adapter's does
+// (success when the device offers the service class, ERROR_SERVICE_DOES_NOT_EXIST
+// when it does not, E_INVALIDARG for a device the radio does not know). A test
+// can take the radio away, make an operation fail, or script the switch's answer
+// for one service class.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "port/radio_port.h"
+
+namespace utils::sim {
+
+class SimRadio : public port::RadioPort {
+ public:
+  // One call of the service switch, as the radio received it.
+  struct ServiceCall {
+    BTH_ADDR device = 0;
+    GUID service{};
+    DWORD state = 0;
+  };
+
+  DWORD findFirstRadio(HANDLE* search, HANDLE* radio) override;
+  DWORD findRadioClose(HANDLE search) override;
+  DWORD getRadioInfo(HANDLE radio, BLUETOOTH_RADIO_INFO* info) override;
+  DWORD getDeviceInfo(HANDLE radio, BLUETOOTH_DEVICE_INFO* info) override;
+  DWORD rememberedDevices(HANDLE radio, std::vector<BLUETOOTH_DEVICE_INFO>* devices) override;
+  DWORD setServiceState(HANDLE radio, const BLUETOOTH_DEVICE_INFO& device, const GUID& service, DWORD state) override;
+  DWORD listRadioInterfaces(std::vector<port::RadioInterface>* interfaces) override;
+  DWORD openRadioInterface(const wchar_t* path, HANDLE* handle) override;
+  DWORD listRadioDevices(DWORD descriptionUnits, std::vector<port::RadioDevice>* devices) override;
+  DWORD close(HANDLE handle) override;
+
+  // Test controls.
+  // Puts a radio with this address in place (present from the start with address 0).
+  void setRadio(BTH_ADDR address, bool present = true);
+  // Pairs a device that offers the given service classes.
+  void addDevice(BTH_ADDR address, std::vector<GUID> services);
+  // The switch answers `result` for this service class from now on, whatever the
+  // device offers.
+  void scriptService(const GUID& service, DWORD result);
+  enum class Op { FindFirstRadio, GetRadioInfo, GetDeviceInfo };
+  // The next call of op fails with error.
+  void failNext(Op op, DWORD error);
+
+  std::vector<ServiceCall> serviceCalls() const;
+  // Radio handles and searches still open (a leak check for tests).
+  size_t openHandles() const;
+
+ private:
+  DWORD injected(Op op);
+  bool isRadioHandle(HANDLE handle) const;
+
+  mutable std::mutex mutex_;
+  bool present_ = true;
+  BTH_ADDR address_ = 0;
+  std::map<BTH_ADDR, std::vector<GUID>> devices_;
+  std::vector<std::pair<GUID, DWORD>> scripted_;
+  std::map<Op, DWORD> faults_;
+  std::vector<ServiceCall> calls_;
+  std::set<uintptr_t> radios_;
+  std::set<uintptr_t> searches_;
+  uintptr_t nextHandle_ = 0x5000;
+};
+
+}  // namespace utils::sim
