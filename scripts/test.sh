@@ -30,6 +30,7 @@ cmake --build "$top/build-tsan" -j "$jobs"
 ctest --test-dir "$top/build-tsan" --output-on-failure -j "$jobs"
 
 step "Windows DLL under Wine"
+"$top/scripts/install-windows-deps.sh"
 "$top/scripts/test-windows.sh"
 
 step "formatting"

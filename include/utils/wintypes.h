@@ -8,6 +8,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+/* after windows.h, which it needs */
+#include <bluetoothapis.h>
 #else
 
 #include <stddef.h>
