@@ -4,9 +4,11 @@
 
 #include "utils/address.h"
 #include "utils/export.h"
+#include "utils/policy.h"
 #include "utils/primitives.h"
 #include "utils/registry.h"
 #include "utils/trace.h"
+#include "utils/transfer.h"
 #include "utils/wintypes.h"
 
 #endif /* UTILS_H */

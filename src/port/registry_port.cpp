@@ -1,5 +1,6 @@
 // Operations that every registry adapter without a native equivalent shares:
-// RegGetValueW's type checks and RegDeleteKeyValueW, built on the primitive calls.
+// RegGetValueW's type checks, RegDeleteKeyValueW and taking a value, built on the
+// primitive calls.
 #include <cstring>
 #include <vector>
 
@@ -107,6 +108,20 @@ DWORD RegistryPort::deleteKeyValue(HKEY key, const wchar_t* subKey, const wchar_
   const DWORD error = openKey(key, subKey, KEY_SET_VALUE, opened.out());
   if (error != ERROR_SUCCESS) return error;
   return deleteValue(opened.get(), name);
+}
+
+DWORD RegistryPort::takeValue(HKEY key, const wchar_t* name, const BYTE* expected, DWORD size) {
+  if (expected == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
+  DWORD stored = 0;
+  if (const DWORD error = queryValue(key, name, nullptr, nullptr, &stored)) return error;
+  if (stored != size) return ERROR_INVALID_DATA;
+  std::vector<BYTE> data(size);
+  DWORD got = size;
+  const DWORD error = queryValue(key, name, nullptr, data.data(), &got);
+  if (error == ERROR_MORE_DATA) return ERROR_INVALID_DATA;
+  if (error != ERROR_SUCCESS) return error;
+  if (got != size || (size > 0 && std::memcmp(data.data(), expected, size) != 0)) return ERROR_INVALID_DATA;
+  return deleteValue(key, name);
 }
 
 }  // namespace utils::port

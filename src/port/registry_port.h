@@ -44,6 +44,16 @@ class RegistryPort {
   // RegDeleteKeyValueW: deletes a value of subKey (may be null) below key.
   virtual DWORD deleteKeyValue(HKEY key, const wchar_t* subKey, const wchar_t* name);
 
+  // Deletes the value when its data are exactly the size bytes at expected (its
+  // type is not looked at), as one step that no other caller can come between on
+  // stores with transactions. ERROR_SUCCESS when this call deleted it;
+  // ERROR_FILE_NOT_FOUND when there is no such value (another caller took it);
+  // ERROR_INVALID_DATA when its data differ (the value stays); else the error of
+  // the read or the deletion. Needs KEY_QUERY_VALUE and KEY_SET_VALUE. The default
+  // reads, compares and deletes in separate calls: a deletion's
+  // ERROR_FILE_NOT_FOUND still tells concurrent takers apart.
+  virtual DWORD takeValue(HKEY key, const wchar_t* name, const BYTE* expected, DWORD size);
+
   // RegDeleteTreeW: removes subKey with all its subkeys and values; with subKey
   // null, removes everything below key but keeps key itself.
   virtual DWORD deleteTree(HKEY key, const wchar_t* subKey) = 0;

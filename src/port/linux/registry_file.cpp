@@ -714,6 +714,42 @@ DWORD RegistryFile::deleteValue(int64_t key, const std::string& folded) {
   return error;
 }
 
+DWORD RegistryFile::takeValue(int64_t key, const std::string& folded, const BYTE* expected, DWORD size) {
+  std::lock_guard lock(mutex_);
+  if (const DWORD error = ensureOpen(false)) return error;
+  if (const DWORD error = writableLocked()) return refusedWrite(key, error);
+  // BEGIN IMMEDIATE takes the write lock before the read, so no other process can
+  // read the same value as present and take it too.
+  if (const DWORD error = beginWrite()) return error;
+  bool live = false;
+  DWORD error = keyLive(key, &live);
+  if (error == ERROR_SUCCESS && !live) error = ERROR_KEY_DELETED;
+  if (error == ERROR_SUCCESS) {
+    sqlite::StatementRun statement(queries_[kValue]);
+    statement->bindInt64(1, key);
+    statement->bindText(2, folded);
+    const int rc = statement->step();
+    if (rc == sqlite::kRow) {
+      size_t bytes = 0;
+      const unsigned char* blob = statement->columnBlob(1, &bytes);
+      if (bytes != size || (size > 0 && std::memcmp(blob, expected, size) != 0)) error = ERROR_INVALID_DATA;
+    } else {
+      error = (rc == sqlite::kDone) ? ERROR_FILE_NOT_FOUND : errorFromSqlite(rc);
+    }
+  }
+  if (error == ERROR_SUCCESS) {
+    sqlite::StatementRun statement(queries_[kDeleteValue]);
+    statement->bindInt64(1, key);
+    statement->bindText(2, folded);
+    const int rc = statement->step();
+    if (rc != sqlite::kDone) error = errorFromSqlite(rc);
+  }
+  if (error == ERROR_SUCCESS) error = commit();
+  rollback();
+  cache_.clear();
+  return error;
+}
+
 // ---- Enumeration ----
 
 DWORD RegistryFile::valueAt(int64_t key, DWORD index, ValueEntry* out) {

@@ -72,6 +72,9 @@ class RegistryFile {
   DWORD setValue(int64_t key, const std::string& folded, const std::string& name, DWORD type, const BYTE* data,
                  DWORD size);
   DWORD deleteValue(int64_t key, const std::string& folded);
+  // Deletes the value when its data equal expected, in one write transaction
+  // (see RegistryPort::takeValue).
+  DWORD takeValue(int64_t key, const std::string& folded, const BYTE* expected, DWORD size);
   // Removes relative below base with everything under it; with relative empty,
   // everything below base and base's values.
   DWORD deleteTree(const KeyRef& base, const KeyPath& relative);

@@ -127,6 +127,15 @@ DWORD RegistryStore::deleteValue(HKEY key, const wchar_t* name) {
   return handle.file->deleteValue(handle.key.id, foldedName(name));
 }
 
+DWORD RegistryStore::takeValue(HKEY key, const wchar_t* name, const BYTE* expected, DWORD size) {
+  Handle handle;
+  if (const DWORD error = resolve(key, &handle)) return error;
+  constexpr REGSAM kNeeded = KEY_QUERY_VALUE | KEY_SET_VALUE;
+  if ((handle.access & kNeeded) != kNeeded) return ERROR_ACCESS_DENIED;
+  if (expected == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
+  return handle.file->takeValue(handle.key.id, foldedName(name), expected, size);
+}
+
 DWORD RegistryStore::deleteTree(HKEY key, const wchar_t* subKey) {
   Handle handle;
   if (const DWORD error = resolve(key, &handle)) return error;

@@ -33,6 +33,9 @@ class RegistryStore : public port::RegistryPort {
   DWORD queryValue(HKEY key, const wchar_t* name, DWORD* type, BYTE* data, DWORD* size) override;
   DWORD setValue(HKEY key, const wchar_t* name, DWORD type, const BYTE* data, DWORD size) override;
   DWORD deleteValue(HKEY key, const wchar_t* name) override;
+  // In one write transaction: no other process or thread can read or take the
+  // value between the comparison and the deletion.
+  DWORD takeValue(HKEY key, const wchar_t* name, const BYTE* expected, DWORD size) override;
   DWORD deleteTree(HKEY key, const wchar_t* subKey) override;
   DWORD enumValue(HKEY key, DWORD index, wchar_t* name, DWORD* nameChars, DWORD* type, BYTE* data,
                   DWORD* dataSize) override;

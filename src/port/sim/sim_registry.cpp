@@ -250,6 +250,27 @@ DWORD SimRegistry::deleteValue(HKEY key, const wchar_t* name) {
   return find(base, path)->values.erase(valueKey(name)) == 1 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
+DWORD SimRegistry::takeValue(HKEY key, const wchar_t* name, const BYTE* expected, DWORD size) {
+  std::lock_guard lock(mutex_);
+  if (DWORD error = injected(Op::Delete)) return error;
+  HKEY base;
+  std::vector<std::wstring> path;
+  REGSAM access;
+  const DWORD state = resolve(key, &base, &path, &access);
+  if (state == ERROR_INVALID_HANDLE) return state;
+  if ((access & (KEY_QUERY_VALUE | KEY_SET_VALUE)) != (KEY_QUERY_VALUE | KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+  if (expected == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
+  if (state != ERROR_SUCCESS) return state;
+  if ((base == HKEY_LOCAL_MACHINE ? machineReadOnly_ : userReadOnly_)) return ERROR_ACCESS_DENIED;
+  auto& values = find(base, path)->values;
+  auto it = values.find(valueKey(name));
+  if (it == values.end()) return ERROR_FILE_NOT_FOUND;
+  const std::vector<BYTE>& data = it->second.data;
+  if (data.size() != size || (size > 0 && std::memcmp(data.data(), expected, size) != 0)) return ERROR_INVALID_DATA;
+  values.erase(it);
+  return ERROR_SUCCESS;
+}
+
 DWORD SimRegistry::deleteTree(HKEY key, const wchar_t* subKey) {
   std::lock_guard lock(mutex_);
   if (DWORD error = injected(Op::Delete)) return error;

@@ -24,6 +24,8 @@ class SimRegistry : public port::RegistryPort {
   DWORD queryValue(HKEY key, const wchar_t* name, DWORD* type, BYTE* data, DWORD* size) override;
   DWORD setValue(HKEY key, const wchar_t* name, DWORD type, const BYTE* data, DWORD size) override;
   DWORD deleteValue(HKEY key, const wchar_t* name) override;
+  // Atomic: read, compare and delete under one lock; counts as a Delete call.
+  DWORD takeValue(HKEY key, const wchar_t* name, const BYTE* expected, DWORD size) override;
   DWORD deleteTree(HKEY key, const wchar_t* subKey) override;
   DWORD enumValue(HKEY key, DWORD index, wchar_t* name, DWORD* nameChars, DWORD* type, BYTE* data,
                   DWORD* dataSize) override;
