@@ -69,8 +69,12 @@ function(utils_apply_wine_fixture)
     if(NOT test MATCHES "^wine_(setup|cleanup)$")
       set_property(TEST ${test} APPEND PROPERTY FIXTURES_REQUIRED wine)
     endif()
+    # winedbg is disabled so that a crashing test fails at once instead of
+    # waiting in the crash debugger until ctest's time-out.
     set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT
-      "WINEPREFIX=${UTILS_WINEPREFIX}" "WINEDLLOVERRIDES=mscoree,mshtml=" "DISPLAY=" "WINEDEBUG=${UTILS_WINEDEBUG}")
+      "WINEPREFIX=${UTILS_WINEPREFIX}" "WINEDLLOVERRIDES=mscoree,mshtml=;winedbg.exe=d" "DISPLAY="
+      "WINEDEBUG=${UTILS_WINEDEBUG}")
+    set_property(TEST ${test} PROPERTY TIMEOUT 300)
   endforeach()
 endfunction()
 cmake_language(DEFER CALL utils_apply_wine_fixture)
