@@ -1,4 +1,5 @@
 #include <exception>
+#include <iostream>
 
 #include "commands.h"
 #include "options.h"
@@ -28,12 +29,16 @@ int dispatch(std::span<const std::string> args, Console& console) {
   if (command == "reg") return runReg(rest, *registry, console);
   if (command == "addr") return runAddr(rest, console);
   if (command == "decode") return runDecode(rest, console);
+  if (command == "permit") return runPermit(rest, console);
+  if (command == "services") return runServices(rest, console);
+  if (command == "ftplist") return runFtplist(rest, std::cin, console);
   if (command == "demo") {
     if (!rest.empty()) return usageError(console, "btutil demo takes no arguments.", "");
     return runDemo(*registry, console);
   }
   return usageError(console,
-                    "Unknown command \"" + args[0] + "\": use reg, addr or decode; \"btutil --help\" lists them.");
+                    "Unknown command \"" + args[0] +
+                        "\": use reg, addr, decode, permit, services or ftplist; \"btutil --help\" lists them.");
 }
 
 }  // namespace

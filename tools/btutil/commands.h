@@ -1,6 +1,7 @@
 // The btutil commands besides reg, and the entry point that dispatches them all.
 #pragma once
 
+#include <istream>
 #include <ostream>
 #include <span>
 #include <string>
@@ -19,5 +20,13 @@ int runDecode(std::span<const std::string> args, Console& console);
 // The self-demonstration: the debug settings as stored, a sample address, a
 // sample decoded value.
 int runDemo(port::RegistryPort& registry, Console& console);
+
+// permit LOCAL REMOTE CODE (exit 0 when permitted, 1 when not), permit grant,
+// permit allow-all and permit revoke: the settings IsRequestPermitted reads.
+int runPermit(std::span<const std::string> args, Console& console);
+// services supported GUID | services enable ADDRESS
+int runServices(std::span<const std::string> args, Console& console);
+// ftplist pack [--lead TEXT] NAME... | ftplist unpack [--lead] (the block on in)
+int runFtplist(std::span<const std::string> args, std::istream& in, Console& console);
 
 }  // namespace utils::btutil

@@ -11,6 +11,10 @@ Usage:
                              (add, query, delete, export, import)
   btutil addr ADDRESS        convert a Bluetooth device address between its forms
   btutil decode VALUE [TYPE] print the value decoder's text for a trace value
+  btutil permit ...          whether a remote device's request is permitted, and
+                             its permission settings (grant, allow-all, revoke)
+  btutil services ...        the support list and the service switch of a device
+  btutil ftplist ...         pack and unpack file-name list blocks
   btutil --help              this text; "btutil reg --help" and the like for a command
 
 Keys are HKLM\... or HKCU\... (also HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, any case).
@@ -143,6 +147,66 @@ Example:
   btutil decode 0x1234 DWORD
 )";
 
+constexpr std::string_view kPermit = R"(Usage:
+  btutil permit LOCAL REMOTE CODE
+  btutil permit grant LOCAL REMOTE CODE --once | --always | --until TIME
+  btutil permit allow-all LOCAL REMOTE
+  btutil permit revoke LOCAL REMOTE CODE | --allow-all
+
+The first form asks whether REMOTE may make a request of kind CODE to the local
+radio LOCAL, as the suite decides it (a one-time permission is used up by a
+"Permitted." answer). Exit code 0 when permitted, 1 when not.
+
+grant writes a permission for one request kind: --once (used up by the request
+it permits), --always, or --until TIME, where TIME is YYYY-MM-DDTHH:MM:SSZ in UTC
+or +N followed by s, m, h or d. allow-all permits every request of REMOTE.
+revoke removes the permissions of CODE (one-time, standing and time) or, with
+--allow-all, the allow-all setting. They live under
+HKCU\SOFTWARE\Vorlane\Pelmora\Devices\LOCAL\REMOTE.
+
+LOCAL and REMOTE are addresses as btutil addr takes them; CODE is a number from
+0 to 0xFFFF (decimal, or hexadecimal with 0x).
+
+Examples:
+  btutil permit grant 00:11:22:33:44:55 66:77:88:99:aa:bb 0x1105 --once
+  btutil permit 00:11:22:33:44:55 66:77:88:99:aa:bb 0x1105
+  btutil permit grant 00:11:22:33:44:55 66:77:88:99:aa:bb 0x1106 --until +2h
+)";
+
+constexpr std::string_view kServices = R"(Usage:
+  btutil services supported GUID
+  btutil services enable ADDRESS
+
+supported tells whether the support list
+(HKLM\SOFTWARE\Vorlane\Pelmora\Supported) marks the service class GUID
+({XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}) as supported: exit code 0 when it
+does, 1 when not.
+
+enable switches on, for the paired device ADDRESS, every supported service class
+that has not been enabled for it yet, then lists the services recorded for it.
+On Linux a service class counts as enabled when the paired device offers it
+among its service UUIDs. The outcome of each service is a trace line (LogDebug
+bit 4).
+
+Examples:
+  btutil services supported {00001105-0000-1000-8000-00805F9B34FB}
+  btutil services enable 66:77:88:99:aa:bb
+)";
+
+constexpr std::string_view kFtplist = R"(Usage:
+  btutil ftplist pack [--lead TEXT] NAME...
+  btutil ftplist unpack [--lead]
+
+pack writes a file-name list block holding the optional leading string and the
+names (which must not be empty) to standard output. unpack reads a block from
+standard input, checks it (size field, terminators) and prints its strings one
+per line; with --lead the first line is the leading string. A malformed block is
+refused with the reason.
+
+Example:
+  btutil ftplist pack --lead /inbox a.txt b.txt | btutil ftplist unpack --lead
+)";
+
 }  // namespace
 
 void printUsage(std::ostream& out, std::string_view topic) {
@@ -156,7 +220,15 @@ void printUsage(std::ostream& out, std::string_view topic) {
                 {"reg export", kRegExport},
                 {"reg import", kRegImport},
                 {"addr", kAddr},
-                {"decode", kDecode}};
+                {"decode", kDecode},
+                {"permit", kPermit},
+                {"permit grant", kPermit},
+                {"permit allow-all", kPermit},
+                {"permit revoke", kPermit},
+                {"services", kServices},
+                {"services supported", kServices},
+                {"services enable", kServices},
+                {"ftplist", kFtplist}};
   for (const auto& entry : kTexts) {
     if (entry.topic == topic) {
       out << entry.text;
