@@ -6,6 +6,7 @@
 #include "utils/export.h"
 #include "utils/policy.h"
 #include "utils/primitives.h"
+#include "utils/radio.h"
 #include "utils/registry.h"
 #include "utils/trace.h"
 #include "utils/transfer.h"

@@ -3,9 +3,12 @@
 #include <cstdlib>
 #include <memory>
 
+#include "port/linux/bluez_radio.h"
+#include "port/linux/bus_client.h"
 #include "port/linux/clock.h"
 #include "port/linux/debug_output.h"
 #include "port/linux/registry_store.h"
+#include "port/linux/rfcomm_probe.h"
 #include "port/platform.h"
 
 namespace utils::linuxport {
@@ -19,6 +22,9 @@ struct NativeAdapters {
   std::unique_ptr<RegistryStore> registry;
   LinuxDebugOutput debugOutput;
   LinuxClock clock;
+  LinuxBus bus;
+  BluezRadio radio{readControllerVersion};
+  LinuxRfcomm rfcomm;
 };
 
 }  // namespace
@@ -29,6 +35,9 @@ void installNativePlatform() {
   record.registry = adapters.registry.get();
   record.debugOutput = &adapters.debugOutput;
   record.clock = &adapters.clock;
+  record.bus = &adapters.bus;
+  record.radio = &adapters.radio;
+  record.rfcomm = &adapters.rfcomm;
   port::installPlatform(record);
 }
 

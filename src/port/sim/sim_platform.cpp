@@ -73,6 +73,8 @@ void SimClock::advanceMs(uint64_t ms) {
 void SimPlatform::install() {
   port::Platform record{&registry, &debugOutput, &clock};
   record.radio = &radio;
+  record.bus = &bus;
+  record.rfcomm = &rfcomm;
   port::installPlatform(record);
 }
 

@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "port/platform.h"
+#include "port/sim/sim_bus.h"
 #include "port/sim/sim_radio.h"
 #include "port/sim/sim_registry.h"
+#include "port/sim/sim_rfcomm.h"
 
 namespace utils::sim {
 
@@ -59,6 +61,8 @@ struct SimPlatform {
   SimDebugOutput debugOutput;
   SimClock clock;
   SimRadio radio;
+  SimBus bus;
+  SimRfcomm rfcomm;
 
   // Makes this the platform the library logic uses.
   void install();

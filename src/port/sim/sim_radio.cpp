@@ -46,9 +46,8 @@ DWORD SimRadio::getRadioInfo(HANDLE radio, BLUETOOTH_RADIO_INFO* info) {
   if (!isRadioHandle(radio)) return ERROR_INVALID_HANDLE;
   if (info == nullptr || info->dwSize != sizeof(BLUETOOTH_RADIO_INFO)) return ERROR_INVALID_PARAMETER;
   if (const DWORD error = injected(Op::GetRadioInfo)) return error;
-  const DWORD size = info->dwSize;
-  std::memset(info, 0, sizeof *info);
-  info->dwSize = size;
+  *info = details_;
+  info->dwSize = sizeof(BLUETOOTH_RADIO_INFO);
   info->address.ullLong = address_;
   return ERROR_SUCCESS;
 }
@@ -60,8 +59,10 @@ DWORD SimRadio::getDeviceInfo(HANDLE radio, BLUETOOTH_DEVICE_INFO* info) {
   if (const DWORD error = injected(Op::GetDeviceInfo)) return error;
   const BTH_ADDR address = info->Address.ullLong;
   if (devices_.count(address) == 0) return ERROR_NOT_FOUND;
-  info->fRemembered = TRUE;
-  info->fAuthenticated = TRUE;
+  const DeviceFlags flags = flags_.count(address) ? flags_.at(address) : DeviceFlags{};
+  info->fRemembered = flags.remembered ? TRUE : FALSE;
+  info->fAuthenticated = flags.remembered ? TRUE : FALSE;
+  info->fConnected = flags.connected ? TRUE : FALSE;
   return ERROR_SUCCESS;
 }
 
@@ -70,7 +71,10 @@ DWORD SimRadio::rememberedDevices(HANDLE radio, std::vector<BLUETOOTH_DEVICE_INF
   devices->clear();
   if (!isRadioHandle(radio)) return ERROR_INVALID_HANDLE;
   for (const auto& entry : devices_) {
+    const DeviceFlags flags = flags_.count(entry.first) ? flags_.at(entry.first) : DeviceFlags{};
+    if (!flags.remembered) continue;
     BLUETOOTH_DEVICE_INFO info{};
+    info.fConnected = flags.connected ? TRUE : FALSE;
     info.dwSize = sizeof info;
     info.Address.ullLong = entry.first;
     info.fRemembered = TRUE;
@@ -99,23 +103,48 @@ DWORD SimRadio::setServiceState(HANDLE radio, const BLUETOOTH_DEVICE_INFO& devic
 }
 
 DWORD SimRadio::listRadioInterfaces(std::vector<port::RadioInterface>* interfaces) {
+  std::lock_guard lock(mutex_);
   interfaces->clear();
+  if (interfaceListError_ != ERROR_SUCCESS) return interfaceListError_;
+  *interfaces = interfaces_;
   return ERROR_SUCCESS;
 }
 
-DWORD SimRadio::openRadioInterface(const wchar_t*, HANDLE* handle) {
+DWORD SimRadio::openRadioInterface(const wchar_t* path, HANDLE* handle) {
+  std::lock_guard lock(mutex_);
+  openedInterfaces_.emplace_back(path);
   *handle = INVALID_HANDLE_VALUE;
-  return ERROR_FILE_NOT_FOUND;
+  if (auto it = openInterfaceErrors_.find(path); it != openInterfaceErrors_.end()) return it->second;
+  bool present = false;
+  for (const auto& known : interfaces_) present = present || known.path == path;
+  if (!present) return ERROR_FILE_NOT_FOUND;
+  const uintptr_t value = nextHandle_++;
+  interfaceHandles_.insert(value);
+  *handle = asHandle(value);
+  return ERROR_SUCCESS;
 }
 
-DWORD SimRadio::listRadioDevices(DWORD, std::vector<port::RadioDevice>* devices) {
+DWORD SimRadio::listRadioDevices(DWORD descriptionUnits, std::vector<port::RadioDevice>* devices) {
+  std::lock_guard lock(mutex_);
   devices->clear();
+  if (interfaceListError_ != ERROR_SUCCESS) return interfaceListError_;
+  for (const auto& description : descriptions_) {
+    port::RadioDevice device;
+    if (description.size() + 1 > descriptionUnits) {
+      device.descriptionError = ERROR_INSUFFICIENT_BUFFER;
+    } else {
+      device.description = description;
+    }
+    devices->push_back(device);
+  }
   return ERROR_SUCCESS;
 }
 
 DWORD SimRadio::close(HANDLE handle) {
   std::lock_guard lock(mutex_);
-  return radios_.erase(reinterpret_cast<uintptr_t>(handle)) == 1 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+  const auto value = reinterpret_cast<uintptr_t>(handle);
+  if (radios_.erase(value) == 1 || interfaceHandles_.erase(value) == 1) return ERROR_SUCCESS;
+  return ERROR_INVALID_HANDLE;
 }
 
 void SimRadio::setRadio(BTH_ADDR address, bool present) {
@@ -139,6 +168,41 @@ void SimRadio::failNext(Op op, DWORD error) {
   faults_[op] = error;
 }
 
+void SimRadio::setRadioDetails(const BLUETOOTH_RADIO_INFO& details) {
+  std::lock_guard lock(mutex_);
+  details_ = details;
+}
+
+void SimRadio::setDeviceFlags(BTH_ADDR address, bool connected, bool remembered) {
+  std::lock_guard lock(mutex_);
+  flags_[address] = DeviceFlags{connected, remembered};
+}
+
+void SimRadio::setInterfaces(std::vector<port::RadioInterface> interfaces) {
+  std::lock_guard lock(mutex_);
+  interfaces_ = std::move(interfaces);
+}
+
+void SimRadio::failOpenInterface(const std::wstring& path, DWORD error) {
+  std::lock_guard lock(mutex_);
+  openInterfaceErrors_[path] = error;
+}
+
+void SimRadio::failInterfaceList(DWORD error) {
+  std::lock_guard lock(mutex_);
+  interfaceListError_ = error;
+}
+
+void SimRadio::setDeviceDescriptions(std::vector<std::wstring> descriptions) {
+  std::lock_guard lock(mutex_);
+  descriptions_ = std::move(descriptions);
+}
+
+std::vector<std::wstring> SimRadio::openedInterfaces() const {
+  std::lock_guard lock(mutex_);
+  return openedInterfaces_;
+}
+
 std::vector<SimRadio::ServiceCall> SimRadio::serviceCalls() const {
   std::lock_guard lock(mutex_);
   return calls_;
@@ -146,7 +210,7 @@ std::vector<SimRadio::ServiceCall> SimRadio::serviceCalls() const {
 
 size_t SimRadio::openHandles() const {
   std::lock_guard lock(mutex_);
-  return radios_.size() + searches_.size();
+  return radios_.size() + searches_.size() + interfaceHandles_.size();
 }
 
 }  // namespace utils::sim

@@ -48,8 +48,24 @@ class SimRadio : public port::RadioPort {
   // The next call of op fails with error.
   void failNext(Op op, DWORD error);
 
+  // The rest of the radio information (name, class, manufacturer,
+  // lmpSubversion); the address stays the one of setRadio.
+  void setRadioDetails(const BLUETOOTH_RADIO_INFO& details);
+  // A known device's connection and pairing (added with addDevice; a device that
+  // is not remembered is left out of rememberedDevices).
+  void setDeviceFlags(BTH_ADDR address, bool connected, bool remembered);
+  // The radio device interfaces and the radio devices' descriptions: interfaces
+  // whose detail cannot be read carry detailError; failOpenInterface makes
+  // opening one path fail; failInterfaceList makes both listings fail.
+  void setInterfaces(std::vector<port::RadioInterface> interfaces);
+  void failOpenInterface(const std::wstring& path, DWORD error);
+  void failInterfaceList(DWORD error);
+  void setDeviceDescriptions(std::vector<std::wstring> descriptions);
+  // The interface paths opened, in order.
+  std::vector<std::wstring> openedInterfaces() const;
+
   std::vector<ServiceCall> serviceCalls() const;
-  // Radio handles and searches still open (a leak check for tests).
+  // Radio handles, interface handles and searches still open (a leak check for tests).
   size_t openHandles() const;
 
  private:
@@ -66,6 +82,18 @@ class SimRadio : public port::RadioPort {
   std::set<uintptr_t> radios_;
   std::set<uintptr_t> searches_;
   uintptr_t nextHandle_ = 0x5000;
+  struct DeviceFlags {
+    bool connected = false;
+    bool remembered = true;
+  };
+  BLUETOOTH_RADIO_INFO details_{};
+  std::map<BTH_ADDR, DeviceFlags> flags_;
+  std::vector<port::RadioInterface> interfaces_;
+  std::map<std::wstring, DWORD> openInterfaceErrors_;
+  DWORD interfaceListError_ = ERROR_SUCCESS;
+  std::vector<std::wstring> descriptions_;
+  std::vector<std::wstring> openedInterfaces_;
+  std::set<uintptr_t> interfaceHandles_;
 };
 
 }  // namespace utils::sim

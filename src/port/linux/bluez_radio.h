@@ -1,0 +1,61 @@
+// The radio port on Linux: the Bluetooth daemon (BlueZ) over D-Bus. The first
+// adapter is the radio; its devices are the device list (Paired for remembered,
+// Connected, Name or Alias). The controller's manufacturer and LMP subversion,
+// which D-Bus does not give, come from the controller through vrlbusd, or are 0.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "port/linux/bluez_objects.h"
+#include "port/linux/radio_handles.h"
+#include "port/radio_port.h"
+
+namespace utils::linuxport {
+
+class BluezRadio : public port::RadioPort {
+ public:
+  // Reads the controller's manufacturer and LMP subversion; false when unknown.
+  using VersionSource = std::function<bool(WORD* manufacturer, WORD* lmpSubversion)>;
+
+  // The system bus (DBUS_SYSTEM_BUS_ADDRESS when set), connected on first use.
+  explicit BluezRadio(VersionSource versionSource);
+  ~BluezRadio() override;
+  BluezRadio(const BluezRadio&) = delete;
+  BluezRadio& operator=(const BluezRadio&) = delete;
+
+  DWORD findFirstRadio(HANDLE* search, HANDLE* radio) override;
+  DWORD findRadioClose(HANDLE search) override;
+  DWORD getRadioInfo(HANDLE radio, BLUETOOTH_RADIO_INFO* info) override;
+  DWORD getDeviceInfo(HANDLE radio, BLUETOOTH_DEVICE_INFO* info) override;
+  DWORD rememberedDevices(HANDLE radio, std::vector<BLUETOOTH_DEVICE_INFO>* devices) override;
+  DWORD setServiceState(HANDLE radio, const BLUETOOTH_DEVICE_INFO& device, const GUID& service, DWORD state) override;
+  DWORD listRadioInterfaces(std::vector<port::RadioInterface>* interfaces) override;
+  DWORD openRadioInterface(const wchar_t* path, HANDLE* handle) override;
+  DWORD listRadioDevices(DWORD descriptionUnits, std::vector<port::RadioDevice>* devices) override;
+  DWORD close(HANDLE handle) override;
+
+  size_t openHandleCount() const { return handles_.size(); }
+
+ private:
+  struct Opened {
+    enum class Kind { kSearch, kRadio, kInterface } kind;
+    std::string adapterPath;
+  };
+
+  // A fresh snapshot of the daemon's objects. Returns 0 or a Win32 error.
+  DWORD snapshot(BluezSnapshot* objects);
+  // The adapter behind a radio handle in a fresh snapshot.
+  DWORD adapterOf(HANDLE radio, BluezSnapshot* objects, const BluezAdapter** adapter);
+
+  std::mutex busMutex_;  // sd-bus connections are not thread-safe
+  sd_bus* bus_ = nullptr;
+  VersionSource versionSource_;
+  HandleTable<Opened> handles_;
+};
+
+// The text form "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx" (lower case) of a GUID.
+std::string guidText(const GUID& guid);
+
+}  // namespace utils::linuxport

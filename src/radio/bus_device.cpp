@@ -1,0 +1,142 @@
+// The bus driver's first interface and the first local radio. Each handle
+// obtained here belongs to whoever asked for it; lookups release everything
+// else before they return.
+#include "radio/bus_device.h"
+
+#include <cstdint>
+
+#include "port/platform.h"
+#include "utils/radio.h"
+#include "utils/trace.h"
+
+namespace utils::radio {
+namespace {
+
+constexpr int kLevel = 4;
+constexpr const wchar_t* kModule = L"utils";
+
+// Finds and opens the first bus interface. Reports the failed lookup step
+// through found->failedStep; *handle is set only once an interface was found.
+DWORD lookUpAndOpen(HANDLE* handle, port::BusInterface* found) {
+  port::BusPort* bus = port::platform().bus;
+  if (bus == nullptr) {
+    found->failedStep = port::BusLookupStep::kEnumerate;
+    return ERROR_NO_MORE_ITEMS;
+  }
+  if (const DWORD error = bus->findFirstInterface(found); error != 0) return error;
+  HANDLE opened = INVALID_HANDLE_VALUE;
+  const DWORD error = bus->open(found->path.c_str(), &opened);
+  *handle = error == 0 ? opened : INVALID_HANDLE_VALUE;
+  return error;
+}
+
+// A handle as the 32-bit number that the trace lines print.
+unsigned handleText(HANDLE handle) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(handle)); }
+
+void traceLookupFailure(const port::BusInterface& found, DWORD error) {
+  switch (found.failedStep) {
+    case port::BusLookupStep::kDeviceList:
+      WRITELOG_W(kLevel, kModule, L"SetupDiGetClassDevs failed: %x\n", error);
+      break;
+    case port::BusLookupStep::kEnumerate:
+      if (error == ERROR_NO_MORE_ITEMS) {
+        WRITELOG_W(kLevel, kModule, L"Error:Interface GUID_DEVINTERFACE_BUSENUM_VRLBUS is not registered\n");
+      }
+      break;
+    case port::BusLookupStep::kDetailSize:
+      WRITELOG_W(kLevel, kModule, L"Error in SetupDiGetDeviceInterfaceDetail%d\n", error);
+      break;
+    case port::BusLookupStep::kDetailAlloc:
+      WRITELOG_W(kLevel, kModule, L"Couldn't allocate %d bytes for device interface details.\n", found.detailBytes);
+      break;
+    case port::BusLookupStep::kDetail:
+      WRITELOG_W(kLevel, kModule, L"Error in SetupDiGetDeviceInterfaceDetail\n");
+      break;
+    case port::BusLookupStep::kNone: break;
+  }
+}
+
+}  // namespace
+
+DWORD openBus(HANDLE* handle) {
+  port::BusInterface found;
+  HANDLE opened = nullptr;
+  const DWORD error = lookUpAndOpen(&opened, &found);
+  *handle = error == 0 ? opened : (found.failedStep == port::BusLookupStep::kNone ? INVALID_HANDLE_VALUE : nullptr);
+  return error;
+}
+
+BOOL EnumBusDevice(HANDLE* handle, DWORD* error) {
+  port::BusInterface found;
+  HANDLE opened = nullptr;
+  const DWORD result = lookUpAndOpen(&opened, &found);
+  if (error != nullptr) *error = result;
+  if (found.failedStep != port::BusLookupStep::kNone) {
+    traceLookupFailure(found, result);
+    return FALSE;
+  }
+  *handle = opened;
+  if (result != 0) {
+    WRITELOG_W(kLevel, kModule, L"CreateFile failed: 0x%x", result);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HANDLE findFirstRadio(BLUETOOTH_RADIO_INFO* info, DWORD* infoError) {
+  if (infoError != nullptr) *infoError = ERROR_NOT_READY;
+  port::RadioPort* radioPort = port::platform().radio;
+  if (radioPort == nullptr) return nullptr;
+  HANDLE search = nullptr;
+  HANDLE radio = nullptr;
+  if (radioPort->findFirstRadio(&search, &radio) != 0 || search == nullptr) return nullptr;
+  if (info != nullptr) {
+    info->dwSize = sizeof(BLUETOOTH_RADIO_INFO);
+    const DWORD error = radioPort->getRadioInfo(radio, info);
+    if (infoError != nullptr) *infoError = error;
+  }
+  radioPort->findRadioClose(search);
+  return radio;
+}
+
+HANDLE FindLocalRadio(BLUETOOTH_RADIO_INFO* info) {
+  port::RadioPort* radioPort = port::platform().radio;
+  HANDLE search = nullptr;
+  HANDLE radio = nullptr;
+  if (radioPort != nullptr && radioPort->findFirstRadio(&search, &radio) != 0) {
+    search = nullptr;
+    radio = nullptr;
+  }
+  WRITELOG_W(kLevel, kModule, L"local radio handle = 0x%x radio found = 0x%x\n", handleText(radio), handleText(search));
+  if (search == nullptr) return nullptr;
+  if (info != nullptr) {
+    info->dwSize = sizeof(BLUETOOTH_RADIO_INFO);
+    if (radioPort->getRadioInfo(radio, info) == ERROR_SUCCESS) {
+      WRITELOG_W(kLevel, kModule, L"Local Bluetooth radio info version = %x, Manufacturer = %x\n", info->lmpSubversion,
+                 info->manufacturer);
+    }
+  }
+  radioPort->findRadioClose(search);
+  return radio;
+}
+
+void closeBusHandle(HANDLE handle) {
+  if (handle != nullptr && handle != INVALID_HANDLE_VALUE && port::platform().bus != nullptr) {
+    port::platform().bus->close(handle);
+  }
+}
+
+void closeRadioHandle(HANDLE handle) {
+  if (handle != nullptr && handle != INVALID_HANDLE_VALUE && port::platform().radio != nullptr) {
+    port::platform().radio->close(handle);
+  }
+}
+
+}  // namespace utils::radio
+
+UTILS_API HANDLE OpenBusHandle(void) {
+  HANDLE handle = nullptr;
+  return utils::radio::openBus(&handle) == 0 ? handle : nullptr;
+}
+
+UTILS_API HANDLE EnumerateFirstBthRadioHandle(BLUETOOTH_RADIO_INFO* info) { return utils::radio::findFirstRadio(info); }

@@ -1,0 +1,50 @@
+// The exported vendor HCI command channel: one vendor command request to the bus
+// driver, carrying the radio's company identifier read afresh on every call.
+#include <algorithm>
+#include <cstring>
+
+#include "port/platform.h"
+#include "radio/bus_device.h"
+#include "radio/bus_requests.h"
+#include "utils/radio.h"
+
+UTILS_API DWORD SendVendorHCICmdEx(WORD opcode, int parameterCount, const BYTE* parameters, BOOL usePattern,
+                                   BYTE patternByte, BYTE* output, DWORD outputSize) {
+  using namespace utils::radio;
+
+  BLUETOOTH_RADIO_INFO info{};
+  HANDLE radio = findFirstRadio(&info);
+  if (radio == nullptr) return UTILS_NO_RADIO;
+
+  VendorCommand command;
+  command.manufacturer = info.manufacturer;
+  command.opcode = opcode;
+  command.parameterCount = parameterCount;
+  command.parameters = parameters;
+  command.usePattern = usePattern != FALSE;
+  command.patternByte = patternByte;
+  const std::vector<BYTE> request = buildVendorCommand(command, LengthByteRule::kCountPatternNeverZero);
+
+  DWORD result = ERROR_INVALID_PARAMETER;
+  if (!request.empty()) {
+    BYTE answer[kVendorOutputSize] = {};
+    HANDLE bus = nullptr;
+    result = openBus(&bus);
+    if (result == 0) {
+      result =
+          utils::port::platform().bus->ioControl(bus, kIoctlVendorHciCommand, request.data(),
+                                                 static_cast<DWORD>(request.size()), answer, sizeof answer, nullptr);
+      closeBusHandle(bus);
+      if (result == 0 && output != nullptr && outputSize != 0) {
+        std::memcpy(output, answer, std::min<DWORD>(outputSize, sizeof answer));
+      }
+    }
+  }
+  closeRadioHandle(radio);
+  return result;
+}
+
+UTILS_API DWORD SendVendorHCICmd(WORD opcode, int parameterCount, const BYTE* parameters, BOOL usePattern,
+                                 BYTE patternByte) {
+  return SendVendorHCICmdEx(opcode, parameterCount, parameters, usePattern, patternByte, nullptr, 0);
+}

@@ -1,0 +1,242 @@
+// Opening the bus driver and the first radio, and the vendor HCI command channel.
+#include <cstring>
+
+#include "port/sim/sim_bus.h"
+#include "radio/bus_device.h"
+#include "radio/bus_requests.h"
+#include "radio_fixture.h"
+#include "utils/radio.h"
+
+namespace utils::test {
+namespace {
+
+using Bytes = std::vector<BYTE>;
+using BusDeviceTest = RadioTest;
+using VendorCommandTest = RadioTest;
+
+TEST_F(BusDeviceTest, OpenBusHandleOpensTheFirstInterfaceOnly) {
+  sim_.bus.setInterfaces({L"first", L"second"});
+  HANDLE bus = OpenBusHandle();
+  ASSERT_NE(nullptr, bus);
+  EXPECT_EQ(std::vector<std::wstring>{L"first"}, sim_.bus.openedPaths());
+  EXPECT_EQ(1u, sim_.bus.openHandleCount());
+  EXPECT_EQ(TRUE, CloseHandle(bus));
+  EXPECT_EQ(FALSE, CloseHandle(bus)) << "a handle closes once";
+  EXPECT_EQ(FALSE, CloseHandle(nullptr));
+  EXPECT_TRUE(lines().empty()) << "OpenBusHandle writes no trace lines";
+}
+
+TEST_F(BusDeviceTest, WithoutTheDriverNothingOpensAndEnumBusDeviceSaysNotRegistered) {
+  sim_.bus.setInterfaces({});
+  EXPECT_EQ(nullptr, OpenBusHandle());
+
+  HANDLE handle = reinterpret_cast<HANDLE>(uintptr_t{0x77});
+  EXPECT_EQ(FALSE, radio::EnumBusDevice(&handle));
+  EXPECT_EQ(reinterpret_cast<HANDLE>(uintptr_t{0x77}), handle) << "left untouched when no interface was found";
+  EXPECT_EQ(
+      (std::vector<std::string>{"[4][utils]Error:Interface GUID_DEVINTERFACE_BUSENUM_VRLBUS is not registered\n"}),
+      messages());
+}
+
+TEST_F(BusDeviceTest, EachLookupFailureHasItsTraceLine) {
+  struct Case {
+    port::BusLookupStep step;
+    DWORD error;
+    const char* line;  // empty: no line
+  } cases[] = {
+      {port::BusLookupStep::kDeviceList, 0xD, "[4][utils]SetupDiGetClassDevs failed: d\n"},
+      {port::BusLookupStep::kEnumerate, 5, ""},
+      {port::BusLookupStep::kDetailSize, 87, "[4][utils]Error in SetupDiGetDeviceInterfaceDetail87\n"},
+      {port::BusLookupStep::kDetailAlloc, 8, "[4][utils]Couldn't allocate 300 bytes for device interface details.\n"},
+      {port::BusLookupStep::kDetail, 31, "[4][utils]Error in SetupDiGetDeviceInterfaceDetail\n"},
+  };
+  for (const auto& c : cases) {
+    sim_.debugOutput.clear();
+    sim_.bus.failLookup(c.step, c.error, 300);
+    HANDLE handle = nullptr;
+    EXPECT_EQ(FALSE, radio::EnumBusDevice(&handle));
+    EXPECT_EQ(nullptr, handle);
+    const auto written = messages();
+    if (*c.line == '\0') {
+      EXPECT_TRUE(written.empty());
+    } else {
+      EXPECT_EQ(std::vector<std::string>{c.line}, written);
+    }
+    EXPECT_EQ(nullptr, OpenBusHandle());
+  }
+}
+
+TEST_F(BusDeviceTest, AFailedOpenGivesInvalidHandleToEnumBusDeviceAndNullToOpenBusHandle) {
+  sim_.bus.failOpen(ERROR_ACCESS_DENIED);
+  HANDLE handle = nullptr;
+  EXPECT_EQ(FALSE, radio::EnumBusDevice(&handle));
+  EXPECT_EQ(INVALID_HANDLE_VALUE, handle);
+  EXPECT_EQ(std::vector<std::string>{"[4][utils]CreateFile failed: 0x5"}, messages());
+  EXPECT_EQ(nullptr, OpenBusHandle());
+
+  sim_.bus.failOpen(0);
+  EXPECT_EQ(TRUE, radio::EnumBusDevice(&handle));
+  EXPECT_EQ(TRUE, CloseHandle(handle));
+}
+
+TEST_F(BusDeviceTest, FirstRadioWithAndWithoutItsInformation) {
+  BLUETOOTH_RADIO_INFO info{};
+  HANDLE radio = EnumerateFirstBthRadioHandle(&info);
+  ASSERT_NE(nullptr, radio);
+  EXPECT_EQ(520u, info.dwSize);
+  EXPECT_EQ(0x1Du, info.manufacturer);
+  EXPECT_EQ(0x0000112233445566ULL, info.address.ullLong);
+  EXPECT_EQ(TRUE, CloseHandle(radio));
+
+  radio = EnumerateFirstBthRadioHandle(nullptr);
+  ASSERT_NE(nullptr, radio);
+  EXPECT_EQ(TRUE, CloseHandle(radio));
+
+  // Unreadable information: the radio is still returned, the record as the query left it.
+  sim_.radio.failNext(sim::SimRadio::Op::GetRadioInfo, ERROR_GEN_FAILURE);
+  BLUETOOTH_RADIO_INFO untouched{};
+  untouched.manufacturer = 0xBEEF;
+  radio = EnumerateFirstBthRadioHandle(&untouched);
+  ASSERT_NE(nullptr, radio);
+  EXPECT_EQ(0xBEEFu, untouched.manufacturer);
+  EXPECT_EQ(520u, untouched.dwSize);
+  EXPECT_EQ(TRUE, CloseHandle(radio));
+  EXPECT_TRUE(lines().empty());
+
+  sim_.radio.setRadio(0, false);
+  EXPECT_EQ(nullptr, EnumerateFirstBthRadioHandle(&info));
+}
+
+TEST_F(BusDeviceTest, FindLocalRadioTracesTheHandlesAndTheInformation) {
+  BLUETOOTH_RADIO_INFO info{};
+  HANDLE radio = radio::FindLocalRadio(&info);
+  ASSERT_NE(nullptr, radio);
+  radio::closeRadioHandle(radio);
+  const auto written = messages();
+  ASSERT_EQ(2u, written.size());
+  EXPECT_EQ(0u, written[0].find("[4][utils]local radio handle = 0x")) << written[0];
+  EXPECT_EQ("[4][utils]Local Bluetooth radio info version = 2209, Manufacturer = 1d\n", written[1]);
+
+  sim_.debugOutput.clear();
+  sim_.radio.setRadio(0, false);
+  EXPECT_EQ(nullptr, radio::FindLocalRadio(&info));
+  EXPECT_EQ(std::vector<std::string>{"[4][utils]local radio handle = 0x0 radio found = 0x0\n"}, messages());
+}
+
+// The request of one SendVendorHCICmdEx call.
+sim::SimBus::Request onlyRequest(const sim::SimBus& bus) {
+  const auto requests = bus.requests();
+  EXPECT_EQ(1u, requests.size());
+  return requests.empty() ? sim::SimBus::Request{} : requests.back();
+}
+
+TEST_F(VendorCommandTest, RequestLayoutsAndLengthBytes) {
+  // n = 0 without a pattern: 10 bytes, length byte 1, one zero parameter byte.
+  EXPECT_EQ(0u, SendVendorHCICmd(0xFC01, 0, nullptr, FALSE, 0));
+  auto request = onlyRequest(sim_.bus);
+  EXPECT_EQ(0x9C4024C8u, request.code);
+  EXPECT_EQ((Bytes{0x1D, 0, 0, 0, 0, 1, 0x01, 0xFC, 1, 0}), request.input);
+  EXPECT_EQ(1024u, request.outputSize);
+
+  // n = 0 with a pattern: 12 bytes, length byte 3, then 0, 1, pattern.
+  sim::SimPlatform& s = sim_;
+  s.bus.setInterfaces({L"bus"});
+  const size_t before = s.bus.requests().size();
+  EXPECT_EQ(0u, SendVendorHCICmd(0xFC01, 0, nullptr, TRUE, 0xAA));
+  request = s.bus.requests().at(before);
+  EXPECT_EQ((Bytes{0x1D, 0, 0, 0, 0, 1, 0x01, 0xFC, 3, 0, 1, 0xAA}), request.input);
+
+  // n = 4 with a pattern: 16 bytes, length byte 7, bytes 13-15 = 4, 1, pattern.
+  const BYTE params[] = {0x10, 0x20, 0x30, 0x40};
+  EXPECT_EQ(0u, SendVendorHCICmd(0x1234, 4, params, TRUE, 0x5C));
+  request = s.bus.requests().back();
+  EXPECT_EQ((Bytes{0x1D, 0, 0, 0, 0, 1, 0x34, 0x12, 7, 0x10, 0x20, 0x30, 0x40, 4, 1, 0x5C}), request.input);
+
+  // n = 253 with a pattern: the length byte wraps to 0 and becomes 1.
+  const Bytes many(253, 0x11);
+  EXPECT_EQ(0u, SendVendorHCICmd(0xFC02, 253, many.data(), TRUE, 0x01));
+  request = s.bus.requests().back();
+  EXPECT_EQ(265u, request.input.size());
+  EXPECT_EQ(1, request.input[8]);
+  EXPECT_EQ(253, request.input[262]);
+
+  // Parameters announced but not given: zeros.
+  EXPECT_EQ(0u, SendVendorHCICmd(0xFC03, 2, nullptr, FALSE, 0));
+  EXPECT_EQ((Bytes{0x1D, 0, 0, 0, 0, 1, 0x03, 0xFC, 2, 0, 0}), s.bus.requests().back().input);
+}
+
+TEST_F(VendorCommandTest, AnswerCopiesAreBoundedByTheCallersSizeAndTheBuffer) {
+  sim_.bus.setAnswer([](const sim::SimBus::Request&, BYTE* output) {
+    for (int i = 0; i < 1024; ++i) output[i] = static_cast<BYTE>(i + 1);
+    return DWORD{0};
+  });
+  std::vector<BYTE> big(2000, 0xEE);
+  EXPECT_EQ(0u, SendVendorHCICmdEx(0xFC01, 0, nullptr, FALSE, 0, big.data(), 2000));
+  EXPECT_EQ(1, big[0]);
+  EXPECT_EQ(static_cast<BYTE>(1024), big[1023]);
+  EXPECT_EQ(0xEE, big[1024]) << "never more than the 1024-byte answer";
+
+  std::vector<BYTE> small(16, 0xEE);
+  EXPECT_EQ(0u, SendVendorHCICmdEx(0xFC01, 0, nullptr, FALSE, 0, small.data(), 10));
+  EXPECT_EQ(10, small[9]);
+  EXPECT_EQ(0xEE, small[10]);
+
+  std::vector<BYTE> none(4, 0xEE);
+  EXPECT_EQ(0u, SendVendorHCICmdEx(0xFC01, 0, nullptr, FALSE, 0, none.data(), 0));
+  EXPECT_EQ(0xEE, none[0]);
+  EXPECT_EQ(0u, SendVendorHCICmdEx(0xFC01, 0, nullptr, FALSE, 0, nullptr, 100));
+}
+
+TEST_F(VendorCommandTest, FailuresAreReturnedAndNeverTraced) {
+  std::vector<BYTE> output(8, 0xEE);
+  sim_.bus.setAnswer([](const sim::SimBus::Request&, BYTE* out) {
+    out[0] = 0x42;
+    return DWORD{ERROR_INVALID_FUNCTION};
+  });
+  EXPECT_EQ(1u, SendVendorHCICmdEx(0xFC01, 0, nullptr, FALSE, 0, output.data(), 8));
+  EXPECT_EQ(0xEE, output[0]) << "the caller's buffer is written only on success";
+
+  sim_.bus.failOpen(ERROR_ACCESS_DENIED);
+  EXPECT_EQ(5u, SendVendorHCICmdEx(0xFC01, 0, nullptr, FALSE, 0, output.data(), 8));
+  sim_.bus.setInterfaces({});
+  EXPECT_EQ(259u, SendVendorHCICmd(0xFC01, 0, nullptr, FALSE, 0));
+  EXPECT_TRUE(lines().empty());
+
+  // No radio: before the bus driver is touched.
+  const size_t requests = sim_.bus.requests().size();
+  sim_.bus.setInterfaces({L"bus"});
+  sim_.radio.setRadio(0, false);
+  EXPECT_EQ(0xFFFFFFFFu, SendVendorHCICmd(0xFC01, 0, nullptr, FALSE, 0));
+  EXPECT_EQ(requests, sim_.bus.requests().size());
+  EXPECT_TRUE(sim_.bus.openedPaths().size() == 2u) << "only the two earlier attempts opened the bus";
+}
+
+TEST_F(VendorCommandTest, UnreadableRadioInformationSendsCompanyZeroAndANegativeCountIsRefused) {
+  sim_.radio.failNext(sim::SimRadio::Op::GetRadioInfo, ERROR_GEN_FAILURE);
+  EXPECT_EQ(0u, SendVendorHCICmd(0xFC01, 0, nullptr, FALSE, 0));
+  const auto request = sim_.bus.requests().back();
+  EXPECT_EQ((Bytes{0, 0, 0, 0}), Bytes(request.input.begin(), request.input.begin() + 4));
+
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), SendVendorHCICmd(0xFC01, -1, nullptr, FALSE, 0));
+  EXPECT_EQ(1u, sim_.bus.requests().size()) << "a negative count sends nothing";
+}
+
+TEST(BusRequestTest, PairedCountLayoutAndCommandCompleteReading) {
+  const Bytes request = radio::buildPairedCountRequest(3);
+  ASSERT_EQ(2092u, request.size());
+  EXPECT_EQ((Bytes{0x0A, 0, 0, 0, 3, 0, 0, 0}), Bytes(request.begin(), request.begin() + 8));
+  for (size_t i = 8; i < request.size(); ++i) ASSERT_EQ(0, request[i]);
+
+  const BYTE complete[] = {0x0E, 4, 1, 0x59, 0xFC, 0};
+  EXPECT_TRUE(radio::isCommandComplete(complete, sizeof complete));
+  EXPECT_FALSE(radio::isCommandComplete(complete, 5));
+  const BYTE shortLength[] = {0x0E, 3, 1, 0x59, 0xFC, 0};
+  const BYTE twoPackets[] = {0x0E, 4, 2, 0x59, 0xFC, 0};
+  const BYTE status[] = {0x0F, 4, 0, 1, 0x59, 0xFC};
+  EXPECT_FALSE(radio::isCommandComplete(shortLength, 6));
+  EXPECT_FALSE(radio::isCommandComplete(twoPackets, 6));
+  EXPECT_FALSE(radio::isCommandComplete(status, 6));
+}
+
+}  // namespace
+}  // namespace utils::test
