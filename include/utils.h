@@ -11,5 +11,6 @@
 #include "utils/trace.h"
 #include "utils/transfer.h"
 #include "utils/wintypes.h"
+#include "utils/xml.h"
 
 #endif /* UTILS_H */

@@ -1,31 +1,23 @@
 // The XML DOM reader and writer at the level the element tree's load and save
-// need. The MSXML 6.0 DOM on Windows; libxml2 on Linux, with no network access and
-// no loading of external DTDs or entities. Every DOM object lives only as long as
+// need. The MSXML 6.0 DOM on Windows; libxml2 on Linux (a streaming reader with
+// streaming schema validation, so no second tree is held), with no network access
+// and no loading of external DTDs or entities. Every object lives only as long as
 // its owner holds it, and all of them are released before a load or save returns.
 // Running out of memory throws std::bad_alloc, after releasing what was held.
-// The objects of one load or one document are used on the thread that made them
-// (on Windows, COM stays initialised on it while any of them lives), and the
-// nodes of a load keep its document alive until the last of them is released.
+// The objects of one load or one document are used on the thread that made them.
 #pragma once
 
 #include <memory>
-#include <string>
 
 #include "utils/wintypes.h"
 
 namespace utils::port {
 
-// DOM node types (the W3C DOM numbering) that the tree walk tells apart.
-inline constexpr DWORD kDomElement = 1;
-inline constexpr DWORD kDomAttribute = 2;
-inline constexpr DWORD kDomText = 3;
-inline constexpr DWORD kDomCData = 4;
-
 // The step at which a load stopped; each maps to one result code of the loader.
 enum class XmlLoadStep {
-  kNone,               // loaded; the root element was handed out
+  kNone,               // loaded (so far); the root element was handed out
   kCreateDocument,     // a document object (the schema's or the file's) could not be made
-  kLoadSchema,         // the schema file could not be read or parsed
+  kLoadSchema,         // the schema file could not be read or parsed as XML
   kCreateSchemaCache,  // the schema collection could not be made
   kAddSchema,          // the schema could not be added to the collection (not a usable schema)
   kLoadDocument,       // the file is missing, unreadable or not well-formed
@@ -33,40 +25,49 @@ enum class XmlLoadStep {
   kRootNode,           // the document's root element could not be read
 };
 
-// A node of a loaded document, read-only. Text and names come out as copies.
-class DomReadNode {
+// What nextChild found.
+enum class DomChildKind {
+  kElement,  // an element child, now entered at depth + 1
+  kText,     // a text node (never one of white space only)
+  kOther,    // a comment, CDATA section, processing instruction or the like
+  kEnd,      // no more children: the element at depth is finished
+};
+
+// A forward-only walk over the elements of a loaded document. Elements are named
+// by depth: the root is depth 0, and the element entered by the last kElement of
+// nextChild(d) is depth d + 1. The name and attributes of an element can be read
+// until nextChild is first called for it. Strings handed out stay valid until the
+// next call on the reader. Errors are nonzero codes; after one, the reader may
+// refuse everything, and finish() tells the outcome.
+class DomReader {
  public:
-  virtual ~DomReadNode() = default;
+  virtual ~DomReader() = default;
 
-  // The DOM node type (kDomElement, kDomText, ... or any other DOM type). Returns 0
-  // or the error.
-  virtual DWORD nodeType(DWORD* type) = 0;
+  // The local name (no prefix) of the element at depth, or null when it has none.
+  virtual DWORD baseName(int depth, const wchar_t** name) = 0;
 
-  // The local name without a prefix ("p:a" gives "a"; a namespace declaration
-  // "xmlns:p" gives "p", "xmlns" gives "xmlns"). *present is false when the node
-  // has no name. Returns 0 or the error.
-  virtual DWORD baseName(std::wstring* name, bool* present) = 0;
+  // The number of attributes of the element at depth. Namespace declarations are
+  // attributes under their local name ("xmlns:p" gives "p", "xmlns" gives "xmlns").
+  virtual DWORD attributeCount(int depth, LONG* count) = 0;
 
-  // The node's text: an attribute's normalised value (empty, never missing, when
-  // empty) or a text node's character data, references expanded. Returns 0 or the
-  // error.
-  virtual DWORD text(std::wstring* text) = 0;
+  // The index-th attribute: local name and normalised value with references
+  // expanded (an empty value is an empty string).
+  virtual DWORD attribute(int depth, LONG index, const wchar_t** name, const wchar_t** value) = 0;
 
-  // The number of attributes, in document order; namespace declarations count as
-  // attributes. Fails (nonzero) for a node without an attribute map.
-  virtual DWORD attributeCount(LONG* count) = 0;
+  // Skips what is left of the previous child of the element at depth (its whole
+  // subtree), then reports the next child. For kText, *text is the character
+  // data with references expanded.
+  virtual DWORD nextChild(int depth, DomChildKind* kind, const wchar_t** text) = 0;
 
-  // The index-th attribute node. Returns 0 and the node, or the error.
-  virtual DWORD attribute(LONG index, std::unique_ptr<DomReadNode>* node) = 0;
+  // Reads the rest of the document and gives the outcome of the whole load:
+  // kNone, kLoadDocument (not well-formed after all) or kValidate (not valid).
+  virtual XmlLoadStep finish() = 0;
+};
 
-  // The number of child nodes. Text made only of white space is not a child
-  // (white space is not preserved); comments, CDATA sections and processing
-  // instructions are. Returns 0 or the error.
-  virtual DWORD childCount(LONG* count) = 0;
-
-  // The index-th child node, in document order. Returns 0 and the node, or the
-  // error.
-  virtual DWORD child(LONG index, std::unique_ptr<DomReadNode>* node) = 0;
+// A reference to one element of a document being read.
+struct DomReadNode {
+  DomReader* reader;
+  int depth;
 };
 
 // An element being built for a document that is to be saved. An element not
@@ -76,10 +77,12 @@ class DomWriteElement {
   virtual ~DomWriteElement() = default;
 
   // Sets an attribute; one of the same name keeps its place and takes the new
-  // value. Fails (nonzero) for a name that is not an XML name.
+  // value. Fails (nonzero) for a name that is not an XML name and for a value
+  // holding a character that XML cannot carry.
   virtual DWORD setAttribute(const wchar_t* name, const wchar_t* value) = 0;
 
-  // Replaces the element's content with one text node holding text.
+  // Replaces the element's content with one text node holding text. Fails for
+  // text holding a character that XML cannot carry.
   virtual DWORD setText(const wchar_t* text) = 0;
 
   // Appends child, built and still unattached, as this element's last child.
@@ -102,9 +105,10 @@ class DomWriteDocument {
   // Appends element as the document's root element; fails if there is one already.
   virtual DWORD appendRoot(DomWriteElement& element) = 0;
 
-  // Writes the document to path in one step as XML 1.0 in the encoding its
-  // declaration names (UTF-16 with a byte order mark), escaping text and attribute
-  // values. Returns 0 or the error.
+  // Writes the document to path as XML 1.0 in UTF-16 with a byte order mark,
+  // escaping text and attribute values. The file is written beside path and
+  // renamed over it, so path holds either its old content or the whole new
+  // document. Returns 0 or the error.
   virtual DWORD save(const wchar_t* path) = 0;
 };
 
@@ -112,16 +116,16 @@ class XmlDomPort {
  public:
   virtual ~XmlDomPort() = default;
 
-  // Loads the XML file at path. With a non-empty schemaPath it first reads that
-  // XML Schema, registers it for elements in no namespace, and after parsing
-  // validates the whole document against it; a validation that cannot run is not
-  // a failure. The file's encoding comes from its byte order mark and declaration;
-  // a document type declaration is accepted but neither fetched nor validated
-  // against. The steps run in the order of XmlLoadStep. Returns 0 with *failedStep
-  // kNone and *root the document element, or a nonzero code with *failedStep the
-  // step that failed and *root untouched.
+  // Opens the XML file at path for reading. With a non-empty schemaPath it first
+  // reads that XML Schema and registers it for elements in no namespace; the
+  // document is then validated against it (a validation that cannot run is not a
+  // failure). The file's encoding comes from its byte order mark and declaration;
+  // a document type declaration is accepted but nothing external is fetched.
+  // Returns 0 with *failedStep kNone and *reader at the document element
+  // (depth 0), or a nonzero code with *failedStep the step that failed and
+  // *reader untouched. Errors found later come from the reader's finish().
   virtual DWORD load(const wchar_t* path, const wchar_t* schemaPath, XmlLoadStep* failedStep,
-                     std::unique_ptr<DomReadNode>* root) = 0;
+                     std::unique_ptr<DomReader>* reader) = 0;
 
   // Makes an empty document for saving. Returns 0 and the document, or the error.
   virtual DWORD createDocument(std::unique_ptr<DomWriteDocument>* document) = 0;

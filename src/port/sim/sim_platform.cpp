@@ -75,6 +75,7 @@ void SimPlatform::install() {
   record.radio = &radio;
   record.bus = &bus;
   record.rfcomm = &rfcomm;
+  record.xmlDom = &xmlDom;
   port::installPlatform(record);
 }
 

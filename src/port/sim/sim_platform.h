@@ -10,6 +10,7 @@
 #include "port/sim/sim_radio.h"
 #include "port/sim/sim_registry.h"
 #include "port/sim/sim_rfcomm.h"
+#include "port/sim/xml_sim_dom.h"
 
 namespace utils::sim {
 
@@ -63,6 +64,7 @@ struct SimPlatform {
   SimRadio radio;
   SimBus bus;
   SimRfcomm rfcomm;
+  SimXmlDom xmlDom;
 
   // Makes this the platform the library logic uses.
   void install();

@@ -1,0 +1,143 @@
+// The element tree: owned string copies, attribute and child lists.
+#include <algorithm>
+#include <cwchar>
+#include <new>
+
+#include "utils/xml.h"
+
+// Elements are deleted as plain XmlObjects on purpose: destruction is not virtual.
+#pragma GCC diagnostic ignored "-Wdelete-non-virtual-dtor"
+
+namespace {
+
+// A fresh copy of text (length + 1 characters), or null for null.
+wchar_t* copyString(const wchar_t* text) {
+  if (text == nullptr) return nullptr;
+  const size_t length = std::wcslen(text);
+  auto* copy = new wchar_t[length + 1];
+  std::wmemcpy(copy, text, length + 1);
+  return copy;
+}
+
+// Stores a copy of value in *slot unless value is the very pointer held. The copy
+// is made before the old value is released, so value may point into it.
+void replaceString(wchar_t** slot, const wchar_t* value) {
+  if (value == *slot) return;
+  wchar_t* copy = copyString(value);
+  delete[] *slot;
+  *slot = copy;
+}
+
+}  // namespace
+
+XmlObject::XmlObject() : XmlObject(nullptr) {}
+
+XmlObject::XmlObject(const wchar_t* name)
+    : attributes_(new std::vector<Attribute>), children_(new std::vector<XmlObject*>) {
+  try {
+    baseName_ = copyString(name);
+  } catch (...) {
+    delete attributes_;
+    delete children_;
+    throw;
+  }
+}
+
+XmlObject::~XmlObject() {
+  if (parent_ != nullptr) parent_->detachChild(this);
+  destroyChildren();
+  for (auto& [name, value] : *attributes_) {
+    delete[] name;
+    delete[] value;
+  }
+  delete attributes_;
+  delete children_;
+  delete[] baseName_;
+  delete[] nodeText_;
+}
+
+void XmlObject::destroyChildren() noexcept {
+  // Without recursion, so a tree of any depth is destroyed on a small stack: the
+  // descendants are gathered in a list of their own, each one's children moved
+  // out before it is deleted.
+  std::vector<XmlObject*> pending;
+  pending.swap(*children_);
+  while (!pending.empty()) {
+    XmlObject* element = pending.back();
+    pending.pop_back();
+    if (element == nullptr) continue;
+    element->parent_ = nullptr;
+    try {
+      pending.insert(pending.end(), element->children_->begin(), element->children_->end());
+    } catch (const std::bad_alloc&) {
+      delete element;  // no memory for a longer list: this subtree goes by recursion
+      continue;
+    }
+    for (XmlObject* child : *element->children_) {
+      if (child != nullptr) child->parent_ = nullptr;
+    }
+    element->children_->clear();
+    delete element;
+  }
+}
+
+void XmlObject::detachChild(XmlObject* child) {
+  auto it = std::find(children_->begin(), children_->end(), child);
+  if (it != children_->end()) children_->erase(it);
+  child->parent_ = nullptr;
+}
+
+void XmlObject::SetBasename(const wchar_t* name) { replaceString(&baseName_, name); }
+
+const wchar_t* XmlObject::GetBasename() { return baseName_; }
+
+void XmlObject::SetNodeText(const wchar_t* text) {
+  if (text == nodeText_) return;
+  replaceString(&nodeText_, text);
+  hasText_ = nodeText_ != nullptr ? 1 : 0;
+}
+
+const wchar_t* XmlObject::GetNodeText() { return nodeText_; }
+
+int XmlObject::HasText() { return hasText_; }
+
+void XmlObject::AppendAttribute(const wchar_t* name, const wchar_t* value) {
+  if (name == nullptr || value == nullptr) return;
+  wchar_t* nameCopy = copyString(name);
+  wchar_t* valueCopy = nullptr;
+  try {
+    valueCopy = copyString(value);
+    attributes_->emplace_back(nameCopy, valueCopy);
+  } catch (...) {
+    delete[] nameCopy;
+    delete[] valueCopy;
+    throw;
+  }
+}
+
+size_t XmlObject::GetAttributeNumber() { return attributes_->size(); }
+
+std::pair<const wchar_t*, const wchar_t*> XmlObject::GetAttribute(size_t index) {
+  if (index >= attributes_->size()) return {nullptr, nullptr};
+  const Attribute& attribute = (*attributes_)[index];
+  return {attribute.first, attribute.second};
+}
+
+bool XmlObject::isSelfOrAncestor(const XmlObject* element) const {
+  for (const XmlObject* node = this; node != nullptr; node = node->parent_) {
+    if (node == element) return true;
+  }
+  return false;
+}
+
+void XmlObject::AppendChild(XmlObject* child) {
+  if (child == nullptr || child == this || child->parent_ != nullptr) return;
+  // Only an element with children can be an ancestor of this one.
+  if (!child->children_->empty() && isSelfOrAncestor(child)) return;
+  children_->push_back(child);
+  child->parent_ = this;
+}
+
+size_t XmlObject::GetChildernNumber() { return children_->size(); }
+
+XmlObject* XmlObject::GetChild(size_t index) { return index < children_->size() ? (*children_)[index] : nullptr; }

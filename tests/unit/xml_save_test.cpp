@@ -1,0 +1,223 @@
+// Saving on the simulated DOM, and the flat functions over the same trees.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "port/sim/sim_platform.h"
+#include "utils/xml.h"
+
+#pragma GCC diagnostic ignored "-Wdelete-non-virtual-dtor"
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+
+namespace {
+
+using utils::sim::SimXmlNode;
+
+const std::pair<std::wstring, std::wstring> kDeclaration{L"xml", L"version='1.0' encoding='UTF-16'"};
+
+class XmlSaveSim : public ::testing::Test {
+ protected:
+  void SetUp() override { sim_.install(); }
+  void TearDown() override { EXPECT_EQ(sim_.xmlDom.liveObjects, 0); }
+
+  const utils::sim::SimXmlDocument& saved(const std::wstring& path) { return sim_.xmlDom.files.at(path); }
+
+  utils::sim::SimPlatform sim_;
+};
+
+TEST_F(XmlSaveSim, WritesDeclarationAttributesTextThenChildren) {
+  XmlObject a(L"a");
+  a.AppendAttribute(L"x", L"1");
+  a.AppendAttribute(L"y", L"2");
+  a.AppendAttribute(L"x", L"3");  // same name again: first place, last value
+  a.SetNodeText(L"t");
+  a.AppendChild(new XmlObject(L"b"));
+  auto* c = new XmlObject(L"c");
+  c->SetNodeText(L"");
+  a.AppendChild(c);
+  EXPECT_EQ(a.Save(L"out.xml"), 1);
+
+  const auto& document = saved(L"out.xml");
+  ASSERT_EQ(document.instructions.size(), 1u);
+  EXPECT_EQ(document.instructions[0], kDeclaration);
+  ASSERT_TRUE(document.root);
+  const SimXmlNode& root = *document.root;
+  EXPECT_EQ(root.name, L"a");
+  ASSERT_EQ(root.attributes.size(), 2u);
+  EXPECT_EQ(root.attributes[0], (std::pair<std::wstring, std::wstring>{L"x", L"3"}));
+  EXPECT_EQ(root.attributes[1], (std::pair<std::wstring, std::wstring>{L"y", L"2"}));
+  ASSERT_EQ(root.children.size(), 3u);
+  EXPECT_EQ(root.children[0].kind, utils::port::DomChildKind::kText);
+  EXPECT_EQ(root.children[0].text, L"t");
+  EXPECT_EQ(root.children[1].name, L"b");
+  EXPECT_TRUE(root.children[1].children.empty());  // no text flag, no text node
+  ASSERT_EQ(root.children[2].children.size(), 1u);  // an empty text is a text
+  EXPECT_EQ(root.children[2].children[0].text, L"");
+
+  // Loading the saved document gives the tree back (repeats merged).
+  XmlObject* out = nullptr;
+  ASSERT_EQ(XmlObject::Load(L"out.xml", &out, L""), OBJECT_ERROR_NONE);
+  std::unique_ptr<XmlObject> back(out);
+  EXPECT_STREQ(back->GetNodeText(), L"t");
+  ASSERT_EQ(back->GetAttributeNumber(), 2u);
+  EXPECT_STREQ(back->GetAttribute(0).second, L"3");
+  ASSERT_EQ(back->GetChildernNumber(), 2u);
+  EXPECT_STREQ(back->GetChild(1)->GetBasename(), L"c");
+}
+
+TEST_F(XmlSaveSim, AnyBadNameInTheTreeLeavesTheDeclarationAlone) {
+  auto build = [](const wchar_t* deepName, const wchar_t* attributeName, const wchar_t* text) {
+    auto root = std::make_unique<XmlObject>(L"r");
+    auto* middle = new XmlObject(L"m");
+    auto* leaf = new XmlObject(deepName);
+    leaf->AppendAttribute(attributeName, L"v");
+    if (text != nullptr) leaf->SetNodeText(text);
+    middle->AppendChild(leaf);
+    root->AppendChild(new XmlObject(L"ok"));
+    root->AppendChild(middle);
+    return root;
+  };
+  const wchar_t kBadText[] = {L'a', 0x1, 0};
+  struct Case {
+    const wchar_t* element;
+    const wchar_t* attribute;
+    const wchar_t* text;
+  };
+  for (const Case& bad : {Case{nullptr, L"k", nullptr}, Case{L"", L"k", nullptr}, Case{L"1abc", L"k", nullptr},
+                          Case{L"a b", L"k", nullptr}, Case{L"leaf", L"<k", nullptr}, Case{L"leaf", L"k", kBadText}}) {
+    sim_.xmlDom.files.clear();
+    EXPECT_EQ(build(bad.element, bad.attribute, bad.text)->Save(L"bad.xml"), 1);
+    const auto& document = saved(L"bad.xml");
+    EXPECT_EQ(document.instructions.size(), 1u);
+    EXPECT_FALSE(document.root) << "the tree was written despite a bad name";
+  }
+  EXPECT_EQ(build(L"leaf", L"k", L"fine")->Save(L"good.xml"), 1);
+  EXPECT_TRUE(saved(L"good.xml").root);
+}
+
+TEST_F(XmlSaveSim, ResultIsOneUnlessNoDocumentCanBeMade) {
+  XmlObject a(L"a");
+  sim_.xmlDom.unwritablePaths.push_back(L"nofolder/out.xml");
+  EXPECT_EQ(a.Save(L"nofolder/out.xml"), 1);
+  EXPECT_EQ(sim_.xmlDom.files.count(L"nofolder/out.xml"), 0u);
+  EXPECT_EQ(a.Save(nullptr), 1);
+  sim_.xmlDom.failCreateDocument = true;
+  EXPECT_EQ(a.Save(L"out.xml"), 0);
+  EXPECT_EQ(sim_.xmlDom.files.count(L"out.xml"), 0u);
+}
+
+// A derived class reaches the building step directly, with the flag that goes
+// on past failures.
+class TolerantSaver : public XmlObject {
+ public:
+  using XmlObject::XmlObject;
+  int Save(const wchar_t* path) override {
+    ++saves;
+    std::unique_ptr<utils::port::DomWriteDocument> document;
+    if (utils::port::platform().xmlDom->createDocument(&document) != 0) return 0;
+    built = ConstructDomFromObject(*document, nullptr, true);
+    document->save(path);
+    return 7;
+  }
+  int saves = 0;
+  int built = -1;
+};
+
+TEST_F(XmlSaveSim, FlagSkipsFailedAttributesAndChildrenOfTheElementItself) {
+  TolerantSaver root(L"r");
+  root.AppendAttribute(L"bad name", L"v");
+  root.AppendAttribute(L"good", L"v");
+  root.AppendChild(new XmlObject(L"1bad"));
+  auto* deep = new XmlObject(L"fine");
+  deep->AppendChild(new XmlObject(L""));  // fails its parent, which the flag skips
+  root.AppendChild(deep);
+  root.AppendChild(new XmlObject(L"kept"));
+  // The flat save goes through the virtual table.
+  EXPECT_EQ(SaveXmlObject(&root, L"t.xml"), 7);
+  EXPECT_EQ(root.saves, 1);
+  EXPECT_EQ(root.built, 1);
+  const SimXmlNode& saved_root = *saved(L"t.xml").root;
+  ASSERT_EQ(saved_root.attributes.size(), 1u);
+  EXPECT_EQ(saved_root.attributes[0].first, L"good");
+  ASSERT_EQ(saved_root.children.size(), 1u);
+  EXPECT_EQ(saved_root.children[0].name, L"kept");
+}
+
+TEST_F(XmlSaveSim, DeepTreesSaveWithoutRecursion) {
+  // The simulated DOM itself copies and frees its trees by recursion, which
+  // bounds the depth tried here; the building walk has no such bound.
+  constexpr int kDepth = 20000;
+  XmlObject root(L"d");
+  XmlObject* tip = &root;
+  for (int i = 0; i < kDepth; ++i) {
+    auto* next = new XmlObject(L"d");
+    tip->AppendChild(next);
+    tip = next;
+  }
+  tip->SetNodeText(L"bottom");
+  EXPECT_EQ(root.Save(L"deep.xml"), 1);
+  const SimXmlNode* node = &*saved(L"deep.xml").root;
+  int depth = 0;
+  while (!node->children.empty() && node->children[0].kind == utils::port::DomChildKind::kElement) {
+    node = &node->children[0];
+    ++depth;
+  }
+  EXPECT_EQ(depth, kDepth);
+}
+
+TEST_F(XmlSaveSim, FlatFunctionsForwardAndAnswerNullHandles) {
+  XmlObject* root = CreateXmlObject();
+  EXPECT_EQ(GetXmlElementName(root), nullptr);
+  EXPECT_EQ(GetXmlNodeText(root), nullptr);
+  EXPECT_EQ(IsXmlNodeHasText(root), 0);
+  EXPECT_EQ(GetXmlAttributeNumber(root), 0u);
+  EXPECT_EQ(GetXmlChildernNumber(root), 0u);
+  SetXmlElementName(root, L"root");
+  SetXmlElementNodeText(root, L"text");
+  AppendXmlAttribute(root, L"k", L"v");
+  XmlObject* child = CreateXmlObject();
+  SetXmlElementName(child, L"child");
+  AppendXmlChild(root, child);
+  AppendXmlChild(root, child);  // already owned: refused
+  EXPECT_STREQ(GetXmlElementName(root), L"root");
+  EXPECT_STREQ(GetXmlNodeText(root), L"text");
+  EXPECT_EQ(IsXmlNodeHasText(root), 1);
+  EXPECT_STREQ(GetXmlAttributeNameByIndex(root, 0), L"k");
+  EXPECT_STREQ(GetXmlAttributeValueByIndex(root, 0), L"v");
+  EXPECT_EQ(GetXmlAttributeNameByIndex(root, 1), nullptr);
+  EXPECT_EQ(GetXmlAttributeValueByIndex(root, 0xFFFFFFFF), nullptr);
+  EXPECT_EQ(GetXmlChildernNumber(root), 1u);
+  EXPECT_EQ(GetXmlChildByIndex(root, 0), child);
+  EXPECT_EQ(GetXmlChildByIndex(root, 1), nullptr);
+  EXPECT_EQ(GetXmlChildByIndex(root, 0xFFFFFFFF), nullptr);
+
+  EXPECT_EQ(SaveXmlObject(root, L"flat.xml"), 1);
+  XmlObject* loaded = LoadXmlObject(L"flat.xml", L"");
+  ASSERT_NE(loaded, nullptr);
+  EXPECT_STREQ(GetXmlElementName(GetXmlChildByIndex(loaded, 0)), L"child");
+  DestroyXmlObject(loaded);
+  EXPECT_EQ(LoadXmlObject(L"missing.xml", L""), nullptr);
+
+  // Null handles: nothing happens, nothing is returned.
+  DestroyXmlObject(nullptr);
+  AppendXmlAttribute(nullptr, L"k", L"v");
+  AppendXmlChild(nullptr, nullptr);
+  SetXmlElementName(nullptr, L"n");
+  SetXmlElementNodeText(nullptr, L"t");
+  EXPECT_EQ(GetXmlAttributeNumber(nullptr), 0u);
+  EXPECT_EQ(GetXmlChildernNumber(nullptr), 0u);
+  EXPECT_EQ(GetXmlAttributeNameByIndex(nullptr, 0), nullptr);
+  EXPECT_EQ(GetXmlAttributeValueByIndex(nullptr, 0), nullptr);
+  EXPECT_EQ(GetXmlChildByIndex(nullptr, 0), nullptr);
+  EXPECT_EQ(GetXmlElementName(nullptr), nullptr);
+  EXPECT_EQ(GetXmlNodeText(nullptr), nullptr);
+  EXPECT_EQ(IsXmlNodeHasText(nullptr), 0);
+  EXPECT_EQ(SaveXmlObject(nullptr, L"x.xml"), 0);
+
+  // Destroying the child handle first is safe: it leaves its parent.
+  DestroyXmlObject(child);
+  EXPECT_EQ(GetXmlChildernNumber(root), 0u);
+  DestroyXmlObject(root);
+}
+
+}  // namespace
