@@ -8,8 +8,8 @@
 #include "port/linux/clock.h"
 #include "port/linux/debug_output.h"
 #include "port/linux/registry_store.h"
-#include "port/linux/xml_dom.h"
 #include "port/linux/rfcomm_probe.h"
+#include "port/linux/xml_dom.h"
 #include "port/platform.h"
 
 namespace utils::linuxport {
@@ -26,6 +26,7 @@ struct NativeAdapters {
   LinuxBus bus;
   BluezRadio radio{readControllerVersion};
   LinuxRfcomm rfcomm;
+  LibxmlDom xmlDom;
 };
 
 }  // namespace
@@ -36,10 +37,10 @@ void installNativePlatform() {
   record.registry = adapters.registry.get();
   record.debugOutput = &adapters.debugOutput;
   record.clock = &adapters.clock;
-  record.xmlDom = &adapters.xmlDom;
   record.bus = &adapters.bus;
   record.radio = &adapters.radio;
   record.rfcomm = &adapters.rfcomm;
+  record.xmlDom = &adapters.xmlDom;
   port::installPlatform(record);
 }
 
