@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "transfer/ftp_list_layout.h"
 #include "utils/transfer.h"
@@ -28,21 +29,22 @@ uint64_t blockBytes(const FTPCHAR* lead, const FTPCHAR* const* names, DWORD coun
 
 namespace {
 
-// Copies text with its terminator to out and returns the position after it.
-BYTE* putString(BYTE* out, const FTPCHAR* text) {
-  const size_t bytes = kUnitBytes * (unitLength(text) + 1);
+// Copies units code units and a terminator to out; returns the position after it.
+BYTE* putString(BYTE* out, const FTPCHAR* text, size_t units) {
+  const size_t bytes = kUnitBytes * (units + 1);
   std::memcpy(out, text, bytes);
   return out + bytes;
 }
 
 // Writes the strings from offset 4 on, then the list terminator; returns the
-// position after the terminator.
-BYTE* putStrings(BYTE* block, const FTPCHAR* lead, const FTPCHAR* const* names, DWORD count) {
+// position after the terminator. lengths (may be null) holds each name's length
+// as measured before, so that no name is scanned twice.
+BYTE* putStrings(BYTE* block, const FTPCHAR* lead, const FTPCHAR* const* names, DWORD count, const size_t* lengths) {
   BYTE* out = block + kFirstStringOffset;
-  if (lead != nullptr) out = putString(out, lead);
+  if (lead != nullptr) out = putString(out, lead, unitLength(lead));
   if (names != nullptr) {
     for (DWORD i = 0; i < count; ++i) {
-      if (names[i] != nullptr) out = putString(out, names[i]);
+      if (names[i] != nullptr) out = putString(out, names[i], lengths != nullptr ? lengths[i] : unitLength(names[i]));
     }
   }
   const FTPCHAR terminator = 0;
@@ -65,6 +67,36 @@ DWORD countStrings(const FTPCHAR* text) {
   return count;
 }
 
+// Frees a malloc'ed array when it goes out of scope.
+template <typename T>
+struct MallocArray {
+  T* items = nullptr;
+  ~MallocArray() { std::free(items); }
+  T* release() { return std::exchange(items, nullptr); }
+};
+
+// Pointers to the non-empty strings starting at text, in one scan of the block:
+// a malloc'ed array (null when there are none) and its length. False when the
+// array cannot be allocated.
+bool collectStrings(FTPCHAR* text, FTPCHAR*** array, DWORD* count) {
+  MallocArray<FTPCHAR*> found;
+  size_t capacity = 0;
+  DWORD used = 0;
+  while (*text != 0) {
+    if (used == capacity) {
+      capacity = capacity == 0 ? 64 : capacity * 2;
+      auto* grown = static_cast<FTPCHAR**>(std::realloc(found.items, capacity * sizeof(FTPCHAR*)));
+      if (grown == nullptr) return false;
+      found.items = grown;
+    }
+    found.items[used++] = text;
+    text += unitLength(text) + 1;
+  }
+  *array = found.release();
+  *count = used;
+  return true;
+}
+
 }  // namespace
 }  // namespace utils::transfer
 
@@ -80,19 +112,32 @@ UTILS_API DWORD CalcFtpFileListSize(const FTPCHAR* lead, const FTPCHAR* const* n
 }
 
 UTILS_API void* BuildFtpFileList(const FTPCHAR* lead, const FTPCHAR* const* names, DWORD count) {
-  const DWORD size = CalcFtpFileListSize(lead, names, count);
-  if (size == 0) return nullptr;
+  // One scan measures every name; the copy then runs on known lengths.
+  MallocArray<size_t> lengths;
+  uint64_t bytes = kFixedBytes;
+  if (lead != nullptr) bytes += kUnitBytes * (unitLength(lead) + 1);
+  if (names != nullptr && count != 0) {
+    lengths.items = static_cast<size_t*>(std::malloc(sizeof(size_t) * count));
+    if (lengths.items == nullptr) return nullptr;
+    for (DWORD i = 0; i < count; ++i) {
+      lengths.items[i] = names[i] != nullptr ? unitLength(names[i]) : 0;
+      if (names[i] != nullptr) bytes += kUnitBytes * (lengths.items[i] + 1);
+    }
+  }
+  // A size beyond the 32-bit field is refused, never wrapped around.
+  if (bytes > std::numeric_limits<DWORD>::max()) return nullptr;
+  const auto size = static_cast<DWORD>(bytes);
   auto* block = static_cast<BYTE*>(std::malloc(size));
   if (block == nullptr) return nullptr;
   const BYTE sizeField[4] = {BYTE(size), BYTE(size >> 8), BYTE(size >> 16), BYTE(size >> 24)};
   std::memcpy(block, sizeField, sizeof sizeField);
-  BYTE* end = putStrings(block, lead, names, count);
+  BYTE* end = putStrings(block, lead, names, count, lengths.items);
   std::memset(end, 0, 2);  // the two spare bytes
   return block;
 }
 
 UTILS_API BOOL PutFtpFileList(void* block, const FTPCHAR* lead, const FTPCHAR* const* names, DWORD count) {
-  putStrings(static_cast<BYTE*>(block), lead, names, count);
+  putStrings(static_cast<BYTE*>(block), lead, names, count, nullptr);
   return TRUE;
 }
 
@@ -107,21 +152,18 @@ UTILS_API BOOL GetFtpFileList(void* block, FTPCHAR** lead, FTPCHAR*** names, DWO
   if (names == nullptr && count == nullptr) return TRUE;
 
   FTPCHAR* first = stringAt(block, skip);
-  const DWORD found = countStrings(first);
-  if (count != nullptr) *count = found;
-  if (names == nullptr) return TRUE;
-  if (found == 0) {
-    *names = nullptr;
+  if (names == nullptr) {
+    *count = countStrings(first);
     return TRUE;
   }
-  auto** array = static_cast<FTPCHAR**>(std::malloc(sizeof(FTPCHAR*) * found));
-  if (array == nullptr) return FALSE;
-  FTPCHAR* text = first;
-  for (DWORD i = 0; i < found; ++i) {
-    array[i] = text;
-    text += unitLength(text) + 1;
+  FTPCHAR** array = nullptr;
+  DWORD found = 0;
+  if (!collectStrings(first, &array, &found)) {
+    if (count != nullptr) *count = countStrings(first);
+    return FALSE;
   }
-  *names = array;
+  if (count != nullptr) *count = found;
+  *names = array;  // null when there are no names
   return TRUE;
 }
 
