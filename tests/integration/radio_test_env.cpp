@@ -1,0 +1,213 @@
+#include "radio_test_env.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace utils::test {
+namespace {
+
+std::vector<std::string> mergedEnvironment(const std::map<std::string, std::string>& extra) {
+  std::vector<std::string> result;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    const std::string name = text.substr(0, text.find('='));
+    if (extra.count(name) == 0) result.push_back(text);
+  }
+  for (const auto& [name, value] : extra) result.push_back(name + "=" + value);
+  return result;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& texts) {
+  std::vector<char*> result;
+  for (auto& text : texts) result.push_back(text.data());
+  result.push_back(nullptr);
+  return result;
+}
+
+pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
+            const std::string& outputFile) {
+  std::vector<std::string> args = argv;
+  std::vector<std::string> env = mergedEnvironment(environment);
+  auto argp = pointers(args);
+  auto envp = pointers(env);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, argp[0], &actions, nullptr, argp.data(), envp.data()) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+}  // namespace
+
+void requireProgram(const std::string& program) {
+  if (program.find('/') != std::string::npos) {
+    if (::access(program.c_str(), X_OK) == 0) return;
+  } else if (runProgram({"sh", "-c", "command -v " + program}, {}) == 0) {
+    return;
+  }
+  std::fprintf(stderr, "skipped: %s is not available\n", program.c_str());
+  std::exit(77);
+}
+
+TempFolder::TempFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "utils-radio-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+  path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
+                           const std::string& outputFile)
+    : pid_(spawn(argv, environment, outputFile)) {}
+
+ChildProcess::~ChildProcess() { stop(); }
+
+bool ChildProcess::running() {
+  if (pid_ <= 0) return false;
+  int status = 0;
+  if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+    status_ = status;
+    pid_ = -1;
+    return false;
+  }
+  return true;
+}
+
+int ChildProcess::stop() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 300; ++i) {
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        status_ = status;
+        pid_ = -1;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, &status, 0);
+      status_ = status;
+      pid_ = -1;
+    }
+  }
+  return status_ >= 0 && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+}
+
+int runProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
+               std::string* output) {
+  TempFolder folder;
+  const std::string file = folder.path() + "/output";
+  const pid_t pid = spawn(argv, environment, file);
+  if (pid <= 0) return -1;
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (output != nullptr) *output = readFileText(file);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool waitForSocket(const std::string& path, int timeoutMs) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < deadline) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    if (connected) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+std::string readFileText(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string vrlbusdPath() { return UTILS_VRLBUSD_PATH; }
+
+EmulatedBusDaemon::EmulatedBusDaemon(const std::vector<std::string>& extraArgs) {
+  socket_ = folder_.path() + "/bus.sock";
+  std::vector<std::string> argv{vrlbusdPath(), "--emulate", "--verbose", "--socket", socket_};
+  argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
+  process_ =
+      std::make_unique<ChildProcess>(argv, std::map<std::string, std::string>{}, folder_.path() + "/vrlbusd.log");
+  if (!waitForSocket(socket_, 5000)) std::fprintf(stderr, "vrlbusd did not start:\n%s\n", log().c_str());
+}
+
+MockBluez::MockBluez() {
+  const std::string config = folder_.path() + "/system.conf";
+  const std::string socket = folder_.path() + "/system_bus_socket";
+  std::ofstream(config) << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                           "<busconfig><type>system</type><listen>unix:path="
+                        << socket
+                        << "</listen><auth>EXTERNAL</auth>"
+                           "<policy context=\"default\"><allow user=\"*\"/><allow own=\"*\"/>"
+                           "<allow send_type=\"method_call\"/><allow send_type=\"signal\"/>"
+                           "<allow send_requested_reply=\"true\"/><allow receive_type=\"method_call\"/>"
+                           "<allow receive_type=\"signal\"/><allow receive_requested_reply=\"true\"/>"
+                           "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                           "</policy></busconfig>\n";
+  address_ = "unix:path=" + socket;
+  bus_ = std::make_unique<ChildProcess>(
+      std::vector<std::string>{"dbus-daemon", "--nofork", "--nopidfile", "--config-file=" + config},
+      std::map<std::string, std::string>{}, folder_.path() + "/dbus.log");
+  if (!waitForSocket(socket, 5000)) return;
+  bluez_ = std::make_unique<ChildProcess>(
+      std::vector<std::string>{"/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "bluez5"}, environment(),
+      folder_.path() + "/dbusmock.log");
+  // Ready once org.bluez has an owner.
+  for (int i = 0; i < 500; ++i) {
+    std::string output;
+    runProgram({"dbus-send", "--system", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                "org.freedesktop.DBus.NameHasOwner", "string:org.bluez"},
+               environment(), &output);
+    if (output.find("boolean true") != std::string::npos) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+bool MockBluez::mock(const std::string& method, const std::vector<std::string>& typedArguments) {
+  std::vector<std::string> argv{"dbus-send",        "--system",   "--print-reply",
+                                "--dest=org.bluez", "/org/bluez", "org.bluez.Mock." + method};
+  argv.insert(argv.end(), typedArguments.begin(), typedArguments.end());
+  return runProgram(argv, environment()) == 0;
+}
+
+bool MockBluez::setProperty(const std::string& path, const std::string& interface, const std::string& name,
+                            const std::string& typedVariant) {
+  return runProgram({"dbus-send", "--system", "--print-reply", "--dest=org.bluez", path,
+                     "org.freedesktop.DBus.Properties.Set", "string:" + interface, "string:" + name, typedVariant},
+                    environment()) == 0;
+}
+
+}  // namespace utils::test

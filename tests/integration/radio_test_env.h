@@ -1,0 +1,95 @@
+// Real components for the radio integration tests: child processes that are
+// always ended, a private system bus with the BlueZ mock, and vrlbusd with its
+// emulator, each in a temporary folder that is removed afterwards.
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace utils::test {
+
+// Exits with 77 (skipped) when program is not there.
+void requireProgram(const std::string& program);
+
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// A child process with extra environment variables and its output in a file.
+// Ended with SIGTERM (SIGKILL after 3 s) when destroyed.
+class ChildProcess {
+ public:
+  ChildProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
+               const std::string& outputFile);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  bool running();
+  // Sends SIGTERM and waits; returns the exit status (or -1).
+  int stop();
+
+ private:
+  pid_t pid_ = -1;
+  int status_ = -1;
+};
+
+// Runs a program to its end; returns its exit status, with its output in *output.
+int runProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
+               std::string* output = nullptr);
+
+// Waits up to timeoutMs for a Unix socket at path to accept a connection.
+bool waitForSocket(const std::string& path, int timeoutMs);
+
+// The whole content of a file ("" when missing).
+std::string readFileText(const std::string& path);
+
+// vrlbusd --emulate on a socket in its own folder, with its log kept.
+class EmulatedBusDaemon {
+ public:
+  explicit EmulatedBusDaemon(const std::vector<std::string>& extraArgs = {});
+  const std::string& socketPath() const { return socket_; }
+  std::string log() const { return readFileText(folder_.path() + "/vrlbusd.log"); }
+  ChildProcess& process() { return *process_; }
+
+ private:
+  TempFolder folder_;
+  std::string socket_;
+  std::unique_ptr<ChildProcess> process_;
+};
+
+// A private system bus (dbus-daemon) with python3-dbusmock's bluez5 template.
+class MockBluez {
+ public:
+  MockBluez();
+  const std::string& address() const { return address_; }
+  std::map<std::string, std::string> environment() const { return {{"DBUS_SYSTEM_BUS_ADDRESS", address_}}; }
+  // Calls an org.bluez.Mock method with string (and int) arguments; true on success.
+  bool mock(const std::string& method, const std::vector<std::string>& typedArguments);
+  // Sets a property of an object of org.bluez through org.freedesktop.DBus.Properties.Set.
+  bool setProperty(const std::string& path, const std::string& interface, const std::string& name,
+                   const std::string& typedVariant);
+
+ private:
+  TempFolder folder_;
+  std::string address_;
+  std::unique_ptr<ChildProcess> bus_;
+  std::unique_ptr<ChildProcess> bluez_;
+};
+
+// Where the built vrlbusd is (set by the build).
+std::string vrlbusdPath();
+
+}  // namespace utils::test

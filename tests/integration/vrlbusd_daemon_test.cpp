@@ -1,0 +1,223 @@
+// vrlbusd --emulate as a real process on its socket: the protocol's requests and
+// answers, vendor events to subscribers, and clients that break the protocol.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <thread>
+
+#include "port/linux/bus_events.h"
+#include "port/linux/bus_socket.h"
+#include "radio_test_env.h"
+
+namespace utils::test {
+namespace {
+
+namespace busproto = utils::busproto;
+using linuxport::BusSocket;
+using Bytes = std::vector<uint8_t>;
+
+constexpr DWORD kVendorCode = 0x9C4024C8;
+
+class VrlbusdTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { requireProgram(vrlbusdPath()); }
+
+  std::unique_ptr<BusSocket> connect() {
+    std::unique_ptr<BusSocket> socket;
+    EXPECT_EQ(0u, BusSocket::connect(daemon_.socketPath(), &socket));
+    return socket;
+  }
+
+  busproto::IoControlReply ioControl(BusSocket& socket, DWORD code, const Bytes& input, uint32_t outputSize = 1024) {
+    busproto::Frame reply;
+    EXPECT_EQ(0u, socket.exchange(busproto::Type::kIoControl, busproto::encodeIoControl({code, outputSize, input}),
+                                  busproto::Type::kIoControlReply, &reply, 5000));
+    auto decoded = busproto::decodeIoControlReply(reply.body, outputSize);
+    EXPECT_TRUE(decoded.has_value());
+    return decoded.value_or(busproto::IoControlReply{0xFFFFFFFF, {}});
+  }
+
+  // A raw connection for clients that break the protocol.
+  int rawConnect() {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, daemon_.socketPath().c_str(), sizeof address.sun_path - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    EXPECT_EQ(0, ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address));
+    return fd;
+  }
+
+  // True when the daemon closes fd within 3 s.
+  static bool closedByDaemon(int fd) {
+    timeval limit{3, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    uint8_t byte = 0;
+    const ssize_t n = ::recv(fd, &byte, 1, 0);
+    ::close(fd);
+    return n == 0;
+  }
+
+  // The daemon still answers a new client.
+  void stillServes() {
+    auto socket = connect();
+    ASSERT_TRUE(socket);
+    const auto reply = ioControl(*socket, 0x12345678, {});
+    EXPECT_EQ(1u, reply.error) << "an unknown code is ERROR_INVALID_FUNCTION";
+  }
+
+  EmulatedBusDaemon daemon_{{"--manufacturer", "0x1D", "--lmp-subversion", "0x2209", "--frame-timeout", "300"}};
+};
+
+TEST_F(VrlbusdTest, SignalCommandAnswersCommandCompleteThenAVaryingVendorEvent) {
+  ::setenv("UTILS_BUS_SOCKET", daemon_.socketPath().c_str(), 1);
+  std::unique_ptr<linuxport::BusEventSubscription> events;
+  ASSERT_EQ(0u, linuxport::BusEventSubscription::open(&events));
+  auto socket = connect();
+
+  const Bytes command{0x1D, 0, 0, 0, 0, 1, 0x59, 0xFC, 7, 0x01, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 7, 1, 0xAA};
+  auto reply = ioControl(*socket, kVendorCode, command);
+  EXPECT_EQ(0u, reply.error);
+  EXPECT_EQ((Bytes{0x0E, 4, 1, 0x59, 0xFC, 0}), reply.output);
+
+  std::vector<BYTE> first, second;
+  ASSERT_EQ(0u, events->wait(&first, 3000));
+  EXPECT_EQ((Bytes{0xFF, 9, 0x8E, 0, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55}), Bytes(first.begin(), first.end() - 1));
+  ioControl(*socket, kVendorCode, command);
+  ASSERT_EQ(0u, events->wait(&second, 3000));
+  EXPECT_NE(first.back(), second.back()) << "the signal value varies";
+  const auto record = linuxport::vendorEventRecordData(second);
+  ASSERT_EQ(13u + 10u, record.size());
+  EXPECT_EQ(9, record[13]);
+  EXPECT_EQ(0x8E, record[14]);
+
+  // A short output buffer gets the start of the answer only.
+  reply = ioControl(*socket, kVendorCode, command, 3);
+  EXPECT_EQ((Bytes{0x0E, 4, 1}), reply.output);
+  std::vector<BYTE> third;
+  ASSERT_EQ(0u, events->wait(&third, 3000));
+  // Unknown opcodes: Command Complete with status 1, and no event.
+  reply = ioControl(*socket, kVendorCode, {0x1D, 0, 0, 0, 0, 1, 0x01, 0xFC, 1, 0});
+  EXPECT_EQ((Bytes{0x0E, 4, 1, 0x01, 0xFC, 1}), reply.output);
+  std::vector<BYTE> none;
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SEM_TIMEOUT), events->wait(&none, 200));
+  // Too short for a vendor command.
+  EXPECT_EQ(87u, ioControl(*socket, kVendorCode, {1, 2, 3}).error);
+  ::unsetenv("UTILS_BUS_SOCKET");
+}
+
+TEST_F(VrlbusdTest, PairedCountIsRecordedAndRecentRequestsComeBackByteForByte) {
+  auto socket = connect();
+  Bytes paired(2092, 0);
+  paired[0] = 10;
+  paired[4] = 3;
+  EXPECT_EQ(0u, ioControl(*socket, 0x9C402644, paired, 32).error);
+  Bytes wrongTag = paired;
+  wrongTag[0] = 9;
+  EXPECT_EQ(87u, ioControl(*socket, 0x9C402644, wrongTag, 32).error);
+
+  busproto::Frame recent;
+  ASSERT_EQ(0u, socket->exchange(busproto::Type::kRecentRequests, {}, busproto::Type::kRecentReply, &recent, 5000));
+  ASSERT_GE(recent.body.size(), 4u + 8u + 2092u);
+  EXPECT_EQ(2u, busproto::getU32(recent.body.data()));
+  EXPECT_EQ(0x9C402644u, busproto::getU32(recent.body.data() + 4));
+  EXPECT_EQ(2092u, busproto::getU32(recent.body.data() + 8));
+  EXPECT_EQ(paired, Bytes(recent.body.begin() + 12, recent.body.begin() + 12 + 2092));
+  EXPECT_NE(std::string::npos, daemon_.log().find("paired device count 3"));
+
+  busproto::Frame version;
+  ASSERT_EQ(0u,
+            socket->exchange(busproto::Type::kControllerVersion, {}, busproto::Type::kVersionReply, &version, 5000));
+  ASSERT_EQ(12u, version.body.size());
+  EXPECT_EQ(0u, busproto::getU32(version.body.data()));
+  EXPECT_EQ(0x1D, version.body[8] | version.body[9] << 8);
+  EXPECT_EQ(0x2209, version.body[10] | version.body[11] << 8);
+}
+
+TEST_F(VrlbusdTest, ClientsThatBreakTheProtocolAreDroppedAndOthersServed) {
+  auto bystander = connect();  // connected throughout, served at the end
+
+  // An oversized length.
+  int fd = rawConnect();
+  const uint8_t huge[] = {0xFF, 0xFF, 0xFF, 0x7F, 0x02};
+  ASSERT_EQ(5, ::send(fd, huge, sizeof huge, 0));
+  EXPECT_TRUE(closedByDaemon(fd));
+  // A zero length.
+  fd = rawConnect();
+  const uint8_t empty[] = {0, 0, 0, 0};
+  ASSERT_EQ(4, ::send(fd, empty, sizeof empty, 0));
+  EXPECT_TRUE(closedByDaemon(fd));
+  // An unknown frame type.
+  fd = rawConnect();
+  const uint8_t unknown[] = {1, 0, 0, 0, 0x7E};
+  ASSERT_EQ(5, ::send(fd, unknown, sizeof unknown, 0));
+  EXPECT_TRUE(closedByDaemon(fd));
+  // An I/O control body too short to hold its header, and one with an output size out of bounds.
+  fd = rawConnect();
+  const uint8_t shortBody[] = {4, 0, 0, 0, 0x02, 1, 2, 3};
+  ASSERT_EQ(8, ::send(fd, shortBody, sizeof shortBody, 0));
+  EXPECT_TRUE(closedByDaemon(fd));
+  fd = rawConnect();
+  const uint8_t bigOutput[] = {9, 0, 0, 0, 0x02, 0xC8, 0x24, 0x40, 0x9C, 0, 0, 0, 0x10};
+  ASSERT_EQ(13, ::send(fd, bigOutput, sizeof bigOutput, 0));
+  EXPECT_TRUE(closedByDaemon(fd));
+  // Gone mid-frame.
+  fd = rawConnect();
+  const uint8_t half[] = {20, 0, 0, 0, 0x02, 1, 2};
+  ASSERT_EQ(7, ::send(fd, half, sizeof half, 0));
+  ::close(fd);
+  // Stalled mid-frame: dropped after the frame timeout.
+  fd = rawConnect();
+  ASSERT_EQ(7, ::send(fd, half, sizeof half, 0));
+  EXPECT_TRUE(closedByDaemon(fd));
+
+  stillServes();
+  const auto reply = ioControl(*bystander, 0x12345678, {});
+  EXPECT_EQ(1u, reply.error);
+  EXPECT_TRUE(daemon_.process().running());
+  const std::string log = daemon_.log();
+  EXPECT_NE(std::string::npos, log.find("out of bounds, dropped")) << log;
+  EXPECT_NE(std::string::npos, log.find("unknown request type")) << log;
+  EXPECT_NE(std::string::npos, log.find("malformed I/O control request")) << log;
+  EXPECT_NE(std::string::npos, log.find("disconnected mid-frame (7 bytes), dropped")) << log;
+  EXPECT_NE(std::string::npos, log.find("frame left incomplete, dropped")) << log;
+}
+
+TEST_F(VrlbusdTest, ASecondDaemonRefusesTheSocketAndAStaleSocketIsReplaced) {
+  std::string output;
+  EXPECT_EQ(1, runProgram({vrlbusdPath(), "--emulate", "--socket", daemon_.socketPath()}, {}, &output));
+  EXPECT_NE(std::string::npos, output.find("another daemon listens")) << output;
+  stillServes();
+
+  TempFolder folder;
+  const std::string stale = folder.path() + "/bus.sock";
+  {
+    // A socket file that nobody listens on any more.
+    EmulatedBusDaemon first;
+    ::unlink(first.socketPath().c_str());
+  }
+  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, stale.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(0, ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address));
+  ::close(fd);  // bound, never listened: connecting is refused
+  ChildProcess second({vrlbusdPath(), "--emulate", "--socket", stale}, {}, folder.path() + "/log");
+  EXPECT_TRUE(waitForSocket(stale, 5000)) << readFileText(folder.path() + "/log");
+  EXPECT_EQ(0, second.stop());
+  EXPECT_NE(0, ::access(stale.c_str(), F_OK)) << "the socket is removed on exit";
+}
+
+TEST_F(VrlbusdTest, WithoutEmulationAMissingControllerFailsCleanly) {
+  std::string output;
+  TempFolder folder;
+  const int status = runProgram({vrlbusdPath(), "--hci", "0", "--socket", folder.path() + "/s"}, {}, &output);
+  if (output.find("no controller") == std::string::npos) GTEST_SKIP() << "this machine has a controller";
+  EXPECT_EQ(1, status);
+  EXPECT_NE(0, ::access((folder.path() + "/s").c_str(), F_OK));
+}
+
+}  // namespace
+}  // namespace utils::test
