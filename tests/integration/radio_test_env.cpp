@@ -204,9 +204,9 @@ bool MockBluez::mock(const std::string& method, const std::vector<std::string>& 
 }
 
 bool MockBluez::setProperty(const std::string& path, const std::string& interface, const std::string& name,
-                            const std::string& typedVariant) {
-  return runProgram({"dbus-send", "--system", "--print-reply", "--dest=org.bluez", path,
-                     "org.freedesktop.DBus.Properties.Set", "string:" + interface, "string:" + name, typedVariant},
+                            const std::string& variant) {
+  return runProgram({"gdbus", "call", "--system", "--dest", "org.bluez", "--object-path", path, "--method",
+                     "org.freedesktop.DBus.Properties.Set", interface, name, variant},
                     environment()) == 0;
 }
 

@@ -78,9 +78,10 @@ class MockBluez {
   std::map<std::string, std::string> environment() const { return {{"DBUS_SYSTEM_BUS_ADDRESS", address_}}; }
   // Calls an org.bluez.Mock method with string (and int) arguments; true on success.
   bool mock(const std::string& method, const std::vector<std::string>& typedArguments);
-  // Sets a property of an object of org.bluez through org.freedesktop.DBus.Properties.Set.
+  // Sets a property of an object of org.bluez (variant in GVariant text, such as
+  // "<['0000110x-...']>") with gdbus.
   bool setProperty(const std::string& path, const std::string& interface, const std::string& name,
-                   const std::string& typedVariant);
+                   const std::string& variant);
 
  private:
   TempFolder folder_;

@@ -1,0 +1,238 @@
+// The library's radio functions on real Linux components: BlueZ mocked by
+// python3-dbusmock on a private system bus, and vrlbusd --emulate as the bus
+// driver. The requests that reach the daemon are read back byte for byte.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "port/linux/bluez_radio.h"
+#include "port/linux/bus_events.h"
+#include "port/linux/bus_socket.h"
+#include "port/linux/linux_platform.h"
+#include "radio_test_env.h"
+#include "utils/radio.h"
+
+namespace utils::test {
+namespace {
+
+namespace busproto = utils::busproto;
+using Bytes = std::vector<uint8_t>;
+
+struct Request {
+  uint32_t code = 0;
+  Bytes input;
+};
+
+class BluezRadioTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    requireProgram("dbus-daemon");
+    requireProgram("dbus-send");
+    requireProgram("gdbus");
+    requireProgram(vrlbusdPath());
+    if (runProgram({"/usr/bin/python3", "-c", "import dbusmock"}, {}) != 0) {
+      std::fprintf(stderr, "skipped: python3-dbusmock is not installed\n");
+      std::exit(77);
+    }
+    folder_ = new TempFolder;
+    bluez_ = new MockBluez;
+    daemon_ = new EmulatedBusDaemon({"--manufacturer", "0x1D", "--lmp-subversion", "0x2209"});
+    ASSERT_TRUE(bluez_->mock("AddAdapter", {"string:hci0", "string:Test Radio"}));
+    for (const char* address : {"11:22:33:44:55:01", "11:22:33:44:55:02", "11:22:33:44:55:03"}) {
+      ASSERT_TRUE(bluez_->mock("AddDevice", {"string:hci0", std::string("string:") + address, "string:Phone"}));
+      ASSERT_TRUE(bluez_->mock("PairDevice", {"string:hci0", std::string("string:") + address, "uint32:5898764"}));
+    }
+    // Known and connected, but not paired: not remembered.
+    ASSERT_TRUE(bluez_->mock("AddDevice", {"string:hci0", "string:11:22:33:44:55:09", "string:Stranger"}));
+    ASSERT_TRUE(bluez_->mock("ConnectDevice", {"string:hci0", "string:11:22:33:44:55:09"}));
+
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bluez_->address().c_str(), 1);
+    ::setenv("UTILS_BUS_SOCKET", daemon_->socketPath().c_str(), 1);
+    ::setenv("UTILS_REGISTRY_MACHINE", (folder_->path() + "/machine.db").c_str(), 1);
+    ::setenv("UTILS_REGISTRY_USER", (folder_->path() + "/user.db").c_str(), 1);
+    ::setenv("UTILS_DEBUG_OUTPUT", (folder_->path() + "/debug.log").c_str(), 1);
+    linuxport::installNativePlatform();
+  }
+  static void TearDownTestSuite() {
+    delete daemon_;
+    delete bluez_;
+    delete folder_;
+  }
+
+  // The requests the daemon received, oldest first.
+  static std::vector<Request> recentRequests() {
+    std::unique_ptr<linuxport::BusSocket> socket;
+    EXPECT_EQ(0u, linuxport::BusSocket::connect(daemon_->socketPath(), &socket));
+    busproto::Frame reply;
+    EXPECT_EQ(0u, socket->exchange(busproto::Type::kRecentRequests, {}, busproto::Type::kRecentReply, &reply, 5000));
+    std::vector<Request> requests;
+    size_t at = 4;
+    for (uint32_t i = 0; reply.body.size() >= 4 && i < busproto::getU32(reply.body.data()); ++i) {
+      Request request;
+      request.code = busproto::getU32(&reply.body[at]);
+      const uint32_t length = busproto::getU32(&reply.body[at + 4]);
+      request.input.assign(reply.body.begin() + at + 8, reply.body.begin() + at + 8 + length);
+      at += 8 + length;
+      requests.push_back(std::move(request));
+    }
+    return requests;
+  }
+
+  static TempFolder* folder_;
+  static MockBluez* bluez_;
+  static EmulatedBusDaemon* daemon_;
+};
+
+TempFolder* BluezRadioTest::folder_ = nullptr;
+MockBluez* BluezRadioTest::bluez_ = nullptr;
+EmulatedBusDaemon* BluezRadioTest::daemon_ = nullptr;
+
+TEST_F(BluezRadioTest, FirstRadioCarriesTheAdaptersAddressAndTheControllersVersion) {
+  BLUETOOTH_RADIO_INFO info{};
+  HANDLE radio = EnumerateFirstBthRadioHandle(&info);
+  ASSERT_NE(nullptr, radio);
+  EXPECT_EQ(0x000102030405ULL, info.address.ullLong) << "dbusmock names hci0 00:01:02:03:04:05";
+  EXPECT_EQ(0x1Du, info.manufacturer);
+  EXPECT_EQ(0x2209u, info.lmpSubversion);
+  EXPECT_EQ(u'T', info.szName[0]);
+  EXPECT_EQ(TRUE, CloseHandle(radio));
+  EXPECT_EQ(FALSE, CloseHandle(radio));
+
+  HANDLE bus = OpenBusHandle();
+  ASSERT_NE(nullptr, bus);
+  EXPECT_EQ(TRUE, CloseHandle(bus));
+}
+
+TEST_F(BluezRadioTest, VendorCommandReachesTheDaemonAsLaidOutAndComesBackAsCommandComplete) {
+  const BYTE parameters[] = {0x01, 0x11, 0x22, 0x33, 0x44, 0x55, 0x03};
+  BYTE answer[16] = {};
+  ASSERT_EQ(0u, SendVendorHCICmdEx(0xFC59, 7, parameters, TRUE, 0xAA, answer, sizeof answer));
+  EXPECT_EQ((Bytes{0x0E, 4, 1, 0x59, 0xFC, 0}), Bytes(answer, answer + 6));
+  const auto requests = recentRequests();
+  ASSERT_FALSE(requests.empty());
+  EXPECT_EQ(0x9C4024C8u, requests.back().code);
+  EXPECT_EQ((Bytes{0x1D, 0, 0, 0, 0, 1, 0x59, 0xFC, 10, 0x01, 0x11, 0x22, 0x33, 0x44, 0x55, 0x03, 7, 1, 0xAA}),
+            requests.back().input);
+
+  // An opcode the controller does not know: Command Complete status 1.
+  ASSERT_EQ(0u, SendVendorHCICmdEx(0xFC01, 0, nullptr, FALSE, 0, answer, sizeof answer));
+  EXPECT_EQ((Bytes{0x0E, 4, 1, 0x01, 0xFC, 1}), Bytes(answer, answer + 6));
+  EXPECT_EQ((Bytes{0x1D, 0, 0, 0, 0, 1, 0x01, 0xFC, 1, 0}), recentRequests().back().input);
+}
+
+TEST_F(BluezRadioTest, PairedCountOfThreeReachesTheDaemon) {
+  NotifyDriverPairedDeviceNum();
+  const auto requests = recentRequests();
+  ASSERT_FALSE(requests.empty());
+  EXPECT_EQ(0x9C402644u, requests.back().code);
+  ASSERT_EQ(2092u, requests.back().input.size());
+  EXPECT_EQ((Bytes{0x0A, 0, 0, 0, 0x03, 0, 0, 0}),
+            Bytes(requests.back().input.begin(), requests.back().input.begin() + 8));
+  EXPECT_NE(std::string::npos, daemon_->log().find("paired device count 3"));
+}
+
+TEST_F(BluezRadioTest, SignalCommandIsAnsweredWithAVendorEventForTheAddress) {
+  std::unique_ptr<linuxport::BusEventSubscription> events;
+  ASSERT_EQ(0u, linuxport::BusEventSubscription::open(&events));
+  const BYTE address[6] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
+  EXPECT_EQ(0u, SendRssiCmdWithAddr(address));
+  EXPECT_EQ((Bytes{0x1D, 0, 0, 0, 0, 1, 0x59, 0xFC, 7, 0x01, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 7, 1, 0xAA}),
+            recentRequests().back().input);
+  std::vector<BYTE> event;
+  ASSERT_EQ(0u, events->wait(&event, 3000));
+  ASSERT_EQ(11u, event.size());
+  EXPECT_EQ((Bytes{0xFF, 9, 0x8E, 0, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55}), Bytes(event.begin(), event.end() - 1));
+}
+
+TEST_F(BluezRadioTest, ChecksOnAMachineWithoutKernelBluetooth) {
+  EXPECT_EQ(1u, DeviceIsVorlane()) << "the adapter has a name";
+  SetDeviceRemoveFlag(2);
+  EXPECT_EQ(1u, BtDriverIsReady()) << "the radio interface opens; the remove flag counts as ready";
+  SetDeviceRemoveFlag(0);
+  const DWORD stack = CheckBtStackIsStart();
+  if (runProgram({"sh", "-c", "test -d /sys/class/bluetooth"}, {}) != 0) {
+    EXPECT_EQ(0u, stack) << "no AF_BLUETOOTH sockets here";
+  }
+}
+
+TEST_F(BluezRadioTest, DevicesServiceSwitchAndListings) {
+  linuxport::BluezRadio radioPort(nullptr);
+  HANDLE search = nullptr;
+  HANDLE radio = nullptr;
+  ASSERT_EQ(0u, radioPort.findFirstRadio(&search, &radio));
+  EXPECT_EQ(0u, radioPort.findRadioClose(search));
+
+  std::vector<BLUETOOTH_DEVICE_INFO> remembered;
+  ASSERT_EQ(0u, radioPort.rememberedDevices(radio, &remembered));
+  EXPECT_EQ(3u, remembered.size());
+
+  BLUETOOTH_DEVICE_INFO device{};
+  device.dwSize = sizeof device;
+  device.Address.ullLong = 0x112233445509ULL;
+  ASSERT_EQ(0u, radioPort.getDeviceInfo(radio, &device));
+  EXPECT_EQ(TRUE, device.fConnected);
+  EXPECT_EQ(FALSE, device.fRemembered);
+  EXPECT_EQ(u'S', device.szName[0]);
+  device.Address.ullLong = 0x665544332211ULL;
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_FOUND), radioPort.getDeviceInfo(radio, &device));
+
+  BLUETOOTH_RADIO_INFO info{};
+  info.dwSize = sizeof info;
+  ASSERT_EQ(0u, radioPort.getRadioInfo(radio, &info));
+  EXPECT_EQ(0u, info.manufacturer) << "without a version source the values are 0";
+
+  // NAP (0x1116) is offered by the paired devices, DUN (0x1103) is not.
+  const GUID nap{0x00001116, 0x0000, 0x1000, {0x80, 0x00, 0x00, 0x80, 0x5f, 0x9b, 0x34, 0xfb}};
+  const GUID dun{0x00001103, 0x0000, 0x1000, {0x80, 0x00, 0x00, 0x80, 0x5f, 0x9b, 0x34, 0xfb}};
+  BLUETOOTH_DEVICE_INFO paired{};
+  paired.dwSize = sizeof paired;
+  paired.Address.ullLong = 0x112233445501ULL;
+  EXPECT_EQ(0u, radioPort.setServiceState(radio, paired, nap, port::kBluetoothServiceEnable));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST),
+            radioPort.setServiceState(radio, paired, dun, port::kBluetoothServiceEnable));
+  EXPECT_EQ(static_cast<DWORD>(E_INVALIDARG), radioPort.setServiceState(radio, paired, nap, 7));
+  EXPECT_EQ(static_cast<DWORD>(E_INVALIDARG),
+            radioPort.setServiceState(radio, device, nap, port::kBluetoothServiceEnable));
+  ASSERT_TRUE(bluez_->setProperty("/org/bluez/hci0/dev_11_22_33_44_55_01", "org.bluez.Device1", "UUIDs",
+                                  "<['00001103-0000-1000-8000-00805F9B34FB']>"));
+  EXPECT_EQ(0u, radioPort.setServiceState(radio, paired, dun, port::kBluetoothServiceEnable));
+
+  std::vector<port::RadioInterface> interfaces;
+  ASSERT_EQ(0u, radioPort.listRadioInterfaces(&interfaces));
+  ASSERT_EQ(1u, interfaces.size());
+  EXPECT_EQ(L"/org/bluez/hci0", interfaces[0].path);
+  std::vector<port::RadioDevice> devices;
+  ASSERT_EQ(0u, radioPort.listRadioDevices(5, &devices));
+  ASSERT_EQ(1u, devices.size());
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), devices[0].descriptionError) << "\"Test Radio\" needs 11";
+  ASSERT_EQ(0u, radioPort.listRadioDevices(64, &devices));
+  EXPECT_EQ(L"Test Radio", devices[0].description);
+
+  EXPECT_EQ(0u, radioPort.close(radio));
+  EXPECT_EQ(0u, radioPort.openHandleCount());
+}
+
+TEST_F(BluezRadioTest, NoDaemonsMeansNoRadioAndNoBus) {
+  const std::string bus = std::getenv("UTILS_BUS_SOCKET");
+  ::setenv("UTILS_BUS_SOCKET", (folder_->path() + "/nobody.sock").c_str(), 1);
+  EXPECT_EQ(nullptr, OpenBusHandle());
+  BYTE answer[8] = {0x77};
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NO_MORE_ITEMS), SendVendorHCICmdEx(0xFC01, 0, nullptr, FALSE, 0, answer, 8))
+      << "the lookup reports the driver as not installed";
+  EXPECT_EQ(0x77, answer[0]);
+  ::setenv("UTILS_BUS_SOCKET", bus.c_str(), 1);
+
+  const std::string systemBus = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+  ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + folder_->path() + "/nobus").c_str(), 1);
+  linuxport::BluezRadio absent(nullptr);
+  HANDLE search = nullptr;
+  HANDLE radio = nullptr;
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NO_MORE_ITEMS), absent.findFirstRadio(&search, &radio));
+  EXPECT_EQ(nullptr, radio);
+  ::setenv("DBUS_SYSTEM_BUS_ADDRESS", systemBus.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace utils::test
