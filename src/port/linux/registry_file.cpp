@@ -28,9 +28,8 @@ constexpr int64_t kSchemaVersion = 1;
 // journal is unlinked: that unlink is the commit point in DELETE mode, and
 // without the folder sync a power cut could bring the journal back and undo a
 // write that was reported done. Writers wait for each other and for readers
-// (busy_timeout); registry writes are rare and short.
+// (see Connection's busy handler); registry writes are rare and short.
 constexpr char kConnectionSettings[] =
-    "PRAGMA busy_timeout=5000;"
     "PRAGMA synchronous=EXTRA;"
     "PRAGMA cell_size_check=ON;";
 
@@ -286,12 +285,25 @@ DWORD RegistryFile::scalar(const char* sql, int64_t* value) {
 }
 
 DWORD RegistryFile::validateSchema(bool* fresh) {
+  // One snapshot: another process may be initialising the file right now.
+  const bool ownTransaction = !connection_.inTransaction();
+  if (ownTransaction) {
+    if (const int rc = connection_.exec("BEGIN"); rc != sqlite::kOk) return errorFromSqlite(rc);
+  }
   int64_t applicationId = 0;
   int64_t version = 0;
   int64_t objects = 0;
-  if (const DWORD error = scalar("PRAGMA application_id", &applicationId)) return error;
-  if (const DWORD error = scalar("PRAGMA user_version", &version)) return error;
-  if (const DWORD error = scalar("SELECT count(*) FROM sqlite_schema", &objects)) return error;
+  DWORD error = scalar("SELECT count(*) FROM sqlite_schema", &objects);
+  if (error == ERROR_SUCCESS) error = scalar("PRAGMA application_id", &applicationId);
+  if (error == ERROR_SUCCESS) error = scalar("PRAGMA user_version", &version);
+  if (ownTransaction) {
+    if (error == ERROR_SUCCESS) {
+      const int rc = connection_.exec("COMMIT");
+      if (rc != sqlite::kOk) error = errorFromSqlite(rc);
+    }
+    connection_.rollback();
+  }
+  if (error != ERROR_SUCCESS) return error;
   *fresh = applicationId == 0 && version == 0 && objects == 0;
   if (*fresh) return ERROR_SUCCESS;
   if (applicationId != kApplicationId || version < 1 || version > kSchemaVersion) return ERROR_BADDB;

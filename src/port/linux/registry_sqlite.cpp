@@ -1,10 +1,12 @@
 #include "port/linux/registry_sqlite.h"
 
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <array>
 #include <atomic>
 #include <mutex>
+#include <thread>
 
 namespace utils::linuxport::sqlite {
 
@@ -92,11 +94,31 @@ int Connection::open(const std::string& path, bool create) {
     return code;
   }
   sqlite3_extended_result_codes(db_, 1);
+  jitter_ = (reinterpret_cast<uintptr_t>(this) ^ (static_cast<uint64_t>(::getpid()) << 32)) | 1;
+  sqlite3_busy_handler(db_, &Connection::waitWhileBusy, this);
   // No writes to the schema tables, no triggers or views from the file run with
   // our rights: a file from elsewhere cannot make us damage it.
   sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
   sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
   return SQLITE_OK;
+}
+
+// SQLite's default handler sleeps up to 100 ms between tries. A process that
+// commits in a loop leaves gaps of about a millisecond between its locks, which
+// such sleepers keep missing until they time out. Short, jittered sleeps (50 us
+// to 1 ms) find those gaps, so writers take turns.
+int Connection::waitWhileBusy(void* self, int attempts) {
+  auto* connection = static_cast<Connection*>(self);
+  const auto now = std::chrono::steady_clock::now();
+  if (attempts == 0) connection->busySince_ = now;
+  if (now - connection->busySince_ >= std::chrono::milliseconds(kBusyTimeoutMs)) return 0;
+  uint64_t& x = connection->jitter_;  // xorshift
+  x ^= x << 13;
+  x ^= x >> 7;
+  x ^= x << 17;
+  const uint64_t ceiling = attempts < 10 ? 100u * static_cast<uint64_t>(attempts + 1) : 1000u;
+  std::this_thread::sleep_for(std::chrono::microseconds(50 + x % ceiling));
+  return 1;
 }
 
 void Connection::close() {

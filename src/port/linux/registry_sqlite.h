@@ -4,6 +4,7 @@
 // replaceable system calls allow. sqlite3.h stays inside the .cpp file.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -46,6 +47,10 @@ class Statement;
 // One database connection, used by one thread at a time (the caller serialises).
 class Connection {
  public:
+  // How long a call waits for another connection's lock before it gives up with
+  // SQLITE_BUSY.
+  static constexpr int kBusyTimeoutMs = 10000;
+
   Connection() = default;
   ~Connection();
   Connection(const Connection&) = delete;
@@ -77,7 +82,11 @@ class Connection {
   std::string errorMessage() const;
 
  private:
+  static int waitWhileBusy(void* self, int attempts);
+
   sqlite3* db_ = nullptr;
+  std::chrono::steady_clock::time_point busySince_;
+  uint64_t jitter_ = 0;
 };
 
 // A compiled statement. Bound text and blobs are not copied: they must stay valid

@@ -1,0 +1,192 @@
+// The registry store under process death and under several processes at once:
+// a write reported done is never lost, and concurrent users neither fail nor see
+// values go back in time.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "integration/registry_test_support.h"
+
+namespace {
+
+using registry_test::getDword;
+using registry_test::setDword;
+using registry_test::TempFolder;
+using utils::linuxport::RegistryStore;
+using utils::port::ScopedKey;
+
+// Reads one int from a pipe; false at end of file.
+bool readId(int fd, int* id) {
+  size_t got = 0;
+  auto* bytes = reinterpret_cast<char*>(id);
+  while (got < sizeof *id) {
+    const ssize_t n = ::read(fd, bytes + got, sizeof *id - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    got += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// A child writes values in a loop and reports each one after setValue returned
+// success; it is killed at a different moment each round, often in the middle
+// of a commit. Every reported value must be there afterwards, in a sound file.
+TEST(RegistryDurability, KilledWritersLoseNoReportedWrite) {
+  TempFolder folder;
+  ASSERT_TRUE(folder.ok());
+  const std::string machine = folder.file("machine.db");
+  const std::string user = folder.file("user.db");
+  std::set<int> reported;
+  int killedMidCommit = 0;
+  constexpr int kRounds = 20;
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE(round);
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::close(pipeFds[0]);
+      RegistryStore store(machine, user);
+      ScopedKey key(store);
+      if (store.createKey(HKEY_CURRENT_USER, L"Crash", KEY_ALL_ACCESS, key.out(), nullptr) != ERROR_SUCCESS) {
+        ::_exit(3);
+      }
+      for (int i = 0;; ++i) {
+        const int id = round * 100000 + i;
+        // Every few writes a bigger value, so that commits span several pages.
+        std::vector<BYTE> blob(i % 5 == 0 ? 3000 : 0, static_cast<BYTE>(id));
+        if (!blob.empty() && store.setValue(key.get(), (L"blob" + std::to_wstring(id)).c_str(), REG_BINARY, blob.data(),
+                                            static_cast<DWORD>(blob.size())) != ERROR_SUCCESS) {
+          ::_exit(4);
+        }
+        if (setDword(store, key.get(), (L"v" + std::to_wstring(id)).c_str(), static_cast<DWORD>(id)) != ERROR_SUCCESS) {
+          ::_exit(5);
+        }
+        if (::write(pipeFds[1], &id, sizeof id) != static_cast<ssize_t>(sizeof id)) ::_exit(6);
+      }
+    }
+    ::close(pipeFds[1]);
+    const int wanted = 1 + (round * 7) % 11;
+    int id = 0;
+    for (int n = 0; n < wanted && readId(pipeFds[0], &id); ++n) reported.insert(id);
+    ::usleep(static_cast<useconds_t>((round * 1777) % 4000));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    while (readId(pipeFds[0], &id)) reported.insert(id);
+    ::close(pipeFds[0]);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer failed on its own: exit " << WEXITSTATUS(status);
+    if (std::filesystem::exists(user + "-journal")) ++killedMidCommit;
+
+    RegistryStore check(machine, user);
+    std::string report;
+    ASSERT_EQ(check.checkIntegrity(HKEY_CURRENT_USER, &report), ERROR_SUCCESS) << report;
+    ScopedKey key(check);
+    ASSERT_EQ(check.openKey(HKEY_CURRENT_USER, L"Crash", KEY_READ, key.out()), ERROR_SUCCESS);
+    for (int expected : reported) {
+      DWORD value = 0;
+      ASSERT_EQ(getDword(check, key.get(), (L"v" + std::to_wstring(expected)).c_str(), &value), ERROR_SUCCESS)
+          << "reported write " << expected << " was lost";
+      ASSERT_EQ(value, static_cast<DWORD>(expected));
+    }
+  }
+  EXPECT_GE(reported.size(), static_cast<size_t>(kRounds));
+  RecordProperty("rounds_killed_mid_commit", killedMidCommit);
+}
+
+// Four processes mix reads and durable writes on one file. Each writes its own
+// values and a running "Last" counter; readers check that no process's counter
+// ever goes backwards and that their own writes read back.
+TEST(RegistryConcurrency, FourProcessesMixReadsAndWritesWithoutLoss) {
+  TempFolder folder;
+  ASSERT_TRUE(folder.ok());
+  const std::string machine = folder.file("machine.db");
+  const std::string user = folder.file("user.db");
+  constexpr int kProcesses = 4;
+  constexpr int kOperations = 10000;
+  constexpr int kWriteEvery = 50;
+  constexpr int kWrites = kOperations / kWriteEvery;
+  {
+    RegistryStore setup(machine, user);  // made once, so the children race on use, not creation
+    ASSERT_EQ(setDword(setup, HKEY_LOCAL_MACHINE, L"Shared", 7), ERROR_SUCCESS);
+    ASSERT_EQ(setDword(setup, HKEY_CURRENT_USER, L"Setup", 7), ERROR_SUCCESS);
+  }
+
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      RegistryStore store(machine, user);
+      const std::wstring own = L"Proc" + std::to_wstring(p);
+      std::map<int, DWORD> lastSeen;
+      DWORD written = 0;
+      unsigned seed = static_cast<unsigned>(p) * 2654435761u + 1;
+      for (int op = 0; op < kOperations; ++op) {
+        seed = seed * 1103515245u + 12345u;
+        if (op % kWriteEvery == 0) {
+          ScopedKey key(store);
+          if (const DWORD error = store.createKey(HKEY_CURRENT_USER, own.c_str(), KEY_ALL_ACCESS, key.out(), nullptr)) {
+            std::fprintf(stderr, "process %d: createKey failed with %u\n", p, static_cast<unsigned>(error));
+            ::_exit(10);
+          }
+          if (setDword(store, key.get(), (L"w" + std::to_wstring(written)).c_str(), written) != ERROR_SUCCESS) {
+            ::_exit(11);
+          }
+          if (setDword(store, key.get(), L"Last", written) != ERROR_SUCCESS) ::_exit(12);
+          ++written;
+          continue;
+        }
+        const int other = static_cast<int>((seed >> 16) % kProcesses);
+        DWORD value = 0;
+        const DWORD error = registry_test::readDwordAt(store, HKEY_CURRENT_USER,
+                                                       (L"Proc" + std::to_wstring(other)).c_str(), L"last", &value);
+        if (error == ERROR_FILE_NOT_FOUND && lastSeen.count(other) == 0) continue;  // not written yet
+        if (error != ERROR_SUCCESS) ::_exit(13);
+        if (lastSeen.count(other) != 0 && value < lastSeen[other]) ::_exit(14);  // went back in time
+        lastSeen[other] = value;
+        if (other == p && value + 1 != written) ::_exit(15);  // our own last write
+        if (op % 7 == 0 && (getDword(store, HKEY_LOCAL_MACHINE, L"SHARED", &value) != ERROR_SUCCESS || value != 7)) {
+          ::_exit(16);
+        }
+      }
+      ::_exit(0);
+    }
+    children.push_back(child);
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(registry_test::exitedWith(status, 0)) << "child failed with status " << status;
+  }
+
+  RegistryStore check(machine, user);
+  std::string report;
+  ASSERT_EQ(check.checkIntegrity(HKEY_CURRENT_USER, &report), ERROR_SUCCESS) << report;
+  for (int p = 0; p < kProcesses; ++p) {
+    ScopedKey key(check);
+    ASSERT_EQ(check.openKey(HKEY_CURRENT_USER, (L"Proc" + std::to_wstring(p)).c_str(), KEY_READ, key.out()),
+              ERROR_SUCCESS);
+    DWORD values = 0;
+    ASSERT_EQ(check.queryInfoKey(key.get(), nullptr, &values), ERROR_SUCCESS);
+    EXPECT_EQ(values, static_cast<DWORD>(kWrites + 1));
+    for (DWORD w = 0; w < kWrites; ++w) {
+      DWORD value = 0;
+      ASSERT_EQ(getDword(check, key.get(), (L"w" + std::to_wstring(w)).c_str(), &value), ERROR_SUCCESS) << w;
+      ASSERT_EQ(value, w);
+    }
+    DWORD last = 0;
+    ASSERT_EQ(getDword(check, key.get(), L"Last", &last), ERROR_SUCCESS);
+    EXPECT_EQ(last, static_cast<DWORD>(kWrites - 1));
+  }
+}
+
+}  // namespace
