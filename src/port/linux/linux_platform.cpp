@@ -8,7 +8,6 @@
 #include "port/linux/clock.h"
 #include "port/linux/debug_output.h"
 #include "port/linux/registry_store.h"
-#include "port/linux/xml_dom.h"
 #include "port/linux/rfcomm_probe.h"
 #include "port/linux/xml_dom.h"
 #include "port/platform.h"
@@ -38,7 +37,6 @@ void installNativePlatform() {
   record.registry = adapters.registry.get();
   record.debugOutput = &adapters.debugOutput;
   record.clock = &adapters.clock;
-  record.xmlDom = &adapters.xmlDom;
   record.bus = &adapters.bus;
   record.radio = &adapters.radio;
   record.rfcomm = &adapters.rfcomm;
