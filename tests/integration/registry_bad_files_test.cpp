@@ -1,0 +1,162 @@
+// Files that are not sound stores: every call gets a clear error, nothing
+// crashes, and the file is left exactly as it was (never repaired, replaced or
+// deleted).
+#include <unistd.h>
+
+#include <functional>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "integration/registry_test_support.h"
+#include "port/linux/registry_sqlite.h"
+
+namespace {
+
+using registry_test::readFile;
+using registry_test::setDword;
+using registry_test::TempFolder;
+using registry_test::writeFile;
+using utils::linuxport::RegistryStore;
+namespace sqlite = utils::linuxport::sqlite;
+
+std::set<std::string> folderListing(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.insert(entry.path().filename());
+  return names;
+}
+
+std::string pseudoRandomBytes(size_t count, unsigned seed) {
+  std::string bytes(count, '\0');
+  for (char& c : bytes) {
+    seed = seed * 1103515245u + 12345u;
+    c = static_cast<char>(seed >> 16);
+  }
+  return bytes;
+}
+
+// A sound store of several pages, made and closed.
+bool makeStore(const std::string& path) {
+  RegistryStore store(path + ".machine", path);
+  HKEY key = nullptr;
+  if (store.createKey(HKEY_CURRENT_USER, L"Software\\Vorlane", KEY_ALL_ACCESS, &key, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  std::vector<BYTE> blob(1500, 0x5A);
+  for (int i = 0; i < 20; ++i) {
+    if (store.setValue(key, (L"value" + std::to_wstring(i)).c_str(), REG_BINARY, blob.data(),
+                       static_cast<DWORD>(blob.size())) != ERROR_SUCCESS) {
+      return false;
+    }
+  }
+  store.closeKey(key);
+  std::error_code ignored;
+  std::filesystem::remove(path + ".machine", ignored);
+  return true;
+}
+
+bool runSql(const std::string& path, const char* sql) {
+  sqlite::Connection connection;
+  return connection.open(path, true) == sqlite::kOk && connection.exec(sql) == sqlite::kOk;
+}
+
+struct BadFile {
+  const char* what;
+  std::function<bool(const std::string& path)> make;
+  DWORD expected;
+};
+
+TEST(RegistryBadFiles, EveryCallFailsClearlyAndTheFileIsLeftAlone) {
+  const std::vector<BadFile> cases = {
+      {"random bytes", [](const std::string& p) { return writeFile(p, pseudoRandomBytes(8192, 7)); }, ERROR_BADDB},
+      {"a short text file", [](const std::string& p) { return writeFile(p, "LogDebug=12\n"); }, ERROR_BADDB},
+      {"a SQLite header over garbage",
+       [](const std::string& p) {
+         return writeFile(p, std::string("SQLite format 3", 16) + pseudoRandomBytes(4080, 3));
+       },
+       ERROR_BADDB},
+      {"a store cut in half",
+       [](const std::string& p) {
+         if (!makeStore(p)) return false;
+         std::string bytes = readFile(p);
+         return writeFile(p, bytes.substr(0, bytes.size() / 2));
+       },
+       ERROR_REGISTRY_CORRUPT},
+      {"a store with overwritten pages",
+       [](const std::string& p) {
+         if (!makeStore(p)) return false;
+         std::string bytes = readFile(p);
+         for (size_t i = 4096 + 100; i < bytes.size(); i += 97) bytes[i] = static_cast<char>(0xFF);
+         return writeFile(p, bytes);
+       },
+       ERROR_REGISTRY_CORRUPT},
+      {"another program's database",
+       [](const std::string& p) {
+         return runSql(p, "CREATE TABLE people(name TEXT); INSERT INTO people VALUES('Ada');");
+       },
+       ERROR_BADDB},
+      {"an empty database with another version mark",
+       [](const std::string& p) { return runSql(p, "PRAGMA user_version=5;"); }, ERROR_BADDB},
+      {"a store from a newer version",
+       [](const std::string& p) { return makeStore(p) && runSql(p, "PRAGMA user_version=2;"); }, ERROR_BADDB},
+      {"a store mark without its tables",
+       [](const std::string& p) {
+         return runSql(p, "PRAGMA application_id=1431455047; PRAGMA user_version=1; CREATE TABLE other(x);");
+       },
+       ERROR_BADDB},
+      {"a folder where the file should be", [](const std::string& p) { return std::filesystem::create_directory(p); },
+       ERROR_CANTOPEN},
+  };
+
+  for (const BadFile& bad : cases) {
+    SCOPED_TRACE(bad.what);
+    TempFolder folder;
+    TempFolder machineFolder;
+    ASSERT_TRUE(folder.ok() && machineFolder.ok());
+    const std::string path = folder.file("user.db");
+    ASSERT_TRUE(bad.make(path));
+    const bool isFile = std::filesystem::is_regular_file(path);
+    const std::string before = isFile ? readFile(path) : std::string();
+    const std::set<std::string> listing = folderListing(folder.path());
+    {
+      RegistryStore store(machineFolder.file("machine.db"), path);
+      HKEY key = nullptr;
+      EXPECT_EQ(store.openKey(HKEY_CURRENT_USER, L"Software\\Vorlane", KEY_READ, &key), bad.expected);
+      EXPECT_EQ(store.queryValue(HKEY_CURRENT_USER, L"x", nullptr, nullptr, nullptr), bad.expected);
+      EXPECT_EQ(setDword(store, HKEY_CURRENT_USER, L"x", 1), bad.expected);
+      EXPECT_EQ(store.deleteValue(HKEY_CURRENT_USER, L"x"), bad.expected);
+      EXPECT_EQ(store.createKey(HKEY_CURRENT_USER, L"New", KEY_ALL_ACCESS, &key, nullptr), bad.expected);
+      EXPECT_EQ(store.deleteTree(HKEY_CURRENT_USER, nullptr), bad.expected);
+      wchar_t name[8];
+      DWORD chars = 8;
+      EXPECT_EQ(store.enumKey(HKEY_CURRENT_USER, 0, name, &chars), bad.expected);
+      EXPECT_EQ(store.queryInfoKey(HKEY_CURRENT_USER, nullptr, nullptr), bad.expected);
+      std::string report;
+      EXPECT_EQ(store.checkIntegrity(HKEY_CURRENT_USER, &report), bad.expected);
+      EXPECT_EQ(store.openHandles(), 0u);
+      EXPECT_EQ(setDword(store, HKEY_LOCAL_MACHINE, L"x", 1), ERROR_SUCCESS) << "the other root is not affected";
+    }
+    {
+      RegistryStore again(machineFolder.file("machine.db"), path);
+      EXPECT_EQ(again.queryValue(HKEY_CURRENT_USER, L"x", nullptr, nullptr, nullptr), bad.expected)
+          << "the next process sees the same";
+    }
+    EXPECT_EQ(folderListing(folder.path()), listing) << "no file made or removed beside it";
+    if (isFile) {
+      EXPECT_EQ(readFile(path), before) << "the file's bytes are unchanged";
+    }
+  }
+}
+
+TEST(RegistryBadFiles, AnEmptyFileBecomesAStore) {
+  TempFolder folder;
+  ASSERT_TRUE(folder.ok());
+  const std::string path = folder.file("user.db");
+  ASSERT_TRUE(writeFile(path, ""));
+  RegistryStore store(folder.file("machine.db"), path);
+  ASSERT_EQ(setDword(store, HKEY_CURRENT_USER, L"x", 1), ERROR_SUCCESS);
+  std::string report;
+  EXPECT_EQ(store.checkIntegrity(HKEY_CURRENT_USER, &report), ERROR_SUCCESS) << report;
+}
+
+}  // namespace
