@@ -96,10 +96,8 @@ class UTILS_API XmlObject {
 
  private:
   using Attribute = std::pair<wchar_t*, wchar_t*>;
-
-  bool isSelfOrAncestor(const XmlObject* element) const;
-  void detachChild(XmlObject* child);
-  void destroyChildren() noexcept;
+  // The library's own helpers over the fields; not part of the interface.
+  friend struct XmlObjectInternals;
 
   std::vector<Attribute>* attributes_;
   std::vector<XmlObject*>* children_;

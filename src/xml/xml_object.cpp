@@ -30,6 +30,12 @@ void replaceString(wchar_t** slot, const wchar_t* value) {
 
 }  // namespace
 
+struct XmlObjectInternals {
+  static bool isSelfOrAncestor(const XmlObject* node, const XmlObject* element);
+  static void detachChild(XmlObject* parent, XmlObject* child);
+  static void destroyChildren(XmlObject* parent) noexcept;
+};
+
 XmlObject::XmlObject() : XmlObject(nullptr) {}
 
 XmlObject::XmlObject(const wchar_t* name)
@@ -44,8 +50,8 @@ XmlObject::XmlObject(const wchar_t* name)
 }
 
 XmlObject::~XmlObject() {
-  if (parent_ != nullptr) parent_->detachChild(this);
-  destroyChildren();
+  if (parent_ != nullptr) XmlObjectInternals::detachChild(parent_, this);
+  XmlObjectInternals::destroyChildren(this);
   for (auto& [name, value] : *attributes_) {
     delete[] name;
     delete[] value;
@@ -56,12 +62,12 @@ XmlObject::~XmlObject() {
   delete[] nodeText_;
 }
 
-void XmlObject::destroyChildren() noexcept {
+void XmlObjectInternals::destroyChildren(XmlObject* parent) noexcept {
   // Without recursion, so a tree of any depth is destroyed on a small stack: the
   // descendants are gathered in a list of their own, each one's children moved
   // out before it is deleted.
   std::vector<XmlObject*> pending;
-  pending.swap(*children_);
+  pending.swap(*parent->children_);
   while (!pending.empty()) {
     XmlObject* element = pending.back();
     pending.pop_back();
@@ -81,9 +87,10 @@ void XmlObject::destroyChildren() noexcept {
   }
 }
 
-void XmlObject::detachChild(XmlObject* child) {
-  auto it = std::find(children_->begin(), children_->end(), child);
-  if (it != children_->end()) children_->erase(it);
+void XmlObjectInternals::detachChild(XmlObject* parent, XmlObject* child) {
+  std::vector<XmlObject*>& children = *parent->children_;
+  auto it = std::find(children.begin(), children.end(), child);
+  if (it != children.end()) children.erase(it);
   child->parent_ = nullptr;
 }
 
@@ -123,8 +130,8 @@ std::pair<const wchar_t*, const wchar_t*> XmlObject::GetAttribute(size_t index) 
   return {attribute.first, attribute.second};
 }
 
-bool XmlObject::isSelfOrAncestor(const XmlObject* element) const {
-  for (const XmlObject* node = this; node != nullptr; node = node->parent_) {
+bool XmlObjectInternals::isSelfOrAncestor(const XmlObject* start, const XmlObject* element) {
+  for (const XmlObject* node = start; node != nullptr; node = node->parent_) {
     if (node == element) return true;
   }
   return false;
@@ -133,7 +140,7 @@ bool XmlObject::isSelfOrAncestor(const XmlObject* element) const {
 void XmlObject::AppendChild(XmlObject* child) {
   if (child == nullptr || child == this || child->parent_ != nullptr) return;
   // Only an element with children can be an ancestor of this one.
-  if (!child->children_->empty() && isSelfOrAncestor(child)) return;
+  if (!child->children_->empty() && XmlObjectInternals::isSelfOrAncestor(this, child)) return;
   children_->push_back(child);
   child->parent_ = this;
 }
