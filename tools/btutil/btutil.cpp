@@ -3,10 +3,12 @@
 
 #include "commands.h"
 #include "options.h"
+#include "radio_commands.h"
 #include "port/platform.h"
 #include "reg_commands.h"
 #include "text_codec.h"
 #include "usage.h"
+#include "xml_command.h"
 
 namespace utils::btutil {
 namespace {
@@ -29,6 +31,12 @@ int dispatch(std::span<const std::string> args, Console& console) {
   if (command == "reg") return runReg(rest, *registry, console);
   if (command == "addr") return runAddr(rest, console);
   if (command == "decode") return runDecode(rest, console);
+  if (command == "xml") return runXml(rest, console);
+  if (command == "radio") return runRadio(rest, console);
+  if (command == "hci") return runHci(rest, console);
+  if (command == "paired") return runPaired(rest, console);
+  if (command == "stack") return runStack(rest, console);
+  if (command == "rssi") return runRssi(rest, console);
   if (command == "permit") return runPermit(rest, console);
   if (command == "services") return runServices(rest, console);
   if (command == "ftplist") return runFtplist(rest, std::cin, console);
@@ -38,7 +46,7 @@ int dispatch(std::span<const std::string> args, Console& console) {
   }
   return usageError(console,
                     "Unknown command \"" + args[0] +
-                        "\": use reg, addr, decode, permit, services or ftplist; \"btutil --help\" lists them.");
+                        "\": use reg, addr, decode, permit, services, ftplist, radio, hci, paired, stack or rssi; \"btutil --help\" lists them.");
 }
 
 }  // namespace

@@ -11,6 +11,12 @@ Usage:
                              (add, query, delete, export, import)
   btutil addr ADDRESS        convert a Bluetooth device address between its forms
   btutil decode VALUE [TYPE] print the value decoder's text for a trace value
+  btutil radio               the first local radio's information
+  btutil hci OPCODE [BYTES...] [--pattern BYTE]
+                             send a vendor HCI command through the bus driver
+  btutil paired [--notify]   count the remembered devices (and tell the bus driver)
+  btutil stack               the stack and driver checks
+  btutil rssi ADDRESS        send the signal-strength command for a device
   btutil permit ...          whether a remote device's request is permitted, and
                              its permission settings (grant, allow-all, revoke)
   btutil services ...        the support list and the service switch of a device
@@ -138,6 +144,49 @@ Example:
   btutil addr 00:1a:7d:da:71:13
 )";
 
+constexpr std::string_view kRadio = R"(Usage: btutil radio
+
+Prints the first local radio's address, name, class, manufacturer and LMP
+subversion. On Linux the radio is the Bluetooth daemon's first adapter; the
+manufacturer and LMP subversion come from the controller through vrlbusd (0
+without it).
+)";
+
+constexpr std::string_view kHci = R"(Usage: btutil hci OPCODE [PARAM-BYTES...] [--pattern BYTE]
+
+Sends a vendor-specific HCI command to the radio through the bus driver
+(SendVendorHCICmdEx) and prints the result code and the driver's answer.
+  OPCODE         the HCI opcode, such as 0xFC59
+  PARAM-BYTES    the parameters as hex digit pairs: 01 00 11 22 or 01001122
+  --pattern BYTE ask the driver to match a response pattern byte
+
+Example:
+  btutil hci 0xFC59 01 00 11 22 33 44 55 --pattern AA
+)";
+
+constexpr std::string_view kPaired = R"(Usage: btutil paired [--notify]
+
+Prints how many devices the local radio remembers; with --notify also sends
+that count to the bus driver (NotifyDriverPairedDeviceNum).
+)";
+
+constexpr std::string_view kStack = R"(Usage: btutil stack
+
+Runs the checks CheckBtStackIsStart, DeviceIsVorlane and BtDriverIsReady and
+prints their answers (1 yes, 0 no). BtDriverIsReady tries for up to 25 seconds
+when the stack does not accept a socket.
+)";
+
+constexpr std::string_view kRssi = R"(Usage: btutil rssi ADDRESS
+
+Sends the signal-strength command for the device at ADDRESS
+(SendRssiCmdWithAddr) and prints the result code. The answer arrives later as a
+vendor event of the radio.
+
+Example:
+  btutil rssi 00:11:22:33:44:55
+)";
+
 constexpr std::string_view kDecode = R"(Usage: btutil decode VALUE [TYPE]
 
 Prints the text that the library's value decoder (XAD_Decode) gives for a 32-bit
@@ -221,6 +270,11 @@ void printUsage(std::ostream& out, std::string_view topic) {
                 {"reg import", kRegImport},
                 {"addr", kAddr},
                 {"decode", kDecode},
+                {"radio", kRadio},
+                {"hci", kHci},
+                {"paired", kPaired},
+                {"stack", kStack},
+                {"rssi", kRssi},
                 {"permit", kPermit},
                 {"permit grant", kPermit},
                 {"permit allow-all", kPermit},

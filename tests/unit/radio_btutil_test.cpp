@@ -1,0 +1,63 @@
+// btutil's radio commands on the simulated radio and bus driver.
+#include <sstream>
+
+#include "commands.h"
+#include "radio_fixture.h"
+
+namespace utils::test {
+namespace {
+
+class RadioCommandsTest : public RadioTest {
+ protected:
+  int run(std::vector<std::string> args) {
+    out_.str("");
+    err_.str("");
+    return btutil::runBtutil(args, out_, err_);
+  }
+  std::ostringstream out_, err_;
+};
+
+TEST_F(RadioCommandsTest, HciSendsTheBytesAndPrintsTheAnswer) {
+  EXPECT_EQ(0, run({"hci", "0xFC59", "01", "0011", "22", "33", "44", "55", "--pattern", "aa"}));
+  EXPECT_EQ("Result: 0 (0x0, success)\nAnswer: 0E 04 01 59 FC 00\n", out_.str());
+  EXPECT_EQ((std::vector<BYTE>{0x1D, 0, 0, 0, 0, 1, 0x59, 0xFC, 10, 1, 0, 0x11, 0x22, 0x33, 0x44, 0x55, 7, 1, 0xAA}),
+            sim_.bus.requests().back().input);
+
+  EXPECT_EQ(1, run({"hci"}));
+  EXPECT_EQ(1, run({"hci", "0x10000"}));
+  EXPECT_EQ(1, run({"hci", "0xFC01", "0g"}));
+  EXPECT_EQ(1, run({"hci", "0xFC01", "--pattern", "0102"}));
+  EXPECT_EQ(1u, sim_.bus.requests().size()) << "refused command lines send nothing";
+
+  sim_.radio.setRadio(0, false);
+  EXPECT_EQ(2, run({"hci", "0xFC01"}));
+  EXPECT_EQ("Result: 4294967295 (0xFFFFFFFF, no local radio)\n", out_.str());
+}
+
+TEST_F(RadioCommandsTest, RadioPairedAndRssi) {
+  EXPECT_EQ(0, run({"radio"}));
+  EXPECT_NE(std::string::npos, out_.str().find("Address:        11:22:33:44:55:66")) << out_.str();
+  EXPECT_NE(std::string::npos, out_.str().find("Manufacturer:   0x001D"));
+
+  sim_.radio.addDevice(1, {});
+  sim_.radio.addDevice(2, {});
+  EXPECT_EQ(0, run({"paired"}));
+  EXPECT_EQ("Remembered devices: 2\n", out_.str());
+  EXPECT_TRUE(sim_.bus.requests().empty());
+  EXPECT_EQ(0, run({"paired", "--notify"}));
+  ASSERT_EQ(1u, sim_.bus.requests().size());
+  EXPECT_EQ(2, sim_.bus.requests()[0].input[4]);
+
+  EXPECT_EQ(0, run({"rssi", "00:11:22:33:44:55"}));
+  const auto sent = sim_.bus.requests().back().input;
+  EXPECT_EQ((std::vector<BYTE>{1, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55}),
+            std::vector<BYTE>(sent.begin() + 9, sent.begin() + 16));
+  EXPECT_EQ(1, run({"rssi", "nonsense"}));
+
+  sim_.bus.setInterfaces({});
+  EXPECT_EQ(2, run({"paired", "--notify"}));
+  EXPECT_NE(std::string::npos, err_.str().find("vrlbusd"));
+}
+
+}  // namespace
+}  // namespace utils::test
