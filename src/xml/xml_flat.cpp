@@ -1,9 +1,8 @@
 // The flat functions over element handles. Null handles are answered with null,
 // zero or nothing instead of being used.
-#include "utils/xml.h"
+#include "xml/xml_plain_delete.h"
 
-// Elements are deleted as plain XmlObjects on purpose: destruction is not virtual.
-#pragma GCC diagnostic ignored "-Wdelete-non-virtual-dtor"
+#include "utils/xml.h"
 
 XmlObject* CreateXmlObject(void) { return new XmlObject(); }
 

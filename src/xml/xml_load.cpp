@@ -1,12 +1,11 @@
 // Loading: a document read through the DOM port becomes a new element tree.
+#include "xml/xml_plain_delete.h"
+
 #include <memory>
 #include <vector>
 
 #include "port/platform.h"
 #include "utils/xml.h"
-
-// Elements are deleted as plain XmlObjects on purpose: destruction is not virtual.
-#pragma GCC diagnostic ignored "-Wdelete-non-virtual-dtor"
 
 namespace {
 

@@ -1,12 +1,11 @@
 // The element tree: owned string copies, attribute and child lists.
+#include "xml/xml_plain_delete.h"
+
 #include <algorithm>
 #include <cwchar>
 #include <new>
 
 #include "utils/xml.h"
-
-// Elements are deleted as plain XmlObjects on purpose: destruction is not virtual.
-#pragma GCC diagnostic ignored "-Wdelete-non-virtual-dtor"
 
 namespace {
 
