@@ -84,7 +84,6 @@ void installAdapter() {
   utils::port::installPlatform(record);
 }
 
-
 void BM_Load(benchmark::State& state) {
   installAdapter();
   const std::string path = document(static_cast<int>(state.range(0)), kSizes[state.range(1)]);
@@ -162,7 +161,8 @@ bool measureInChild(const std::string& path, bool useLibxml, long* peakKb, long*
       installAdapter();
       const std::wstring wide(path.begin(), path.end());
       XmlObject* root = nullptr;
-      if (XmlObject::Load(wide.c_str(), &root, L"") == OBJECT_ERROR_NONE) result[1] = statusKilobytes("VmRSS:") - before;
+      if (XmlObject::Load(wide.c_str(), &root, L"") == OBJECT_ERROR_NONE)
+        result[1] = statusKilobytes("VmRSS:") - before;
     }
     result[0] = statusKilobytes("VmHWM:") - before;
     if (::write(fds[1], result, sizeof result) != static_cast<ssize_t>(sizeof result)) _exit(1);
@@ -205,9 +205,7 @@ void shapesAndSizes(benchmark::internal::Benchmark* b) {
 }  // namespace
 
 // Iterations fixed per size so the 100 MB documents do not take minutes.
-#define XML_TIMED(fn)                                                                       \
-  BENCHMARK(fn)->Apply([](benchmark::internal::Benchmark* b) { shapesAndSizes(b); }) \
-      ->Iterations(3)
+#define XML_TIMED(fn) BENCHMARK(fn)->Apply([](benchmark::internal::Benchmark* b) { shapesAndSizes(b); })->Iterations(3)
 XML_TIMED(BM_LibxmlReadFile);
 XML_TIMED(BM_Load);
 XML_TIMED(BM_LibxmlSave);

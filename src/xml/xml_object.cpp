@@ -23,7 +23,7 @@ wchar_t* copyString(const wchar_t* text) {
 void replaceString(wchar_t** slot, const wchar_t* value) {
   if (value == *slot) return;
   wchar_t* copy = copyString(value);
-  delete[] *slot;
+  delete[] * slot;
   *slot = copy;
 }
 

@@ -195,7 +195,8 @@ TEST_F(XmlLibxml2, NothingIsWrittenToStandardError) {
   load("<a><b></a>", OBJECT_ERROR_LOAD_DOCUMENT);
   load("<p:a/>", OBJECT_ERROR_LOAD_DOCUMENT);
   load("<a/>", OBJECT_ERROR_LOAD_SCHEMA, write("bad.xsd", "<xs:schema"));
-  load("<a/>", OBJECT_ERROR_ADD_SCHEMA, write("notxsd.xsd", "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema'><xs:bogus/></xs:schema>"));
+  load("<a/>", OBJECT_ERROR_ADD_SCHEMA,
+       write("notxsd.xsd", "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema'><xs:bogus/></xs:schema>"));
   load("<a/>", OBJECT_ERROR_VALIDATE,
        write("s.xsd", "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema'><xs:element name='b'/></xs:schema>"));
   XmlObject bad(L"1bad");
@@ -277,7 +278,8 @@ TEST_F(XmlLibxml2, BadNamesSaveTheDeclarationAloneAndFailuresKeepTheOldFile) {
   setrlimit(RLIMIT_FSIZE, &old);
   EXPECT_EQ(read("out.xml"), before);
   int files = 0;
-  for (const auto& entry : fs::directory_iterator(dir_)) files += entry.path().filename().string().rfind("out.xml", 0) == 0;
+  for (const auto& entry : fs::directory_iterator(dir_))
+    files += entry.path().filename().string().rfind("out.xml", 0) == 0;
   EXPECT_EQ(files, 1);
 }
 

@@ -95,8 +95,8 @@ TEST_F(XmlLoadSim, WalkKeepsOrderAndTheLastTextAndSkipsOtherNodes) {
 TEST_F(XmlLoadSim, ReadingFaultsLeaveAPartialButValidTree) {
   SimXmlNode noMap = SimXmlNode::element(L"nomap", {{L"k", L"v"}}, {SimXmlNode::element(L"lost")});
   noMap.failAttributeMap = true;
-  SimXmlNode badItem = SimXmlNode::element(L"baditem", {{L"k1", L"1"}, {L"k2", L"2"}, {L"k3", L"3"}},
-                                           {SimXmlNode::element(L"lost")});
+  SimXmlNode badItem =
+      SimXmlNode::element(L"baditem", {{L"k1", L"1"}, {L"k2", L"2"}, {L"k3", L"3"}}, {SimXmlNode::element(L"lost")});
   badItem.failAttributeAt = 1;
   SimXmlNode noList = SimXmlNode::element(L"nolist", {{L"k", L"v"}}, {SimXmlNode::element(L"lost")});
   noList.failChildList = true;

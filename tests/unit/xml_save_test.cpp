@@ -50,7 +50,7 @@ TEST_F(XmlSaveSim, WritesDeclarationAttributesTextThenChildren) {
   EXPECT_EQ(root.children[0].kind, utils::port::DomChildKind::kText);
   EXPECT_EQ(root.children[0].text, L"t");
   EXPECT_EQ(root.children[1].name, L"b");
-  EXPECT_TRUE(root.children[1].children.empty());  // no text flag, no text node
+  EXPECT_TRUE(root.children[1].children.empty());   // no text flag, no text node
   ASSERT_EQ(root.children[2].children.size(), 1u);  // an empty text is a text
   EXPECT_EQ(root.children[2].children[0].text, L"");
 

@@ -286,8 +286,8 @@ void LibxmlReader::startElement(const unsigned char* localName, int namespaceCou
     size_t text;
     if (std::memchr(value, '&', length) != nullptr) {
       // References the parser left in place (it does not substitute entities).
-      xmlChar* expanded = xmlStringLenDecodeEntities(parser_, value, static_cast<int>(length), XML_SUBSTITUTE_REF, 0,
-                                                      0, 0);
+      xmlChar* expanded =
+          xmlStringLenDecodeEntities(parser_, value, static_cast<int>(length), XML_SUBSTITUTE_REF, 0, 0, 0);
       if (expanded == nullptr) {
         readFailed_ = true;  // no memory for the value: the load fails
         xmlStopParser(parser_);

@@ -94,8 +94,8 @@ class LibxmlReader final : public port::DomReader {
   std::vector<AttributeText> attributes_;
   std::string pendingText_;
 
-  int level_ = 0;                   // elements entered and not yet ended, as the walk sees it
-  int enteredDepth_ = -1;           // depth of the element whose start was read last, until the next call
+  int level_ = 0;          // elements entered and not yet ended, as the walk sees it
+  int enteredDepth_ = -1;  // depth of the element whose start was read last, until the next call
   size_t enteredEvent_ = 0;
 };
 

@@ -16,10 +16,10 @@
 namespace utils::linuxport {
 namespace {
 
-constexpr DWORD kFail = 0x80004005;            // E_FAIL
-constexpr DWORD kInvalidName = 0x80004005;     // E_FAIL, as the DOM answers a bad name
-constexpr DWORD kErrorWriteFault = 29;         // ERROR_WRITE_FAULT
-constexpr DWORD kErrorPathNotFound = 3;        // ERROR_PATH_NOT_FOUND
+constexpr DWORD kFail = 0x80004005;         // E_FAIL
+constexpr DWORD kInvalidName = 0x80004005;  // E_FAIL, as the DOM answers a bad name
+constexpr DWORD kErrorWriteFault = 29;      // ERROR_WRITE_FAULT
+constexpr DWORD kErrorPathNotFound = 3;     // ERROR_PATH_NOT_FOUND
 
 DWORD win32ErrorOf(int error) {
   switch (error) {
@@ -27,7 +27,7 @@ DWORD win32ErrorOf(int error) {
     case ENOTDIR: return kErrorPathNotFound;
     case EACCES:
     case EPERM:
-    case EROFS: return 5;  // ERROR_ACCESS_DENIED
+    case EROFS: return 5;     // ERROR_ACCESS_DENIED
     case ENOSPC: return 112;  // ERROR_DISK_FULL
     default: return kErrorWriteFault;
   }

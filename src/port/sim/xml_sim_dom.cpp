@@ -13,7 +13,8 @@ using port::XmlLoadStep;
 constexpr DWORD kFail = 0x80004005;  // E_FAIL
 
 bool isWhiteSpace(const std::wstring& text) {
-  return std::all_of(text.begin(), text.end(), [](wchar_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
+  return std::all_of(text.begin(), text.end(),
+                     [](wchar_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
 }
 
 // Counts itself in the DOM's live objects while it exists.
