@@ -20,9 +20,9 @@ TEST_F(BusDeviceTest, OpenBusHandleOpensTheFirstInterfaceOnly) {
   ASSERT_NE(nullptr, bus);
   EXPECT_EQ(std::vector<std::wstring>{L"first"}, sim_.bus.openedPaths());
   EXPECT_EQ(1u, sim_.bus.openHandleCount());
-  EXPECT_EQ(TRUE, CloseHandle(bus));
-  EXPECT_EQ(FALSE, CloseHandle(bus)) << "a handle closes once";
-  EXPECT_EQ(FALSE, CloseHandle(nullptr));
+  EXPECT_EQ(TRUE, releaseHandle(bus));
+  EXPECT_EQ(FALSE, releaseHandle(bus)) << "a handle closes once";
+  EXPECT_EQ(FALSE, releaseHandle(nullptr));
   EXPECT_TRUE(lines().empty()) << "OpenBusHandle writes no trace lines";
 }
 
@@ -76,7 +76,7 @@ TEST_F(BusDeviceTest, AFailedOpenGivesInvalidHandleToEnumBusDeviceAndNullToOpenB
 
   sim_.bus.failOpen(0);
   EXPECT_EQ(TRUE, radio::EnumBusDevice(&handle));
-  EXPECT_EQ(TRUE, CloseHandle(handle));
+  EXPECT_EQ(TRUE, releaseHandle(handle));
 }
 
 TEST_F(BusDeviceTest, FirstRadioWithAndWithoutItsInformation) {
@@ -86,11 +86,11 @@ TEST_F(BusDeviceTest, FirstRadioWithAndWithoutItsInformation) {
   EXPECT_EQ(520u, info.dwSize);
   EXPECT_EQ(0x1Du, info.manufacturer);
   EXPECT_EQ(0x0000112233445566ULL, info.address.ullLong);
-  EXPECT_EQ(TRUE, CloseHandle(radio));
+  EXPECT_EQ(TRUE, releaseHandle(radio));
 
   radio = EnumerateFirstBthRadioHandle(nullptr);
   ASSERT_NE(nullptr, radio);
-  EXPECT_EQ(TRUE, CloseHandle(radio));
+  EXPECT_EQ(TRUE, releaseHandle(radio));
 
   // Unreadable information: the radio is still returned, the record as the query left it.
   sim_.radio.failNext(sim::SimRadio::Op::GetRadioInfo, ERROR_GEN_FAILURE);
@@ -100,7 +100,7 @@ TEST_F(BusDeviceTest, FirstRadioWithAndWithoutItsInformation) {
   ASSERT_NE(nullptr, radio);
   EXPECT_EQ(0xBEEFu, untouched.manufacturer);
   EXPECT_EQ(520u, untouched.dwSize);
-  EXPECT_EQ(TRUE, CloseHandle(radio));
+  EXPECT_EQ(TRUE, releaseHandle(radio));
   EXPECT_TRUE(lines().empty());
 
   sim_.radio.setRadio(0, false);

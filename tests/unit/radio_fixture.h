@@ -8,8 +8,21 @@
 #include "radio/signal_command.h"
 #include "radio/stack_checks.h"
 #include "sim_fixture.h"
+#include "utils/radio.h"
 
 namespace utils::test {
+
+// Releases a handle that the library handed out: CloseHandle on Linux. On
+// Windows the system's CloseHandle knows nothing of simulated handles, so the
+// simulated ports release them.
+inline BOOL releaseHandle(HANDLE handle) {
+#if defined(_WIN32)
+  const auto& ports = port::platform();
+  return ports.bus->close(handle) == 0 || ports.radio->close(handle) == 0 ? TRUE : FALSE;
+#else
+  return CloseHandle(handle);
+#endif
+}
 
 class RadioTest : public SimTest {
  protected:
