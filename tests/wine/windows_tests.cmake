@@ -32,6 +32,8 @@ utils_win32_test(integration_win32_ports
   integration/win32_debug_output_test.cpp
   integration/win32_clock_test.cpp
   wine/dbwin_capture.cpp)
+utils_win32_test(integration_win32_xml integration/win32_xml_test.cpp)
+
 # The capture owns the session-wide DBWIN_BUFFER objects: one reader at a time.
 set_tests_properties(integration_win32_ports PROPERTIES RESOURCE_LOCK dbwin)
 
@@ -52,7 +54,7 @@ set_tests_properties(integration_win32_dll PROPERTIES
 add_test(NAME dll_tables
   COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${UTILS_OBJDUMP} -DLIBRARY=$<TARGET_FILE:utils>
           -DEXPECTED_EXPORTS=${UTILS_WINE_DIR}/utils_dll_exports.txt
-          "-DALLOWED_IMPORTS=ADVAPI32.dll;KERNEL32.dll;msvcrt.dll"
+          "-DALLOWED_IMPORTS=ADVAPI32.dll;KERNEL32.dll;msvcrt.dll;ole32.dll;OLEAUT32.dll"
           -P ${UTILS_WINE_DIR}/check_dll_tables.cmake)
 set_tests_properties(dll_tables PROPERTIES LABELS integration)
 

@@ -4,8 +4,10 @@
 #include <libxml/parserInternals.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <cwchar>
 
 #include "port/linux/xml_quiet.h"
 
@@ -223,19 +225,28 @@ XmlLoadStep LibxmlReader::finish() {
   return XmlLoadStep::kNone;
 }
 
+wchar_t* LibxmlReader::WideBuffer::extend(size_t count) {
+  if (size_ + count > capacity_) {
+    const size_t capacity = std::max(size_ + count, 2 * capacity_ + 1024);
+    std::unique_ptr<wchar_t[]> grown(new wchar_t[capacity]);
+    if (size_ != 0) std::wmemcpy(grown.get(), data_.get(), size_);
+    data_ = std::move(grown);
+    capacity_ = capacity;
+  }
+  return data_.get() + size_;
+}
+
 size_t LibxmlReader::appendWide(const unsigned char* utf8, size_t length) {
   // The parser hands out well-formed UTF-8; anything else becomes U+FFFD.
   const size_t start = chars_.size();
-  chars_.resize(start + length + 1);
-  wchar_t* out = chars_.data() + start;
+  wchar_t* const first = chars_.extend(length + 1);
+  wchar_t* out = first;
   const unsigned char* end = utf8 + length;
   while (utf8 < end) {
+    // Runs of ASCII, the common case, in a loop the compiler can widen.
+    while (utf8 < end && *utf8 < 0x80) *out++ = *utf8++;
+    if (utf8 >= end) break;
     const unsigned char lead = *utf8;
-    if (lead < 0x80) {
-      *out++ = lead;
-      ++utf8;
-      continue;
-    }
     const int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : -1;
     if (extra < 0 || end - utf8 <= extra) {
       *out++ = 0xFFFD;
@@ -248,7 +259,7 @@ size_t LibxmlReader::appendWide(const unsigned char* utf8, size_t length) {
     utf8 += extra + 1;
   }
   *out++ = 0;
-  chars_.resize(static_cast<size_t>(out - chars_.data()));
+  chars_.setSize(start + static_cast<size_t>(out - first));
   return start;
 }
 

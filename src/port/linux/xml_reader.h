@@ -90,7 +90,23 @@ class LibxmlReader final : public port::DomReader {
 
   std::vector<Event> events_;
   size_t next_ = 0;
-  std::vector<wchar_t> chars_;
+  // Converted names and texts of the events queued now: a buffer that grows
+  // without zero-filling, reused for every chunk.
+  class WideBuffer {
+   public:
+    wchar_t* data() { return data_.get(); }
+    size_t size() const { return size_; }
+    void clear() { size_ = 0; }
+    // Room for count more characters after size(); pointers into it may move.
+    wchar_t* extend(size_t count);
+    void setSize(size_t size) { size_ = size; }
+
+   private:
+    std::unique_ptr<wchar_t[]> data_;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+  };
+  WideBuffer chars_;
   std::vector<AttributeText> attributes_;
   std::string pendingText_;
 

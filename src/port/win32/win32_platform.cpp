@@ -4,6 +4,7 @@
 #include "port/win32/win32_clock.h"
 #include "port/win32/win32_debug_output.h"
 #include "port/win32/win32_registry.h"
+#include "port/win32/xml_msxml.h"
 
 namespace utils::win32port {
 
@@ -12,7 +13,9 @@ void installNativePlatform() {
   static Win32Registry registry;
   static Win32DebugOutput debugOutput;
   static Win32Clock clock;
-  port::installPlatform(port::Platform{.registry = &registry, .debugOutput = &debugOutput, .clock = &clock});
+  static MsxmlDom xmlDom;
+  port::installPlatform(
+      port::Platform{.registry = &registry, .debugOutput = &debugOutput, .clock = &clock, .xmlDom = &xmlDom});
 }
 
 }  // namespace utils::win32port
