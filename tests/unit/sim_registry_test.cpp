@@ -23,44 +23,49 @@ TEST(SimRegistryControls, InjectedFaultsCountCallsAndExpire) {
   SimRegistry registry;
   const DWORD value = 5;
   ASSERT_EQ(registry.setValue(HKEY_CURRENT_USER, L"v", REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4),
-            ERROR_SUCCESS);
-  registry.failNext(SimRegistry::Op::Query, ERROR_BUSY, 2);
+            DWORD{ERROR_SUCCESS});
+  registry.failNext(SimRegistry::Op::Query, DWORD{ERROR_BUSY}, 2);
   DWORD size = 4;
   DWORD read = 0;
-  EXPECT_EQ(registry.queryValue(HKEY_CURRENT_USER, L"v", nullptr, reinterpret_cast<BYTE*>(&read), &size), ERROR_BUSY);
-  EXPECT_EQ(registry.queryValue(HKEY_CURRENT_USER, L"v", nullptr, reinterpret_cast<BYTE*>(&read), &size), ERROR_BUSY);
   EXPECT_EQ(registry.queryValue(HKEY_CURRENT_USER, L"v", nullptr, reinterpret_cast<BYTE*>(&read), &size),
-            ERROR_SUCCESS);
+            DWORD{ERROR_BUSY});
+  EXPECT_EQ(registry.queryValue(HKEY_CURRENT_USER, L"v", nullptr, reinterpret_cast<BYTE*>(&read), &size),
+            DWORD{ERROR_BUSY});
+  EXPECT_EQ(registry.queryValue(HKEY_CURRENT_USER, L"v", nullptr, reinterpret_cast<BYTE*>(&read), &size),
+            DWORD{ERROR_SUCCESS});
   EXPECT_EQ(read, 5u);
   EXPECT_EQ(registry.calls(SimRegistry::Op::Query), 3);
 
-  registry.failNext(SimRegistry::Op::Set, ERROR_DISK_FULL, 0);
+  registry.failNext(SimRegistry::Op::Set, DWORD{ERROR_DISK_FULL}, 0);
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(registry.setValue(HKEY_CURRENT_USER, L"v", REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4),
-              ERROR_DISK_FULL);
+              DWORD{ERROR_DISK_FULL});
   }
   registry.clear();
-  EXPECT_EQ(registry.queryValue(HKEY_CURRENT_USER, L"v", nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND)
+  EXPECT_EQ(registry.queryValue(HKEY_CURRENT_USER, L"v", nullptr, nullptr, nullptr), DWORD{ERROR_FILE_NOT_FOUND})
       << "clear removes values and faults";
   EXPECT_EQ(registry.setValue(HKEY_CURRENT_USER, L"v", REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4),
-            ERROR_SUCCESS);
+            DWORD{ERROR_SUCCESS});
 }
 
 TEST(SimRegistryControls, ReadOnlyRootKeepsItsData) {
   SimRegistry registry;
   HKEY key = nullptr;
-  ASSERT_EQ(registry.createKey(HKEY_LOCAL_MACHINE, L"Software\\vorlane", KEY_ALL_ACCESS, &key, nullptr), ERROR_SUCCESS);
+  ASSERT_EQ(registry.createKey(HKEY_LOCAL_MACHINE, L"Software\\vorlane", KEY_ALL_ACCESS, &key, nullptr),
+            DWORD{ERROR_SUCCESS});
   const DWORD value = 12;
-  ASSERT_EQ(registry.setValue(key, L"LogDebug", REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4), ERROR_SUCCESS);
+  ASSERT_EQ(registry.setValue(key, L"LogDebug", REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4),
+            DWORD{ERROR_SUCCESS});
   registry.closeKey(key);
   registry.setReadOnly(HKEY_LOCAL_MACHINE, true);
-  EXPECT_EQ(registry.openKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\VORLANE", KEY_WRITE, &key), ERROR_ACCESS_DENIED);
-  ASSERT_EQ(registry.openKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\VORLANE", KEY_READ, &key), ERROR_SUCCESS);
+  EXPECT_EQ(registry.openKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\VORLANE", KEY_WRITE, &key), DWORD{ERROR_ACCESS_DENIED});
+  ASSERT_EQ(registry.openKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\VORLANE", KEY_READ, &key), DWORD{ERROR_SUCCESS});
   DWORD read = 0;
   DWORD size = 4;
-  EXPECT_EQ(registry.queryValue(key, L"logdebug", nullptr, reinterpret_cast<BYTE*>(&read), &size), ERROR_SUCCESS);
+  EXPECT_EQ(registry.queryValue(key, L"logdebug", nullptr, reinterpret_cast<BYTE*>(&read), &size),
+            DWORD{ERROR_SUCCESS});
   EXPECT_EQ(read, 12u);
-  EXPECT_EQ(registry.deleteTree(HKEY_LOCAL_MACHINE, L"Software"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(registry.deleteTree(HKEY_LOCAL_MACHINE, L"Software"), DWORD{ERROR_ACCESS_DENIED});
   registry.closeKey(key);
   EXPECT_EQ(registry.openHandles(), 0u);
 }

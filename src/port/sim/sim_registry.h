@@ -3,6 +3,7 @@
 // can make the next calls of any operation fail with a chosen error.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
