@@ -4,6 +4,7 @@
 
 #include "utils/address.h"
 #include "utils/export.h"
+#include "utils/notification.h"
 #include "utils/policy.h"
 #include "utils/primitives.h"
 #include "utils/radio.h"

@@ -76,6 +76,7 @@ void SimPlatform::install() {
   record.bus = &bus;
   record.rfcomm = &rfcomm;
   record.xmlDom = &xmlDom;
+  record.notification = &notification;
   port::installPlatform(record);
 }
 

@@ -7,6 +7,7 @@
 
 #include "port/platform.h"
 #include "port/sim/sim_bus.h"
+#include "port/sim/sim_notification.h"
 #include "port/sim/sim_radio.h"
 #include "port/sim/sim_registry.h"
 #include "port/sim/sim_rfcomm.h"
@@ -65,6 +66,7 @@ struct SimPlatform {
   SimBus bus;
   SimRfcomm rfcomm;
   SimXmlDom xmlDom;
+  SimNotification notification{clock};
 
   // Makes this the platform the library logic uses.
   void install();
