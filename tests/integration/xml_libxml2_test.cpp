@@ -11,6 +11,8 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "port/linux/xml_dom.h"
 #include "port/platform.h"
@@ -295,6 +297,30 @@ TEST_F(XmlLibxml2, DeepHandBuiltTreesSave) {
   XmlObject* out = nullptr;
   ASSERT_EQ(XmlObject::Load((dir_ / "deep.xml").wstring().c_str(), &out, L""), OBJECT_ERROR_NONE);
   delete out;
+}
+
+TEST_F(XmlLibxml2, LoadsAndSavesRunOnSeveralThreadsAtOnce) {
+  const std::wstring schema =
+      write("s.xsd", "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema'><xs:element name='a'/></xs:schema>");
+  std::vector<std::thread> threads;
+  std::vector<int> failures(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      const std::wstring path = (dir_ / ("t" + std::to_string(t) + ".xml")).wstring();
+      for (int i = 0; i < 50; ++i) {
+        XmlObject root(L"a");
+        root.SetNodeText(std::to_wstring(i).c_str());
+        XmlObject* out = nullptr;
+        if (root.Save(path.c_str()) != 1 || XmlObject::Load(path.c_str(), &out, schema.c_str()) != OBJECT_ERROR_NONE ||
+            std::wstring(out->GetNodeText()) != std::to_wstring(i)) {
+          ++failures[t];
+        }
+        delete out;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(failures, std::vector<int>(4, 0));
 }
 
 }  // namespace
