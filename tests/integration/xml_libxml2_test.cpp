@@ -158,6 +158,18 @@ TEST_F(XmlLibxml2, HostileDocumentsFailSafely) {
   auto network = load("<!DOCTYPE a SYSTEM 'http://127.0.0.1:9/x.dtd'><a/>");
   EXPECT_NE(network, nullptr);
 
+  // A schema that imports from the network, directly or through a local include,
+  // is refused before its parts are fetched; local includes are followed.
+  const std::string xs = "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema'>";
+  write("part.xsd", xs + "<xs:element name='a'/></xs:schema>");
+  write("remote.xsd", xs + "<xs:import namespace='u:x' schemaLocation='http://127.0.0.1:9/x.xsd'/></xs:schema>");
+  load("<a/>", OBJECT_ERROR_ADD_SCHEMA, write("s1.xsd", xs + "<xs:include schemaLocation='remote.xsd'/></xs:schema>"));
+  load("<a/>", OBJECT_ERROR_ADD_SCHEMA,
+       write("s2.xsd", xs + "<xs:import namespace='u:y' schemaLocation='ftp://127.0.0.1:9/y.xsd'/></xs:schema>"));
+  EXPECT_NE(
+      load("<a/>", OBJECT_ERROR_NONE, write("s3.xsd", xs + "<xs:include schemaLocation='part.xsd'/></xs:schema>")),
+      nullptr);
+
   // Billion laughs: refused quickly.
   std::string laughs = "<!DOCTYPE l [<!ENTITY l0 'ha'>";
   for (int i = 1; i <= 10; ++i) {

@@ -10,6 +10,7 @@
 #include <cwchar>
 
 #include "port/linux/xml_quiet.h"
+#include "port/linux/xml_schema_sources.h"
 
 namespace utils::linuxport {
 namespace {
@@ -64,6 +65,8 @@ LibxmlReader::~LibxmlReader() {
 XmlLoadStep LibxmlReader::loadSchema(const std::string& schemaPath) {
   schemaDocument_ = xmlReadFile(schemaPath.c_str(), nullptr, kParseOptions);
   if (schemaDocument_ == nullptr) return XmlLoadStep::kLoadSchema;
+  // A schema that would pull parts from the network is not a usable schema here.
+  if (!schemaStaysLocal(schemaDocument_, kParseOptions)) return XmlLoadStep::kAddSchema;
   schemaParser_ = xmlSchemaNewDocParserCtxt(schemaDocument_);
   if (schemaParser_ == nullptr) return XmlLoadStep::kCreateSchemaCache;
   xmlSchemaSetParserStructuredErrors(schemaParser_, dropXmlError, nullptr);
