@@ -1,6 +1,9 @@
 #include "port/win32/win32_platform.h"
 
 #include "port/platform.h"
+#include "port/win32/bus_device_interface.h"
+#include "port/win32/radio_bluetooth.h"
+#include "port/win32/rfcomm_winsock.h"
 #include "port/win32/win32_clock.h"
 #include "port/win32/win32_debug_output.h"
 #include "port/win32/win32_registry.h"
@@ -14,8 +17,16 @@ void installNativePlatform() {
   static Win32DebugOutput debugOutput;
   static Win32Clock clock;
   static MsxmlDom xmlDom;
-  port::installPlatform(
-      port::Platform{.registry = &registry, .debugOutput = &debugOutput, .clock = &clock, .xmlDom = &xmlDom});
+  static Win32Bus bus;
+  static Win32Radio radio;
+  static Win32Rfcomm rfcomm;
+  port::installPlatform(port::Platform{.registry = &registry,
+                                       .debugOutput = &debugOutput,
+                                       .clock = &clock,
+                                       .bus = &bus,
+                                       .radio = &radio,
+                                       .rfcomm = &rfcomm,
+                                       .xmlDom = &xmlDom});
 }
 
 }  // namespace utils::win32port

@@ -1,0 +1,171 @@
+// The Win32 radio adapter against what the system answers. Wine has no Bluetooth:
+// its radio and device searches say "not implemented" and the radio interface
+// class has no member, so these tests check that such answers reach the logic as
+// the port promises. The listings are also run on an interface class the prefix
+// does have, so that paths, opens and device descriptions are read for real.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "port/win32/radio_bluetooth.h"
+#include "win32_radio_classes.h"
+#include "wine_detect.h"
+
+namespace {
+
+using utils::port::RadioDevice;
+using utils::port::RadioInterface;
+using utils::win32port::Win32Radio;
+
+// What BluetoothFindFirstRadio itself says here; skips the test when a radio is
+// present (these tests are about its absence).
+DWORD systemNoRadioError() {
+  BLUETOOTH_FIND_RADIO_PARAMS params{};
+  params.dwSize = sizeof params;
+  HANDLE radio = nullptr;
+  const HBLUETOOTH_RADIO_FIND search = BluetoothFindFirstRadio(&params, &radio);
+  const DWORD error = GetLastError();
+  if (search != nullptr) {
+    CloseHandle(radio);
+    BluetoothFindRadioClose(search);
+    return 0;
+  }
+  return error;
+}
+
+TEST(Win32RadioTest, NoRadioGivesTheSystemsErrorAndNullHandles) {
+  const DWORD expected = systemNoRadioError();
+  if (expected == 0) GTEST_SKIP() << "a Bluetooth radio is present";
+
+  Win32Radio radio;
+  HANDLE search = INVALID_HANDLE_VALUE;
+  HANDLE radioHandle = INVALID_HANDLE_VALUE;
+  const DWORD error = radio.findFirstRadio(&search, &radioHandle);
+  EXPECT_NE(error, 0u);
+  EXPECT_EQ(error, expected);
+  EXPECT_EQ(search, nullptr);
+  EXPECT_EQ(radioHandle, nullptr);
+
+  // Ending a search that was never made is an error, even where the system
+  // fails without saying why (Wine: FALSE with last error 0).
+  EXPECT_NE(radio.findRadioClose(nullptr), 0u);
+
+  BLUETOOTH_RADIO_INFO info{};
+  info.dwSize = sizeof info;
+  EXPECT_NE(radio.getRadioInfo(nullptr, &info), 0u);
+  EXPECT_EQ(radio.getRadioInfo(nullptr, nullptr), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+TEST(Win32RadioTest, RememberedDevicesPassOnAFailedSearchWithAnEmptyList) {
+  if (systemNoRadioError() == 0) GTEST_SKIP() << "a Bluetooth radio is present";
+  Win32Radio radio;
+  std::vector<BLUETOOTH_DEVICE_INFO> devices(3);
+  const DWORD error = radio.rememberedDevices(nullptr, &devices);
+  EXPECT_TRUE(devices.empty());
+  if (utils::testing::runningUnderWine()) {
+    // Not implemented is a failure, not "no remembered device".
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));
+  }
+}
+
+TEST(Win32RadioTest, DeviceInfoAndServiceSwitchWithoutARadio) {
+  Win32Radio radio;
+  EXPECT_EQ(radio.getDeviceInfo(nullptr, nullptr), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  if (utils::testing::runningUnderWine()) {
+    GTEST_SKIP() << "BluetoothGetDeviceInfo and BluetoothSetServiceState are stubs that crash under Wine";
+  }
+  if (systemNoRadioError() == 0) GTEST_SKIP() << "a Bluetooth radio is present";
+  BLUETOOTH_DEVICE_INFO device{};
+  device.dwSize = sizeof device;
+  device.Address.ullLong = 0x001122334455ULL;
+  EXPECT_NE(radio.getDeviceInfo(nullptr, &device), 0u);
+  const GUID serialPort = {0x00001101, 0x0000, 0x1000, {0x80, 0x00, 0x00, 0x80, 0x5F, 0x9B, 0x34, 0xFB}};
+  EXPECT_NE(radio.setServiceState(nullptr, device, serialPort, utils::port::kBluetoothServiceEnable), 0u);
+}
+
+TEST(Win32RadioTest, NoRadioInterfaceIsAnEmptyListing) {
+  Win32Radio radio;
+  std::vector<RadioInterface> interfaces(2);
+  ASSERT_EQ(radio.listRadioInterfaces(&interfaces), 0u);
+  std::vector<RadioDevice> devices(2);
+  ASSERT_EQ(radio.listRadioDevices(64, &devices), 0u);
+  if (!utils::testing::runningUnderWine()) GTEST_SKIP() << "whether a radio is present is the machine's business";
+  EXPECT_TRUE(interfaces.empty());
+  EXPECT_TRUE(devices.empty());
+}
+
+TEST(Win32RadioTest, InterfacesOfAPresentClassAreListedAndOpened) {
+  Win32Radio radio(utils::testing::kHidInterfaceClass);
+  std::vector<RadioInterface> interfaces;
+  ASSERT_EQ(radio.listRadioInterfaces(&interfaces), 0u);
+  if (interfaces.empty()) GTEST_SKIP() << "no HID device interface in this prefix";
+  for (const auto& entry : interfaces) {
+    ASSERT_EQ(entry.detailError, 0u);
+    EXPECT_EQ(entry.path.rfind(LR"(\\?\)", 0), 0u) << "not a device path";
+  }
+  if (interfaces.size() > 1) {
+    EXPECT_NE(interfaces[0].path, interfaces[1].path);
+  }
+
+  // Shared and overlapped: two opens of the same interface at once.
+  HANDLE first = INVALID_HANDLE_VALUE;
+  HANDLE second = INVALID_HANDLE_VALUE;
+  ASSERT_EQ(radio.openRadioInterface(interfaces.front().path.c_str(), &first), 0u);
+  ASSERT_EQ(radio.openRadioInterface(interfaces.front().path.c_str(), &second), 0u);
+  EXPECT_NE(first, second);
+  EXPECT_EQ(radio.close(first), 0u);
+  EXPECT_TRUE(CloseHandle(second));  // a real handle
+  EXPECT_EQ(radio.close(first), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+  HANDLE missing = nullptr;
+  EXPECT_NE(radio.openRadioInterface(LR"(\\?\utils-test#no-such-radio)", &missing), 0u);
+  EXPECT_EQ(missing, INVALID_HANDLE_VALUE);
+  missing = nullptr;
+  EXPECT_EQ(radio.openRadioInterface(nullptr, &missing), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(missing, INVALID_HANDLE_VALUE);
+}
+
+TEST(Win32RadioTest, DeviceDescriptionsAreReadWithinTheLimit) {
+  Win32Radio radio(utils::testing::kHidInterfaceClass);
+  std::vector<RadioDevice> devices;
+  ASSERT_EQ(radio.listRadioDevices(64, &devices), 0u);
+  if (devices.empty()) GTEST_SKIP() << "no HID device in this prefix";
+  size_t shortest = 64;
+  for (const auto& device : devices) {
+    ASSERT_EQ(device.descriptionError, 0u);
+    ASSERT_FALSE(device.description.empty());
+    EXPECT_LT(device.description.size(), 64u);  // room for the terminator
+    shortest = std::min(shortest, device.description.size());
+  }
+
+  // Exactly enough room for the shortest one and its terminator.
+  std::vector<RadioDevice> exact;
+  ASSERT_EQ(radio.listRadioDevices(static_cast<DWORD>(shortest + 1), &exact), 0u);
+  ASSERT_EQ(exact.size(), devices.size());
+  bool exactFit = false;
+  for (size_t i = 0; i < exact.size(); ++i) {
+    if (devices[i].description.size() == shortest) {
+      EXPECT_EQ(exact[i].descriptionError, 0u);
+      EXPECT_EQ(exact[i].description, devices[i].description);
+      exactFit = true;
+    } else {
+      EXPECT_EQ(exact[i].descriptionError, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+      EXPECT_TRUE(exact[i].description.empty());
+    }
+  }
+  EXPECT_TRUE(exactFit);
+
+  // One unit short: no description fits, and none is cut.
+  std::vector<RadioDevice> tooSmall;
+  ASSERT_EQ(radio.listRadioDevices(static_cast<DWORD>(shortest), &tooSmall), 0u);
+  ASSERT_EQ(tooSmall.size(), devices.size());
+  for (const auto& device : tooSmall) {
+    EXPECT_EQ(device.descriptionError, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_TRUE(device.description.empty());
+  }
+}
+
+}  // namespace
