@@ -239,6 +239,11 @@ DWORD BluezRadio::listRadioDevices(DWORD descriptionUnits, std::vector<port::Rad
   return 0;
 }
 
+std::string BluezRadio::adapterPathOf(HANDLE radio) const {
+  auto opened = handles_.find(radio);
+  return opened == nullptr || opened->kind == Opened::Kind::kSearch ? std::string() : opened->adapterPath;
+}
+
 DWORD BluezRadio::close(HANDLE handle) {
   auto opened = handles_.find(handle);
   if (opened == nullptr || opened->kind == Opened::Kind::kSearch) return ERROR_INVALID_HANDLE;

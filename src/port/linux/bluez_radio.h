@@ -38,6 +38,10 @@ class BluezRadio : public port::RadioPort {
 
   size_t openHandleCount() const { return handles_.size(); }
 
+  // The adapter object path behind an open radio or interface handle ("" when
+  // the handle is not one).
+  std::string adapterPathOf(HANDLE radio) const;
+
  private:
   struct Opened {
     enum class Kind { kSearch, kRadio, kInterface } kind;

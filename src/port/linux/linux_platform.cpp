@@ -7,6 +7,7 @@
 #include "port/linux/bus_client.h"
 #include "port/linux/clock.h"
 #include "port/linux/debug_output.h"
+#include "port/linux/notification_window.h"
 #include "port/linux/registry_store.h"
 #include "port/linux/rfcomm_probe.h"
 #include "port/linux/xml_dom.h"
@@ -18,8 +19,7 @@ namespace {
 // Process-wide: the native adapters, made on first use and released with the
 // library's other static objects.
 struct NativeAdapters {
-  NativeAdapters()
-      : registry(RegistryStore::fromEnvironment()), debugOutput(std::getenv("UTILS_DEBUG_OUTPUT")) {}
+  NativeAdapters() : registry(RegistryStore::fromEnvironment()), debugOutput(std::getenv("UTILS_DEBUG_OUTPUT")) {}
   std::unique_ptr<RegistryStore> registry;
   LinuxDebugOutput debugOutput;
   LinuxClock clock;
@@ -27,6 +27,7 @@ struct NativeAdapters {
   BluezRadio radio{readControllerVersion};
   LinuxRfcomm rfcomm;
   LibxmlDom xmlDom;
+  LinuxNotification notification{[this](HANDLE handle) { return radio.adapterPathOf(handle); }};
 };
 
 }  // namespace
@@ -41,6 +42,7 @@ void installNativePlatform() {
   record.radio = &adapters.radio;
   record.rfcomm = &adapters.rfcomm;
   record.xmlDom = &adapters.xmlDom;
+  record.notification = &adapters.notification;
   port::installPlatform(record);
 }
 
