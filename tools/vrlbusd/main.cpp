@@ -14,7 +14,13 @@
 
 namespace {
 
-constexpr const char* kUsage = R"(Usage: vrlbusd [--emulate | --hci N] [options]
+constexpr const char* kUsage = R"(vrlbusd: the bus driver daemon of the Bluetooth suite on Linux.
+
+It listens on a Unix socket for the library's I/O control requests, answers them
+through a controller (a real one, or the built-in emulator) and pushes the
+radio's vendor events to subscribers.
+
+Usage: vrlbusd [--emulate | --hci N] [options]
 
   --emulate             use the built-in controller emulator
   --hci N               use controller hciN through a raw HCI socket (default 0)
@@ -26,6 +32,13 @@ constexpr const char* kUsage = R"(Usage: vrlbusd [--emulate | --hci N] [options]
   --frame-timeout MS    drop a client that leaves a frame incomplete this long (default 5000)
   --verbose             log every connection, request and event
   --help                this text
+
+Exit codes: 0 stopped by SIGINT or SIGTERM; 1 no controller or the socket cannot
+be served; 2 bad command line.
+
+Examples:
+  vrlbusd --emulate --socket /tmp/bus.sock
+  UTILS_BUS_SOCKET=/tmp/bus.sock btutil stack
 )";
 
 bool parseNumber(const std::string& text, int base, unsigned long max, unsigned long* value) {
