@@ -17,6 +17,9 @@ cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev
 cmake --build "$top/build" -j "$jobs"
 ctest --test-dir "$top/build" --output-on-failure -j "$jobs"
 
+step "fuzzing (about a minute per target)"
+"$top/scripts/fuzz.sh" 60
+
 step "address and undefined-behaviour sanitizers"
 cmake -S "$top" -B "$top/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUTILS_SANITIZE=address \
   -DUTILS_BUILD_BENCH=OFF >/dev/null
