@@ -192,5 +192,37 @@ TEST_F(NotificationBluezTest, AStartWithTheDeviceConnectedPollsAtOnceAndSurvives
   ASSERT_TRUE(bluez_->mock("DisconnectDevice", {"string:hci0", kWatchedText}));
 }
 
+TEST_F(NotificationBluezTest, BtutilWatchPrintsEachNotification) {
+  const std::string output = folder_->path() + "/watch.txt";
+  const std::string trace = folder_->path() + "/watch-debug.log";
+  const std::map<std::string, std::string> environment{{"DBUS_SYSTEM_BUS_ADDRESS", bluez_->address()},
+                                                       {"UTILS_BUS_SOCKET", daemon_->socketPath()},
+                                                       {"UTILS_DEBUG_OUTPUT", trace}};
+  ChildProcess watch({UTILS_BTUTIL_PATH, "watch", "11:22:33:44:55:01", "--seconds", "30"}, environment, output);
+  const auto waitForText = [&output](const std::string& text) {
+    for (int i = 0; i < 500 && readFileText(output).find(text) == std::string::npos; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return readFileText(output).find(text) != std::string::npos;
+  };
+  ASSERT_TRUE(waitForText(" watching 11:22:33:44:55:01 for 30 s")) << readFileText(output);
+  ASSERT_TRUE(bluez_->mock("ConnectDevice", {"string:hci0", kWatchedText}));
+  ASSERT_TRUE(waitForText(" connected=1 level=6\n")) << readFileText(output);
+  // Signal levels follow, one per answer of the radio emulator.
+  const auto levelLines = [&output] {
+    const std::string text = readFileText(output);
+    size_t lines = 0;
+    for (char level = '0'; level <= '5'; ++level)
+      lines += count(text, std::string(" connected=1 level=") + level + "\n");
+    return lines;
+  };
+  for (int i = 0; i < 500 && levelLines() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_GE(levelLines(), 2u) << readFileText(output) << readFileText(trace);
+  ASSERT_TRUE(bluez_->mock("DisconnectDevice", {"string:hci0", kWatchedText}));
+  ASSERT_TRUE(waitForText(" connected=0 level=0\n")) << readFileText(output);
+  EXPECT_EQ(0, watch.stop()) << "SIGTERM ends the watch cleanly";
+  EXPECT_NE(std::string::npos, readFileText(output).find(" stopped\n"));
+}
+
 }  // namespace
 }  // namespace utils::test

@@ -3,8 +3,8 @@
 
 #include "commands.h"
 #include "options.h"
-#include "radio_commands.h"
 #include "port/platform.h"
+#include "radio_commands.h"
 #include "reg_commands.h"
 #include "text_codec.h"
 #include "usage.h"
@@ -37,6 +37,7 @@ int dispatch(std::span<const std::string> args, Console& console) {
   if (command == "paired") return runPaired(rest, console);
   if (command == "stack") return runStack(rest, console);
   if (command == "rssi") return runRssi(rest, console);
+  if (command == "watch") return runWatch(rest, console);
   if (command == "permit") return runPermit(rest, console);
   if (command == "services") return runServices(rest, console);
   if (command == "ftplist") return runFtplist(rest, std::cin, console);
@@ -44,9 +45,9 @@ int dispatch(std::span<const std::string> args, Console& console) {
     if (!rest.empty()) return usageError(console, "btutil demo takes no arguments.", "");
     return runDemo(*registry, console);
   }
-  return usageError(console,
-                    "Unknown command \"" + args[0] +
-                        "\": use reg, addr, decode, permit, services, ftplist, radio, hci, paired, stack or rssi; \"btutil --help\" lists them.");
+  return usageError(console, "Unknown command \"" + args[0] +
+                                 "\": use reg, addr, decode, permit, services, ftplist, radio, hci, paired, stack, "
+                                 "rssi or watch; \"btutil --help\" lists them.");
 }
 
 }  // namespace

@@ -14,6 +14,7 @@ int runHci(std::span<const std::string> args, Console& console);
 int runPaired(std::span<const std::string> args, Console& console);
 int runStack(std::span<const std::string> args, Console& console);
 int runRssi(std::span<const std::string> args, Console& console);
+int runWatch(std::span<const std::string> args, Console& console);
 
 // "0x0000001D"-style text of a result code with what it means.
 std::string resultText(DWORD result);

@@ -17,6 +17,8 @@ Usage:
   btutil paired [--notify]   count the remembered devices (and tell the bus driver)
   btutil stack               the stack and driver checks
   btutil rssi ADDRESS        send the signal-strength command for a device
+  btutil watch ADDRESS [--seconds N]
+                             follow a device's connection and signal level
   btutil permit ...          whether a remote device's request is permitted, and
                              its permission settings (grant, allow-all, revoke)
   btutil services ...        the support list and the service switch of a device
@@ -187,6 +189,21 @@ Example:
   btutil rssi 00:11:22:33:44:55
 )";
 
+constexpr std::string_view kWatch = R"(Usage: btutil watch ADDRESS [--seconds N]
+
+Starts the notification service for the device at ADDRESS (UTIL_BT_Initialize)
+and prints each notification as a line: the time, connected=0 or 1 and the
+level (0 to 5 from the signal strength, 6 once when the device connects). Ends
+on Ctrl-C (or SIGTERM), or after N seconds.
+
+On Linux the connection changes come from BlueZ and the signal events from
+vrlbusd, which the service asks once a second while the level changes, then
+after 4, 16 and every 64 seconds while it stays the same.
+
+Example:
+  btutil watch 00:11:22:33:44:55 --seconds 30
+)";
+
 constexpr std::string_view kDecode = R"(Usage: btutil decode VALUE [TYPE]
 
 Prints the text that the library's value decoder (XAD_Decode) gives for a 32-bit
@@ -275,6 +292,7 @@ void printUsage(std::ostream& out, std::string_view topic) {
                 {"paired", kPaired},
                 {"stack", kStack},
                 {"rssi", kRssi},
+                {"watch", kWatch},
                 {"permit", kPermit},
                 {"permit grant", kPermit},
                 {"permit allow-all", kPermit},
