@@ -40,6 +40,9 @@ utils_win32_test(integration_win32_radio
   integration/win32_rfcomm_test.cpp
   integration/win32_radio_exports_test.cpp)
 
+# The notification port's windows, records, events and threads, and the service on them.
+utils_win32_test(integration_win32_notification integration/win32_notification_test.cpp)
+
 # The capture owns the session-wide DBWIN_BUFFER objects: one reader at a time.
 set_tests_properties(integration_win32_ports PROPERTIES RESOURCE_LOCK dbwin)
 
@@ -60,7 +63,7 @@ set_tests_properties(integration_win32_dll PROPERTIES
 add_test(NAME dll_tables
   COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${UTILS_OBJDUMP} -DLIBRARY=$<TARGET_FILE:utils>
           -DEXPECTED_EXPORTS=${UTILS_WINE_DIR}/utils_dll_exports.txt
-          "-DALLOWED_IMPORTS=ADVAPI32.dll;KERNEL32.dll;msvcrt.dll;ole32.dll;OLEAUT32.dll;SETUPAPI.dll;bthprops.cpl;WS2_32.dll"
+          "-DALLOWED_IMPORTS=ADVAPI32.dll;KERNEL32.dll;msvcrt.dll;ole32.dll;OLEAUT32.dll;SETUPAPI.dll;bthprops.cpl;WS2_32.dll;USER32.dll"
           -P ${UTILS_WINE_DIR}/check_dll_tables.cmake)
 set_tests_properties(dll_tables PROPERTIES LABELS integration)
 

@@ -2,6 +2,7 @@
 
 #include "port/platform.h"
 #include "port/win32/bus_device_interface.h"
+#include "port/win32/notification_window.h"
 #include "port/win32/radio_bluetooth.h"
 #include "port/win32/rfcomm_winsock.h"
 #include "port/win32/win32_clock.h"
@@ -20,12 +21,14 @@ void installNativePlatform() {
   static Win32Bus bus;
   static Win32Radio radio;
   static Win32Rfcomm rfcomm;
+  static Win32Notification notification;
   port::installPlatform(port::Platform{.registry = &registry,
                                        .debugOutput = &debugOutput,
                                        .clock = &clock,
                                        .bus = &bus,
                                        .radio = &radio,
                                        .rfcomm = &rfcomm,
+                                       .notification = &notification,
                                        .xmlDom = &xmlDom});
 }
 
