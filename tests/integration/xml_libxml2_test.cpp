@@ -318,7 +318,9 @@ TEST_F(XmlLibxml2, LoadsAndSavesRunOnSeveralThreadsAtOnce) {
   std::vector<int> failures(4, 0);
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
-      const std::wstring path = (dir_ / ("t" + std::to_string(t) + ".xml")).wstring();
+      std::string name = "t";
+      name += std::to_string(t) + ".xml";
+      const std::wstring path = (dir_ / name).wstring();
       for (int i = 0; i < 50; ++i) {
         XmlObject root(L"a");
         root.SetNodeText(std::to_wstring(i).c_str());

@@ -17,9 +17,7 @@ DWORD LibxmlDom::load(const wchar_t* path, const wchar_t* schemaPath, port::XmlL
 }
 
 DWORD LibxmlDom::createDocument(std::unique_ptr<port::DomWriteDocument>* document) {
-  auto created = LibxmlWriteDocument::create();
-  if (created == nullptr) return 0x8007000E;  // E_OUTOFMEMORY
-  *document = std::move(created);
+  *document = Utf16WriteDocument::create();
   return 0;
 }
 

@@ -1,4 +1,5 @@
-// The XML DOM port on libxml2: streaming reads, document-building writes.
+// The XML DOM port on Linux: streaming reads through libxml2, writes through
+// our own UTF-16 serialiser.
 #pragma once
 
 #include "port/xml_dom_port.h"

@@ -1,16 +1,18 @@
 #include "port/linux/xml_writer.h"
 
 #include <fcntl.h>
-#include <libxml/xmlsave.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <bit>
 #include <cerrno>
+#include <cstring>
 #include <cwchar>
+#include <new>
+#include <string>
 
 #include "common/utf16.h"
-#include "port/linux/xml_quiet.h"
 #include "xml/xml_chars.h"
 
 namespace utils::linuxport {
@@ -33,58 +35,90 @@ DWORD win32ErrorOf(int error) {
   }
 }
 
-class LibxmlWriteElement final : public port::DomWriteElement {
- public:
-  LibxmlWriteElement(LibxmlWriteDocument& document, xmlNodePtr node) : document_(document), node_(node) {}
-  ~LibxmlWriteElement() override {
-    if (!attached_) xmlFreeNode(node_);
-  }
-  LibxmlWriteElement(const LibxmlWriteElement&) = delete;
-  LibxmlWriteElement& operator=(const LibxmlWriteElement&) = delete;
+// Where a character goes: in text content, in an attribute value (quoted with
+// '"'), or in a name or processing instruction, which are written as they are.
+enum class Context { kText, kAttribute, kRaw };
 
-  DWORD setAttribute(const wchar_t* name, const wchar_t* value) override {
-    if (!xml::isXmlName(name) || value == nullptr || !xml::isXmlText(value)) return kInvalidName;
-    const std::string nameUtf8 = reinterpret_cast<const char*>(document_.utf8(name));
-    // xmlSetProp replaces the value of an attribute of the same name in place.
-    if (xmlSetProp(node_, reinterpret_cast<const xmlChar*>(nameUtf8.c_str()), document_.utf8(value)) == nullptr) {
-      throw std::bad_alloc();
+// The reference that stands for c in context, or null when c is written as is.
+// White space other than the space is kept as a character reference in
+// attribute values, where a reader would otherwise normalise it to a space, and
+// a carriage return everywhere, where a reader would fold it into a line feed.
+template <Context kContext>
+const char* referenceFor(uint32_t c) {
+  if constexpr (kContext == Context::kRaw) {
+    return nullptr;
+  } else {
+    switch (c) {
+      case '<': return "&lt;";
+      case '>': return "&gt;";
+      case '&': return "&amp;";
+      case '\r': return "&#13;";
+      case '"': return kContext == Context::kAttribute ? "&quot;" : nullptr;
+      case '\n': return kContext == Context::kAttribute ? "&#10;" : nullptr;
+      case '\t': return kContext == Context::kAttribute ? "&#9;" : nullptr;
+      default: return nullptr;
     }
-    return 0;
   }
+}
 
-  DWORD setText(const wchar_t* text) override {
-    if (text == nullptr || !xml::isXmlText(text)) return kFail;
-    // A raw text node: its content is escaped when written, not parsed for references.
-    xmlNodePtr textNode = xmlNewDocText(node_->doc, document_.utf8(text));
-    if (textNode == nullptr) throw std::bad_alloc();
-    xmlNodePtr old = node_->children;
-    while (old != nullptr) {
-      xmlNodePtr following = old->next;
-      xmlUnlinkNode(old);
-      xmlFreeNode(old);
-      old = following;
+// Appends text to buffer as UTF-16, escaped for context, and gives where it
+// went. False, with buffer as it was, when text holds a character that XML
+// cannot carry (a control character, a lone surrogate, U+FFFE, U+FFFF, or a
+// value beyond U+10FFFF).
+template <Context kContext>
+bool appendUtf16(Utf16Buffer& buffer, const wchar_t* text, uint64_t* offset, uint64_t* length) {
+  constexpr size_t kBlock = 4096;
+  constexpr size_t kMostPerUnit = 6;  // "&quot;"
+  const size_t start = buffer.size();
+  bool ended = false;
+  while (!ended) {
+    char16_t* const begin = buffer.reserve(kBlock * kMostPerUnit + 2);
+    char16_t* out = begin;
+    size_t read = 0;
+    while (read < kBlock) {
+      const uint32_t c = static_cast<uint32_t>(text[read]);
+      if (c > '>' && c < 0xD800) {  // the common case: nothing to check or escape
+        *out++ = static_cast<char16_t>(c);
+        ++read;
+        continue;
+      }
+      if (c == 0) {
+        ended = true;
+        break;
+      }
+      ++read;
+      if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+        buffer.truncate(start);
+        return false;
+      }
+      if (c < 0xD800) {
+        const char* reference = referenceFor<kContext>(c);
+        if (reference == nullptr) {
+          *out++ = static_cast<char16_t>(c);
+        } else {
+          while (*reference != 0) *out++ = static_cast<char16_t>(*reference++);
+        }
+      } else if (c >= 0xE000 && c <= 0xFFFD) {
+        *out++ = static_cast<char16_t>(c);
+      } else if (c >= 0x10000 && c <= 0x10FFFF) {
+        *out++ = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+        *out++ = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+      } else if (sizeof(wchar_t) == 2 && c <= 0xDBFF && static_cast<uint32_t>(text[read]) >= 0xDC00 &&
+                 static_cast<uint32_t>(text[read]) <= 0xDFFF) {
+        *out++ = static_cast<char16_t>(c);  // a whole pair of 16-bit wide characters
+        *out++ = static_cast<char16_t>(text[read++]);
+      } else {
+        buffer.truncate(start);
+        return false;
+      }
     }
-    xmlAddChild(node_, textNode);
-    return 0;
+    buffer.grow(static_cast<size_t>(out - begin));
+    text += read;
   }
-
-  DWORD appendChild(port::DomWriteElement& child) override {
-    auto& element = static_cast<LibxmlWriteElement&>(child);
-    if (element.attached_ || &element == this) return kFail;
-    xmlAddChild(node_, element.node_);
-    element.attached_ = true;
-    return 0;
-  }
-
-  xmlNodePtr node() { return node_; }
-  void markAttached() { attached_ = true; }
-  bool attached() const { return attached_; }
-
- private:
-  LibxmlWriteDocument& document_;
-  xmlNodePtr node_;
-  bool attached_ = false;
-};
+  *offset = start;
+  *length = buffer.size() - start;
+  return true;
+}
 
 // A name for the temporary file beside path, unique within this process.
 std::string temporaryName(const std::string& path) {
@@ -92,78 +126,277 @@ std::string temporaryName(const std::string& path) {
   return path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
 }
 
-int closeSave(xmlSaveCtxtPtr save) { return xmlSaveClose(save); }
-
 }  // namespace
 
-std::unique_ptr<LibxmlWriteDocument> LibxmlWriteDocument::create() {
-  QuietLibxml quiet;
-  xmlDocPtr document = xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0"));
-  if (document == nullptr) return nullptr;
-  return std::unique_ptr<LibxmlWriteDocument>(new LibxmlWriteDocument(document));
+char16_t* Utf16Buffer::reserve(size_t extra) {
+  if (capacity_ - size_ < extra) {
+    size_t capacity = capacity_ < 4096 ? 4096 : capacity_;
+    while (capacity - size_ < extra) {
+      if (capacity > SIZE_MAX / 2 / sizeof(char16_t)) throw std::bad_alloc();
+      capacity *= 2;
+    }
+    // realloc can move the pages of a large block without copying them.
+    void* grown = std::realloc(data_.get(), capacity * sizeof(char16_t));
+    if (grown == nullptr) throw std::bad_alloc();
+    static_cast<void>(data_.release());
+    data_.reset(static_cast<char16_t*>(grown));
+    capacity_ = capacity;
+  }
+  return data_.get() + size_;
 }
 
-LibxmlWriteDocument::~LibxmlWriteDocument() { xmlFreeDoc(document_); }
+// An element handle: an index into its document's nodes.
+class Utf16WriteElement final : public port::DomWriteElement {
+ public:
+  Utf16WriteElement(Utf16WriteDocument& document, uint32_t node) : document_(document), node_(node) {}
 
-const xmlChar* LibxmlWriteDocument::utf8(const wchar_t* text) {
-  scratch_.clear();
-  for (; *text != 0; ++text) {
-    uint32_t c = static_cast<uint32_t>(*text);
-    if (c < 0x80) {
-      scratch_.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      scratch_.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      scratch_.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      scratch_.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      scratch_.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      scratch_.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      scratch_.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      scratch_.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      scratch_.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      scratch_.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  DWORD setAttribute(const wchar_t* name, const wchar_t* value) override {
+    return document_.setAttribute(node_, name, value);
+  }
+  DWORD setText(const wchar_t* text) override { return document_.setText(node_, text); }
+  DWORD appendChild(port::DomWriteElement& child) override { return document_.appendChild(node_, child); }
+
+  const Utf16WriteDocument* document() const { return &document_; }
+  uint32_t node() const { return node_; }
+
+ private:
+  Utf16WriteDocument& document_;
+  uint32_t node_;
+};
+
+// Collects UTF-16 units into blocks written to a file as little-endian bytes.
+// After the first failed write it writes nothing more and keeps the error.
+class Utf16WriteDocument::Sink {
+ public:
+  explicit Sink(int fd) : fd_(fd) {}
+
+  void put(const char16_t* units, size_t count) {
+    while (count > 0) {
+      const size_t room = kUnits - used_;
+      const size_t now = count < room ? count : room;
+      std::memcpy(block_ + used_, units, now * sizeof(char16_t));
+      used_ += now;
+      units += now;
+      count -= now;
+      if (used_ == kUnits) flush();
     }
   }
-  return reinterpret_cast<const xmlChar*>(scratch_.c_str());
+  void put(char16_t unit) {
+    block_[used_++] = unit;
+    if (used_ == kUnits) flush();
+  }
+  // ASCII text.
+  void put(const char* text) {
+    while (*text != 0) put(static_cast<char16_t>(*text++));
+  }
+  void flush() {
+    if constexpr (std::endian::native == std::endian::big) {
+      for (size_t i = 0; i < used_; ++i) block_[i] = static_cast<char16_t>((block_[i] >> 8) | (block_[i] << 8));
+    }
+    const char* bytes = reinterpret_cast<const char*>(block_);
+    size_t left = used_ * sizeof(char16_t);
+    used_ = 0;
+    while (left > 0 && error_ == 0) {
+      const ssize_t written = ::write(fd_, bytes, left);
+      if (written < 0) {
+        if (errno != EINTR) error_ = errno;
+        continue;
+      }
+      bytes += written;
+      left -= static_cast<size_t>(written);
+    }
+  }
+  int error() const { return error_; }
+
+ private:
+  static constexpr size_t kUnits = 64 * 1024;
+  int fd_;
+  int error_ = 0;
+  size_t used_ = 0;
+  char16_t block_[kUnits];
+};
+
+std::unique_ptr<Utf16WriteDocument> Utf16WriteDocument::create() {
+  return std::unique_ptr<Utf16WriteDocument>(new Utf16WriteDocument());
 }
 
-DWORD LibxmlWriteDocument::appendProcessingInstruction(const wchar_t* target, const wchar_t* data) {
+bool Utf16WriteDocument::isOurs(port::DomWriteElement& element, uint32_t* node) const {
+  const auto* ours = dynamic_cast<const Utf16WriteElement*>(&element);
+  if (ours == nullptr || ours->document() != this) return false;
+  *node = ours->node();
+  return true;
+}
+
+bool Utf16WriteDocument::sameUnits(Span a, Span b) const {
+  return a.length == b.length &&
+         std::memcmp(chars_.data() + a.offset, chars_.data() + b.offset, a.length * sizeof(char16_t)) == 0;
+}
+
+DWORD Utf16WriteDocument::appendProcessingInstruction(const wchar_t* target, const wchar_t* data) {
   if (target == nullptr || !xml::isXmlName(target)) return kFail;
-  // The XML declaration is written by the serialiser itself, from the document's
-  // version and the output encoding (always UTF-16), so it is only noted here.
+  // The XML declaration is written by save itself, always naming UTF-16, so it
+  // is only noted here; it must come first.
   if (std::wcscmp(target, L"xml") == 0) {
-    if (hasDeclaration_ || document_->children != nullptr) return kFail;
+    if (hasDeclaration_ || !topLevel_.empty()) return kFail;
     hasDeclaration_ = true;
     return 0;
   }
-  const std::string targetUtf8 = reinterpret_cast<const char*>(utf8(target));
-  xmlNodePtr instruction = xmlNewDocPI(document_, reinterpret_cast<const xmlChar*>(targetUtf8.c_str()),
-                                       data != nullptr ? utf8(data) : nullptr);
-  if (instruction == nullptr) throw std::bad_alloc();
-  xmlAddChild(reinterpret_cast<xmlNodePtr>(document_), instruction);
+  // Data that ends the instruction early, or that XML cannot carry, would make
+  // the document unreadable.
+  if (data != nullptr && std::wcsstr(data, L"?>") != nullptr) return kFail;
+  TopLevel instruction;
+  const size_t mark = chars_.size();
+  appendUtf16<Context::kRaw>(chars_, target, &instruction.target.offset, &instruction.target.length);
+  if (data != nullptr) {
+    if (!appendUtf16<Context::kRaw>(chars_, data, &instruction.data.offset, &instruction.data.length)) {
+      chars_.truncate(mark);
+      return kFail;
+    }
+    instruction.hasData = true;
+  }
+  topLevel_.push_back(instruction);
   return 0;
 }
 
-DWORD LibxmlWriteDocument::createElement(const wchar_t* name, std::unique_ptr<port::DomWriteElement>* element) {
+DWORD Utf16WriteDocument::createElement(const wchar_t* name, std::unique_ptr<port::DomWriteElement>* element) {
   if (!xml::isXmlName(name)) return kInvalidName;
-  xmlNodePtr node = xmlNewDocNode(document_, nullptr, utf8(name), nullptr);
-  if (node == nullptr) throw std::bad_alloc();
-  *element = std::make_unique<LibxmlWriteElement>(*this, node);
+  if (nodes_.size() >= kNone) throw std::bad_alloc();
+  const auto index = static_cast<uint32_t>(nodes_.size());
+  auto handle = std::make_unique<Utf16WriteElement>(*this, index);
+  Node node{};
+  node.firstAttribute = node.lastAttribute = node.firstChild = node.lastChild = kNone;
+  node.nextSibling = node.parent = kNone;
+  appendUtf16<Context::kRaw>(chars_, name, &node.name.offset, &node.name.length);
+  nodes_.push_back(node);
+  *element = std::move(handle);
   return 0;
 }
 
-DWORD LibxmlWriteDocument::appendRoot(port::DomWriteElement& element) {
-  auto& root = static_cast<LibxmlWriteElement&>(element);
-  if (root.attached() || xmlDocGetRootElement(document_) != nullptr) return kFail;
-  xmlDocSetRootElement(document_, root.node());
-  root.markAttached();
+DWORD Utf16WriteDocument::setAttribute(uint32_t index, const wchar_t* name, const wchar_t* value) {
+  if (!xml::isXmlName(name) || value == nullptr) return kInvalidName;
+  Attribute attribute{};
+  attribute.next = kNone;
+  if (!appendUtf16<Context::kAttribute>(chars_, value, &attribute.value.offset, &attribute.value.length)) {
+    return kInvalidName;
+  }
+  const size_t nameStart = chars_.size();
+  appendUtf16<Context::kRaw>(chars_, name, &attribute.name.offset, &attribute.name.length);
+  Node& node = nodes_[index];
+  // One of the same name keeps its place and takes the new value.
+  for (uint32_t at = node.firstAttribute; at != kNone; at = attributes_[at].next) {
+    if (sameUnits(attributes_[at].name, attribute.name)) {
+      chars_.truncate(nameStart);
+      attributes_[at].value = attribute.value;
+      return 0;
+    }
+  }
+  if (attributes_.size() >= kNone) throw std::bad_alloc();
+  const auto added = static_cast<uint32_t>(attributes_.size());
+  attributes_.push_back(attribute);
+  if (node.lastAttribute == kNone) {
+    node.firstAttribute = added;
+  } else {
+    attributes_[node.lastAttribute].next = added;
+  }
+  node.lastAttribute = added;
   return 0;
 }
 
-DWORD LibxmlWriteDocument::save(const wchar_t* path) {
+DWORD Utf16WriteDocument::setText(uint32_t index, const wchar_t* text) {
+  if (text == nullptr) return kFail;
+  Span span{};
+  if (!appendUtf16<Context::kText>(chars_, text, &span.offset, &span.length)) return kFail;
+  // The text replaces the whole content, child elements included.
+  Node& node = nodes_[index];
+  node.text = span;
+  node.hasText = true;
+  node.firstChild = kNone;
+  node.lastChild = kNone;
+  return 0;
+}
+
+DWORD Utf16WriteDocument::appendChild(uint32_t parent, port::DomWriteElement& child) {
+  uint32_t index = kNone;
+  if (!isOurs(child, &index) || nodes_[index].attached) return kFail;
+  // Refuses a child that is the parent or one of its ancestors. Elements are
+  // normally attached only once complete, so the parent has no ancestors yet.
+  for (uint32_t at = parent; at != kNone; at = nodes_[at].parent) {
+    if (at == index) return kFail;
+  }
+  Node& added = nodes_[index];
+  added.attached = true;
+  added.parent = parent;
+  Node& above = nodes_[parent];
+  if (above.lastChild == kNone) {
+    above.firstChild = index;
+  } else {
+    nodes_[above.lastChild].nextSibling = index;
+  }
+  above.lastChild = index;
+  return 0;
+}
+
+DWORD Utf16WriteDocument::appendRoot(port::DomWriteElement& element) {
+  uint32_t index = kNone;
+  if (!isOurs(element, &index) || nodes_[index].attached || hasRoot_) return kFail;
+  nodes_[index].attached = true;
+  hasRoot_ = true;
+  TopLevel root;
+  root.element = index;
+  topLevel_.push_back(root);
+  return 0;
+}
+
+void Utf16WriteDocument::writeElement(uint32_t root, Sink& sink) const {
+  // Walks the subtree without recursion: above holds the open elements whose
+  // end tags are still to come.
+  std::vector<uint32_t> above;
+  uint32_t at = root;
+  for (;;) {
+    const Node& node = nodes_[at];
+    const char16_t* units = chars_.data();
+    sink.put(u'<');
+    sink.put(units + node.name.offset, node.name.length);
+    for (uint32_t a = node.firstAttribute; a != kNone; a = attributes_[a].next) {
+      const Attribute& attribute = attributes_[a];
+      sink.put(u' ');
+      sink.put(units + attribute.name.offset, attribute.name.length);
+      sink.put("=\"");
+      sink.put(units + attribute.value.offset, attribute.value.length);
+      sink.put(u'"');
+    }
+    if (!node.hasText && node.firstChild == kNone) {
+      sink.put("/>");
+    } else {
+      sink.put(u'>');
+      if (node.hasText) sink.put(units + node.text.offset, node.text.length);
+      if (node.firstChild != kNone) {
+        above.push_back(at);
+        at = node.firstChild;
+        continue;
+      }
+      sink.put("</");
+      sink.put(units + node.name.offset, node.name.length);
+      sink.put(u'>');
+    }
+    // Done with at: on to its next sibling, closing the elements it ends.
+    for (;;) {
+      if (above.empty()) return;
+      if (nodes_[at].nextSibling != kNone) {
+        at = nodes_[at].nextSibling;
+        break;
+      }
+      at = above.back();
+      above.pop_back();
+      sink.put("</");
+      sink.put(units + nodes_[at].name.offset, nodes_[at].name.length);
+      sink.put(u'>');
+    }
+  }
+}
+
+DWORD Utf16WriteDocument::save(const wchar_t* path) {
   if (path == nullptr || *path == 0) return kErrorPathNotFound;
-  QuietLibxml quiet;
   const std::string target = wideToUtf8(path);
   // Written beside the target and renamed over it: a failure leaves the old file.
   std::string temporary;
@@ -178,12 +411,30 @@ DWORD LibxmlWriteDocument::save(const wchar_t* path) {
   if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) ::fchmod(fd, existing.st_mode & 07777);
 
   DWORD status = 0;
-  xmlSaveCtxtPtr saver = xmlSaveToFd(fd, "UTF-16", 0);
-  if (saver == nullptr) {
-    status = kErrorWriteFault;
-  } else {
-    const long written = xmlSaveDoc(saver, document_);
-    if (closeSave(saver) < 0 || written < 0) status = kErrorWriteFault;
+  try {
+    auto sink = std::make_unique<Sink>(fd);
+    sink->put(u'\uFEFF');
+    sink->put("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n");
+    for (const TopLevel& node : topLevel_) {
+      if (node.element != kNone) {
+        writeElement(node.element, *sink);
+      } else {
+        sink->put("<?");
+        sink->put(chars_.data() + node.target.offset, node.target.length);
+        if (node.hasData) {
+          sink->put(u' ');
+          sink->put(chars_.data() + node.data.offset, node.data.length);
+        }
+        sink->put("?>");
+      }
+      sink->put(u'\n');
+    }
+    sink->flush();
+    if (sink->error() != 0) status = win32ErrorOf(sink->error());
+  } catch (...) {
+    ::close(fd);
+    ::unlink(temporary.c_str());
+    throw;
   }
   if (status == 0 && ::fsync(fd) != 0) status = win32ErrorOf(errno);
   if (::close(fd) != 0 && status == 0) status = win32ErrorOf(errno);

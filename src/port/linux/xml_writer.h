@@ -1,39 +1,136 @@
-// The writing half of the libxml2 DOM port: a libxml2 document built element by
-// element and saved as UTF-16 with a byte order mark into a file beside the
-// target, which then replaces the target in one rename.
+// The writing half of the Linux XML DOM port. The document is recorded as a
+// compact tree whose names, texts and attribute values are checked, converted to
+// UTF-16 and escaped as they are set, all into one character buffer. Saving
+// walks that tree once, writing UTF-16 with a byte order mark into a file beside
+// the target in large blocks, syncs it and renames it over the target.
 #pragma once
 
-#include <libxml/tree.h>
-
+#include <bit>
+#include <cstdint>
+#include <cstdlib>
 #include <memory>
-#include <string>
+#include <vector>
 
 #include "port/xml_dom_port.h"
 
 namespace utils::linuxport {
 
-class LibxmlWriteDocument final : public port::DomWriteDocument {
+// A growable array of UTF-16 code units, uninitialised beyond its size.
+class Utf16Buffer {
  public:
-  // Null when libxml2 cannot make a document.
-  static std::unique_ptr<LibxmlWriteDocument> create();
-  ~LibxmlWriteDocument() override;
-  LibxmlWriteDocument(const LibxmlWriteDocument&) = delete;
-  LibxmlWriteDocument& operator=(const LibxmlWriteDocument&) = delete;
+  size_t size() const { return size_; }
+  const char16_t* data() const { return data_.get(); }
+  // Room for at least extra more units; the pointer is where they go.
+  char16_t* reserve(size_t extra);
+  // Adds count units written at the pointer reserve gave.
+  void grow(size_t count) { size_ += count; }
+  void truncate(size_t size) { size_ = size; }
+
+ private:
+  struct Free {
+    void operator()(char16_t* units) const { std::free(units); }
+  };
+  std::unique_ptr<char16_t, Free> data_;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+};
+
+// An array that grows in chunks of doubling size, so that growing never moves
+// or copies what it holds and costs one allocation per doubling. A chunk's pages
+// are touched only as elements are added. T must be trivially copyable.
+template <typename T>
+class ChunkedArray {
+ public:
+  size_t size() const { return size_; }
+  T& operator[](size_t index) { return at(index); }
+  const T& operator[](size_t index) const { return const_cast<ChunkedArray*>(this)->at(index); }
+  void push_back(const T& value) {
+    if (size_ == capacity_) {
+      const size_t chunk = kFirstChunk << chunks_.size();
+      chunks_.push_back(std::make_unique_for_overwrite<T[]>(chunk));
+      capacity_ += chunk;
+    }
+    at(size_++) = value;
+  }
+
+ private:
+  static constexpr unsigned kFirstBits = 6;
+  static constexpr size_t kFirstChunk = size_t{1} << kFirstBits;
+  // Chunk k holds the indexes [kFirstChunk * (2^k - 1), kFirstChunk * (2^(k+1) - 1)).
+  T& at(size_t index) {
+    const size_t shifted = index + kFirstChunk;
+    const unsigned chunk = static_cast<unsigned>(std::bit_width(shifted)) - 1 - kFirstBits;
+    return chunks_[chunk][shifted - (kFirstChunk << chunk)];
+  }
+  std::vector<std::unique_ptr<T[]>> chunks_;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+};
+
+class Utf16WriteDocument final : public port::DomWriteDocument {
+ public:
+  static std::unique_ptr<Utf16WriteDocument> create();
+  ~Utf16WriteDocument() override = default;
+  Utf16WriteDocument(const Utf16WriteDocument&) = delete;
+  Utf16WriteDocument& operator=(const Utf16WriteDocument&) = delete;
 
   DWORD appendProcessingInstruction(const wchar_t* target, const wchar_t* data) override;
   DWORD createElement(const wchar_t* name, std::unique_ptr<port::DomWriteElement>* element) override;
   DWORD appendRoot(port::DomWriteElement& element) override;
   DWORD save(const wchar_t* path) override;
 
-  // UTF-8 of text in a buffer reused across calls; valid until the next call.
-  const xmlChar* utf8(const wchar_t* text);
-
  private:
-  explicit LibxmlWriteDocument(xmlDocPtr document) : document_(document) {}
+  friend class Utf16WriteElement;
+  static constexpr uint32_t kNone = UINT32_MAX;
 
-  xmlDocPtr document_;
+  // Units [offset, offset + length) of chars_. Plain structs, so that the
+  // arrays holding them need not initialise their chunks.
+  struct Span {
+    uint64_t offset;
+    uint64_t length;
+  };
+  struct Node {
+    Span name;
+    Span text;  // escaped; meaningful when hasText
+    uint32_t firstAttribute;
+    uint32_t lastAttribute;
+    uint32_t firstChild;
+    uint32_t lastChild;
+    uint32_t nextSibling;
+    uint32_t parent;
+    bool hasText;
+    bool attached;
+  };
+  struct Attribute {
+    Span name;
+    Span value;  // escaped
+    uint32_t next;
+  };
+  // A top-level node after the declaration: the root element or a processing
+  // instruction.
+  struct TopLevel {
+    uint32_t element = kNone;
+    Span target{};
+    Span data{};
+    bool hasData = false;
+  };
+
+  Utf16WriteDocument() = default;
+
+  DWORD setAttribute(uint32_t node, const wchar_t* name, const wchar_t* value);
+  DWORD setText(uint32_t node, const wchar_t* text);
+  DWORD appendChild(uint32_t parent, port::DomWriteElement& child);
+  bool isOurs(port::DomWriteElement& element, uint32_t* node) const;
+  bool sameUnits(Span a, Span b) const;
+  class Sink;
+  void writeElement(uint32_t root, Sink& sink) const;
+
+  Utf16Buffer chars_;
+  ChunkedArray<Node> nodes_;
+  ChunkedArray<Attribute> attributes_;
+  std::vector<TopLevel> topLevel_;
   bool hasDeclaration_ = false;
-  std::string scratch_;
+  bool hasRoot_ = false;
 };
 
 }  // namespace utils::linuxport
