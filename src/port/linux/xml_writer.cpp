@@ -1,6 +1,7 @@
 #include "port/linux/xml_writer.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -128,21 +129,23 @@ std::string temporaryName(const std::string& path) {
 
 }  // namespace
 
-char16_t* Utf16Buffer::reserve(size_t extra) {
-  if (capacity_ - size_ < extra) {
-    size_t capacity = capacity_ < 4096 ? 4096 : capacity_;
-    while (capacity - size_ < extra) {
-      if (capacity > SIZE_MAX / 2 / sizeof(char16_t)) throw std::bad_alloc();
-      capacity *= 2;
-    }
-    // realloc can move the pages of a large block without copying them.
-    void* grown = std::realloc(data_.get(), capacity * sizeof(char16_t));
-    if (grown == nullptr) throw std::bad_alloc();
-    static_cast<void>(data_.release());
-    data_.reset(static_cast<char16_t*>(grown));
-    capacity_ = capacity;
+Utf16Buffer::~Utf16Buffer() {
+  if (data_ != nullptr) ::munmap(data_, capacity_ * sizeof(char16_t));
+}
+
+char16_t* Utf16Buffer::enlarge(size_t extra) {
+  constexpr size_t kFirstBytes = 64 * 1024;
+  size_t bytes = capacity_ == 0 ? kFirstBytes : capacity_ * sizeof(char16_t);
+  while (bytes / sizeof(char16_t) - size_ < extra) {
+    if (bytes > SIZE_MAX / 4) throw std::bad_alloc();
+    bytes *= 2;
   }
-  return data_.get() + size_;
+  void* mapped = data_ == nullptr ? ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                                  : ::mremap(data_, capacity_ * sizeof(char16_t), bytes, MREMAP_MAYMOVE);
+  if (mapped == MAP_FAILED) throw std::bad_alloc();
+  data_ = static_cast<char16_t*>(mapped);
+  capacity_ = bytes / sizeof(char16_t);
+  return data_ + size_;
 }
 
 // An element handle: an index into its document's nodes.
@@ -220,6 +223,70 @@ std::unique_ptr<Utf16WriteDocument> Utf16WriteDocument::create() {
   return std::unique_ptr<Utf16WriteDocument>(new Utf16WriteDocument());
 }
 
+namespace {
+
+constexpr size_t kMostNames = 4096;  // beyond this many, names are no longer remembered
+
+uint64_t nameHash(uint64_t hash, uint32_t unit) { return (hash ^ unit) * 0x100000001B3; }
+constexpr uint64_t kNameHashStart = 0xCBF29CE484222325;
+
+}  // namespace
+
+// Gives the span of name, checking it as an XML name and converting it the
+// first time it is seen; false when it is not an XML name.
+bool Utf16WriteDocument::appendName(const wchar_t* name, Span* span) {
+  if (name == nullptr) return false;
+  // Only names of 16-bit units are remembered, so they compare unit for unit.
+  uint64_t hash = kNameHashStart;
+  size_t length = 0;
+  bool remembered = true;
+  for (; name[length] != 0; ++length) {
+    const auto unit = static_cast<uint32_t>(name[length]);
+    remembered = remembered && unit <= 0xFFFF;
+    hash = nameHash(hash, unit);
+  }
+  if (length == 0) return false;
+  size_t slot = 0;
+  if (remembered && !nameSlots_.empty()) {
+    const size_t mask = nameSlots_.size() - 1;
+    for (slot = hash & mask; nameSlots_[slot] != 0; slot = (slot + 1) & mask) {
+      const Span& known = names_[nameSlots_[slot] - 1];
+      if (known.length != length) continue;
+      const char16_t* units = chars_.data() + known.offset;
+      size_t i = 0;
+      while (i < length && units[i] == static_cast<char16_t>(name[i])) ++i;
+      if (i == length) {
+        *span = known;
+        return true;
+      }
+    }
+  }
+  if (!xml::isXmlName(name)) return false;
+  appendUtf16<Context::kRaw>(chars_, name, &span->offset, &span->length);
+  if (remembered && names_.size() < kMostNames) {
+    names_.push_back(*span);
+    if (names_.size() * 2 > nameSlots_.size()) {
+      rehashNames();
+    } else {
+      nameSlots_[slot] = static_cast<uint32_t>(names_.size());
+    }
+  }
+  return true;
+}
+
+void Utf16WriteDocument::rehashNames() {
+  nameSlots_.assign(nameSlots_.empty() ? 64 : nameSlots_.size() * 2, 0);
+  const size_t mask = nameSlots_.size() - 1;
+  for (size_t index = 0; index < names_.size(); ++index) {
+    uint64_t hash = kNameHashStart;
+    const char16_t* units = chars_.data() + names_[index].offset;
+    for (size_t i = 0; i < names_[index].length; ++i) hash = nameHash(hash, units[i]);
+    size_t slot = hash & mask;
+    while (nameSlots_[slot] != 0) slot = (slot + 1) & mask;
+    nameSlots_[slot] = static_cast<uint32_t>(index + 1);
+  }
+}
+
 bool Utf16WriteDocument::isOurs(port::DomWriteElement& element, uint32_t* node) const {
   const auto* ours = dynamic_cast<const Utf16WriteElement*>(&element);
   if (ours == nullptr || ours->document() != this) return false;
@@ -228,6 +295,7 @@ bool Utf16WriteDocument::isOurs(port::DomWriteElement& element, uint32_t* node) 
 }
 
 bool Utf16WriteDocument::sameUnits(Span a, Span b) const {
+  if (a.offset == b.offset) return a.length == b.length;
   return a.length == b.length &&
          std::memcmp(chars_.data() + a.offset, chars_.data() + b.offset, a.length * sizeof(char16_t)) == 0;
 }
@@ -259,33 +327,30 @@ DWORD Utf16WriteDocument::appendProcessingInstruction(const wchar_t* target, con
 }
 
 DWORD Utf16WriteDocument::createElement(const wchar_t* name, std::unique_ptr<port::DomWriteElement>* element) {
-  if (!xml::isXmlName(name)) return kInvalidName;
   if (nodes_.size() >= kNone) throw std::bad_alloc();
-  const auto index = static_cast<uint32_t>(nodes_.size());
-  auto handle = std::make_unique<Utf16WriteElement>(*this, index);
   Node node{};
+  if (!appendName(name, &node.name)) return kInvalidName;
   node.firstAttribute = node.lastAttribute = node.firstChild = node.lastChild = kNone;
   node.nextSibling = node.parent = kNone;
-  appendUtf16<Context::kRaw>(chars_, name, &node.name.offset, &node.name.length);
+  const auto index = static_cast<uint32_t>(nodes_.size());
+  auto handle = std::make_unique<Utf16WriteElement>(*this, index);
   nodes_.push_back(node);
   *element = std::move(handle);
   return 0;
 }
 
 DWORD Utf16WriteDocument::setAttribute(uint32_t index, const wchar_t* name, const wchar_t* value) {
-  if (!xml::isXmlName(name) || value == nullptr) return kInvalidName;
+  if (value == nullptr) return kInvalidName;
   Attribute attribute{};
   attribute.next = kNone;
+  if (!appendName(name, &attribute.name)) return kInvalidName;
   if (!appendUtf16<Context::kAttribute>(chars_, value, &attribute.value.offset, &attribute.value.length)) {
     return kInvalidName;
   }
-  const size_t nameStart = chars_.size();
-  appendUtf16<Context::kRaw>(chars_, name, &attribute.name.offset, &attribute.name.length);
   Node& node = nodes_[index];
   // One of the same name keeps its place and takes the new value.
   for (uint32_t at = node.firstAttribute; at != kNone; at = attributes_[at].next) {
     if (sameUnits(attributes_[at].name, attribute.name)) {
-      chars_.truncate(nameStart);
       attributes_[at].value = attribute.value;
       return 0;
     }

@@ -7,7 +7,6 @@
 
 #include <bit>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -15,22 +14,26 @@
 
 namespace utils::linuxport {
 
-// A growable array of UTF-16 code units, uninitialised beyond its size.
+// A growable array of UTF-16 code units, uninitialised beyond its size. Its
+// pages are mapped directly, so growing remaps them instead of copying.
 class Utf16Buffer {
  public:
+  Utf16Buffer() = default;
+  ~Utf16Buffer();
+  Utf16Buffer(const Utf16Buffer&) = delete;
+  Utf16Buffer& operator=(const Utf16Buffer&) = delete;
+
   size_t size() const { return size_; }
-  const char16_t* data() const { return data_.get(); }
+  const char16_t* data() const { return data_; }
   // Room for at least extra more units; the pointer is where they go.
-  char16_t* reserve(size_t extra);
+  char16_t* reserve(size_t extra) { return capacity_ - size_ >= extra ? data_ + size_ : enlarge(extra); }
   // Adds count units written at the pointer reserve gave.
   void grow(size_t count) { size_ += count; }
   void truncate(size_t size) { size_ = size; }
 
  private:
-  struct Free {
-    void operator()(char16_t* units) const { std::free(units); }
-  };
-  std::unique_ptr<char16_t, Free> data_;
+  char16_t* enlarge(size_t extra);
+  char16_t* data_ = nullptr;
   size_t size_ = 0;
   size_t capacity_ = 0;
 };
@@ -120,12 +123,18 @@ class Utf16WriteDocument final : public port::DomWriteDocument {
   DWORD setAttribute(uint32_t node, const wchar_t* name, const wchar_t* value);
   DWORD setText(uint32_t node, const wchar_t* text);
   DWORD appendChild(uint32_t parent, port::DomWriteElement& child);
+  bool appendName(const wchar_t* name, Span* span);
+  void rehashNames();
   bool isOurs(port::DomWriteElement& element, uint32_t* node) const;
   bool sameUnits(Span a, Span b) const;
   class Sink;
   void writeElement(uint32_t root, Sink& sink) const;
 
   Utf16Buffer chars_;
+  // Names already converted, so that each distinct name is checked and stored
+  // once: an open-addressing table of indexes + 1 into names_ (0 is empty).
+  std::vector<Span> names_;
+  std::vector<uint32_t> nameSlots_;
   ChunkedArray<Node> nodes_;
   ChunkedArray<Attribute> attributes_;
   std::vector<TopLevel> topLevel_;
