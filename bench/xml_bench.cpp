@@ -2,8 +2,9 @@
 // into its tree (xmlReadFile) and its own save of that tree (xmlSaveFileEnc,
 // UTF-16), on generated documents of three shapes (many small elements with
 // attributes, long texts, deep nesting) at about 1, 10 and 100 MB. The memory
-// benchmarks load each document in a child process and report its peak resident
-// memory during Load against the resident memory of the finished tree.
+// benchmarks load (or load and save) each document in a child process and
+// report its peak resident memory during Load against the resident memory of
+// the finished tree, and the memory that Save adds above the loaded tree.
 #include <benchmark/benchmark.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
@@ -161,21 +162,54 @@ int measureLoad(const std::string& path, bool useLibxml) {
   return after < 0 ? 1 : 0;
 }
 
-// Runs this program again as a fresh process to measure one load.
-bool measureInChild(const std::string& path, bool useLibxml, long* peakKb, long* finalKb) {
-  const std::string command = "/proc/" + std::to_string(::getpid()) + "/exe --measure-load " +
-                              (useLibxml ? "libxml2 " : "load ") + path;
+// Resident memory that saving path's tree adds at its peak, above the loaded
+// tree: Save on the tree from Load, or libxml2's own save of its own tree.
+int measureSave(const std::string& path, bool useLibxml) {
+  const fs::path target = fs::path(path).parent_path() / ("measure_save_" + std::to_string(::getpid()) + ".xml");
+  long before = -1;
+  auto resetPeak = [&before] {
+    // Writing 5 sets the peak resident size back to the current one.
+    std::ofstream("/proc/self/clear_refs") << "5";
+    before = statusKilobytes("VmRSS:");
+  };
+  bool saved = false;
+  if (useLibxml) {
+    xmlDocPtr doc = xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    if (doc != nullptr) {
+      resetPeak();
+      saved = xmlSaveFileEnc(target.c_str(), doc, "UTF-16") >= 0;
+    }
+  } else {
+    installAdapter();
+    const std::wstring wide(path.begin(), path.end());
+    XmlObject* root = nullptr;
+    if (XmlObject::Load(wide.c_str(), &root, L"") == OBJECT_ERROR_NONE) {
+      resetPeak();
+      saved = root->Save(target.wstring().c_str()) == 1 && fs::file_size(target) > 1000;
+    }
+  }
+  std::error_code ignored;
+  fs::remove(target, ignored);
+  std::printf("%ld %ld\n", statusKilobytes("VmHWM:") - before, before);
+  return saved ? 0 : 1;
+}
+
+// Runs this program again as a fresh process to measure one load or save.
+bool measureInChild(const char* what, const std::string& path, bool useLibxml, long* first, long* second) {
+  const std::string command =
+      "/proc/" + std::to_string(::getpid()) + "/exe " + what + " " + (useLibxml ? "libxml2 " : "load ") + path;
   FILE* child = ::popen(command.c_str(), "r");
   if (child == nullptr) return false;
-  const bool read = std::fscanf(child, "%ld %ld", peakKb, finalKb) == 2;
-  return ::pclose(child) == 0 && read && *finalKb > 0;
+  const bool read = std::fscanf(child, "%ld %ld", first, second) == 2;
+  return ::pclose(child) == 0 && read && *second > 0;
 }
 
 void BM_LoadMemory(benchmark::State& state) {
   const std::string path = document(static_cast<int>(state.range(0)), kSizes[state.range(1)]);
   long peak = 0, tree = 0, libxmlPeak = 0, libxmlTree = 0;
   for (auto _ : state) {
-    if (!measureInChild(path, false, &peak, &tree) || !measureInChild(path, true, &libxmlPeak, &libxmlTree)) {
+    if (!measureInChild("--measure-load", path, false, &peak, &tree) ||
+        !measureInChild("--measure-load", path, true, &libxmlPeak, &libxmlTree)) {
       state.SkipWithError("measurement failed");
     }
   }
@@ -184,6 +218,21 @@ void BM_LoadMemory(benchmark::State& state) {
   state.counters["peak_over_tree"] = tree > 0 ? static_cast<double>(peak) / tree : 0;
   state.counters["libxml2_tree_MB"] = libxmlTree / 1024.0;
   state.counters["libxml2_peak_MB"] = libxmlPeak / 1024.0;
+}
+
+void BM_SaveMemory(benchmark::State& state) {
+  const std::string path = document(static_cast<int>(state.range(0)), kSizes[state.range(1)]);
+  long added = 0, tree = 0, libxmlAdded = 0, libxmlTree = 0;
+  for (auto _ : state) {
+    if (!measureInChild("--measure-save", path, false, &added, &tree) ||
+        !measureInChild("--measure-save", path, true, &libxmlAdded, &libxmlTree)) {
+      state.SkipWithError("measurement failed");
+    }
+  }
+  state.counters["save_added_MB"] = added / 1024.0;
+  state.counters["loaded_MB"] = tree / 1024.0;
+  state.counters["libxml2_save_added_MB"] = libxmlAdded / 1024.0;
+  state.counters["libxml2_loaded_MB"] = libxmlTree / 1024.0;
 }
 
 void shapesAndSizes(benchmark::internal::Benchmark* b) {
@@ -204,10 +253,14 @@ XML_TIMED(BM_Load);
 XML_TIMED(BM_LibxmlSave);
 XML_TIMED(BM_Save);
 BENCHMARK(BM_LoadMemory)->Apply([](benchmark::internal::Benchmark* b) { shapesAndSizes(b); })->Iterations(1);
+BENCHMARK(BM_SaveMemory)->Apply([](benchmark::internal::Benchmark* b) { shapesAndSizes(b); })->Iterations(1);
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "--measure-load") == 0) {
     return measureLoad(argv[3], std::strcmp(argv[2], "libxml2") == 0);
+  }
+  if (argc == 4 && std::strcmp(argv[1], "--measure-save") == 0) {
+    return measureSave(argv[3], std::strcmp(argv[2], "libxml2") == 0);
   }
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

@@ -1,0 +1,281 @@
+// The exact bytes that Save writes through the Linux writer: declaration, order
+// of attributes, text and children, escaping, UTF-16 of characters beyond the
+// BMP, the declaration alone after any failure, the continue-on-error build of a
+// derived class, direct use of the writer, and the saved file's permissions.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "port/linux/xml_dom.h"
+#include "port/platform.h"
+#include "port/xml_dom_port.h"
+#include "utils/xml.h"
+
+#pragma GCC diagnostic ignored "-Wdelete-non-virtual-dtor"
+// The element class has a non-virtual destructor by design; the derived class
+// below is never deleted through a base pointer.
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::u16string kDeclaration = u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n";
+
+// Saves as a derived class in another module may: going on past failed
+// attributes, texts and children of this element.
+class TolerantSave : public XmlObject {
+ public:
+  using XmlObject::XmlObject;
+  int Save(const wchar_t* path) override {
+    std::unique_ptr<utils::port::DomWriteDocument> document;
+    if (utils::port::platform().xmlDom->createDocument(&document) != 0) return 0;
+    document->appendProcessingInstruction(L"xml", L"version='1.0' encoding='UTF-16'");
+    ConstructDomFromObject(*document, nullptr, true);
+    document->save(path);
+    return 1;
+  }
+};
+
+class XmlSaveBytes : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    utils::port::Platform record;
+    record.xmlDom = &dom_;
+    utils::port::installPlatform(record);
+    dir_ = fs::temp_directory_path() / ("xml_save_bytes_" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::wstring path(const std::string& name) const { return (dir_ / name).wstring(); }
+
+  // The file as UTF-16 code units, once its little-endian byte order mark is checked.
+  std::u16string units(const std::string& name) const {
+    std::ifstream in(dir_ / name, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    if (bytes.size() < 2 || bytes[0] != '\xFF' || bytes[1] != '\xFE' || bytes.size() % 2 != 0) {
+      return u"(not UTF-16LE with a byte order mark)";
+    }
+    std::u16string out;
+    for (size_t i = 2; i < bytes.size(); i += 2) {
+      out +=
+          static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
+    }
+    return out;
+  }
+
+  std::u16string saved(XmlObject& root) {
+    EXPECT_EQ(root.Save(path("out.xml").c_str()), 1);
+    return units("out.xml");
+  }
+
+  utils::linuxport::LibxmlDom dom_;
+  fs::path dir_;
+};
+
+TEST_F(XmlSaveBytes, DocumentsAreWrittenExactly) {
+  XmlObject root(L"a");
+  root.AppendAttribute(L"x", L"1");
+  root.AppendAttribute(L"q", L"<&>\"' \t\r\n end");
+  root.AppendAttribute(L"x", L"2");  // keeps the place of the first, takes the last value
+  root.AppendAttribute(L"xml:lang", L"fr");
+  std::wstring text = L"  t <&> ]]> \r\n\u20AC\u0085 ";
+  text += static_cast<wchar_t>(0x1F600);
+  root.SetNodeText(text.c_str());
+  auto* b = new XmlObject(L"b");
+  b->SetNodeText(L" ");
+  root.AppendChild(b);
+  auto* c = new XmlObject(L"\u00E9t\u00E9.c-d_e");
+  c->AppendAttribute(L"e", L"");
+  std::wstring high = L"z";
+  high += static_cast<wchar_t>(0x10FFFF);
+  c->AppendAttribute(L"p:q", high.c_str());
+  root.AppendChild(c);
+  root.AppendChild(nullptr);  // skipped
+  auto* d = new XmlObject(L"d");
+  d->SetNodeText(L"");  // an empty text still makes a start and an end tag
+  d->AppendChild(new XmlObject(L"e"));
+  root.AppendChild(d);
+
+  EXPECT_EQ(saved(root), kDeclaration +
+                             u"<a x=\"2\" q=\"&lt;&amp;&gt;&quot;' &#9;&#13;&#10; end\" xml:lang=\"fr\">"
+                             u"  t &lt;&amp;&gt; ]]&gt; &#13;\n\u20AC\u0085 \U0001F600"
+                             u"<b> </b><\u00E9t\u00E9.c-d_e e=\"\" p:q=\"z\U0010FFFF\"/><d><e/></d></a>\n");
+
+  XmlObject empty(L"r");
+  EXPECT_EQ(saved(empty), kDeclaration + u"<r/>\n");
+}
+
+TEST_F(XmlSaveBytes, LongTextsAndManyNamesAreWrittenWhole) {
+  // Escapes and pairs of UTF-16 units fall across every position of the
+  // writer's internal blocks.
+  std::wstring text;
+  std::u16string expected;
+  for (int i = 0; text.size() < 100000; ++i) {
+    text += L"ab<&\r";
+    text += static_cast<wchar_t>(0x10000 + i % 1000);
+    expected += u"ab&lt;&amp;&#13;";
+    expected += static_cast<char16_t>(0xD800 + ((i % 1000) >> 10));
+    expected += static_cast<char16_t>(0xDC00 + ((i % 1000) & 0x3FF));
+    if (i % 7 == 0) {
+      text += L"\"\t";
+      expected += u"\"\t";
+    }
+  }
+  XmlObject root(L"r");
+  root.SetNodeText(text.c_str());
+  root.AppendAttribute(L"v", text.c_str());
+  std::u16string attribute = expected;
+  for (size_t at = 0; (at = attribute.find_first_of(u"\"\t", at)) != std::u16string::npos;) {
+    attribute.replace(at, 1, attribute[at] == u'"' ? u"&quot;" : u"&#9;");
+  }
+  // More distinct names than the writer remembers, each with a repeated one.
+  std::u16string children;
+  for (int i = 0; i < 6000; ++i) {
+    const std::wstring name = L"n" + std::to_wstring(i);
+    auto* child = new XmlObject(name.c_str());
+    child->AppendAttribute((L"a" + std::to_wstring(i)).c_str(), L"1");
+    child->AppendAttribute(L"k", L"x");
+    child->AppendAttribute((L"a" + std::to_wstring(i)).c_str(), L"2");
+    root.AppendChild(child);
+    const std::string number = std::to_string(i);
+    const std::u16string digits(number.begin(), number.end());
+    children += u"<n" + digits + u" a" + digits + u"=\"2\" k=\"x\"/>";
+  }
+  EXPECT_EQ(saved(root), kDeclaration + u"<r v=\"" + attribute + u"\">" + expected + children + u"</r>\n");
+}
+
+TEST_F(XmlSaveBytes, AnyFailureLeavesTheDeclarationAlone) {
+  const wchar_t badUnits[] = {0x1, 0xB, 0xFFFE, 0xFFFF, 0xD800, 0xDFFF};
+  int cases = 0;
+  auto expectDeclarationAlone = [&](XmlObject& root) {
+    EXPECT_EQ(saved(root), kDeclaration) << "case " << cases;
+    ++cases;
+  };
+  for (const wchar_t* name : {L"1a", L"a b", L"-x", L"a<"}) {
+    XmlObject root(L"r");
+    root.AppendChild(new XmlObject(name));
+    expectDeclarationAlone(root);
+    XmlObject attribute(L"r");
+    attribute.AppendAttribute(name, L"v");
+    expectDeclarationAlone(attribute);
+  }
+  for (wchar_t unit : badUnits) {
+    const std::wstring bad = std::wstring(L"ok") + unit + L"ok";
+    XmlObject text(L"r");
+    auto* child = new XmlObject(L"c");
+    child->SetNodeText(bad.c_str());
+    text.AppendChild(child);
+    expectDeclarationAlone(text);
+    XmlObject value(L"r");
+    value.AppendAttribute(L"v", bad.c_str());
+    expectDeclarationAlone(value);
+  }
+  XmlObject beyond(L"r");
+  beyond.SetNodeText(std::wstring(1, static_cast<wchar_t>(0x110000)).c_str());
+  expectDeclarationAlone(beyond);
+  // An element without a name, three levels down, after good siblings.
+  XmlObject deep(L"r");
+  deep.AppendChild(new XmlObject(L"fine"));
+  auto* middle = new XmlObject(L"m");
+  auto* lower = new XmlObject(L"l");
+  lower->AppendChild(new XmlObject());
+  middle->AppendChild(lower);
+  deep.AppendChild(middle);
+  expectDeclarationAlone(deep);
+  XmlObject unnamed;
+  expectDeclarationAlone(unnamed);
+}
+
+TEST_F(XmlSaveBytes, ContinueOnErrorSkipsWhatFailedAndKeepsTheRest) {
+  TolerantSave root(L"r");
+  root.AppendAttribute(L"ok", L"1");
+  root.AppendAttribute(L"bad name", L"x");
+  root.AppendAttribute(L"v", L"\x01");
+  root.AppendAttribute(L"z", L"2");
+  root.SetNodeText(L"bad\x02");
+  root.AppendChild(new XmlObject(L"c1"));
+  auto* badText = new XmlObject(L"c2");
+  badText->SetNodeText(L"\xFFFF");
+  root.AppendChild(badText);
+  auto* badGrandchild = new XmlObject(L"c3");
+  badGrandchild->AppendChild(new XmlObject(L"fine"));
+  badGrandchild->AppendChild(new XmlObject(L"9"));
+  root.AppendChild(badGrandchild);
+  auto* last = new XmlObject(L"c4");
+  last->SetNodeText(L"t");
+  root.AppendChild(last);
+  EXPECT_EQ(saved(root), kDeclaration + u"<r ok=\"1\" z=\"2\"><c1/><c4>t</c4></r>\n");
+
+  TolerantSave unnamed;
+  EXPECT_EQ(saved(unnamed), kDeclaration);
+}
+
+TEST_F(XmlSaveBytes, WriterFollowsDomRulesWhenUsedDirectly) {
+  std::unique_ptr<utils::port::DomWriteDocument> document;
+  ASSERT_EQ(dom_.createDocument(&document), 0u);
+  EXPECT_EQ(document->appendProcessingInstruction(L"xml", L"version='1.0' encoding='UTF-16'"), 0u);
+  EXPECT_NE(document->appendProcessingInstruction(L"xml", L"again"), 0u);
+  EXPECT_EQ(document->appendProcessingInstruction(L"pi", L"some data"), 0u);
+  EXPECT_EQ(document->appendProcessingInstruction(L"pj", nullptr), 0u);
+  EXPECT_NE(document->appendProcessingInstruction(L"pk", L"ends ?> early"), 0u);
+  EXPECT_NE(document->appendProcessingInstruction(L"1pi", L""), 0u);
+
+  std::unique_ptr<utils::port::DomWriteElement> r, c1, c2, c3, refused;
+  EXPECT_NE(document->createElement(L"", &refused), 0u);
+  EXPECT_NE(document->createElement(nullptr, &refused), 0u);
+  EXPECT_EQ(refused, nullptr);
+  ASSERT_EQ(document->createElement(L"r", &r), 0u);
+  ASSERT_EQ(document->createElement(L"c1", &c1), 0u);
+  ASSERT_EQ(document->createElement(L"c2", &c2), 0u);
+  ASSERT_EQ(document->createElement(L"c3", &c3), 0u);
+  EXPECT_EQ(r->setAttribute(L"a", L"1"), 0u);
+  EXPECT_NE(r->setAttribute(L"a", nullptr), 0u);
+  EXPECT_EQ(r->appendChild(*c1), 0u);
+  EXPECT_NE(r->appendChild(*c1), 0u);  // already attached
+  EXPECT_EQ(r->setText(L"replaces c1"), 0u);
+  EXPECT_EQ(r->appendChild(*c2), 0u);
+  EXPECT_EQ(c2->appendChild(*c3), 0u);
+  EXPECT_NE(c3->appendChild(*r), 0u);  // its own ancestor
+  EXPECT_NE(c3->appendChild(*c3), 0u);
+  EXPECT_EQ(c3->setText(L""), 0u);
+  EXPECT_EQ(c3->setAttribute(L"late", L"after attaching"), 0u);
+  EXPECT_EQ(r->setAttribute(L"b", L"2"), 0u);
+  EXPECT_EQ(r->setAttribute(L"a", L"3"), 0u);
+  EXPECT_EQ(document->appendRoot(*r), 0u);
+  EXPECT_NE(document->appendRoot(*c1), 0u);  // one root only
+  EXPECT_EQ(document->appendProcessingInstruction(L"after", L"root"), 0u);
+  EXPECT_EQ(document->save(path("direct.xml").c_str()), 0u);
+  EXPECT_EQ(units("direct.xml"), kDeclaration +
+                                     u"<?pi some data?>\n<?pj?>\n"
+                                     u"<r a=\"3\" b=\"2\">replaces c1<c2><c3 late=\"after attaching\"></c3></c2></r>\n"
+                                     u"<?after root?>\n");
+  EXPECT_NE(document->save(path("missing/direct.xml").c_str()), 0u);
+  EXPECT_NE(document->save(L""), 0u);
+}
+
+TEST_F(XmlSaveBytes, AnExistingFileKeepsItsPermissions) {
+  XmlObject root(L"r");
+  const std::string target = (dir_ / "out.xml").string();
+  std::ofstream(target) << "old";
+  ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+  ASSERT_EQ(root.Save(path("out.xml").c_str()), 1);
+  struct stat status {};
+  ASSERT_EQ(::stat(target.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0640u);
+  EXPECT_EQ(units("out.xml"), kDeclaration + u"<r/>\n");
+  // A new file gets the usual permissions, as the process's mask allows.
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  ASSERT_EQ(root.Save(path("new.xml").c_str()), 1);
+  ASSERT_EQ(::stat((dir_ / "new.xml").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0666u & ~mask);
+}
+
+}  // namespace
