@@ -72,6 +72,10 @@ struct DomReadNode {
 
 // An element being built for a document that is to be saved. An element not
 // attached to a parent or the document when it is released is discarded.
+// A writer may keep the text and attribute value strings it is given and read
+// them again when the document is saved: they must stay valid and unchanged
+// until the document is saved or released (the element tree being saved holds
+// them). Names are always copied.
 class DomWriteElement {
  public:
   virtual ~DomWriteElement() = default;

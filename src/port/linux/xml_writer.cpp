@@ -62,59 +62,80 @@ const char* referenceFor(uint32_t c) {
   }
 }
 
+// What convertBlock found.
+enum class BlockEnd { kFull, kEnd, kInvalid };
+
+constexpr size_t kBlock = 4096;                               // wide characters converted at a time
+constexpr size_t kBlockRoom = kBlock * sizeof("&quot;") + 2;  // the most units one block can give
+
+// Converts up to kBlock wide characters of *text to UTF-16 at *out, escaped for
+// context, advancing both. Stops at the terminating NUL (kEnd) or at a
+// character that XML cannot carry (kInvalid): a control character, a lone
+// surrogate, U+FFFE, U+FFFF, or a value beyond U+10FFFF.
+template <Context kContext>
+BlockEnd convertBlock(const wchar_t** text, char16_t** out) {
+  const wchar_t* in = *text;
+  const wchar_t* const stop = in + kBlock;
+  char16_t* to = *out;
+  BlockEnd end = BlockEnd::kFull;
+  while (in < stop) {
+    const uint32_t c = static_cast<uint32_t>(*in);
+    if (c > '>' && c < 0xD800) {  // the common case: nothing to check or escape
+      *to++ = static_cast<char16_t>(c);
+      ++in;
+      continue;
+    }
+    if (c == 0) {
+      end = BlockEnd::kEnd;
+      break;
+    }
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+      end = BlockEnd::kInvalid;
+      break;
+    }
+    ++in;
+    if (c < 0xD800) {
+      const char* reference = referenceFor<kContext>(c);
+      if (reference == nullptr) {
+        *to++ = static_cast<char16_t>(c);
+      } else {
+        while (*reference != 0) *to++ = static_cast<char16_t>(*reference++);
+      }
+    } else if (c >= 0xE000 && c <= 0xFFFD) {
+      *to++ = static_cast<char16_t>(c);
+    } else if (c >= 0x10000 && c <= 0x10FFFF) {
+      *to++ = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      *to++ = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else if (sizeof(wchar_t) == 2 && c <= 0xDBFF && static_cast<uint32_t>(*in) >= 0xDC00 &&
+               static_cast<uint32_t>(*in) <= 0xDFFF) {
+      *to++ = static_cast<char16_t>(c);  // a whole pair of 16-bit wide characters
+      *to++ = static_cast<char16_t>(*in++);
+    } else {
+      end = BlockEnd::kInvalid;
+      break;
+    }
+  }
+  *text = in;
+  *out = to;
+  return end;
+}
+
 // Appends text to buffer as UTF-16, escaped for context, and gives where it
 // went. False, with buffer as it was, when text holds a character that XML
-// cannot carry (a control character, a lone surrogate, U+FFFE, U+FFFF, or a
-// value beyond U+10FFFF).
+// cannot carry.
 template <Context kContext>
 bool appendUtf16(Utf16Buffer& buffer, const wchar_t* text, uint64_t* offset, uint64_t* length) {
-  constexpr size_t kBlock = 4096;
-  constexpr size_t kMostPerUnit = 6;  // "&quot;"
   const size_t start = buffer.size();
-  bool ended = false;
-  while (!ended) {
-    char16_t* const begin = buffer.reserve(kBlock * kMostPerUnit + 2);
+  for (;;) {
+    char16_t* const begin = buffer.reserve(kBlockRoom);
     char16_t* out = begin;
-    size_t read = 0;
-    while (read < kBlock) {
-      const uint32_t c = static_cast<uint32_t>(text[read]);
-      if (c > '>' && c < 0xD800) {  // the common case: nothing to check or escape
-        *out++ = static_cast<char16_t>(c);
-        ++read;
-        continue;
-      }
-      if (c == 0) {
-        ended = true;
-        break;
-      }
-      ++read;
-      if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
-        buffer.truncate(start);
-        return false;
-      }
-      if (c < 0xD800) {
-        const char* reference = referenceFor<kContext>(c);
-        if (reference == nullptr) {
-          *out++ = static_cast<char16_t>(c);
-        } else {
-          while (*reference != 0) *out++ = static_cast<char16_t>(*reference++);
-        }
-      } else if (c >= 0xE000 && c <= 0xFFFD) {
-        *out++ = static_cast<char16_t>(c);
-      } else if (c >= 0x10000 && c <= 0x10FFFF) {
-        *out++ = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-        *out++ = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-      } else if (sizeof(wchar_t) == 2 && c <= 0xDBFF && static_cast<uint32_t>(text[read]) >= 0xDC00 &&
-                 static_cast<uint32_t>(text[read]) <= 0xDFFF) {
-        *out++ = static_cast<char16_t>(c);  // a whole pair of 16-bit wide characters
-        *out++ = static_cast<char16_t>(text[read++]);
-      } else {
-        buffer.truncate(start);
-        return false;
-      }
+    const BlockEnd end = convertBlock<kContext>(&text, &out);
+    if (end == BlockEnd::kInvalid) {
+      buffer.truncate(start);
+      return false;
     }
     buffer.grow(static_cast<size_t>(out - begin));
-    text += read;
+    if (end == BlockEnd::kEnd) break;
   }
   *offset = start;
   *length = buffer.size() - start;
@@ -192,6 +213,17 @@ class Utf16WriteDocument::Sink {
   void put(const char* text) {
     while (*text != 0) put(static_cast<char16_t>(*text++));
   }
+  // A text or value, already checked, converted and escaped for context.
+  template <Context kContext>
+  void putEscaped(const wchar_t* text) {
+    for (;;) {
+      if (kUnits - used_ < kBlockRoom) flush();
+      char16_t* out = block_ + used_;
+      const BlockEnd end = convertBlock<kContext>(&text, &out);
+      used_ = static_cast<size_t>(out - block_);
+      if (end != BlockEnd::kFull) break;  // checked when set, so never kInvalid here
+    }
+  }
   void flush() {
     if constexpr (std::endian::native == std::endian::big) {
       for (size_t i = 0; i < used_; ++i) block_[i] = static_cast<char16_t>((block_[i] >> 8) | (block_[i] << 8));
@@ -213,6 +245,7 @@ class Utf16WriteDocument::Sink {
 
  private:
   static constexpr size_t kUnits = 64 * 1024;
+  static_assert(kUnits >= 2 * kBlockRoom);
   int fd_;
   int error_ = 0;
   size_t used_ = 0;
@@ -343,10 +376,8 @@ DWORD Utf16WriteDocument::setAttribute(uint32_t index, const wchar_t* name, cons
   if (value == nullptr) return kInvalidName;
   Attribute attribute{};
   attribute.next = kNone;
-  if (!appendName(name, &attribute.name)) return kInvalidName;
-  if (!appendUtf16<Context::kAttribute>(chars_, value, &attribute.value.offset, &attribute.value.length)) {
-    return kInvalidName;
-  }
+  if (!appendName(name, &attribute.name) || !xml::isXmlText(value)) return kInvalidName;
+  attribute.value = value;
   Node& node = nodes_[index];
   // One of the same name keeps its place and takes the new value.
   for (uint32_t at = node.firstAttribute; at != kNone; at = attributes_[at].next) {
@@ -369,12 +400,10 @@ DWORD Utf16WriteDocument::setAttribute(uint32_t index, const wchar_t* name, cons
 
 DWORD Utf16WriteDocument::setText(uint32_t index, const wchar_t* text) {
   if (text == nullptr) return kFail;
-  Span span{};
-  if (!appendUtf16<Context::kText>(chars_, text, &span.offset, &span.length)) return kFail;
+  if (!xml::isXmlText(text)) return kFail;
   // The text replaces the whole content, child elements included.
   Node& node = nodes_[index];
-  node.text = span;
-  node.hasText = true;
+  node.text = text;
   node.firstChild = kNone;
   node.lastChild = kNone;
   return 0;
@@ -427,14 +456,14 @@ void Utf16WriteDocument::writeElement(uint32_t root, Sink& sink) const {
       sink.put(u' ');
       sink.put(units + attribute.name.offset, attribute.name.length);
       sink.put("=\"");
-      sink.put(units + attribute.value.offset, attribute.value.length);
+      sink.putEscaped<Context::kAttribute>(attribute.value);
       sink.put(u'"');
     }
-    if (!node.hasText && node.firstChild == kNone) {
+    if (node.text == nullptr && node.firstChild == kNone) {
       sink.put("/>");
     } else {
       sink.put(u'>');
-      if (node.hasText) sink.put(units + node.text.offset, node.text.length);
+      if (node.text != nullptr) sink.putEscaped<Context::kText>(node.text);
       if (node.firstChild != kNone) {
         above.push_back(at);
         at = node.firstChild;

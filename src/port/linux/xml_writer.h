@@ -1,8 +1,9 @@
 // The writing half of the Linux XML DOM port. The document is recorded as a
-// compact tree whose names, texts and attribute values are checked, converted to
-// UTF-16 and escaped as they are set, all into one character buffer. Saving
-// walks that tree once, writing UTF-16 with a byte order mark into a file beside
-// the target in large blocks, syncs it and renames it over the target.
+// compact tree: names are checked and converted to UTF-16 once each into one
+// character buffer; texts and attribute values are checked when set and kept
+// as the caller's strings. Saving walks that tree once, converting and escaping
+// as it writes UTF-16 with a byte order mark into a file beside the target in
+// large blocks, then syncs it and renames it over the target.
 #pragma once
 
 #include <bit>
@@ -94,19 +95,18 @@ class Utf16WriteDocument final : public port::DomWriteDocument {
   };
   struct Node {
     Span name;
-    Span text;  // escaped; meaningful when hasText
+    const wchar_t* text;  // the caller's, or null for none
     uint32_t firstAttribute;
     uint32_t lastAttribute;
     uint32_t firstChild;
     uint32_t lastChild;
     uint32_t nextSibling;
     uint32_t parent;
-    bool hasText;
     bool attached;
   };
   struct Attribute {
     Span name;
-    Span value;  // escaped
+    const wchar_t* value;  // the caller's
     uint32_t next;
   };
   // A top-level node after the declaration: the root element or a processing
