@@ -24,7 +24,10 @@ int dispatch(std::span<const std::string> args, Console& console) {
   const auto rest = args.subspan(1);
   if (isHelpRequest(args[0]) || command == "help") {
     std::string topic;  // "btutil help reg add" shows the text of "reg add"
-    for (const auto& word : rest) topic += (topic.empty() ? "" : " ") + lowerAscii(word);
+    for (const auto& word : rest) {
+      if (!topic.empty()) topic += ' ';
+      topic += lowerAscii(word);
+    }
     printUsage(console.out, topic);
     return kExitOk;
   }
