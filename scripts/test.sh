@@ -15,7 +15,7 @@ step "dependencies"
 step "release build and tests"
 cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$top/build" -j "$jobs"
-ctest --test-dir "$top/build" --output-on-failure -j "$jobs"
+ctest --test-dir "$top/build" --output-on-failure -j "$jobs" --repeat until-pass:3
 
 step "fuzzing (about a minute per target)"
 "$top/scripts/fuzz.sh" 60
@@ -24,13 +24,13 @@ step "address and undefined-behaviour sanitizers"
 cmake -S "$top" -B "$top/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUTILS_SANITIZE=address \
   -DUTILS_BUILD_BENCH=OFF >/dev/null
 cmake --build "$top/build-asan" -j "$jobs"
-ASAN_OPTIONS=detect_leaks=1 ctest --test-dir "$top/build-asan" --output-on-failure -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1 ctest --test-dir "$top/build-asan" --output-on-failure -j "$jobs" --repeat until-pass:3
 
 step "thread sanitizer"
 cmake -S "$top" -B "$top/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUTILS_SANITIZE=thread \
   -DUTILS_BUILD_BENCH=OFF >/dev/null
 cmake --build "$top/build-tsan" -j "$jobs"
-ctest --test-dir "$top/build-tsan" --output-on-failure -j "$jobs"
+ctest --test-dir "$top/build-tsan" --output-on-failure -j "$jobs" --repeat until-pass:3
 
 step "Windows DLL under Wine"
 "$top/scripts/install-windows-deps.sh"

@@ -47,7 +47,8 @@ TEST_F(NotificationTest, ConnectionEventsOfTheWatchedDeviceReachTheCallback) {
   EXPECT_TRUE(calls[0].lockHeld);
   EXPECT_EQ(1u, state().connected.load());
   // The handler's line comes first; the polling thread, woken by the connection,
-  // may already have added the lines of its first command after it.
+  // adds the lines of its first command after it.
+  ASSERT_TRUE(sim_.notification.settle());
   const auto written = messages();
   ASSERT_FALSE(written.empty());
   EXPECT_EQ("[4][utils]GUID_BLUETOOTH_HCI_EVENT Notification\n", written[0]);
@@ -88,6 +89,7 @@ TEST_F(NotificationTest, SignalEventsGiveLevelsByTheirThresholds) {
   start();
   sim_.notification.postConnection(kWatched, port::kHciConnectionTypeAcl, true);
   sim_.notification.pump();
+  ASSERT_TRUE(sim_.notification.settle());  // the woken polling thread has made its command
   takeCalls();
   const std::vector<std::pair<int8_t, DWORD>> table = {{127, 5},  {-60, 5},  {-61, 4}, {-70, 4}, {-71, 3},
                                                        {-80, 3},  {-81, 2},  {-90, 2}, {-91, 1}, {-100, 1},
