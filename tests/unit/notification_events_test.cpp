@@ -134,6 +134,7 @@ TEST_F(NotificationTest, MalformedAndForeignVendorEventsChangeNothing) {
   sim_.notification.postConnection(kWatched, port::kHciConnectionTypeAcl, true);
   sim_.notification.postSignalEvent(0, kWatched, -65);
   sim_.notification.pump();
+  ASSERT_TRUE(sim_.notification.settle());  // the woken polling thread has made its command
   EXPECT_EQ((Calls{{1, 6}, {1, 4}}), takeArguments());
   const uint32_t record = state().signal.load();
 

@@ -70,6 +70,7 @@ TEST_F(NotificationPollTest, AWakeBringsAPollAtOnceAndRestartsTheBackOff) {
   // A disconnection stops the polls; a reconnection polls at once, then after 1 s.
   sim_.notification.postConnection(kWatched, port::kHciConnectionTypeAcl, false);
   sim_.notification.pump();
+  ASSERT_TRUE(sim_.notification.settle());
   runUntil(70000);
   EXPECT_EQ(7u, pollTimes().size()) << "no command while disconnected";
   sim_.notification.postConnection(kWatched, port::kHciConnectionTypeAcl, true);
