@@ -2,7 +2,9 @@
 // answers, vendor events to subscribers, and clients that break the protocol.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -163,6 +165,15 @@ TEST_F(VrlbusdTest, ClientsThatBreakTheProtocolAreDroppedAndOthersServed) {
   const uint8_t bigOutput[] = {9, 0, 0, 0, 0x02, 0xC8, 0x24, 0x40, 0x9C, 0, 0, 0, 0x10};
   ASSERT_EQ(13, ::send(fd, bigOutput, sizeof bigOutput, 0));
   EXPECT_TRUE(closedByDaemon(fd));
+  // Payloads that do not fit their type: a hello without its version, a
+  // controller version request, a recent requests request and a subscribe
+  // request with bytes they do not take.
+  for (const Bytes& frame : {Bytes{1, 0, 0, 0, 0x01}, Bytes{3, 0, 0, 0, 0x04, 0, 0}, Bytes{2, 0, 0, 0, 0x05, 9},
+                             Bytes{2, 0, 0, 0, 0x03, 0}, Bytes{9, 0, 0, 0, 0x01, 1, 0, 0, 0, 1, 0, 0, 0}}) {
+    fd = rawConnect();
+    ASSERT_EQ(static_cast<ssize_t>(frame.size()), ::send(fd, frame.data(), frame.size(), 0));
+    EXPECT_TRUE(closedByDaemon(fd)) << "frame type " << int(frame[4]) << " with " << frame.size() - 5 << " bytes";
+  }
   // Gone mid-frame.
   fd = rawConnect();
   const uint8_t half[] = {20, 0, 0, 0, 0x02, 1, 2};
@@ -181,8 +192,119 @@ TEST_F(VrlbusdTest, ClientsThatBreakTheProtocolAreDroppedAndOthersServed) {
   EXPECT_NE(std::string::npos, log.find("out of bounds, dropped")) << log;
   EXPECT_NE(std::string::npos, log.find("unknown request type")) << log;
   EXPECT_NE(std::string::npos, log.find("malformed I/O control request")) << log;
+  EXPECT_NE(std::string::npos, log.find("malformed hello (0 bytes)")) << log;
+  EXPECT_NE(std::string::npos, log.find("malformed hello (8 bytes)")) << log;
+  EXPECT_NE(std::string::npos, log.find("malformed controller version request (2 bytes)")) << log;
+  EXPECT_NE(std::string::npos, log.find("malformed recent requests request (1 bytes)")) << log;
+  EXPECT_NE(std::string::npos, log.find("malformed subscribe request (1 bytes)")) << log;
   EXPECT_NE(std::string::npos, log.find("disconnected mid-frame (7 bytes), dropped")) << log;
   EXPECT_NE(std::string::npos, log.find("frame left incomplete, dropped")) << log;
+}
+
+// Builds a vendor command request for opcode without parameters.
+Bytes commandFor(uint16_t opcode) {
+  return Bytes{0x1D, 0, 0, 0, 0, 1, static_cast<uint8_t>(opcode), static_cast<uint8_t>(opcode >> 8), 1, 0};
+}
+
+TEST_F(VrlbusdTest, OnlyVendorOpcodesReachTheControllerUnlessAnAdministratorAllowsMore) {
+  auto socket = connect();
+  // Reset, Disconnect, Write Scan Enable, Write Simple Pairing Debug Mode, Read
+  // Local Version as a command, opcode 0, and the group just below the vendor's.
+  for (const uint16_t opcode : {0x0C03, 0x0406, 0x0C1A, 0x1804, 0x1001, 0x0000, 0xFBFF}) {
+    const auto reply = ioControl(*socket, kVendorCode, commandFor(opcode));
+    EXPECT_EQ(5u, reply.error) << std::hex << opcode << ": access denied";
+    EXPECT_TRUE(reply.output.empty());
+  }
+  // The vendor group's ends reach the controller (which does not know them).
+  EXPECT_EQ((Bytes{0x0E, 4, 1, 0x00, 0xFC, 1}), ioControl(*socket, kVendorCode, commandFor(0xFC00)).output);
+  EXPECT_EQ((Bytes{0x0E, 4, 1, 0xFF, 0xFF, 1}), ioControl(*socket, kVendorCode, commandFor(0xFFFF)).output);
+  // The daemon's own version request still reads the controller.
+  busproto::Frame version;
+  ASSERT_EQ(0u, socket->exchange(busproto::Type::kControllerVersion, {}, busproto::Type::kVersionReply, &version, 5000));
+  EXPECT_EQ(0u, busproto::getU32(version.body.data()));
+  const std::string log = daemon_.log();
+  const std::string who = "(uid " + std::to_string(::getuid()) + ", pid " + std::to_string(::getpid()) + ")";
+  EXPECT_NE(std::string::npos, log.find(who + ": HCI opcode 0x0C03 refused")) << log;
+  EXPECT_NE(std::string::npos, log.find(who + ": ioctl 0x9C4024C8 HCI 0xFC00")) << log;
+
+  // An administrator's allow-list, and option values that are not opcodes.
+  EmulatedBusDaemon allowing({"--allow-opcode", "0x0C03", "--allow-opcode", "6150"});
+  std::unique_ptr<BusSocket> other;
+  ASSERT_EQ(0u, BusSocket::connect(allowing.socketPath(), &other));
+  EXPECT_EQ((Bytes{0x0E, 4, 1, 0x03, 0x0C, 1}), ioControl(*other, kVendorCode, commandFor(0x0C03)).output);
+  EXPECT_EQ((Bytes{0x0E, 4, 1, 0x06, 0x18, 1}), ioControl(*other, kVendorCode, commandFor(0x1806)).output);
+  EXPECT_EQ(5u, ioControl(*other, kVendorCode, commandFor(0x0406)).error);
+  TempFolder folder;
+  for (const char* bad : {"0x10000", "-1", "abc", "", "0x0C03x"}) {
+    std::string output;
+    EXPECT_EQ(2, runProgram({vrlbusdPath(), "--emulate", "--socket", folder.path() + "/s", "--allow-opcode", bad}, {},
+                            &output))
+        << bad;
+  }
+}
+
+// Runs as another user in a forked child: one vendor command, then the recent
+// requests. Writes the count of recent requests it was shown (or 0xFF on a
+// failure) to the pipe. Only system calls and stack buffers after the fork.
+void otherUserClient(const std::string& socketPath, int pipeFd) {
+  uint8_t result = 0xFF;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  if (::setgid(65534) == 0 && ::setuid(65534) == 0 &&
+      ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+    // I/O control: code, output size 64, then a vendor command for 0xFC77.
+    const uint8_t request[] = {19, 0, 0, 0, 0x02, 0xC8, 0x24, 0x40, 0x9C, 64, 0, 0, 0,
+                               0x1D, 0, 0, 0, 0, 1, 0x77, 0xFC, 1, 0};
+    const uint8_t recent[] = {1, 0, 0, 0, 0x05};
+    uint8_t answer[4096];
+    size_t have = 0;
+    if (::send(fd, request, sizeof request, 0) == sizeof request && ::send(fd, recent, sizeof recent, 0) == 5) {
+      // The I/O control reply (4 + 1 + 4 + 6 bytes), then the recent reply.
+      while (have < sizeof answer) {
+        const ssize_t n = ::recv(fd, answer + have, sizeof answer - have, 0);
+        if (n <= 0) break;
+        have += static_cast<size_t>(n);
+        if (have >= 15 + 9 && have >= 15 + 4 + static_cast<size_t>(answer[15] | answer[16] << 8)) break;
+      }
+      if (have >= 15 + 9 && answer[19] == 0x86) result = answer[20];
+    }
+  }
+  [[maybe_unused]] const ssize_t written = ::write(pipeFd, &result, 1);
+  ::_exit(0);
+}
+
+TEST_F(VrlbusdTest, EachUserSeesOnlyItsOwnRecentRequestsAndRootSeesAll) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  EmulatedBusDaemon shared({"--socket-mode", "0666"});
+  const std::string path = shared.socketPath();
+  ::chmod(path.substr(0, path.rfind('/')).c_str(), 0755);  // let the other user reach the socket
+  std::unique_ptr<BusSocket> mine;
+  ASSERT_EQ(0u, BusSocket::connect(path, &mine));
+  // Root's request carries a device address that nobody else may read.
+  const Bytes secret{0x1D, 0, 0, 0, 0, 1, 0x59, 0xFC, 7, 0x01, 0xDE, 0xAD, 0xBE, 0xEF, 0x00, 0x01};
+  EXPECT_EQ(0u, ioControl(*mine, kVendorCode, secret).error);
+
+  int pipeFds[2];
+  ASSERT_EQ(0, ::pipe(pipeFds));
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) otherUserClient(path, pipeFds[1]);
+  ::close(pipeFds[1]);
+  uint8_t shown = 0xFF;
+  EXPECT_EQ(1, ::read(pipeFds[0], &shown, 1));
+  ::close(pipeFds[0]);
+  ::waitpid(child, nullptr, 0);
+  EXPECT_EQ(1u, shown) << "the other user sees its one request, not root's";
+
+  busproto::Frame recent;
+  ASSERT_EQ(0u, mine->exchange(busproto::Type::kRecentRequests, {}, busproto::Type::kRecentReply, &recent, 5000));
+  ASSERT_GE(recent.body.size(), 4u);
+  EXPECT_EQ(2u, busproto::getU32(recent.body.data())) << "root sees both users' requests";
+  const std::string log = shared.log();
+  EXPECT_NE(std::string::npos, log.find("(uid 65534, pid " + std::to_string(child) + "): ioctl 0x9C4024C8 HCI 0xFC77"))
+      << log;
 }
 
 TEST_F(VrlbusdTest, ASecondDaemonRefusesTheSocketAndAStaleSocketIsReplaced) {

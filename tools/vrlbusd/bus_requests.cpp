@@ -1,18 +1,35 @@
 #include "bus_requests.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <iostream>
 
 namespace vrlbusd {
 
 namespace busproto = utils::busproto;
 
-busproto::IoControlReply BusRequests::handle(const busproto::IoControlRequest& request) {
-  recent_.push_back(request);
-  if (recent_.size() > busproto::kRememberedRequests) recent_.pop_front();
+std::string Peer::describe() const {
+  return "client " + std::to_string(id) + " (uid " + std::to_string(uid) + ", pid " + std::to_string(pid) + ")";
+}
+
+void BusRequests::remember(uint32_t uid, const busproto::IoControlRequest& request) {
+  auto& mine = recent_[uid];
+  mine.push_back(Remembered{nextSequence_++, request});
+  if (mine.size() > busproto::kRememberedRequests) mine.pop_front();
+  if (recent_.size() <= kRememberedUsers) return;
+  // Forget the user whose latest request is the oldest.
+  auto oldest = recent_.begin();
+  for (auto it = recent_.begin(); it != recent_.end(); ++it) {
+    if (it->second.back().sequence < oldest->second.back().sequence) oldest = it;
+  }
+  recent_.erase(oldest);
+}
+
+busproto::IoControlReply BusRequests::handle(const Peer& peer, const busproto::IoControlRequest& request) {
+  remember(peer.uid, request);
   switch (request.code) {
-    case kIoctlVendorHciCommand: return vendorCommand(request);
-    case kIoctlPairedDeviceCount: return pairedCount(request);
+    case kIoctlVendorHciCommand: return vendorCommand(peer, request);
+    case kIoctlPairedDeviceCount: return pairedCount(peer, request);
     default: return busproto::IoControlReply{kErrorInvalidFunction, {}};
   }
 }
@@ -21,10 +38,17 @@ busproto::IoControlReply BusRequests::handle(const busproto::IoControlRequest& r
 // parameter length byte, then the parameters (and the pattern, which the
 // controller does not see). The parameters sent are as many as the length byte
 // says, bounded by the bytes that are there.
-busproto::IoControlReply BusRequests::vendorCommand(const busproto::IoControlRequest& request) {
+busproto::IoControlReply BusRequests::vendorCommand(const Peer& peer, const busproto::IoControlRequest& request) {
   const auto& in = request.input;
   if (in.size() < 9) return busproto::IoControlReply{kErrorInvalidParameter, {}};
   const auto opcode = static_cast<uint16_t>(in[6] | in[7] << 8);
+  if (!policy_.permits(opcode)) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", opcode);
+    std::clog << "vrlbusd: " << peer.describe() << ": HCI opcode " << text
+              << " refused: not a vendor command (an administrator may allow it with --allow-opcode)" << std::endl;
+    return busproto::IoControlReply{kErrorAccessDenied, {}};
+  }
   const size_t count = std::min<size_t>(in[8], in.size() - 9);
   Packet answer;
   const uint32_t error = controller_.command(opcode, std::span<const uint8_t>(in.data() + 9, count), &answer);
@@ -34,25 +58,36 @@ busproto::IoControlReply BusRequests::vendorCommand(const busproto::IoControlReq
 }
 
 // Input: 10 (4 bytes), then the count (4 bytes); the rest is padding.
-busproto::IoControlReply BusRequests::pairedCount(const busproto::IoControlRequest& request) {
+busproto::IoControlReply BusRequests::pairedCount(const Peer& peer, const busproto::IoControlRequest& request) {
   const auto& in = request.input;
   if (in.size() < 8 || busproto::getU32(in.data()) != 10) return busproto::IoControlReply{kErrorInvalidParameter, {}};
   pairedCount_ = busproto::getU32(in.data() + 4);
-  std::clog << "vrlbusd: paired device count " << *pairedCount_ << std::endl;
+  std::clog << "vrlbusd: " << peer.describe() << ": paired device count " << *pairedCount_ << std::endl;
   return busproto::IoControlReply{0, {}};
 }
 
-std::vector<uint8_t> BusRequests::encodeRecent() const {
+std::vector<uint8_t> BusRequests::encodeRecent(const Peer& peer) const {
+  // The asker's own requests; root sees every user's, merged in arrival order.
+  std::vector<const Remembered*> visible;
+  for (const auto& [uid, requests] : recent_) {
+    if (peer.uid != 0 && uid != peer.uid) continue;
+    for (const auto& remembered : requests) visible.push_back(&remembered);
+  }
+  std::sort(visible.begin(), visible.end(),
+            [](const Remembered* a, const Remembered* b) { return a->sequence < b->sequence; });
+  if (visible.size() > busproto::kRememberedRequests) {
+    visible.erase(visible.begin(), visible.end() - busproto::kRememberedRequests);
+  }
   // The newest requests that fit in one frame.
-  size_t first = recent_.size();
+  size_t first = visible.size();
   size_t size = 4;
-  while (first > 0 && size + 8 + recent_[first - 1].input.size() <= busproto::kMaxBody) {
-    size += 8 + recent_[--first].input.size();
+  while (first > 0 && size + 8 + visible[first - 1]->request.input.size() <= busproto::kMaxBody) {
+    size += 8 + visible[--first]->request.input.size();
   }
   std::vector<uint8_t> body;
-  busproto::putU32(body, static_cast<uint32_t>(recent_.size() - first));
-  for (auto it = recent_.begin() + static_cast<std::ptrdiff_t>(first); it != recent_.end(); ++it) {
-    const auto& request = *it;
+  busproto::putU32(body, static_cast<uint32_t>(visible.size() - first));
+  for (size_t i = first; i < visible.size(); ++i) {
+    const auto& request = visible[i]->request;
     busproto::putU32(body, request.code);
     busproto::putU32(body, static_cast<uint32_t>(request.input.size()));
     body.insert(body.end(), request.input.begin(), request.input.end());

@@ -1,27 +1,52 @@
 // The bus driver's I/O control requests, answered with the controller: the
-// vendor HCI command and the paired-device count. Remembers the latest requests
-// so that clients (tests, tools) can read back exactly what arrived.
+// vendor HCI command and the paired-device count. Remembers each user's latest
+// requests so that clients (tests, tools) can read back exactly what arrived.
 #pragma once
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <optional>
+#include <set>
+#include <string>
 
 #include "controller.h"
 #include "port/linux/bus_protocol.h"
 
 namespace vrlbusd {
 
+// Who is on the other end of a connection, from the socket's peer credentials.
+struct Peer {
+  unsigned id = 0;  // the connection's number in the daemon's log
+  uint32_t uid = 0;
+  int32_t pid = 0;
+  // "client 3 (uid 1000, pid 4242)"
+  std::string describe() const;
+};
+
+// Which HCI opcodes clients may send: the vendor-specific group (OGF 0x3F) and
+// the opcodes an administrator allowed on top.
+class OpcodePolicy {
+ public:
+  void allow(uint16_t opcode) { allowed_.insert(opcode); }
+  bool permits(uint16_t opcode) const { return (opcode >> 10) == 0x3F || allowed_.count(opcode) != 0; }
+  const std::set<uint16_t>& extra() const { return allowed_; }
+
+ private:
+  std::set<uint16_t> allowed_;
+};
+
 class BusRequests {
  public:
-  explicit BusRequests(Controller& controller) : controller_(controller) {}
+  BusRequests(Controller& controller, OpcodePolicy policy) : controller_(controller), policy_(std::move(policy)) {}
 
   // Answers one request. The answer's output never exceeds the request's output size.
-  utils::busproto::IoControlReply handle(const utils::busproto::IoControlRequest& request);
+  utils::busproto::IoControlReply handle(const Peer& peer, const utils::busproto::IoControlRequest& request);
 
-  // The latest requests (at most kRememberedRequests, and only as many of the
-  // newest as fit in one frame), oldest first, for a kRecentReply frame.
-  std::vector<uint8_t> encodeRecent() const;
+  // The latest requests of the asking peer's user (of every user for root): at
+  // most kRememberedRequests, only as many of the newest as fit in one frame,
+  // oldest first, for a kRecentReply frame.
+  std::vector<uint8_t> encodeRecent(const Peer& peer) const;
 
   // The controller's Read Local Version Information for a kVersionReply frame.
   std::vector<uint8_t> encodeVersion();
@@ -30,15 +55,26 @@ class BusRequests {
   std::optional<uint32_t> pairedDeviceCount() const { return pairedCount_; }
 
  private:
-  utils::busproto::IoControlReply vendorCommand(const utils::busproto::IoControlRequest& request);
-  utils::busproto::IoControlReply pairedCount(const utils::busproto::IoControlRequest& request);
+  struct Remembered {
+    uint64_t sequence = 0;  // arrival order across users
+    utils::busproto::IoControlRequest request;
+  };
+
+  void remember(uint32_t uid, const utils::busproto::IoControlRequest& request);
+  utils::busproto::IoControlReply vendorCommand(const Peer& peer, const utils::busproto::IoControlRequest& request);
+  utils::busproto::IoControlReply pairedCount(const Peer& peer, const utils::busproto::IoControlRequest& request);
 
   Controller& controller_;
-  std::deque<utils::busproto::IoControlRequest> recent_;
+  OpcodePolicy policy_;
+  std::map<uint32_t, std::deque<Remembered>> recent_;  // per user id
+  uint64_t nextSequence_ = 0;
   std::optional<uint32_t> pairedCount_;
 };
 
 inline constexpr uint32_t kIoctlVendorHciCommand = 0x9C4024C8;
 inline constexpr uint32_t kIoctlPairedDeviceCount = 0x9C402644;
+// Users whose requests are remembered at once; the least recently active is
+// forgotten first.
+inline constexpr size_t kRememberedUsers = 64;
 
 }  // namespace vrlbusd

@@ -10,6 +10,7 @@ namespace vrlbusd {
 
 // Win32 error codes the daemon answers with.
 inline constexpr uint32_t kErrorInvalidFunction = 1;
+inline constexpr uint32_t kErrorAccessDenied = 5;
 inline constexpr uint32_t kErrorInvalidParameter = 87;
 inline constexpr uint32_t kErrorGenFailure = 31;
 inline constexpr uint32_t kErrorSemTimeout = 121;

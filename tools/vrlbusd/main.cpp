@@ -30,8 +30,14 @@ Usage: vrlbusd [--emulate | --hci N] [options]
   --manufacturer N      emulator: company identifier (default 0x05F1)
   --lmp-subversion N    emulator: LMP subversion (default 0x0100)
   --frame-timeout MS    drop a client that leaves a frame incomplete this long (default 5000)
+  --allow-opcode OPCODE also forward HCI command OPCODE (such as 0x0C03); repeatable
   --verbose             log every connection, request and event
   --help                this text
+
+Clients may send vendor-specific HCI commands only (OGF 0x3F, opcodes 0xFC00 to
+0xFFFF); any other opcode is refused with error 5 (access denied) unless an
+administrator allows it with --allow-opcode. The controller version request is
+the daemon's own and always answered.
 
 Exit codes: 0 stopped by SIGINT or SIGTERM; 1 no controller or the socket cannot
 be served; 2 bad command line.
@@ -58,6 +64,7 @@ int main(int argc, char** argv) {
   const char* configured = std::getenv("UTILS_BUS_SOCKET");
   settings.socketPath = configured != nullptr && *configured ? configured : utils::busproto::kDefaultSocketPath;
   vrlbusd::EmulatorSettings emulation;
+  vrlbusd::OpcodePolicy policy;
   bool emulate = false;
   unsigned long hciIndex = 0;
 
@@ -77,6 +84,9 @@ int main(int argc, char** argv) {
       ++i;
     } else if (arg == "--frame-timeout" && hasValue && parseNumber(args[i + 1], 10, 3600000, &number) && number > 0) {
       settings.frameTimeout = std::chrono::milliseconds(number);
+      ++i;
+    } else if (arg == "--allow-opcode" && hasValue && parseNumber(args[i + 1], 0, 0xFFFF, &number)) {
+      policy.allow(static_cast<uint16_t>(number));
       ++i;
     } else if (arg == "--socket" && hasValue) {
       settings.socketPath = args[++i];
@@ -109,7 +119,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  vrlbusd::Server server(settings, *controller);
+  vrlbusd::Server server(settings, *controller, policy);
   std::string error;
   if (!server.listen(&error)) {
     std::cerr << "vrlbusd: " << error << "\n";

@@ -36,8 +36,8 @@ std::string hex(std::span<const uint8_t> bytes) {
 
 }  // namespace
 
-Server::Server(ServerSettings settings, Controller& controller)
-    : settings_(std::move(settings)), controller_(controller), requests_(controller) {}
+Server::Server(ServerSettings settings, Controller& controller, OpcodePolicy policy)
+    : settings_(std::move(settings)), controller_(controller), requests_(controller, std::move(policy)) {}
 
 Server::~Server() {
   for (auto& [fd, client] : clients_) ::close(fd);
@@ -110,7 +110,7 @@ bool Server::listen(std::string* error) {
 void Server::drop(int fd, const std::string& why) {
   auto it = clients_.find(fd);
   if (it == clients_.end()) return;
-  if (!why.empty()) log("client " + std::to_string(it->second.id) + ": " + why + ", dropped");
+  if (!why.empty()) log(it->second.peer.describe() + ": " + why + ", dropped");
   ::close(fd);
   clients_.erase(it);
 }
@@ -126,9 +126,17 @@ void Server::acceptClients() {
     }
     Client client;
     client.fd = fd;
-    client.id = nextId_++;
+    client.peer.id = nextId_++;
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0) {
+      client.peer.uid = credentials.uid;
+      client.peer.pid = credentials.pid;
+    } else {
+      client.peer.uid = static_cast<uint32_t>(-1);  // unknown: treated as nobody in particular
+    }
+    if (settings_.verbose) log(client.peer.describe() + ": connected");
     clients_.emplace(fd, std::move(client));
-    if (settings_.verbose) log("client " + std::to_string(nextId_ - 1) + ": connected");
   }
 }
 
@@ -150,14 +158,35 @@ bool Server::flush(Client& client) {
   return client.out.size() <= settings_.maxPendingOutput;
 }
 
+// Who sent what: one line per I/O control request, with the HCI opcode of a
+// vendor command, and its bytes when verbose.
+void Server::logRequest(const Client& client, const busproto::IoControlRequest& request) {
+  char text[48];
+  std::snprintf(text, sizeof text, ": ioctl 0x%08X", request.code);
+  std::string line = client.peer.describe() + text;
+  if (request.code == kIoctlVendorHciCommand && request.input.size() >= 9) {
+    std::snprintf(text, sizeof text, " HCI 0x%04X", request.input[6] | request.input[7] << 8);
+    line += text;
+  }
+  if (settings_.verbose) line += " in " + hex(request.input);
+  log(line);
+}
+
 bool Server::handleFrame(Client& client, const busproto::Frame& frame) {
-  const std::string who = "client " + std::to_string(client.id);
+  const std::string who = client.peer.describe();
   if (client.subscriber) {
     log(who + ": a subscriber sent a request");
     return false;
   }
+  // Every request's payload has the size of its type; anything else ends the
+  // connection, since the stream can no longer be trusted.
+  const auto malformed = [&](const char* what) {
+    log(who + ": malformed " + what + " (" + std::to_string(frame.body.size()) + " bytes)");
+    return false;
+  };
   switch (frame.type) {
     case busproto::Type::kHello: {
+      if (frame.body.size() != 4) return malformed("hello");
       std::vector<uint8_t> body;
       busproto::putU32(body, busproto::kVersion);
       queue(client, busproto::Type::kHelloReply, body);
@@ -165,30 +194,25 @@ bool Server::handleFrame(Client& client, const busproto::Frame& frame) {
     }
     case busproto::Type::kIoControl: {
       const auto request = busproto::decodeIoControl(frame.body);
-      if (!request) {
-        log(who + ": malformed I/O control request (" + std::to_string(frame.body.size()) + " bytes)");
-        return false;
-      }
-      if (settings_.verbose) {
-        char code[16];
-        std::snprintf(code, sizeof code, "0x%08X", request->code);
-        log(who + ": ioctl " + code + " in " + hex(request->input));
-      }
-      const busproto::IoControlReply reply = requests_.handle(*request);
+      if (!request) return malformed("I/O control request");
+      logRequest(client, *request);
+      const busproto::IoControlReply reply = requests_.handle(client.peer, *request);
       queue(client, busproto::Type::kIoControlReply, busproto::encodeIoControlReply(reply));
       return true;
     }
     case busproto::Type::kSubscribe:
-      if (!frame.body.empty()) break;
+      if (!frame.body.empty()) return malformed("subscribe request");
       client.subscriber = true;
       queue(client, busproto::Type::kSubscribed, {});
       if (settings_.verbose) log(who + ": subscribed to vendor events");
       return true;
     case busproto::Type::kControllerVersion:
+      if (!frame.body.empty()) return malformed("controller version request");
       queue(client, busproto::Type::kVersionReply, requests_.encodeVersion());
       return true;
     case busproto::Type::kRecentRequests:
-      queue(client, busproto::Type::kRecentReply, requests_.encodeRecent());
+      if (!frame.body.empty()) return malformed("recent requests request");
+      queue(client, busproto::Type::kRecentReply, requests_.encodeRecent(client.peer));
       return true;
     default: break;
   }
@@ -209,7 +233,7 @@ bool Server::readFrom(Client& client) {
       for (;;) {
         const busproto::Parse parsed = busproto::parseFrame(client.in, &frame, &consumed);
         if (parsed == busproto::Parse::kInvalid) {
-          log("client " + std::to_string(client.id) + ": frame length " +
+          log(client.peer.describe() + ": frame length " +
               std::to_string(busproto::getU32(client.in.data())) + " out of bounds, dropped");
           return false;
         }
@@ -217,7 +241,7 @@ bool Server::readFrom(Client& client) {
         client.in.erase(client.in.begin(), client.in.begin() + static_cast<std::ptrdiff_t>(consumed));
         client.frameStarted = Clock::now();
         if (!handleFrame(client, frame)) {
-          log("client " + std::to_string(client.id) + ": protocol error, dropped");
+          log(client.peer.describe() + ": protocol error, dropped");
           return false;
         }
       }
@@ -226,10 +250,10 @@ bool Server::readFrom(Client& client) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
     if (n == 0 && !client.in.empty()) {
-      log("client " + std::to_string(client.id) + ": disconnected mid-frame (" + std::to_string(client.in.size()) +
+      log(client.peer.describe() + ": disconnected mid-frame (" + std::to_string(client.in.size()) +
           " bytes), dropped");
     } else if (settings_.verbose) {
-      log("client " + std::to_string(client.id) + ": disconnected");
+      log(client.peer.describe() + ": disconnected");
     }
     return false;
   }

@@ -28,7 +28,7 @@ struct ServerSettings {
 
 class Server {
  public:
-  Server(ServerSettings settings, Controller& controller);
+  Server(ServerSettings settings, Controller& controller, OpcodePolicy policy = {});
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
@@ -43,7 +43,7 @@ class Server {
  private:
   struct Client {
     int fd = -1;
-    unsigned id = 0;
+    Peer peer;
     std::vector<uint8_t> in, out;
     bool subscriber = false;
     std::chrono::steady_clock::time_point frameStarted{};
@@ -53,6 +53,7 @@ class Server {
   // Reads and answers; false when the client is to be dropped.
   bool readFrom(Client& client);
   bool handleFrame(Client& client, const utils::busproto::Frame& frame);
+  void logRequest(const Client& client, const utils::busproto::IoControlRequest& request);
   void queue(Client& client, utils::busproto::Type type, std::span<const uint8_t> body);
   bool flush(Client& client);
   void broadcastEvents();
