@@ -220,7 +220,8 @@ TEST_F(VrlbusdTest, OnlyVendorOpcodesReachTheControllerUnlessAnAdministratorAllo
   EXPECT_EQ((Bytes{0x0E, 4, 1, 0xFF, 0xFF, 1}), ioControl(*socket, kVendorCode, commandFor(0xFFFF)).output);
   // The daemon's own version request still reads the controller.
   busproto::Frame version;
-  ASSERT_EQ(0u, socket->exchange(busproto::Type::kControllerVersion, {}, busproto::Type::kVersionReply, &version, 5000));
+  ASSERT_EQ(0u,
+            socket->exchange(busproto::Type::kControllerVersion, {}, busproto::Type::kVersionReply, &version, 5000));
   EXPECT_EQ(0u, busproto::getU32(version.body.data()));
   const std::string log = daemon_.log();
   const std::string who = "(uid " + std::to_string(::getuid()) + ", pid " + std::to_string(::getpid()) + ")";
@@ -255,8 +256,8 @@ void otherUserClient(const std::string& socketPath, int pipeFd) {
   if (::setgid(65534) == 0 && ::setuid(65534) == 0 &&
       ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
     // I/O control: code, output size 64, then a vendor command for 0xFC77.
-    const uint8_t request[] = {19, 0, 0, 0, 0x02, 0xC8, 0x24, 0x40, 0x9C, 64, 0, 0, 0,
-                               0x1D, 0, 0, 0, 0, 1, 0x77, 0xFC, 1, 0};
+    const uint8_t request[] = {19, 0,    0, 0, 0x02, 0xC8, 0x24, 0x40, 0x9C, 64, 0, 0,
+                               0,  0x1D, 0, 0, 0,    0,    1,    0x77, 0xFC, 1,  0};
     const uint8_t recent[] = {1, 0, 0, 0, 0x05};
     uint8_t answer[4096];
     size_t have = 0;

@@ -233,8 +233,8 @@ bool Server::readFrom(Client& client) {
       for (;;) {
         const busproto::Parse parsed = busproto::parseFrame(client.in, &frame, &consumed);
         if (parsed == busproto::Parse::kInvalid) {
-          log(client.peer.describe() + ": frame length " +
-              std::to_string(busproto::getU32(client.in.data())) + " out of bounds, dropped");
+          log(client.peer.describe() + ": frame length " + std::to_string(busproto::getU32(client.in.data())) +
+              " out of bounds, dropped");
           return false;
         }
         if (parsed == busproto::Parse::kNeedMore) break;
