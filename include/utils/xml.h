@@ -75,8 +75,9 @@ class UTILS_API XmlObject {
   // The child at index, or null when index >= GetChildernNumber().
   XmlObject* GetChild(size_t index);
 
-  // Writes the tree rooted here to path as a UTF-16 XML document. 0 only when no
-  // document could be made; 1 otherwise (see the library's documentation).
+  // Writes the tree rooted here to path as a UTF-16 XML document: 1 when the
+  // whole document was written, 0 when it was not (a name or text that XML cannot
+  // carry, or a failed write), and then the file at path is left as it was.
   virtual int Save(const wchar_t* path);
 
   // Reads path into a new tree, validating it first against the XML Schema at

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "port/platform.h"
+#include "utils/trace.h"
 #include "utils/xml.h"
 
 namespace {
@@ -10,17 +11,36 @@ namespace {
 using utils::port::DomWriteDocument;
 using utils::port::DomWriteElement;
 
+constexpr int kLevel = 4;
+constexpr const wchar_t* kModule = L"utils";
+
 }  // namespace
 
 int XmlObject::Save(const wchar_t* path) {
+  // The file is written only from a complete document: a tree that cannot be
+  // built, or a write that fails, leaves whatever path held as it was.
   utils::port::XmlDomPort* dom = utils::port::platform().xmlDom;
   if (dom == nullptr) return 0;
+  if (path == nullptr || *path == 0) {
+    WRITELOG_W(kLevel, kModule, L"[XmlObject::Save] No file was named; nothing was written");
+    return 0;
+  }
   std::unique_ptr<DomWriteDocument> document;
-  if (dom->createDocument(&document) != 0 || document == nullptr) return 0;
+  if (dom->createDocument(&document) != 0 || document == nullptr) {
+    WRITELOG_W(kLevel, kModule, L"[XmlObject::Save] No XML document could be made; %s was not written", path);
+    return 0;
+  }
   document->appendProcessingInstruction(L"xml", L"version='1.0' encoding='UTF-16'");
-  // When the tree cannot be built, the document holds the declaration alone.
-  ConstructDomFromObject(*document, nullptr, false);
-  if (path != nullptr) document->save(path);
+  if (ConstructDomFromObject(*document, nullptr, false) != 1) {
+    WRITELOG_W(kLevel, kModule,
+               L"[XmlObject::Save] The tree holds a name or text that XML cannot carry; %s was not written", path);
+    return 0;
+  }
+  const DWORD error = document->save(path);
+  if (error != 0) {
+    WRITELOG_W(kLevel, kModule, L"[XmlObject::Save] Writing %s failed - %#x", path, error);
+    return 0;
+  }
   return 1;
 }
 

@@ -116,14 +116,35 @@ TEST_F(Win32Xml, SavedDocumentsAreUtf16AndLoadBack) {
   EXPECT_STREQ(back->GetNodeText(), L"t <&>");
   ASSERT_EQ(back->GetChildernNumber(), 1u);
   EXPECT_STREQ(back->GetChild(0)->GetBasename(), L"b");
+}
 
-  // Bad names anywhere: the declaration alone; a missing folder: no file.
-  XmlObject bad(L"r");
-  bad.AppendChild(new XmlObject(L"1abc"));
-  EXPECT_EQ(bad.Save((dir_ / "bad.xml").wstring().c_str()), 1);
-  EXPECT_EQ(XmlObject::Load((dir_ / "bad.xml").wstring().c_str(), &out, L""), OBJECT_ERROR_LOAD_DOCUMENT);
-  EXPECT_EQ(root.Save((dir_ / "none" / "out.xml").wstring().c_str()), 1);
+TEST_F(Win32Xml, FailedSavesReturnZeroAndKeepTheOldFile) {
+  XmlObject good(L"good");
+  const std::wstring path = (dir_ / "out.xml").wstring();
+  ASSERT_EQ(good.Save(path.c_str()), 1);
+  std::ifstream in(dir_ / "out.xml", std::ios::binary);
+  const std::string before((std::istreambuf_iterator<char>(in)), {});
+  in.close();
+
+  // A bad name or text anywhere: 0, nothing written, the old file kept.
+  XmlObject badName(L"r");
+  badName.AppendChild(new XmlObject(L"1abc"));
+  XmlObject badText(L"r");
+  badText.SetNodeText(L"a");
+  for (XmlObject* bad : {&badName, &badText}) {
+    EXPECT_EQ(bad->Save(path.c_str()), 0);
+    EXPECT_EQ(SaveXmlObject(bad, path.c_str()), 0);
+    EXPECT_EQ(bad->Save((dir_ / "new.xml").wstring().c_str()), 0);
+    EXPECT_FALSE(fs::exists(dir_ / "new.xml"));
+  }
+  std::ifstream again(dir_ / "out.xml", std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(again)), {}), before);
+  // A missing folder: 0 and no file.
+  EXPECT_EQ(good.Save((dir_ / "none" / "out.xml").wstring().c_str()), 0);
   EXPECT_FALSE(fs::exists(dir_ / "none" / "out.xml"));
+  int files = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir_)) ++files;
+  EXPECT_EQ(files, 1) << "a temporary file was left behind";
 }
 
 }  // namespace

@@ -41,5 +41,12 @@ expect "converted tree" "$("$btutil" xml tree "$dir/doc.xml")" "$("$btutil" xml 
 "$btutil" xml convert "$dir/broken.xml" "$dir/out2.xml" 2>/dev/null; expect "convert broken" "2" "$?"
 [ -e "$dir/out2.xml" ] && { echo "FAIL: a file was written for a broken input"; failures=$((failures + 1)); }
 
+# An output that cannot be written: an error, exit 2, and nothing claimed as saved.
+for bad in "$dir/none/out.xml" "$dir"; do
+  out=$("$btutil" xml convert "$dir/doc.xml" "$bad" 2>"$dir/err.txt"); code=$?
+  expect "convert to $bad" "2/" "$code/$out"
+  grep -q "^ERROR: .*could not be written" "$dir/err.txt" || { echo "FAIL: no error for $bad"; failures=$((failures + 1)); }
+done
+
 if [ "$failures" -ne 0 ]; then exit 1; fi
 echo "btutil xml: all checks passed"

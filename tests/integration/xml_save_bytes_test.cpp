@@ -1,6 +1,6 @@
 // The exact bytes that Save writes through the Linux writer: declaration, order
 // of attributes, text and children, escaping, UTF-16 of characters beyond the
-// BMP, the declaration alone after any failure, the continue-on-error build of a
+// BMP, nothing written after any failure, the continue-on-error build of a
 // derived class, direct use of the writer, and the saved file's permissions.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -151,20 +151,25 @@ TEST_F(XmlSaveBytes, LongTextsAndManyNamesAreWrittenWhole) {
   EXPECT_EQ(saved(root), kDeclaration + u"<r v=\"" + attribute + u"\">" + expected + children + u"</r>\n");
 }
 
-TEST_F(XmlSaveBytes, AnyFailureLeavesTheDeclarationAlone) {
+TEST_F(XmlSaveBytes, AnyFailureWritesNothingAndKeepsTheOldFile) {
+  XmlObject good(L"good");
+  const std::u16string before = saved(good);
   const wchar_t badUnits[] = {0x1, 0xB, 0xFFFE, 0xFFFF, 0xD800, 0xDFFF};
   int cases = 0;
-  auto expectDeclarationAlone = [&](XmlObject& root) {
-    EXPECT_EQ(saved(root), kDeclaration) << "case " << cases;
+  auto expectRefused = [&](XmlObject& root) {
+    EXPECT_EQ(root.Save(path("out.xml").c_str()), 0) << "case " << cases;
+    EXPECT_EQ(units("out.xml"), before) << "case " << cases;
+    EXPECT_EQ(root.Save(path("new.xml").c_str()), 0) << "case " << cases;
+    EXPECT_FALSE(fs::exists(dir_ / "new.xml")) << "case " << cases;
     ++cases;
   };
   for (const wchar_t* name : {L"1a", L"a b", L"-x", L"a<"}) {
     XmlObject root(L"r");
     root.AppendChild(new XmlObject(name));
-    expectDeclarationAlone(root);
+    expectRefused(root);
     XmlObject attribute(L"r");
     attribute.AppendAttribute(name, L"v");
-    expectDeclarationAlone(attribute);
+    expectRefused(attribute);
   }
   for (wchar_t unit : badUnits) {
     const std::wstring bad = std::wstring(L"ok") + unit + L"ok";
@@ -172,14 +177,14 @@ TEST_F(XmlSaveBytes, AnyFailureLeavesTheDeclarationAlone) {
     auto* child = new XmlObject(L"c");
     child->SetNodeText(bad.c_str());
     text.AppendChild(child);
-    expectDeclarationAlone(text);
+    expectRefused(text);
     XmlObject value(L"r");
     value.AppendAttribute(L"v", bad.c_str());
-    expectDeclarationAlone(value);
+    expectRefused(value);
   }
   XmlObject beyond(L"r");
   beyond.SetNodeText(std::wstring(1, static_cast<wchar_t>(0x110000)).c_str());
-  expectDeclarationAlone(beyond);
+  expectRefused(beyond);
   // An element without a name, three levels down, after good siblings.
   XmlObject deep(L"r");
   deep.AppendChild(new XmlObject(L"fine"));
@@ -188,9 +193,16 @@ TEST_F(XmlSaveBytes, AnyFailureLeavesTheDeclarationAlone) {
   lower->AppendChild(new XmlObject());
   middle->AppendChild(lower);
   deep.AppendChild(middle);
-  expectDeclarationAlone(deep);
+  expectRefused(deep);
   XmlObject unnamed;
-  expectDeclarationAlone(unnamed);
+  expectRefused(unnamed);
+  // No temporary file is left behind by any of them.
+  int files = 0;
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    ++files;
+    EXPECT_EQ(entry.path().filename(), "out.xml");
+  }
+  EXPECT_EQ(files, 1);
 }
 
 TEST_F(XmlSaveBytes, ContinueOnErrorSkipsWhatFailedAndKeepsTheRest) {

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <new>
 
 #include "port/sim/sim_platform.h"
+#include "sim_fixture.h"
 #include "utils/xml.h"
 
 #pragma GCC diagnostic ignored "-Wdelete-non-virtual-dtor"
@@ -15,14 +17,25 @@ using utils::sim::SimXmlNode;
 
 const std::pair<std::wstring, std::wstring> kDeclaration{L"xml", L"version='1.0' encoding='UTF-16'"};
 
-class XmlSaveSim : public ::testing::Test {
+class XmlSaveSim : public utils::test::SimTest {
  protected:
-  void SetUp() override { sim_.install(); }
-  void TearDown() override { EXPECT_EQ(sim_.xmlDom.liveObjects, 0); }
+  void SetUp() override {
+    SimTest::SetUp();
+    load(4, 0);  // the library's own trace lines are level 4
+  }
+  void TearDown() override {
+    EXPECT_EQ(sim_.xmlDom.liveObjects, 0);
+    SimTest::TearDown();
+  }
 
   const utils::sim::SimXmlDocument& saved(const std::wstring& path) { return sim_.xmlDom.files.at(path); }
-
-  utils::sim::SimPlatform sim_;
+  // The trace lines written since the last call, each from "[utils]" on.
+  std::vector<std::string> takeLines() {
+    std::vector<std::string> out;
+    for (const std::string& line : lines()) out.push_back(line.substr(line.find("[utils]")));
+    sim_.debugOutput.clear();
+    return out;
+  }
 };
 
 TEST_F(XmlSaveSim, WritesDeclarationAttributesTextThenChildren) {
@@ -36,6 +49,7 @@ TEST_F(XmlSaveSim, WritesDeclarationAttributesTextThenChildren) {
   c->SetNodeText(L"");
   a.AppendChild(c);
   EXPECT_EQ(a.Save(L"out.xml"), 1);
+  EXPECT_EQ(takeLines(), std::vector<std::string>{}) << "a save that succeeds writes no trace line";
 
   const auto& document = saved(L"out.xml");
   ASSERT_EQ(document.instructions.size(), 1u);
@@ -65,7 +79,7 @@ TEST_F(XmlSaveSim, WritesDeclarationAttributesTextThenChildren) {
   EXPECT_STREQ(back->GetChild(1)->GetBasename(), L"c");
 }
 
-TEST_F(XmlSaveSim, AnyBadNameInTheTreeLeavesTheDeclarationAlone) {
+TEST_F(XmlSaveSim, AnyBadNameInTheTreeWritesNothingAndKeepsTheOldFile) {
   auto build = [](const wchar_t* deepName, const wchar_t* attributeName, const wchar_t* text) {
     auto root = std::make_unique<XmlObject>(L"r");
     auto* middle = new XmlObject(L"m");
@@ -77,6 +91,8 @@ TEST_F(XmlSaveSim, AnyBadNameInTheTreeLeavesTheDeclarationAlone) {
     root->AppendChild(middle);
     return root;
   };
+  XmlObject good(L"good");
+  ASSERT_EQ(good.Save(L"bad.xml"), 1);
   const wchar_t kBadText[] = {L'a', 0x1, 0};
   struct Case {
     const wchar_t* element;
@@ -85,25 +101,35 @@ TEST_F(XmlSaveSim, AnyBadNameInTheTreeLeavesTheDeclarationAlone) {
   };
   for (const Case& bad : {Case{nullptr, L"k", nullptr}, Case{L"", L"k", nullptr}, Case{L"1abc", L"k", nullptr},
                           Case{L"a b", L"k", nullptr}, Case{L"leaf", L"<k", nullptr}, Case{L"leaf", L"k", kBadText}}) {
-    sim_.xmlDom.files.clear();
-    EXPECT_EQ(build(bad.element, bad.attribute, bad.text)->Save(L"bad.xml"), 1);
+    EXPECT_EQ(build(bad.element, bad.attribute, bad.text)->Save(L"bad.xml"), 0);
     const auto& document = saved(L"bad.xml");
-    EXPECT_EQ(document.instructions.size(), 1u);
-    EXPECT_FALSE(document.root) << "the tree was written despite a bad name";
+    ASSERT_TRUE(document.root) << "the old file was replaced";
+    EXPECT_EQ(document.root->name, L"good");
+    EXPECT_EQ(takeLines(), std::vector<std::string>{"[utils][XmlObject::Save] The tree holds a name or text that XML "
+                                                    "cannot carry; bad.xml was not written\n"});
+    // Nor is a file made where there was none.
+    EXPECT_EQ(build(bad.element, bad.attribute, bad.text)->Save(L"new.xml"), 0);
+    EXPECT_EQ(sim_.xmlDom.files.count(L"new.xml"), 0u);
+    takeLines();
   }
   EXPECT_EQ(build(L"leaf", L"k", L"fine")->Save(L"good.xml"), 1);
   EXPECT_TRUE(saved(L"good.xml").root);
 }
 
-TEST_F(XmlSaveSim, ResultIsOneUnlessNoDocumentCanBeMade) {
+TEST_F(XmlSaveSim, FailedWritesReturnZeroAndSayWhy) {
   XmlObject a(L"a");
   sim_.xmlDom.unwritablePaths.push_back(L"nofolder/out.xml");
-  EXPECT_EQ(a.Save(L"nofolder/out.xml"), 1);
+  EXPECT_EQ(a.Save(L"nofolder/out.xml"), 0);
   EXPECT_EQ(sim_.xmlDom.files.count(L"nofolder/out.xml"), 0u);
-  EXPECT_EQ(a.Save(nullptr), 1);
+  EXPECT_EQ(takeLines(), std::vector<std::string>{"[utils][XmlObject::Save] Writing nofolder/out.xml failed - 0x3\n"});
+  EXPECT_EQ(a.Save(nullptr), 0);
+  EXPECT_EQ(a.Save(L""), 0);
+  EXPECT_EQ(takeLines().size(), 2u);
   sim_.xmlDom.failCreateDocument = true;
   EXPECT_EQ(a.Save(L"out.xml"), 0);
   EXPECT_EQ(sim_.xmlDom.files.count(L"out.xml"), 0u);
+  EXPECT_EQ(takeLines(), std::vector<std::string>{
+                             "[utils][XmlObject::Save] No XML document could be made; out.xml was not written\n"});
 }
 
 // A derived class reaches the building step directly, with the flag that goes
@@ -213,6 +239,20 @@ TEST_F(XmlSaveSim, FlatFunctionsForwardAndAnswerNullHandles) {
   EXPECT_EQ(GetXmlNodeText(nullptr), nullptr);
   EXPECT_EQ(IsXmlNodeHasText(nullptr), 0);
   EXPECT_EQ(SaveXmlObject(nullptr, L"x.xml"), 0);
+
+  // No exception leaves a flat function: a Save that throws gives 0, a load
+  // that runs out of memory gives null.
+  class ThrowingSave : public XmlObject {
+   public:
+    int Save(const wchar_t*) override { throw std::bad_alloc(); }
+  } throwing;
+  EXPECT_EQ(SaveXmlObject(&throwing, L"x.xml"), 0);
+  sim_.xmlDom.loadRunsOutOfMemory = true;
+  EXPECT_EQ(LoadXmlObject(L"flat.xml", L""), nullptr);
+  XmlObject* untouched = nullptr;
+  EXPECT_THROW(XmlObject::Load(L"flat.xml", &untouched, L""), std::bad_alloc);
+  EXPECT_EQ(untouched, nullptr);
+  sim_.xmlDom.loadRunsOutOfMemory = false;
 
   // Destroying the child handle first is safe: it leaves its parent.
   DestroyXmlObject(child);

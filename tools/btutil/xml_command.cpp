@@ -23,7 +23,8 @@ constexpr std::string_view kUsage = R"(Usage:
   btutil xml convert IN OUT  load IN and save it as OUT (UTF-16 with a byte order mark)
 
 check prints the result code's name (OBJECT_ERROR_NONE, OBJECT_ERROR_LOAD_DOCUMENT,
-...) and exits with 2 when it is not OBJECT_ERROR_NONE.
+...) and exits with 2 when it is not OBJECT_ERROR_NONE. convert exits with 2 when
+IN cannot be loaded or OUT cannot be written (OUT then stays as it was).
 
 Examples:
   btutil xml check settings.xml --schema settings.xsd
@@ -132,7 +133,7 @@ int runXml(std::span<const std::string> args, Console& console) {
     return kExitOk;
   }
   if (tree->Save(utf8ToWide(positional[1]).c_str()) != 1) {
-    return failure(console, "No document could be made for " + positional[1] + ".");
+    return failure(console, positional[1] + " could not be written; a file already there is left as it was.");
   }
   console.out << "Saved " << positional[1] << ".\n";
   return kExitOk;

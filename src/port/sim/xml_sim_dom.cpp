@@ -1,6 +1,7 @@
 #include "port/sim/xml_sim_dom.h"
 
 #include <algorithm>
+#include <new>
 
 #include "xml/xml_chars.h"
 
@@ -187,6 +188,7 @@ DWORD SimXmlDom::load(const wchar_t* path, const wchar_t* schemaPath, XmlLoadSte
     *failedStep = step;
     return kFail;
   };
+  if (loadRunsOutOfMemory) throw std::bad_alloc();
   const bool schemaMode = schemaPath != nullptr && *schemaPath != 0;
   const SimXmlSchema* schema = nullptr;
   if (schemaMode) {

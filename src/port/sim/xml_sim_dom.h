@@ -63,6 +63,8 @@ class SimXmlDom : public port::XmlDomPort {
   port::XmlLoadStep failStep = port::XmlLoadStep::kNone;
   port::XmlLoadStep lateOutcome = port::XmlLoadStep::kNone;
   bool failCreateDocument = false;
+  // load runs out of memory (throws std::bad_alloc), as a reader may.
+  bool loadRunsOutOfMemory = false;
   // Readers and write documents alive now, and files opened by load (schemas too).
   int liveObjects = 0;
   std::vector<std::wstring> opened;
