@@ -1,8 +1,8 @@
 #include "bus_requests.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <iostream>
+
+#include "log.h"
 
 namespace vrlbusd {
 
@@ -25,12 +25,12 @@ void BusRequests::remember(uint32_t uid, const busproto::IoControlRequest& reque
   recent_.erase(oldest);
 }
 
-busproto::IoControlReply BusRequests::handle(const Peer& peer, const busproto::IoControlRequest& request) {
+Outcome BusRequests::handle(const Peer& peer, const busproto::IoControlRequest& request) {
   remember(peer.uid, request);
   switch (request.code) {
     case kIoctlVendorHciCommand: return vendorCommand(peer, request);
-    case kIoctlPairedDeviceCount: return pairedCount(peer, request);
-    default: return busproto::IoControlReply{kErrorInvalidFunction, {}};
+    case kIoctlPairedDeviceCount: return Outcome{pairedCount(peer, request), {}};
+    default: return Outcome{busproto::IoControlReply{kErrorInvalidFunction, {}}, {}};
   }
 }
 
@@ -38,23 +38,30 @@ busproto::IoControlReply BusRequests::handle(const Peer& peer, const busproto::I
 // parameter length byte, then the parameters (and the pattern, which the
 // controller does not see). The parameters sent are as many as the length byte
 // says, bounded by the bytes that are there.
-busproto::IoControlReply BusRequests::vendorCommand(const Peer& peer, const busproto::IoControlRequest& request) {
+Outcome BusRequests::vendorCommand(const Peer& peer, const busproto::IoControlRequest& request) {
   const auto& in = request.input;
-  if (in.size() < 9) return busproto::IoControlReply{kErrorInvalidParameter, {}};
+  if (in.size() < 9) return Outcome{busproto::IoControlReply{kErrorInvalidParameter, {}}, {}};
   const auto opcode = static_cast<uint16_t>(in[6] | in[7] << 8);
   if (!policy_.permits(opcode)) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%04X", opcode);
-    std::clog << "vrlbusd: " << peer.describe() << ": HCI opcode " << text
-              << " refused: not a vendor command (an administrator may allow it with --allow-opcode)" << std::endl;
-    return busproto::IoControlReply{kErrorAccessDenied, {}};
+    log(peer.describe() + ": HCI opcode " + opcodeText(opcode) +
+        " refused: not a vendor command (an administrator may allow it with --allow-opcode)");
+    return Outcome{busproto::IoControlReply{kErrorAccessDenied, {}}, {}};
   }
   const size_t count = std::min<size_t>(in[8], in.size() - 9);
-  Packet answer;
-  const uint32_t error = controller_.command(opcode, std::span<const uint8_t>(in.data() + 9, count), &answer);
-  if (error != 0) return busproto::IoControlReply{error, {}};
-  answer.resize(std::min<size_t>(answer.size(), request.outputSize));
-  return busproto::IoControlReply{0, std::move(answer)};
+  CommandRequest command;
+  command.client = peer.id;
+  command.purpose = kPurposeVendorCommand;
+  command.outputSize = request.outputSize;
+  command.opcode = opcode;
+  command.parameters.assign(in.begin() + 9, in.begin() + 9 + static_cast<std::ptrdiff_t>(count));
+  return Outcome{{}, std::move(command)};
+}
+
+busproto::IoControlReply BusRequests::answer(const CommandResult& result) {
+  if (result.error != 0) return busproto::IoControlReply{result.error, {}};
+  Packet output = result.answer;
+  output.resize(std::min<size_t>(output.size(), result.request.outputSize));
+  return busproto::IoControlReply{0, std::move(output)};
 }
 
 // Input: 10 (4 bytes), then the count (4 bytes); the rest is padding.
@@ -62,7 +69,7 @@ busproto::IoControlReply BusRequests::pairedCount(const Peer& peer, const buspro
   const auto& in = request.input;
   if (in.size() < 8 || busproto::getU32(in.data()) != 10) return busproto::IoControlReply{kErrorInvalidParameter, {}};
   pairedCount_ = busproto::getU32(in.data() + 4);
-  std::clog << "vrlbusd: " << peer.describe() << ": paired device count " << *pairedCount_ << std::endl;
+  log(peer.describe() + ": paired device count " + std::to_string(*pairedCount_));
   return busproto::IoControlReply{0, {}};
 }
 
@@ -95,9 +102,17 @@ std::vector<uint8_t> BusRequests::encodeRecent(const Peer& peer) const {
   return body;
 }
 
-std::vector<uint8_t> BusRequests::encodeVersion() {
-  Packet answer;
-  uint32_t error = controller_.command(0x1001, {}, &answer);
+CommandRequest BusRequests::versionCommand(const Peer& peer) {
+  CommandRequest command;
+  command.client = peer.id;
+  command.purpose = kPurposeVersion;
+  command.opcode = kReadLocalVersion;
+  return command;
+}
+
+std::vector<uint8_t> BusRequests::encodeVersion(const CommandResult& result) {
+  uint32_t error = result.error;
+  const Packet& answer = result.answer;
   // Command Complete: 0x0E, length, packets, opcode (2), status, then 8 bytes.
   if (error == 0 && (answer.size() != 14 || answer[0] != 0x0E || answer[5] != 0)) error = kErrorNotReady;
   std::vector<uint8_t> body;

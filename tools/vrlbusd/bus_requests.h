@@ -10,7 +10,7 @@
 #include <set>
 #include <string>
 
-#include "controller.h"
+#include "command_channel.h"
 #include "port/linux/bus_protocol.h"
 
 namespace vrlbusd {
@@ -36,20 +36,32 @@ class OpcodePolicy {
   std::set<uint16_t> allowed_;
 };
 
+// What becomes of a request: an answer at once, or a command for the
+// controller whose result answer() turns into the reply.
+struct Outcome {
+  std::optional<utils::busproto::IoControlReply> reply;
+  std::optional<CommandRequest> command;
+};
+
 class BusRequests {
  public:
-  BusRequests(Controller& controller, OpcodePolicy policy) : controller_(controller), policy_(std::move(policy)) {}
+  explicit BusRequests(OpcodePolicy policy) : policy_(std::move(policy)) {}
 
-  // Answers one request. The answer's output never exceeds the request's output size.
-  utils::busproto::IoControlReply handle(const Peer& peer, const utils::busproto::IoControlRequest& request);
+  Outcome handle(const Peer& peer, const utils::busproto::IoControlRequest& request);
+
+  // The reply to a vendor command once the controller is done with it. The
+  // output never exceeds the request's output size.
+  static utils::busproto::IoControlReply answer(const CommandResult& result);
 
   // The latest requests of the asking peer's user (of every user for root): at
   // most kRememberedRequests, only as many of the newest as fit in one frame,
   // oldest first, for a kRecentReply frame.
   std::vector<uint8_t> encodeRecent(const Peer& peer) const;
 
-  // The controller's Read Local Version Information for a kVersionReply frame.
-  std::vector<uint8_t> encodeVersion();
+  // The command behind a controller version request, and its answer as the
+  // body of a kVersionReply frame.
+  static CommandRequest versionCommand(const Peer& peer);
+  static std::vector<uint8_t> encodeVersion(const CommandResult& result);
 
   // The latest paired-device count, once one arrived.
   std::optional<uint32_t> pairedDeviceCount() const { return pairedCount_; }
@@ -61,10 +73,9 @@ class BusRequests {
   };
 
   void remember(uint32_t uid, const utils::busproto::IoControlRequest& request);
-  utils::busproto::IoControlReply vendorCommand(const Peer& peer, const utils::busproto::IoControlRequest& request);
+  Outcome vendorCommand(const Peer& peer, const utils::busproto::IoControlRequest& request);
   utils::busproto::IoControlReply pairedCount(const Peer& peer, const utils::busproto::IoControlRequest& request);
 
-  Controller& controller_;
   OpcodePolicy policy_;
   std::map<uint32_t, std::deque<Remembered>> recent_;  // per user id
   uint64_t nextSequence_ = 0;
@@ -73,6 +84,10 @@ class BusRequests {
 
 inline constexpr uint32_t kIoctlVendorHciCommand = 0x9C4024C8;
 inline constexpr uint32_t kIoctlPairedDeviceCount = 0x9C402644;
+// What a command was for (CommandRequest::purpose).
+inline constexpr uint32_t kPurposeVendorCommand = 1;
+inline constexpr uint32_t kPurposeVersion = 2;
+inline constexpr uint16_t kReadLocalVersion = 0x1001;
 // Users whose requests are remembered at once; the least recently active is
 // forgotten first.
 inline constexpr size_t kRememberedUsers = 64;

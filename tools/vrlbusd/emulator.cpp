@@ -20,7 +20,7 @@ Packet commandComplete(uint16_t opcode, std::span<const uint8_t> returnParameter
   return event;
 }
 
-uint32_t Emulator::command(uint16_t opcode, std::span<const uint8_t> parameters, Packet* answer) {
+uint32_t Emulator::send(uint16_t opcode, std::span<const uint8_t> parameters) {
   if (opcode == kReadLocalVersion) {
     const uint8_t version[] = {kStatusSuccess,
                                0x0B,  // HCI version 5.2
@@ -31,22 +31,22 @@ uint32_t Emulator::command(uint16_t opcode, std::span<const uint8_t> parameters,
                                static_cast<uint8_t>(settings_.manufacturer >> 8),
                                static_cast<uint8_t>(settings_.lmpSubversion),
                                static_cast<uint8_t>(settings_.lmpSubversion >> 8)};
-    *answer = commandComplete(opcode, version);
+    events_.push_back(commandComplete(opcode, version));
     return 0;
   }
   if (opcode != kSignalOpcode) {
     const uint8_t status[] = {kStatusUnknownCommand};
-    *answer = commandComplete(opcode, status);
+    events_.push_back(commandComplete(opcode, status));
     return 0;
   }
   // 0x01, then the device address (6 bytes, most significant first).
   if (parameters.size() < 7) {
     const uint8_t status[] = {kStatusInvalidParameters};
-    *answer = commandComplete(opcode, status);
+    events_.push_back(commandComplete(opcode, status));
     return 0;
   }
   const uint8_t status[] = {kStatusSuccess};
-  *answer = commandComplete(opcode, status);
+  events_.push_back(commandComplete(opcode, status));
 
   const int8_t signal = kSignals[nextSignal_++ % std::size(kSignals)];
   Packet event{0xFF, 9, kSignalSubEvent, kStatusSuccess};
@@ -56,7 +56,7 @@ uint32_t Emulator::command(uint16_t opcode, std::span<const uint8_t> parameters,
   return 0;
 }
 
-std::vector<Packet> Emulator::takeVendorEvents() {
+std::vector<Packet> Emulator::takeEvents() {
   std::vector<Packet> taken;
   taken.swap(events_);
   return taken;

@@ -19,8 +19,10 @@ class Emulator : public Controller {
  public:
   explicit Emulator(EmulatorSettings settings) : settings_(settings) {}
 
-  uint32_t command(uint16_t opcode, std::span<const uint8_t> parameters, Packet* answer) override;
-  std::vector<Packet> takeVendorEvents() override;
+  // Answers at once: the answer and any vendor event are there for takeEvents.
+  uint32_t send(uint16_t opcode, std::span<const uint8_t> parameters) override;
+  std::vector<Packet> takeEvents() override;
+  std::string name() const override { return "emulator"; }
 
   static constexpr uint16_t kSignalOpcode = 0xFC59;
   static constexpr uint16_t kReadLocalVersion = 0x1001;

@@ -1,104 +1,144 @@
 #include "hci_controller.h"
 
-#include <bluetooth/bluetooth.h>
-#include <bluetooth/hci.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
+
+#include "log.h"
 
 namespace vrlbusd {
 namespace {
 
-constexpr int kAnswerTimeoutMs = 2000;
-
-// The filter's event mask has 64 bits: an event code counts by its low six
-// bits (the vendor event 0xFF is bit 63).
-void setEventBit(hci_filter& filter, unsigned event) {
-  const unsigned bit = event & HCI_FLT_EVENT_BITS;
-  filter.event_mask[bit / 32] |= 1u << (bit % 32);
-}
+constexpr uint8_t kH4Command = 0x01;
+constexpr uint8_t kH4Event = 0x04;
+constexpr size_t kMaxPacket = 1 + 2 + 255;  // type, event code, length, parameters
+constexpr size_t kMaxOutgoing = 256;        // commands waiting for room on the socket
 
 }  // namespace
 
-std::unique_ptr<HciController> HciController::open(int index, std::string* error) {
-  const int fd = ::socket(AF_BLUETOOTH, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, BTPROTO_HCI);
-  if (fd < 0) {
-    *error = std::string("HCI socket: ") + std::strerror(errno);
-    return nullptr;
+int openH4Socket(const std::string& path, std::string* error) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.empty() || path.size() >= sizeof address.sun_path) {
+    *error = "socket path too long: " + path;
+    return -1;
   }
-  sockaddr_hci address{};
-  address.hci_family = AF_BLUETOOTH;
-  address.hci_dev = static_cast<unsigned short>(index);
-  address.hci_channel = HCI_CHANNEL_RAW;
-  hci_filter filter{};
-  filter.type_mask = 1u << HCI_EVENT_PKT;
-  setEventBit(filter, EVT_CMD_COMPLETE);
-  setEventBit(filter, EVT_CMD_STATUS);
-  setEventBit(filter, EVT_VENDOR);
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      ::setsockopt(fd, SOL_HCI, HCI_FILTER, &filter, sizeof filter) != 0) {
-    *error = "hci" + std::to_string(index) + ": " + std::strerror(errno);
-    ::close(fd);
-    return nullptr;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    *error = path + ": " + std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    return -1;
   }
-  return std::unique_ptr<HciController>(new HciController(fd));
+  return fd;
 }
 
-HciController::~HciController() { ::close(fd_); }
+HciController::~HciController() {
+  if (fd_ >= 0) ::close(fd_);
+}
 
-bool HciController::readEvent(Packet* event) {
-  uint8_t packet[HCI_MAX_EVENT_SIZE + 1];
-  const ssize_t n = ::read(fd_, packet, sizeof packet);
-  // A packet: indicator, event code, parameter length, parameters.
-  if (n < 3 || packet[0] != HCI_EVENT_PKT || packet[2] != n - 3) return n > 0 || (n < 0 && errno == EINTR);
-  event->assign(packet + 1, packet + n);
+bool HciController::reopen() {
+  if (fd_ >= 0) return true;
+  std::string error;
+  const int fd = opener_(&error);
+  if (fd < 0) {
+    if (error != lastError_) log("controller " + name_ + " unavailable: " + error);
+    lastError_ = error;
+    return false;
+  }
+  if (!lastError_.empty()) log("controller " + name_ + " is back");
+  lastError_.clear();
+  fd_ = fd;
   return true;
 }
 
-void HciController::readEvents() {
-  Packet event;
-  while (readEvent(&event)) {
-    if (event.size() >= 2 && event[0] == EVT_VENDOR) events_.push_back(event);
-    event.clear();
+void HciController::hangUp(const std::string& why) {
+  log("controller " + name_ + " gone (" + why + "); clients get error 21 (not ready) until it is back");
+  ::close(fd_);
+  fd_ = -1;
+  outgoing_.clear();
+  lastError_ = why;
+}
+
+uint32_t HciController::send(uint16_t opcode, std::span<const uint8_t> parameters) {
+  if (fd_ < 0) return kErrorNotReady;
+  if (parameters.size() > 255) return kErrorInvalidParameter;
+  std::vector<uint8_t> packet{kH4Command, static_cast<uint8_t>(opcode), static_cast<uint8_t>(opcode >> 8),
+                              static_cast<uint8_t>(parameters.size())};
+  packet.insert(packet.end(), parameters.begin(), parameters.end());
+  if (!outgoing_.empty()) {
+    if (outgoing_.size() >= kMaxOutgoing) return kErrorGenFailure;
+    outgoing_.push_back(std::move(packet));
+    return 0;
+  }
+  for (;;) {
+    const ssize_t n = ::send(fd_, packet.data(), packet.size(), MSG_NOSIGNAL);
+    if (n == static_cast<ssize_t>(packet.size())) return 0;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      outgoing_.push_back(std::move(packet));
+      return 0;
+    }
+    if (n < 0 && errno == ENETDOWN) return kErrorNotReady;  // the adapter is powered down
+    hangUp(n < 0 ? std::strerror(errno) : "short write");
+    return kErrorNotReady;
   }
 }
 
-uint32_t HciController::command(uint16_t opcode, std::span<const uint8_t> parameters, Packet* answer) {
-  if (parameters.size() > 255) return kErrorInvalidParameter;
-  std::vector<uint8_t> packet{HCI_COMMAND_PKT, static_cast<uint8_t>(opcode), static_cast<uint8_t>(opcode >> 8),
-                              static_cast<uint8_t>(parameters.size())};
-  packet.insert(packet.end(), parameters.begin(), parameters.end());
-  if (::write(fd_, packet.data(), packet.size()) != static_cast<ssize_t>(packet.size())) return kErrorGenFailure;
+void HciController::writePending() {
+  while (fd_ >= 0 && !outgoing_.empty()) {
+    const auto& packet = outgoing_.front();
+    const ssize_t n = ::send(fd_, packet.data(), packet.size(), MSG_NOSIGNAL);
+    if (n == static_cast<ssize_t>(packet.size())) {
+      outgoing_.pop_front();
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+    hangUp(n < 0 ? std::strerror(errno) : "short write");
+  }
+}
 
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAnswerTimeoutMs);
-  for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-    if (left <= 0) return kErrorSemTimeout;
-    pollfd waiting{fd_, POLLIN, 0};
-    if (::poll(&waiting, 1, static_cast<int>(left)) <= 0) continue;
-    Packet event;
-    while (readEvent(&event)) {
-      if (event.empty()) continue;
-      if (event[0] == EVT_VENDOR) {
-        events_.push_back(event);
-      } else if (event[0] == EVT_CMD_COMPLETE && event.size() >= 5 && (event[3] | event[4] << 8) == opcode) {
-        *answer = event;
-        return 0;
-      } else if (event[0] == EVT_CMD_STATUS && event.size() >= 6 && (event[4] | event[5] << 8) == opcode) {
-        *answer = event;
-        return 0;
-      }
-      event.clear();
+short HciController::pollEvents() const { return static_cast<short>(POLLIN | (outgoing_.empty() ? 0 : POLLOUT)); }
+
+void HciController::readPackets() {
+  uint8_t packet[kMaxPacket + 1];
+  while (fd_ >= 0) {
+    const ssize_t n = ::recv(fd_, packet, sizeof packet, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+    if (n <= 0) {
+      hangUp(n == 0 ? "hung up" : std::strerror(errno));
+      return;
+    }
+    const auto size = static_cast<size_t>(n);
+    // An event: type, event code, parameter length, exactly that many parameters.
+    if (size >= 3 && size <= kMaxPacket && packet[0] == kH4Event && packet[2] == size - 3) {
+      events_.emplace_back(packet + 1, packet + size);
+    } else if (packet[0] == kH4Event || size > kMaxPacket) {
+      // Other packet types (ACL and SCO data) are not ours; a malformed event is dropped.
+      if (malformed_++ < 16) log("controller " + name_ + ": malformed event packet (" + hex({packet, std::min(size, kMaxPacket)}) + ") ignored");
     }
   }
 }
 
-std::vector<Packet> HciController::takeVendorEvents() {
+void HciController::service(short revents) {
+  if (fd_ < 0) return;
+  if (revents & POLLOUT) writePending();
+  if (revents & (POLLIN | POLLHUP | POLLERR)) readPackets();
+  if (fd_ >= 0 && (revents & (POLLHUP | POLLERR))) {
+    int error = 0;
+    socklen_t size = sizeof error;
+    ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size);
+    hangUp(error != 0 ? std::strerror(error) : "hung up");
+  }
+}
+
+std::vector<Packet> HciController::takeEvents() {
   std::vector<Packet> taken;
   taken.swap(events_);
   return taken;

@@ -1,43 +1,31 @@
 #include "server.h"
 
-#include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <iostream>
+
+#include "log.h"
 
 namespace vrlbusd {
 
 namespace busproto = utils::busproto;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
-void log(const std::string& line) { std::clog << "vrlbusd: " << line << std::endl; }
-
-std::string hex(std::span<const uint8_t> bytes) {
-  static const char* digits = "0123456789ABCDEF";
-  std::string text;
-  for (uint8_t b : bytes) {
-    if (!text.empty()) text += ' ';
-    text += digits[b >> 4];
-    text += digits[b & 15];
-  }
-  return text;
-}
+// A client whose unsent answers reach this is not read until they are sent.
+constexpr size_t kReadPauseOutput = 64 * 1024;
 
 }  // namespace
 
 Server::Server(ServerSettings settings, Controller& controller, OpcodePolicy policy)
-    : settings_(std::move(settings)), controller_(controller), requests_(controller, std::move(policy)) {}
+    : settings_(std::move(settings)),
+      controller_(controller),
+      requests_(std::move(policy)),
+      channel_(controller, settings_.commandTimeouts) {}
 
 Server::~Server() {
   for (auto& [fd, client] : clients_) ::close(fd);
@@ -48,285 +36,266 @@ Server::~Server() {
   }
 }
 
-bool Server::listen(std::string* error) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::string& path = settings_.socketPath;
-  if (path.empty() || path.size() >= sizeof address.sun_path) {
-    *error = "socket path too long: " + path;
-    return false;
-  }
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-
-  struct stat existing {};
-  if (::lstat(path.c_str(), &existing) == 0) {
-    if (!S_ISSOCK(existing.st_mode)) {
-      *error = path + " exists and is not a socket";
-      return false;
+// Room for a new client of user uid: a user holds at most its share of the
+// places, and when the places are taken, the connection that has waited
+// longest without asking anything makes way.
+bool Server::makeRoomFor(uint32_t uid) {
+  const auto oldestIdle = [this](bool sameUserOnly, uint32_t user) {
+    const Client* oldest = nullptr;
+    for (const auto& [fd, client] : clients_) {
+      if (client.active || client.dropping || (sameUserOnly && client.peer.uid != user)) continue;
+      if (oldest == nullptr || client.connected < oldest->connected) oldest = &client;
     }
-    const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const bool answered = ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    ::close(probe);
-    if (answered) {
-      *error = "another daemon listens on " + path;
-      return false;
-    }
-    ::unlink(path.c_str());  // stale: left by a daemon that did not end cleanly
+    return oldest;
+  };
+  const auto mine = static_cast<size_t>(std::count_if(clients_.begin(), clients_.end(), [uid](const auto& entry) {
+    return entry.second.peer.uid == uid && !entry.second.dropping;
+  }));
+  const auto live = static_cast<size_t>(std::count_if(
+      clients_.begin(), clients_.end(), [](const auto& entry) { return !entry.second.dropping; }));
+  const Client* evict = nullptr;
+  if (mine >= settings_.maxClientsPerUser) {
+    evict = oldestIdle(true, uid);
+  } else if (live >= settings_.maxClients) {
+    evict = oldestIdle(false, 0);
+  } else {
+    return true;
   }
-
-  listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  const mode_t before = ::umask(0177);
-  const bool bound = ::bind(listenFd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-  ::umask(before);
-  if (!bound || ::listen(listenFd_, 64) != 0) {
-    *error = path + ": " + std::strerror(errno);
-    ::close(listenFd_);
-    listenFd_ = -1;
-    return false;
-  }
-  if (!settings_.group.empty()) {
-    const group* found = ::getgrnam(settings_.group.c_str());
-    if (found == nullptr || ::chown(path.c_str(), static_cast<uid_t>(-1), found->gr_gid) != 0) {
-      *error = "cannot give " + path + " to group " + settings_.group;
-      return false;
-    }
-  }
-  if (::chmod(path.c_str(), settings_.socketMode) != 0) {
-    *error = path + ": " + std::strerror(errno);
-    return false;
-  }
-
-  sigset_t stops;
-  sigemptyset(&stops);
-  sigaddset(&stops, SIGINT);
-  sigaddset(&stops, SIGTERM);
-  sigprocmask(SIG_BLOCK, &stops, nullptr);
-  signalFd_ = ::signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK);
-  ::signal(SIGPIPE, SIG_IGN);
-  log("listening on " + path);
+  if (evict == nullptr) return false;
+  markDrop(clients_.at(evict->fd), "idle, made way for a new client");
   return true;
 }
 
-void Server::drop(int fd, const std::string& why) {
-  auto it = clients_.find(fd);
-  if (it == clients_.end()) return;
-  if (!why.empty()) log(it->second.peer.describe() + ": " + why + ", dropped");
-  ::close(fd);
-  clients_.erase(it);
-}
-
-void Server::acceptClients() {
+void Server::acceptClients(Clock::time_point now) {
   for (;;) {
     const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) return;
-    if (clients_.size() >= settings_.maxClients) {
-      log("too many clients, connection refused");
-      ::close(fd);
-      continue;
-    }
     Client client;
     client.fd = fd;
     client.peer.id = nextId_++;
+    client.connected = now;
     ucred credentials{};
     socklen_t size = sizeof credentials;
     if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0) {
       client.peer.uid = credentials.uid;
       client.peer.pid = credentials.pid;
     } else {
-      client.peer.uid = static_cast<uint32_t>(-1);  // unknown: treated as nobody in particular
+      client.peer.uid = static_cast<uint32_t>(-1);  // unknown: nobody in particular
+    }
+    if (!makeRoomFor(client.peer.uid)) {
+      log(client.peer.describe() + ": too many clients, connection refused");
+      ::close(fd);
+      continue;
     }
     if (settings_.verbose) log(client.peer.describe() + ": connected");
+    clientFds_[client.peer.id] = fd;
     clients_.emplace(fd, std::move(client));
   }
 }
 
+void Server::markDrop(Client& client, std::string why) {
+  if (client.dropping) return;
+  client.dropping = true;
+  client.dropReason = std::move(why);
+}
+
+bool Server::mayProceed(const Client& client) const {
+  return !client.awaiting && !client.dropping && client.pendingOutput() < kReadPauseOutput;
+}
+
+bool Server::hasWholeFrame(const Client& client) const {
+  if (client.in.size() < 4) return false;
+  const uint32_t length = busproto::getU32(client.in.data());
+  return length == 0 || length > busproto::kMaxBody + 1 || client.in.size() - 4 >= length;
+}
+
+// The bound on pending output is checked here, before the frame is added.
 void Server::queue(Client& client, busproto::Type type, std::span<const uint8_t> body) {
+  if (client.dropping) return;
+  if (client.pendingOutput() + busproto::kHeaderSize + body.size() > settings_.maxPendingOutput) {
+    markDrop(client, "not reading its answers");
+    return;
+  }
   busproto::appendFrame(client.out, type, body);
 }
 
-bool Server::flush(Client& client) {
-  while (!client.out.empty()) {
-    const ssize_t n = ::send(client.fd, client.out.data(), client.out.size(), MSG_NOSIGNAL);
+void Server::flush(Client& client) {
+  while (client.pendingOutput() > 0 && !client.dropping) {
+    const ssize_t n =
+        ::send(client.fd, client.out.data() + client.outSent, client.pendingOutput(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n > 0) {
-      client.out.erase(client.out.begin(), client.out.begin() + n);
+      client.outSent += static_cast<size_t>(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-    return false;
+    markDrop(client, settings_.verbose ? "gone" : "");
   }
-  return client.out.size() <= settings_.maxPendingOutput;
+  if (client.pendingOutput() == 0) {
+    client.out.clear();
+    client.outSent = 0;
+  } else if (client.outSent > client.out.size() / 2) {
+    client.out.erase(client.out.begin(), client.out.begin() + static_cast<std::ptrdiff_t>(client.outSent));
+    client.outSent = 0;
+  }
 }
 
-// Who sent what: one line per I/O control request, with the HCI opcode of a
-// vendor command, and its bytes when verbose.
-void Server::logRequest(const Client& client, const busproto::IoControlRequest& request) {
-  char text[48];
-  std::snprintf(text, sizeof text, ": ioctl 0x%08X", request.code);
-  std::string line = client.peer.describe() + text;
-  if (request.code == kIoctlVendorHciCommand && request.input.size() >= 9) {
-    std::snprintf(text, sizeof text, " HCI 0x%04X", request.input[6] | request.input[7] << 8);
-    line += text;
-  }
-  if (settings_.verbose) line += " in " + hex(request.input);
-  log(line);
-}
-
-bool Server::handleFrame(Client& client, const busproto::Frame& frame) {
-  const std::string who = client.peer.describe();
-  if (client.subscriber) {
-    log(who + ": a subscriber sent a request");
-    return false;
-  }
-  // Every request's payload has the size of its type; anything else ends the
-  // connection, since the stream can no longer be trusted.
-  const auto malformed = [&](const char* what) {
-    log(who + ": malformed " + what + " (" + std::to_string(frame.body.size()) + " bytes)");
-    return false;
-  };
-  switch (frame.type) {
-    case busproto::Type::kHello: {
-      if (frame.body.size() != 4) return malformed("hello");
-      std::vector<uint8_t> body;
-      busproto::putU32(body, busproto::kVersion);
-      queue(client, busproto::Type::kHelloReply, body);
-      return true;
-    }
-    case busproto::Type::kIoControl: {
-      const auto request = busproto::decodeIoControl(frame.body);
-      if (!request) return malformed("I/O control request");
-      logRequest(client, *request);
-      const busproto::IoControlReply reply = requests_.handle(client.peer, *request);
-      queue(client, busproto::Type::kIoControlReply, busproto::encodeIoControlReply(reply));
-      return true;
-    }
-    case busproto::Type::kSubscribe:
-      if (!frame.body.empty()) return malformed("subscribe request");
-      client.subscriber = true;
-      queue(client, busproto::Type::kSubscribed, {});
-      if (settings_.verbose) log(who + ": subscribed to vendor events");
-      return true;
-    case busproto::Type::kControllerVersion:
-      if (!frame.body.empty()) return malformed("controller version request");
-      queue(client, busproto::Type::kVersionReply, requests_.encodeVersion());
-      return true;
-    case busproto::Type::kRecentRequests:
-      if (!frame.body.empty()) return malformed("recent requests request");
-      queue(client, busproto::Type::kRecentReply, requests_.encodeRecent(client.peer));
-      return true;
-    default: break;
-  }
-  log(who + ": unknown request type " + std::to_string(static_cast<int>(frame.type)));
-  return false;
-}
-
-bool Server::readFrom(Client& client) {
+// Reads one chunk when the client may be read: not while a whole request
+// waits in its buffer, its answers pile up, or the controller has its request.
+void Server::readFrom(Client& client, Clock::time_point now) {
   uint8_t chunk[16384];
   for (;;) {
-    const ssize_t n = ::recv(client.fd, chunk, sizeof chunk, 0);
+    const ssize_t n = ::recv(client.fd, chunk, sizeof chunk, MSG_DONTWAIT);
     if (n > 0) {
-      if (client.in.empty()) client.frameStarted = Clock::now();
+      if (client.in.empty()) client.frameStarted = now;
       client.in.insert(client.in.end(), chunk, chunk + n);
-      // Answer what is complete before reading more, so the buffer stays bounded.
-      busproto::Frame frame;
-      size_t consumed = 0;
-      for (;;) {
-        const busproto::Parse parsed = busproto::parseFrame(client.in, &frame, &consumed);
-        if (parsed == busproto::Parse::kInvalid) {
-          log(client.peer.describe() + ": frame length " + std::to_string(busproto::getU32(client.in.data())) +
-              " out of bounds, dropped");
-          return false;
-        }
-        if (parsed == busproto::Parse::kNeedMore) break;
-        client.in.erase(client.in.begin(), client.in.begin() + static_cast<std::ptrdiff_t>(consumed));
-        client.frameStarted = Clock::now();
-        if (!handleFrame(client, frame)) {
-          log(client.peer.describe() + ": protocol error, dropped");
-          return false;
-        }
-      }
-      continue;
+      return;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
     if (n == 0 && !client.in.empty()) {
-      log(client.peer.describe() + ": disconnected mid-frame (" + std::to_string(client.in.size()) +
-          " bytes), dropped");
-    } else if (settings_.verbose) {
-      log(client.peer.describe() + ": disconnected");
+      markDrop(client, "disconnected mid-frame (" + std::to_string(client.in.size()) + " bytes)");
+    } else {
+      markDrop(client, settings_.verbose ? "disconnected" : "");
     }
-    return false;
+    return;
   }
 }
 
-void Server::broadcastEvents() {
-  for (const Packet& event : controller_.takeVendorEvents()) {
-    if (!busproto::isWellFormedHciEvent(event)) continue;
-    if (settings_.verbose) log("vendor event " + hex(event));
-    for (auto& [fd, client] : clients_) {
-      if (client.subscriber) queue(client, busproto::Type::kVendorEvent, event);
+// Handles up to framesPerWake whole requests from the client's buffer.
+void Server::handleFrames(Client& client, Clock::time_point now) {
+  for (size_t handled = 0; handled < settings_.framesPerWake && mayProceed(client); ++handled) {
+    busproto::Frame frame;
+    size_t consumed = 0;
+    const busproto::Parse parsed = busproto::parseFrame(client.in, &frame, &consumed);
+    if (parsed == busproto::Parse::kInvalid) {
+      markDrop(client, "frame length " + std::to_string(busproto::getU32(client.in.data())) + " out of bounds");
+      return;
+    }
+    if (parsed == busproto::Parse::kNeedMore) return;
+    client.in.erase(client.in.begin(), client.in.begin() + static_cast<std::ptrdiff_t>(consumed));
+    client.frameStarted = now;
+    client.active = true;
+    if (!handleFrame(client, frame, now)) {
+      markDrop(client, "protocol error");
+      return;
     }
   }
 }
 
-int Server::pollTimeoutMs() const {
-  int timeout = -1;
-  const auto now = Clock::now();
-  for (const auto& [fd, client] : clients_) {
-    if (client.in.empty()) continue;
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(client.frameStarted + settings_.frameTimeout - now)
-            .count();
-    const int ms = left < 0 ? 0 : static_cast<int>(left) + 1;
-    if (timeout < 0 || ms < timeout) timeout = ms;
+void Server::broadcast(const Packet& event) {
+  if (!busproto::isWellFormedHciEvent(event)) return;
+  if (settings_.verbose) log("vendor event " + hex(event));
+  for (auto& [fd, client] : clients_) {
+    if (client.subscriber) queue(client, busproto::Type::kVendorEvent, event);
   }
-  return timeout;
 }
 
-void Server::dropStalled() {
-  const auto now = Clock::now();
-  std::vector<int> stalled;
-  for (const auto& [fd, client] : clients_) {
-    if (!client.in.empty() && now - client.frameStarted >= settings_.frameTimeout) stalled.push_back(fd);
+void Server::pumpController(Clock::time_point now) {
+  std::vector<CommandResult> done;
+  std::vector<Packet> events;
+  channel_.pump(now, &done, &events);
+  for (const auto& result : done) deliver(result);
+  for (const auto& event : events) broadcast(event);
+  if (capture_ && !capture_->healthy()) {
+    channel_.setRecorder(nullptr);
+    capture_.reset();
   }
-  for (int fd : stalled) drop(fd, "frame left incomplete");
+}
+
+void Server::expire(Clock::time_point now) {
+  for (auto& [fd, client] : clients_) {
+    if (client.dropping) continue;
+    if (!client.in.empty() && mayProceed(client) && !hasWholeFrame(client) &&
+        now - client.frameStarted >= settings_.frameTimeout) {
+      markDrop(client, "frame left incomplete");
+    } else if (!client.active && client.in.empty() && now - client.connected >= settings_.idleTimeout) {
+      markDrop(client, "sent no request");
+    }
+  }
+}
+
+void Server::dropMarked() {
+  for (auto it = clients_.begin(); it != clients_.end();) {
+    Client& client = it->second;
+    if (!client.dropping) {
+      ++it;
+      continue;
+    }
+    if (!client.dropReason.empty()) log(client.peer.describe() + ": " + client.dropReason + ", dropped");
+    channel_.forget(client.peer.id);
+    clientFds_.erase(client.peer.id);
+    ::close(it->first);
+    it = clients_.erase(it);
+  }
+}
+
+int Server::pollTimeoutMs(Clock::time_point now, Clock::time_point nextReopen) const {
+  std::optional<Clock::time_point> next = channel_.nextDeadline();
+  const auto consider = [&next](Clock::time_point at) {
+    if (!next || at < *next) next = at;
+  };
+  if (!controller_.ready()) consider(nextReopen);
+  for (const auto& [fd, client] : clients_) {
+    if (client.dropping || (mayProceed(client) && hasWholeFrame(client))) return 0;
+    if (!client.in.empty() && mayProceed(client)) consider(client.frameStarted + settings_.frameTimeout);
+    if (!client.active) consider(client.connected + settings_.idleTimeout);
+  }
+  if (!next) return -1;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*next - now).count();
+  return left < 0 ? 0 : static_cast<int>(std::min<long long>(left + 1, 60000));
 }
 
 int Server::run() {
+  auto nextReopen = Clock::now();
+  std::vector<pollfd> fds;
   for (;;) {
-    std::vector<pollfd> fds;
+    const auto before = Clock::now();
+    if (!controller_.ready() && before >= nextReopen) {
+      controller_.reopen();
+      nextReopen = before + settings_.reopenInterval;
+    }
+    pumpController(before);
+    for (auto& [fd, client] : clients_) {
+      if (mayProceed(client) && hasWholeFrame(client)) handleFrames(client, before);
+    }
+    pumpController(before);  // the commands those requests queued
+    for (auto& [fd, client] : clients_) flush(client);
+    expire(before);
+    dropMarked();
+
+    fds.clear();
     fds.push_back({signalFd_, POLLIN, 0});
     fds.push_back({listenFd_, POLLIN, 0});
-    fds.push_back({controller_.eventFd(), POLLIN, 0});
+    fds.push_back({controller_.ready() ? controller_.pollFd() : -1, controller_.pollEvents(), 0});
     for (const auto& [fd, client] : clients_) {
-      fds.push_back({fd, static_cast<short>(POLLIN | (client.out.empty() ? 0 : POLLOUT)), 0});
+      const bool reading = mayProceed(client) && !hasWholeFrame(client);
+      fds.push_back({fd, static_cast<short>((reading ? POLLIN : 0) | (client.pendingOutput() > 0 ? POLLOUT : 0)), 0});
     }
-    const int ready = ::poll(fds.data(), fds.size(), pollTimeoutMs());
+    const int ready = ::poll(fds.data(), fds.size(), pollTimeoutMs(before, nextReopen));
     if (ready < 0 && errno != EINTR) {
       log(std::string("poll: ") + std::strerror(errno));
       return 1;
     }
+    if (ready <= 0) continue;
     if (fds[0].revents & POLLIN) {
       log("stopping");
       return 0;
     }
-    if (fds[2].revents & POLLIN) controller_.readEvents();
+    const auto now = Clock::now();
+    if (fds[2].revents != 0) controller_.service(fds[2].revents);
     for (size_t i = 3; i < fds.size(); ++i) {
-      auto it = clients_.find(fds[i].fd);
-      if (it == clients_.end() || fds[i].revents == 0) continue;
-      if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) && !readFrom(it->second)) {
-        drop(fds[i].fd, "");
-        continue;
+      if (fds[i].revents == 0) continue;
+      Client& client = clients_.at(fds[i].fd);
+      if (fds[i].revents & POLLOUT) flush(client);
+      if (fds[i].revents & POLLIN) {
+        readFrom(client, now);
+        handleFrames(client, now);
+      } else if (fds[i].revents & (POLLHUP | POLLERR)) {
+        markDrop(client, settings_.verbose ? "disconnected" : "");  // gone before reading its answers
       }
     }
-    if (fds[1].revents & POLLIN) acceptClients();
-    broadcastEvents();
-    std::vector<int> slow;
-    for (auto& [fd, client] : clients_) {
-      if (!flush(client)) slow.push_back(fd);
-    }
-    for (int fd : slow) drop(fd, "not reading its answers");
-    dropStalled();
+    if (fds[1].revents & POLLIN) acceptClients(now);
   }
 }
 

@@ -29,12 +29,14 @@ enum class Type : uint8_t {
   kSubscribe = 0x03,          // (empty): the connection turns into an event stream
   kControllerVersion = 0x04,  // (empty)
   kRecentRequests = 0x05,     // (empty)
+  kCapture = 0x06,            // u8 0 stop, 1 start; for a start, optionally the file's path
   kHelloReply = 0x81,         // u32 version
   kIoControlReply = 0x82,     // u32 Win32 error, output bytes (at most the output size)
   kSubscribed = 0x83,         // (empty)
   kVendorEvent = 0x84,        // one HCI event packet: 0xFF, length L, L parameter bytes
   kVersionReply = 0x85,       // u32 Win32 error, 8 bytes of Read Local Version Information
   kRecentReply = 0x86,        // u32 count, then per request: u32 code, u32 length, bytes
+  kCaptureReply = 0x87,       // u32 Win32 error
 };
 
 struct Frame {
