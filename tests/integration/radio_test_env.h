@@ -38,6 +38,7 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool running();
+  pid_t pid() const { return pid_; }
   // Sends SIGTERM and waits; returns the exit status (or -1).
   int stop();
 

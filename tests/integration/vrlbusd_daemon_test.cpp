@@ -1,6 +1,7 @@
 // vrlbusd --emulate as a real process on its socket: the protocol's requests and
 // answers, vendor events to subscribers, and clients that break the protocol.
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -8,8 +9,10 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
 #include <thread>
 
+#include "port/linux/bus_client.h"
 #include "port/linux/bus_events.h"
 #include "port/linux/bus_socket.h"
 #include "radio_test_env.h"
@@ -306,6 +309,149 @@ TEST_F(VrlbusdTest, EachUserSeesOnlyItsOwnRecentRequestsAndRootSeesAll) {
   const std::string log = shared.log();
   EXPECT_NE(std::string::npos, log.find("(uid 65534, pid " + std::to_string(child) + "): ioctl 0x9C4024C8 HCI 0xFC77"))
       << log;
+}
+
+// The resident memory of a process in KiB.
+long residentKiB(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+// Sends all of bytes on a blocking socket.
+bool sendAll(int fd, const Bytes& bytes) {
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    sent += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Reads and discards until the daemon closes fd; false when it stays open 10 s.
+bool drainedToEnd(int fd) {
+  timeval limit{10, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  uint8_t buffer[65536];
+  for (;;) {
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n == 0) return true;
+    if (n < 0) return false;
+  }
+}
+
+TEST_F(VrlbusdTest, AClientThatDoesNotReadIsNotReadOnAndStallsNobody) {
+  // Each recent-requests answer repeats this client's 8 KiB request: a burst
+  // of small requests asks for far more than it sends.
+  const int hostile = rawConnect();
+  Bytes burst;
+  busproto::appendFrame(burst, busproto::Type::kIoControl, busproto::encodeIoControl({0x1234, 0, Bytes(8192, 0x5A)}));
+  for (int i = 0; i < 20000; ++i) busproto::appendFrame(burst, busproto::Type::kRecentRequests, {});
+  ASSERT_TRUE(sendAll(hostile, burst));
+  // Wait until the daemon has answered what the socket holds.
+  int unread = 0;
+  for (int i = 0; i < 500 && unread < 150000; ++i) {
+    ::ioctl(hostile, FIONREAD, &unread);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_GE(unread, 150000) << "the daemon answers until the socket is full";
+  stillServes();
+  EXPECT_LT(residentKiB(daemon_.process().pid()), 32 * 1024) << "answers are not piled up without bound";
+  ::close(hostile);
+  stillServes();
+}
+
+TEST_F(VrlbusdTest, ASubscriberThatDoesNotReadIsDroppedAtTheBound) {
+  ::setenv("UTILS_BUS_SOCKET", daemon_.socketPath().c_str(), 1);
+  const int subscriber = rawConnect();
+  const Bytes subscribe{1, 0, 0, 0, 0x03};
+  ASSERT_TRUE(sendAll(subscriber, subscribe));
+  std::unique_ptr<linuxport::BusEventSubscription> reader;  // a subscriber that reads
+  ASSERT_EQ(0u, linuxport::BusEventSubscription::open(&reader));
+  ::unsetenv("UTILS_BUS_SOCKET");
+
+  // 16-byte event frames: 100 000 of them are well past 1 MiB.
+  const int producer = rawConnect();
+  Bytes batch;
+  const Bytes signal{0x1D, 0, 0, 0, 0, 1, 0x59, 0xFC, 7, 0x01, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
+  for (int i = 0; i < 1000; ++i) {
+    busproto::appendFrame(batch, busproto::Type::kIoControl, busproto::encodeIoControl({kVendorCode, 64, signal}));
+  }
+  timeval limit{10, 0};
+  ::setsockopt(producer, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  std::vector<uint8_t> answers(1000 * 15);
+  for (int round = 0; round < 100; ++round) {
+    ASSERT_TRUE(sendAll(producer, batch));
+    ASSERT_EQ(static_cast<ssize_t>(answers.size()), ::recv(producer, answers.data(), answers.size(), MSG_WAITALL));
+    std::vector<BYTE> event;
+    while (reader->next(&event) == 0) {
+    }
+  }
+  EXPECT_TRUE(drainedToEnd(subscriber)) << "the subscriber that does not read is dropped";
+  ::close(subscriber);
+  ::close(producer);
+  EXPECT_NE(std::string::npos, daemon_.log().find("not reading its answers, dropped"));
+  std::vector<BYTE> event;
+  EXPECT_NE(static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED), reader->next(&event)) << "the reading one stays";
+  stillServes();
+}
+
+TEST_F(VrlbusdTest, IdleConnectionsTimeOutAndMakeWaySoTheyCannotLockOthersOut) {
+  EmulatedBusDaemon idle({"--idle-timeout", "300"});
+  std::unique_ptr<BusSocket> talker, listener;
+  ASSERT_EQ(0u, BusSocket::connect(idle.socketPath(), &talker));
+  ASSERT_EQ(0u, BusSocket::connect(idle.socketPath(), &listener));
+  busproto::Frame reply;
+  const Bytes hello{1, 0, 0, 0};
+  ASSERT_EQ(0u, talker->exchange(busproto::Type::kHello, hello, busproto::Type::kHelloReply, &reply, 5000));
+  ASSERT_EQ(0u, listener->exchange(busproto::Type::kSubscribe, {}, busproto::Type::kSubscribed, &reply, 5000));
+
+  // A connection that never asks anything is closed; the library's handle
+  // opened long before its first request connects again.
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, idle.socketPath().c_str(), sizeof address.sun_path - 1);
+  const int silent = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_EQ(0, ::connect(silent, reinterpret_cast<const sockaddr*>(&address), sizeof address));
+  ::setenv("UTILS_BUS_SOCKET", idle.socketPath().c_str(), 1);
+  linuxport::LinuxBus bus;
+  port::BusInterface found;
+  ASSERT_EQ(0u, bus.findFirstInterface(&found));
+  HANDLE handle = nullptr;
+  ASSERT_EQ(0u, bus.open(found.path.c_str(), &handle));
+  ::unsetenv("UTILS_BUS_SOCKET");
+  EXPECT_TRUE(closedByDaemon(silent));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (idle.log().find("sent no request, dropped") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  BYTE output[64];
+  const Bytes command = commandFor(0xFC59);
+  DWORD returned = 0;
+  EXPECT_EQ(0u, bus.ioControl(handle, kVendorCode, command.data(), static_cast<DWORD>(command.size()), output,
+                              sizeof output, &returned));
+  EXPECT_EQ(6u, returned);
+  EXPECT_EQ(0u, bus.close(handle));
+  // Those that asked, or listen, stay.
+  EXPECT_EQ(0u, talker->exchange(busproto::Type::kHello, hello, busproto::Type::kHelloReply, &reply, 5000));
+  const Bytes signal{0x1D, 0, 0, 0, 0, 1, 0x59, 0xFC, 7, 0x01, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
+  ASSERT_EQ(0u, talker->exchange(busproto::Type::kIoControl, busproto::encodeIoControl({kVendorCode, 64, signal}),
+                                 busproto::Type::kIoControlReply, &reply, 5000));
+  EXPECT_EQ(0u, listener->receive(&reply, 5000));
+  EXPECT_EQ(busproto::Type::kVendorEvent, reply.type);
+
+  // 70 connections that say nothing (more than every place there is) do not
+  // keep a client out, long before any of them times out.
+  std::vector<int> crowd;
+  for (int i = 0; i < 70; ++i) crowd.push_back(rawConnect());
+  stillServes();
+  for (int fd : crowd) ::close(fd);
+  EXPECT_NE(std::string::npos, daemon_.log().find("idle, made way for a new client, dropped")) << daemon_.log();
 }
 
 TEST_F(VrlbusdTest, ASecondDaemonRefusesTheSocketAndAStaleSocketIsReplaced) {

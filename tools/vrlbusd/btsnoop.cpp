@@ -17,8 +17,8 @@ namespace {
 // Microseconds from year 0 to 1970-01-01, the btsnoop time origin.
 constexpr int64_t kEpochOffsetUs = 0x00E03AB44A676000LL;
 constexpr uint32_t kDatalinkH4 = 1002;
-constexpr uint32_t kFlagSentCommand = 2;      // command, host to controller
-constexpr uint32_t kFlagReceivedEvent = 3;    // command/event, controller to host
+constexpr uint32_t kFlagSentCommand = 2;    // command, host to controller
+constexpr uint32_t kFlagReceivedEvent = 3;  // command/event, controller to host
 constexpr uint8_t kH4Command = 0x01;
 constexpr uint8_t kH4Event = 0x04;
 
@@ -85,10 +85,10 @@ void BtsnoopFile::record(uint32_t flags, uint8_t packetType, std::span<const uin
                          std::span<const uint8_t> body) {
   if (fd_ < 0) return;
   const auto length = static_cast<uint32_t>(1 + head.size() + body.size());
-  const int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
-                          std::chrono::system_clock::now().time_since_epoch())
-                          .count() +
-                      kEpochOffsetUs;
+  const int64_t now =
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count() +
+      kEpochOffsetUs;
   std::vector<uint8_t> bytes;
   bytes.reserve(24 + length);
   putBe32(bytes, length);

@@ -121,7 +121,9 @@ void HciController::readPackets() {
       events_.emplace_back(packet + 1, packet + size);
     } else if (packet[0] == kH4Event || size > kMaxPacket) {
       // Other packet types (ACL and SCO data) are not ours; a malformed event is dropped.
-      if (malformed_++ < 16) log("controller " + name_ + ": malformed event packet (" + hex({packet, std::min(size, kMaxPacket)}) + ") ignored");
+      if (malformed_++ < 16)
+        log("controller " + name_ + ": malformed event packet (" + hex({packet, std::min(size, kMaxPacket)}) +
+            ") ignored");
     }
   }
 }

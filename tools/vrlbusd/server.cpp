@@ -51,8 +51,8 @@ bool Server::makeRoomFor(uint32_t uid) {
   const auto mine = static_cast<size_t>(std::count_if(clients_.begin(), clients_.end(), [uid](const auto& entry) {
     return entry.second.peer.uid == uid && !entry.second.dropping;
   }));
-  const auto live = static_cast<size_t>(std::count_if(
-      clients_.begin(), clients_.end(), [](const auto& entry) { return !entry.second.dropping; }));
+  const auto live = static_cast<size_t>(
+      std::count_if(clients_.begin(), clients_.end(), [](const auto& entry) { return !entry.second.dropping; }));
   const Client* evict = nullptr;
   if (mine >= settings_.maxClientsPerUser) {
     evict = oldestIdle(true, uid);

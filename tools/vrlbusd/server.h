@@ -27,11 +27,11 @@ struct ServerSettings {
   std::string group;  // empty: the daemon's own group
   bool verbose = false;
   size_t maxClients = 64;
-  size_t maxClientsPerUser = 32;                  // one user cannot take every place
-  std::chrono::milliseconds frameTimeout{5000};   // for the rest of a begun frame
-  std::chrono::milliseconds idleTimeout{10000};   // for a first request (or a subscription)
-  size_t maxPendingOutput = 1 << 20;              // unread answers and events per client
-  size_t framesPerWake = 16;                      // requests handled per client per turn
+  size_t maxClientsPerUser = 32;                 // one user cannot take every place
+  std::chrono::milliseconds frameTimeout{5000};  // for the rest of a begun frame
+  std::chrono::milliseconds idleTimeout{10000};  // for a first request (or a subscription)
+  size_t maxPendingOutput = 1 << 20;             // unread answers and events per client
+  size_t framesPerWake = 16;                     // requests handled per client per turn
   CommandTimeouts commandTimeouts;
   std::chrono::milliseconds reopenInterval{1000};  // between attempts to reopen a gone controller
   std::string capturePath;                         // btsnoop recording from the start (empty: none)
@@ -58,12 +58,12 @@ class Server {
     Peer peer;
     std::vector<uint8_t> in;
     std::vector<uint8_t> out;
-    size_t outSent = 0;       // bytes of out already sent
+    size_t outSent = 0;  // bytes of out already sent
     bool subscriber = false;
-    bool active = false;      // has sent a request or subscribed
-    bool awaiting = false;    // a request waits for the controller: answers stay in order
-    bool dropping = false;    // dropped at the end of the turn
-    std::string dropReason;   // its log line ("": none)
+    bool active = false;     // has sent a request or subscribed
+    bool awaiting = false;   // a request waits for the controller: answers stay in order
+    bool dropping = false;   // dropped at the end of the turn
+    std::string dropReason;  // its log line ("": none)
     Clock::time_point connected{};
     Clock::time_point frameStarted{};  // when the incomplete frame in `in` began
     size_t pendingOutput() const { return out.size() - outSent; }

@@ -28,7 +28,8 @@ DWORD LinuxBus::open(const wchar_t* path, HANDLE* handle) {
   *handle = INVALID_HANDLE_VALUE;
   if (path == nullptr) return ERROR_INVALID_PARAMETER;
   auto connection = std::make_shared<Connection>();
-  if (const DWORD error = BusSocket::connect(wideToUtf8(path), &connection->socket); error != 0) return error;
+  connection->path = wideToUtf8(path);
+  if (const DWORD error = BusSocket::connect(connection->path, &connection->socket); error != 0) return error;
   *handle = handles_.add(std::move(connection));
   return 0;
 }
@@ -49,11 +50,23 @@ DWORD LinuxBus::ioControl(HANDLE bus, DWORD code, const void* input, DWORD input
 
   std::lock_guard lock(connection->mutex);
   busproto::Frame reply;
-  if (const DWORD error = connection->socket->exchange(busproto::Type::kIoControl, busproto::encodeIoControl(request),
-                                                       busproto::Type::kIoControlReply, &reply, kBusRequestTimeoutMs);
-      error != 0) {
-    return error;
+  const auto body = busproto::encodeIoControl(request);
+  DWORD error = connection->socket->exchange(busproto::Type::kIoControl, body, busproto::Type::kIoControlReply, &reply,
+                                             kBusRequestTimeoutMs);
+  if (error == ERROR_DEVICE_NOT_CONNECTED && !connection->used) {
+    // The daemon closes a connection that carries no request for a while (so
+    // that idle connections cannot take every place): a handle opened long
+    // before its first request connects again, once (a daemon that drops an
+    // idle connection has read nothing from it).
+    std::unique_ptr<BusSocket> fresh;
+    if (BusSocket::connect(connection->path, &fresh) == 0) {
+      connection->socket = std::move(fresh);
+      error = connection->socket->exchange(busproto::Type::kIoControl, body, busproto::Type::kIoControlReply, &reply,
+                                           kBusRequestTimeoutMs);
+    }
   }
+  connection->used = true;
+  if (error != 0) return error;
   const auto answer = busproto::decodeIoControlReply(reply.body, outputSize);
   if (!answer) return ERROR_INVALID_DATA;  // more output than asked for, or a short reply
   if (answer->error != 0) return answer->error;

@@ -25,6 +25,8 @@ class LinuxBus : public port::BusPort {
   struct Connection {
     std::mutex mutex;  // one request at a time on a connection
     std::unique_ptr<BusSocket> socket;
+    std::string path;   // for a reconnection
+    bool used = false;  // a request went through on it
   };
   HandleTable<Connection> handles_;
 };

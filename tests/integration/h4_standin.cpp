@@ -1,0 +1,199 @@
+#include "h4_standin.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+
+namespace utils::test {
+namespace {
+
+Bytes event(uint8_t code, const Bytes& parameters) {
+  Bytes packet{0x04, code, static_cast<uint8_t>(parameters.size())};
+  packet.insert(packet.end(), parameters.begin(), parameters.end());
+  return packet;
+}
+
+}  // namespace
+
+H4StandIn::H4StandIn(std::string path) : path_(std::move(path)) {
+  wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  listenNow();
+  thread_ = std::thread([this] { run(); });
+}
+
+H4StandIn::~H4StandIn() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+  thread_.join();
+  closeAll();
+  ::close(wakeFd_);
+}
+
+void H4StandIn::listenNow() {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
+  listenFd_ = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  ::unlink(path_.c_str());
+  if (::bind(listenFd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listenFd_, 4) != 0) {
+    ::close(listenFd_);
+    listenFd_ = -1;
+  }
+}
+
+void H4StandIn::closeAll() {
+  if (connectionFd_ >= 0) ::close(connectionFd_);
+  if (listenFd_ >= 0) ::close(listenFd_);
+  connectionFd_ = listenFd_ = -1;
+  ::unlink(path_.c_str());
+}
+
+void H4StandIn::runOnThread(std::function<void()> work) {
+  std::unique_lock lock(mutex_);
+  work_.push_back(std::move(work));
+  const size_t ticket = ++workPosted_;
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+  changed_.wait(lock, [&] { return workDone_ >= ticket; });
+}
+
+void H4StandIn::setRule(uint16_t opcode, Rule rule) {
+  std::lock_guard lock(mutex_);
+  rules_[opcode] = std::move(rule);
+}
+
+void H4StandIn::sendRaw(const Bytes& packet) {
+  runOnThread([this, packet] { sendNow(packet); });
+}
+
+void H4StandIn::release() {
+  runOnThread([this] {
+    std::vector<uint16_t> held;
+    {
+      std::lock_guard lock(mutex_);
+      held.swap(held_);
+    }
+    for (uint16_t opcode : held)
+      sendNow(event(0x0E, {1, static_cast<uint8_t>(opcode), static_cast<uint8_t>(opcode >> 8), 0}));
+  });
+}
+
+void H4StandIn::unplug() {
+  runOnThread([this] { closeAll(); });
+}
+
+void H4StandIn::plugIn() {
+  runOnThread([this] { listenNow(); });
+}
+
+void H4StandIn::sendNow(const Bytes& packet) {
+  if (connectionFd_ >= 0) ::send(connectionFd_, packet.data(), packet.size(), MSG_NOSIGNAL);
+}
+
+void H4StandIn::answer(const Bytes& command) {
+  const auto opcode = static_cast<uint16_t>(command[0] | command[1] << 8);
+  Rule rule;
+  {
+    std::lock_guard lock(mutex_);
+    const auto found = rules_.find(opcode);
+    if (found != rules_.end()) {
+      rule = found->second;
+    } else {
+      rule.status = 0x01;
+    }
+  }
+  for (const auto& packet : rule.before) sendNow(packet);
+  switch (rule.answer) {
+    case Answer::kComplete: {
+      Bytes parameters{1, command[0], command[1], rule.status};
+      parameters.insert(parameters.end(), rule.returnBytes.begin(), rule.returnBytes.end());
+      sendNow(event(0x0E, parameters));
+      break;
+    }
+    case Answer::kStatus: sendNow(event(0x0F, {rule.status, 1, command[0], command[1]})); break;
+    case Answer::kHold: {
+      std::lock_guard lock(mutex_);
+      held_.push_back(opcode);
+      break;
+    }
+    case Answer::kSilent: break;
+  }
+  for (const auto& packet : rule.after) sendNow(packet);
+}
+
+void H4StandIn::run() {
+  for (;;) {
+    pollfd fds[3] = {{wakeFd_, POLLIN, 0}, {listenFd_, POLLIN, 0}, {connectionFd_, POLLIN, 0}};
+    ::poll(fds, 3, 1000);
+    if (fds[0].revents & POLLIN) {
+      uint64_t count = 0;
+      [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
+      std::deque<std::function<void()>> work;
+      {
+        std::lock_guard lock(mutex_);
+        if (stop_) return;
+        work.swap(work_);
+      }
+      for (auto& job : work) job();
+      {
+        std::lock_guard lock(mutex_);
+        workDone_ += work.size();
+      }
+      changed_.notify_all();
+      continue;  // the descriptors may have changed
+    }
+    if (listenFd_ >= 0 && (fds[1].revents & POLLIN)) {
+      const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+      if (fd >= 0) {
+        if (connectionFd_ >= 0) ::close(connectionFd_);
+        connectionFd_ = fd;
+        std::lock_guard lock(mutex_);
+        ++connections_;
+      }
+      changed_.notify_all();
+    }
+    if (connectionFd_ >= 0 && (fds[2].revents & (POLLIN | POLLHUP))) {
+      uint8_t packet[512];
+      const ssize_t n = ::recv(connectionFd_, packet, sizeof packet, 0);
+      if (n <= 0) {
+        ::close(connectionFd_);
+        connectionFd_ = -1;
+      } else if (n >= 4 && packet[0] == 0x01) {
+        const Bytes command(packet + 1, packet + n);
+        {
+          std::lock_guard lock(mutex_);
+          commands_.push_back(command);
+        }
+        answer(command);
+        changed_.notify_all();
+      }
+    }
+  }
+}
+
+bool H4StandIn::waitForCommands(size_t count, int timeoutMs) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return commands_.size() >= count; });
+}
+
+bool H4StandIn::waitForConnections(unsigned count, int timeoutMs) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return connections_ >= count; });
+}
+
+std::vector<Bytes> H4StandIn::commands() {
+  std::lock_guard lock(mutex_);
+  return commands_;
+}
+
+}  // namespace utils::test
