@@ -64,7 +64,9 @@ install(FILES ${UTILS_MAN_DIR}/btutil.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
 install(FILES ${UTILS_MAN_DIR}/vrlbusd.8 DESTINATION ${CMAKE_INSTALL_MANDIR}/man8 COMPONENT runtime)
 
 # The Debian package: everything in one package, dependencies worked out by
-# dpkg-shlibdeps from the binaries themselves.
+# dpkg-shlibdeps from the binaries themselves, plus BlueZ: the radio the
+# library reports is BlueZ's, and its package creates the bluetooth group that
+# vrlbusd's unit runs in and gives its socket to.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME libutils-bt)
 set(CPACK_PACKAGE_VENDOR "utils developers")
@@ -77,6 +79,7 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "bluez")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)

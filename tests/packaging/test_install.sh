@@ -18,6 +18,8 @@ for f in bin/btutil sbin/vrlbusd include/utils/utils.h include/utils/utils/trace
          lib/systemd/system/vrlbusd.service share/man/man1/btutil.1 share/man/man8/vrlbusd.8; do
   [ -e "$work/stage/$f" ] || { echo "missing from the installation: $f"; exit 1; }
 done
+grep -q -- '--allow-opcode' "$work/stage/share/man/man8/vrlbusd.8" \
+  || { echo "the manual page of vrlbusd does not document --allow-opcode"; exit 1; }
 soname=$(objdump -p "$work/stage/$libdir/libutils.so" | awk '/SONAME/ {print $2}')
 [ "$soname" = "libutils.so.0" ] || { echo "unexpected SONAME: $soname"; exit 1; }
 grep -q "^ExecStart=$work/stage/sbin/vrlbusd " "$work/stage/lib/systemd/system/vrlbusd.service" \
@@ -41,6 +43,7 @@ echo "-- Debian package"
 deb=$(ls "$work"/packages/*.deb)
 dpkg-deb -I "$deb" | sed -n '/Package:/p;/Version:/p;/Depends:/p'
 dpkg-deb -I "$deb" | grep -q 'Depends:.*libsqlite3' || { echo "the package does not depend on libsqlite3"; exit 1; }
+dpkg-deb -I "$deb" | grep -q 'Depends:.*bluez' || { echo "the package does not depend on bluez"; exit 1; }
 dpkg -x "$deb" "$work/root"
 pkglib=$(dirname "$(find "$work/root" -name 'libutils.so.0' | head -n 1)")
 LD_LIBRARY_PATH="$pkglib" "$work/root/usr/bin/btutil" --help | head -n 1

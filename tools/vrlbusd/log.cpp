@@ -1,11 +1,24 @@
 #include "log.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
-#include <iostream>
 
 namespace vrlbusd {
 
-void log(const std::string& line) { std::clog << "vrlbusd: " << line << std::endl; }
+// One write per line, so that lines stay whole in a shared log and a request
+// costs a single system call.
+void log(const std::string& line) {
+  const std::string text = "vrlbusd: " + line + "\n";
+  size_t written = 0;
+  while (written < text.size()) {
+    const ssize_t n = ::write(STDERR_FILENO, text.data() + written, text.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // a log that cannot be written loses the line, not the daemon
+    written += static_cast<size_t>(n);
+  }
+}
 
 std::string hex(std::span<const uint8_t> bytes) {
   static const char* digits = "0123456789ABCDEF";
