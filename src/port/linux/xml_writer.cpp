@@ -1,11 +1,8 @@
 #include "port/linux/xml_writer.h"
 
-#include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -14,6 +11,7 @@
 #include <string>
 
 #include "common/utf16.h"
+#include "port/linux/file_replace.h"
 #include "xml/xml_chars.h"
 
 namespace utils::linuxport {
@@ -21,20 +19,7 @@ namespace {
 
 constexpr DWORD kFail = 0x80004005;         // E_FAIL
 constexpr DWORD kInvalidName = 0x80004005;  // E_FAIL, as the DOM answers a bad name
-constexpr DWORD kErrorWriteFault = 29;      // ERROR_WRITE_FAULT
 constexpr DWORD kErrorPathNotFound = 3;     // ERROR_PATH_NOT_FOUND
-
-DWORD win32ErrorOf(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR: return kErrorPathNotFound;
-    case EACCES:
-    case EPERM:
-    case EROFS: return 5;     // ERROR_ACCESS_DENIED
-    case ENOSPC: return 112;  // ERROR_DISK_FULL
-    default: return kErrorWriteFault;
-  }
-}
 
 // Where a character goes: in text content, in an attribute value (quoted with
 // '"'), or in a name or processing instruction, which are written as they are.
@@ -142,12 +127,6 @@ bool appendUtf16(Utf16Buffer& buffer, const wchar_t* text, uint64_t* offset, uin
   return true;
 }
 
-// A name for the temporary file beside path, unique within this process.
-std::string temporaryName(const std::string& path) {
-  static std::atomic<unsigned> counter{0};
-  return path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
-}
-
 }  // namespace
 
 Utf16Buffer::~Utf16Buffer() {
@@ -188,8 +167,9 @@ class Utf16WriteElement final : public port::DomWriteElement {
   uint32_t node_;
 };
 
-// Collects UTF-16 units into blocks written to a file as little-endian bytes.
-// After the first failed write it writes nothing more and keeps the error.
+// Collects UTF-16 units into blocks written to a file as little-endian bytes,
+// or only counts the bytes when it has no file (fd -1). After the first failed
+// write it writes nothing more and keeps the error.
 class Utf16WriteDocument::Sink {
  public:
   explicit Sink(int fd) : fd_(fd) {}
@@ -231,6 +211,8 @@ class Utf16WriteDocument::Sink {
     const char* bytes = reinterpret_cast<const char*>(block_);
     size_t left = used_ * sizeof(char16_t);
     used_ = 0;
+    written_ += left;
+    if (fd_ < 0) return;
     while (left > 0 && error_ == 0) {
       const ssize_t written = ::write(fd_, bytes, left);
       if (written < 0) {
@@ -242,12 +224,14 @@ class Utf16WriteDocument::Sink {
     }
   }
   int error() const { return error_; }
+  uint64_t written() const { return written_; }
 
  private:
   static constexpr size_t kUnits = 64 * 1024;
   static_assert(kUnits >= 2 * kBlockRoom);
   int fd_;
   int error_ = 0;
+  uint64_t written_ = 0;
   size_t used_ = 0;
   char16_t block_[kUnits];
 };
@@ -489,52 +473,42 @@ void Utf16WriteDocument::writeElement(uint32_t root, Sink& sink) const {
   }
 }
 
+void Utf16WriteDocument::writeDocument(Sink& sink) const {
+  sink.put(u'\uFEFF');
+  sink.put("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n");
+  for (const TopLevel& node : topLevel_) {
+    if (node.element != kNone) {
+      writeElement(node.element, sink);
+    } else {
+      sink.put("<?");
+      sink.put(chars_.data() + node.target.offset, node.target.length);
+      if (node.hasData) {
+        sink.put(u' ');
+        sink.put(chars_.data() + node.data.offset, node.data.length);
+      }
+      sink.put("?>");
+    }
+    sink.put(u'\n');
+  }
+  sink.flush();
+}
+
 DWORD Utf16WriteDocument::save(const wchar_t* path) {
   if (path == nullptr || *path == 0) return kErrorPathNotFound;
-  const std::string target = wideToUtf8(path);
-  // Written beside the target and renamed over it: a failure leaves the old file.
-  std::string temporary;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temporary = temporaryName(target);
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return win32ErrorOf(errno);
+  FileReplacement file;
+  DWORD status = file.begin(wideToUtf8(path));
+  if (status != 0) return status;
+  if (file.inPlace()) {
+    // The old content is overwritten only once room for the new one is sure.
+    auto counter = std::make_unique<Sink>(-1);
+    writeDocument(*counter);
+    status = file.reserve(counter->written());
+    if (status != 0) return status;
   }
-  if (fd < 0) return kErrorWriteFault;
-  struct stat existing {};
-  if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) ::fchmod(fd, existing.st_mode & 07777);
-
-  DWORD status = 0;
-  try {
-    auto sink = std::make_unique<Sink>(fd);
-    sink->put(u'\uFEFF');
-    sink->put("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n");
-    for (const TopLevel& node : topLevel_) {
-      if (node.element != kNone) {
-        writeElement(node.element, *sink);
-      } else {
-        sink->put("<?");
-        sink->put(chars_.data() + node.target.offset, node.target.length);
-        if (node.hasData) {
-          sink->put(u' ');
-          sink->put(chars_.data() + node.data.offset, node.data.length);
-        }
-        sink->put("?>");
-      }
-      sink->put(u'\n');
-    }
-    sink->flush();
-    if (sink->error() != 0) status = win32ErrorOf(sink->error());
-  } catch (...) {
-    ::close(fd);
-    ::unlink(temporary.c_str());
-    throw;
-  }
-  if (status == 0 && ::fsync(fd) != 0) status = win32ErrorOf(errno);
-  if (::close(fd) != 0 && status == 0) status = win32ErrorOf(errno);
-  if (status == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) status = win32ErrorOf(errno);
-  if (status != 0) ::unlink(temporary.c_str());
-  return status;
+  auto sink = std::make_unique<Sink>(file.fd());
+  writeDocument(*sink);
+  if (sink->error() != 0) return fileErrorToWin32(sink->error());
+  return file.commit(sink->written());
 }
 
 }  // namespace utils::linuxport

@@ -2,8 +2,8 @@
 // compact tree: names are checked and converted to UTF-16 once each into one
 // character buffer; texts and attribute values are checked when set and kept
 // as the caller's strings. Saving walks that tree once, converting and escaping
-// as it writes UTF-16 with a byte order mark into a file beside the target in
-// large blocks, then syncs it and renames it over the target.
+// as it writes UTF-16 with a byte order mark in large blocks, through a
+// FileReplacement (a file beside the target renamed over it, or in place).
 #pragma once
 
 #include <bit>
@@ -129,6 +129,7 @@ class Utf16WriteDocument final : public port::DomWriteDocument {
   bool sameUnits(Span a, Span b) const;
   class Sink;
   void writeElement(uint32_t root, Sink& sink) const;
+  void writeDocument(Sink& sink) const;
 
   Utf16Buffer chars_;
   // Names already converted, so that each distinct name is checked and stored
