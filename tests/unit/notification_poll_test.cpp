@@ -82,6 +82,41 @@ TEST_F(NotificationPollTest, AWakeBringsAPollAtOnceAndRestartsTheBackOff) {
   EXPECT_EQ((Times{70000, 71000, 75000}), Times(times.begin() + 7, times.end()));
 }
 
+// A woken polling thread posts the radio's answer while the test pumps the
+// event that woke it. Whether the same pump delivered that answer used to depend
+// on how far the thread had got, and so did the back-off the thread computed from
+// the signal record it read right after its command. The simulation holds back
+// what other threads post during a pump; what the pumping thread posts goes on.
+constexpr DWORD kOwn = 0x7001;
+constexpr DWORD kOther = 0x7002;
+
+TEST(SimNotificationPump, WhatAnotherThreadPostsDuringAPumpWaitsForTheNextPump) {
+  sim::SimClock clock;
+  sim::SimNotification notification(clock);
+  struct Recorder : port::MessageWindowHandler {
+    explicit Recorder(sim::SimNotification& owner) : owner_(owner) {}
+    bool onDeviceChange(DWORD event, const port::DeviceBroadcast*) override {
+      seen.push_back(event);
+      if (event == port::kDbtDeviceArrival) {
+        owner_.postToWindows(kOwn, port::DeviceBroadcast{});
+        std::thread([this] { owner_.postToWindows(kOther, port::DeviceBroadcast{}); }).join();
+      }
+      return true;
+    }
+    void onMessage(UINT, WPARAM, LPARAM) override {}
+    sim::SimNotification& owner_;
+    std::vector<DWORD> seen;
+  } recorder(notification);
+  HWND window = nullptr;
+  ASSERT_EQ(0u, notification.createWindow(L"test", &recorder, &window));
+  notification.postToWindows(port::kDbtDeviceArrival, port::DeviceBroadcast{});
+  EXPECT_EQ(2u, notification.pump());
+  EXPECT_EQ((std::vector<DWORD>{port::kDbtDeviceArrival, kOwn}), recorder.seen);
+  EXPECT_EQ(1u, notification.pump());
+  EXPECT_EQ(kOther, recorder.seen.back());
+  EXPECT_EQ(0u, notification.destroyWindow(window));
+}
+
 TEST_F(NotificationPollTest, DisconnectedTheThreadWakesOnceASecondAndSendsNothing) {
   start();
   const size_t before = sim_.notification.waitsEnded();

@@ -153,7 +153,7 @@ void SimNotification::postRadioArrival() {
   for (const auto& [handle, registration] : registrations_) {
     if (registration.isHandle) continue;
     port::DeviceBroadcast record{port::kDbtDevTypeDeviceInterface, registration.interfaceClass, {}};
-    queue_.push_back(Posted{registration.window, handle, port::kDbtDeviceArrival, record});
+    enqueueLocked(registration.window, handle, port::kDbtDeviceArrival, record);
   }
 }
 
@@ -162,14 +162,14 @@ void SimNotification::postRadioRemoval() {
   for (const auto& [handle, registration] : registrations_) {
     if (registration.isHandle) continue;
     port::DeviceBroadcast record{port::kDbtDevTypeDeviceInterface, registration.interfaceClass, {}};
-    queue_.push_back(Posted{registration.window, handle, port::kDbtDeviceRemoveComplete, record});
+    enqueueLocked(registration.window, handle, port::kDbtDeviceRemoveComplete, record);
   }
 }
 
 void SimNotification::postToHandleRegistrations(const port::DeviceBroadcast& record) {
   std::lock_guard lock(mutex_);
   for (const auto& [handle, registration] : registrations_) {
-    if (registration.isHandle) queue_.push_back(Posted{registration.window, handle, port::kDbtCustomEvent, record});
+    if (registration.isHandle) enqueueLocked(registration.window, handle, port::kDbtCustomEvent, record);
   }
 }
 
@@ -192,17 +192,32 @@ void SimNotification::postSignalEvent(BYTE status, ULONGLONG address, int8_t dbm
 
 void SimNotification::postToWindows(DWORD event, std::optional<port::DeviceBroadcast> record) {
   std::lock_guard lock(mutex_);
-  for (const auto& [window, handler] : windows_) queue_.push_back(Posted{window, nullptr, event, record});
+  for (const auto& [window, handler] : windows_) enqueueLocked(window, nullptr, event, record);
+}
+
+void SimNotification::enqueueLocked(HWND window, HDEVNOTIFY registration, DWORD event,
+                                    std::optional<port::DeviceBroadcast> record) {
+  queue_.push_back(Posted{window, registration, event, std::move(record), nextSequence_++, std::this_thread::get_id()});
 }
 
 size_t SimNotification::pump() {
   size_t delivered = 0;
+  uint64_t postedBefore = 0;
+  {
+    std::lock_guard lock(mutex_);
+    postedBefore = nextSequence_;
+  }
+  const std::thread::id self = std::this_thread::get_id();
   for (;;) {
     Posted message;
     port::MessageWindowHandler* handler = nullptr;
     {
       std::lock_guard lock(mutex_);
       if (queue_.empty()) return delivered;
+      // Another thread's message from after the start waits, and so does what
+      // follows it, to keep the order.
+      const Posted& next = queue_.front();
+      if (next.sequence >= postedBefore && next.poster != self) return delivered;
       message = std::move(queue_.front());
       queue_.pop_front();
       auto window = windows_.find(message.window);

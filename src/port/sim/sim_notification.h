@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "port/notification_port.h"
@@ -47,6 +48,10 @@ class SimNotification : public port::NotificationPort {
   // Any record to every window, with no registration behind it (null record: none).
   void postToWindows(DWORD event, std::optional<port::DeviceBroadcast> record);
   // Delivers the posted messages in order; returns how many reached a handler.
+  // What other threads post while it runs (a polling thread woken by one of
+  // these messages, say) waits for the next pump, so what a pump delivers does
+  // not depend on how far those threads got meanwhile. What the pumping thread
+  // itself posts (from a handler or a callback) is delivered by this pump.
   size_t pump();
 
   // Test controls: virtual time and threads.
@@ -83,6 +88,8 @@ class SimNotification : public port::NotificationPort {
     HDEVNOTIFY registration = nullptr;  // null: not tied to one
     DWORD event = 0;
     std::optional<port::DeviceBroadcast> record;
+    uint64_t sequence = 0;   // order of posting
+    std::thread::id poster;  // the thread that posted it
   };
   class Event;
   class Thread;
@@ -90,6 +97,7 @@ class SimNotification : public port::NotificationPort {
   friend class Thread;
 
   void postToHandleRegistrations(const port::DeviceBroadcast& record);
+  void enqueueLocked(HWND window, HDEVNOTIFY registration, DWORD event, std::optional<port::DeviceBroadcast> record);
   bool idleLocked() const;
   uint64_t now() const;
 
@@ -99,6 +107,7 @@ class SimNotification : public port::NotificationPort {
   std::map<HWND, port::MessageWindowHandler*> windows_;
   std::map<HDEVNOTIFY, Registration> registrations_;
   std::deque<Posted> queue_;
+  uint64_t nextSequence_ = 0;
   std::vector<HANDLE> registeredRadios_;
   std::vector<std::wstring> windowClasses_;
   std::map<std::string, UINT> messages_;
