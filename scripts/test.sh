@@ -19,6 +19,9 @@ cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev
 cmake --build "$top/build" -j "$jobs"
 ctest --test-dir "$top/build" --output-on-failure -j "$jobs"
 
+step "timing-sensitive tests many times over under load (about two minutes)"
+"$top/scripts/stress-tests.sh" -n 200 -j 4 -t 30 "$top/build"
+
 step "fuzzing (about a minute per target)"
 "$top/scripts/fuzz.sh" 60
 
@@ -33,9 +36,6 @@ cmake -S "$top" -B "$top/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUTILS_S
   -DUTILS_BUILD_BENCH=OFF >/dev/null
 cmake --build "$top/build-tsan" -j "$jobs"
 ctest --test-dir "$top/build-tsan" --output-on-failure -j "$jobs"
-
-step "timing-sensitive tests under load (thread sanitizer build, about two minutes)"
-"$top/scripts/stress-tests.sh" -n 200 -j 4 -t 30 "$top/build-tsan"
 
 step "Windows DLL under Wine"
 "$top/scripts/install-windows-deps.sh"
