@@ -14,13 +14,25 @@ namespace {
 constexpr const char* kAdapterInterface = "org.bluez.Adapter1";
 constexpr const char* kDeviceInterface = "org.bluez.Device1";
 
+constexpr const char* kBluezName = "org.bluez";
+constexpr const char* kBusName = "org.freedesktop.DBus";
+
+// The bus sends only the signals of the daemon that owns org.bluez. A signal
+// addressed to this connection by name reaches it whatever its sender, so each
+// handler checks the sender too (see BluezWatch::fromBluez).
 constexpr const char* kMatchAdded =
-    "type='signal',path='/',interface='org.freedesktop.DBus.ObjectManager',member='InterfacesAdded'";
+    "type='signal',sender='org.bluez',path='/',interface='org.freedesktop.DBus.ObjectManager',"
+    "member='InterfacesAdded'";
 constexpr const char* kMatchRemoved =
-    "type='signal',path='/',interface='org.freedesktop.DBus.ObjectManager',member='InterfacesRemoved'";
+    "type='signal',sender='org.bluez',path='/',interface='org.freedesktop.DBus.ObjectManager',"
+    "member='InterfacesRemoved'";
 constexpr const char* kMatchConnected =
-    "type='signal',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged',"
+    "type='signal',sender='org.bluez',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged',"
     "arg0='org.bluez.Device1',path_namespace='/org/bluez'";
+// Who owns org.bluez, from the bus itself.
+constexpr const char* kMatchOwner =
+    "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',interface='org.freedesktop.DBus',"
+    "member='NameOwnerChanged',arg0='org.bluez'";
 
 // Reads the "Connected" boolean out of an a{sv}; skips the rest. 1 when found.
 int readConnected(sd_bus_message* message, bool* connected) {
@@ -45,8 +57,23 @@ int readConnected(sd_bus_message* message, bool* connected) {
   return r < 0 ? r : found;
 }
 
+int onNameOwnerChanged(sd_bus_message* message, void* userdata, sd_bus_error*) {
+  auto* watch = static_cast<BluezWatch*>(userdata);
+  const char* sender = sd_bus_message_get_sender(message);
+  if (sender == nullptr || std::strcmp(sender, kBusName) != 0) return 0;
+  const char* name = nullptr;
+  const char* previous = nullptr;
+  const char* owner = nullptr;
+  if (sd_bus_message_read(message, "sss", &name, &previous, &owner) < 0 || std::strcmp(name, kBluezName) != 0) {
+    return 0;
+  }
+  watch->setBluezOwner(owner);
+  return 0;
+}
+
 int onInterfacesAdded(sd_bus_message* message, void* userdata, sd_bus_error*) {
   auto* watch = static_cast<BluezWatch*>(userdata);
+  if (!watch->fromBluez(message)) return 0;
   const char* path = nullptr;
   if (sd_bus_message_read_basic(message, 'o', &path) < 0) return 0;
   if (sd_bus_message_enter_container(message, SD_BUS_TYPE_ARRAY, "{sa{sv}}") < 0) return 0;
@@ -62,6 +89,7 @@ int onInterfacesAdded(sd_bus_message* message, void* userdata, sd_bus_error*) {
 
 int onInterfacesRemoved(sd_bus_message* message, void* userdata, sd_bus_error*) {
   auto* watch = static_cast<BluezWatch*>(userdata);
+  if (!watch->fromBluez(message)) return 0;
   const char* path = nullptr;
   char** interfaces = nullptr;
   if (sd_bus_message_read_basic(message, 'o', &path) < 0) return 0;
@@ -78,6 +106,7 @@ int onInterfacesRemoved(sd_bus_message* message, void* userdata, sd_bus_error*) 
 
 int onPropertiesChanged(sd_bus_message* message, void* userdata, sd_bus_error*) {
   auto* watch = static_cast<BluezWatch*>(userdata);
+  if (!watch->fromBluez(message)) return 0;
   const char* interface = nullptr;
   if (sd_bus_message_read_basic(message, 's', &interface) < 0 || std::strcmp(interface, kDeviceInterface) != 0) {
     return 0;
@@ -116,11 +145,21 @@ int BluezWatch::open(std::unique_ptr<BluezWatch>* watch) {
     sd_bus_message_handler_t handler;
   } matches[] = {{kMatchAdded, &onInterfacesAdded},
                  {kMatchRemoved, &onInterfacesRemoved},
-                 {kMatchConnected, &onPropertiesChanged}};
+                 {kMatchConnected, &onPropertiesChanged},
+                 {kMatchOwner, &onNameOwnerChanged}};
   for (const auto& entry : matches) {
     sd_bus_slot* slot = nullptr;
     if ((r = sd_bus_add_match(created->bus_, &slot, entry.match, entry.handler, created.get())) < 0) return r;
     created->slots_.push_back(slot);
+  }
+  // Asked once the owner's changes are followed, so that none is missed. No
+  // owner (the daemon is not running): nothing is taken until one appears.
+  sd_bus_message* reply = nullptr;
+  if (sd_bus_call_method(created->bus_, kBusName, "/org/freedesktop/DBus", kBusName, "GetNameOwner", nullptr, &reply,
+                         "s", kBluezName) >= 0) {
+    const char* owner = nullptr;
+    if (sd_bus_message_read(reply, "s", &owner) >= 0) created->setBluezOwner(owner);
+    sd_bus_message_unref(reply);
   }
   *watch = std::move(created);
   return 0;
@@ -129,6 +168,11 @@ int BluezWatch::open(std::unique_ptr<BluezWatch>* watch) {
 BluezWatch::~BluezWatch() {
   for (sd_bus_slot* slot : slots_) sd_bus_slot_unref(slot);
   if (bus_ != nullptr) sd_bus_flush_close_unref(bus_);
+}
+
+bool BluezWatch::fromBluez(sd_bus_message* message) const {
+  const char* sender = sd_bus_message_get_sender(message);
+  return sender != nullptr && !bluezOwner_.empty() && bluezOwner_ == sender;
 }
 
 int BluezWatch::fd() const { return sd_bus_get_fd(bus_); }

@@ -1,8 +1,10 @@
 // The Bluetooth daemon's changes as they happen, on a D-Bus connection of its
 // own: adapters added and removed (InterfacesAdded / InterfacesRemoved of
 // org.bluez.Adapter1 on /) and devices' ACL connections coming up and going
-// down (PropertiesChanged of org.bluez.Device1 with Connected). Meant for an
-// event thread that polls fd() and then calls process().
+// down (PropertiesChanged of org.bluez.Device1 with Connected). Only signals
+// sent by the connection that owns org.bluez count, so another client of the bus
+// cannot fake a connection or an adapter. Meant for an event thread that polls
+// fd() and then calls process().
 #pragma once
 
 #include <cstdint>
@@ -12,6 +14,7 @@
 
 typedef struct sd_bus sd_bus;
 typedef struct sd_bus_slot sd_bus_slot;
+typedef struct sd_bus_message sd_bus_message;
 
 namespace utils::linuxport {
 
@@ -46,6 +49,10 @@ class BluezWatch {
   void collect(BluezChange change) {
     if (pending_ != nullptr) pending_->push_back(std::move(change));
   }
+  // Whether message comes from the current owner of org.bluez.
+  bool fromBluez(sd_bus_message* message) const;
+  // The unique name that owns org.bluez now ("" when none).
+  void setBluezOwner(const char* owner) { bluezOwner_ = owner != nullptr ? owner : ""; }
 
  private:
   BluezWatch() = default;
@@ -53,6 +60,7 @@ class BluezWatch {
   sd_bus* bus_ = nullptr;
   std::vector<sd_bus_slot*> slots_;
   std::vector<BluezChange>* pending_ = nullptr;  // set while process() runs
+  std::string bluezOwner_;
 };
 
 // The address in a device object path ".../dev_00_11_22_33_44_55"; false for
