@@ -30,14 +30,17 @@ DWORD RssiPollThread() {
   DWORD lastLevel = kNoLevel;
   for (;;) {
     if (s.connected.load() != 0) {
-      if (SendRssiCmd() == kNotSupported) {
+      const DWORD sent = SendRssiCmd();
+      if (sent == kNotSupported) {
         WRITELOG_W(kTraceLevel, kTraceModule, L"VSC 0x0Fc59 not supported");
         return 0;
       }
       // The record holds the answer to an earlier command: this one's answer
-      // arrives later on the window thread.
+      // arrives later on the window thread. A command that did not go out (the
+      // bus driver busy or gone for a while) brings no answer and tells nothing
+      // of the level: the interval stays as it is rather than backing off.
       const uint32_t record = s.signal.load();
-      if (signalValid(record)) {
+      if (sent == 0 && signalValid(record)) {
         const DWORD level = levelOfSignal(signalDbm(record));
         if (lastLevel == kNoLevel) lastLevel = level;
         interval = level == lastLevel ? std::min(interval * 4, kLongestPollMs) : kFirstPollMs;

@@ -159,6 +159,17 @@ TEST_F(NotificationPollTest, OtherFailuresKeepTheThreadPolling) {
   EXPECT_EQ(4u, sim_.bus.requests().size());
 }
 
+TEST_F(NotificationPollTest, FailedPollsKeepTheIntervalOfASteadyLevel) {
+  radioAnswers(0, -50);
+  startConnected();
+  runUntil(5000);  // polls at 0, 1, 5 s; the next is 16 s away
+  // The bus driver goes away for a while: the commands fail, the record still
+  // holds the last answer, and the thread keeps asking at the same interval.
+  sim_.bus.setAnswer([](const sim::SimBus::Request&, BYTE*) { return DWORD{ERROR_GEN_FAILURE}; });
+  runUntil(60000);
+  EXPECT_EQ(6u, sim_.bus.requests().size()) << "failed polls at 21, 37 and 53 s";
+}
+
 TEST_F(NotificationPollTest, NoRadioEndsTheThread) {
   BLUETOOTH_RADIO_INFO details{};  // a radio whose company identifier is unknown
   sim_.radio.setRadioDetails(details);
