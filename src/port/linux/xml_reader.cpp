@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <cstring>
 #include <cwchar>
+#include <new>
 
+#include "port/linux/regular_file.h"
 #include "port/linux/xml_quiet.h"
 #include "port/linux/xml_schema_sources.h"
 
@@ -24,6 +26,10 @@ constexpr size_t kChunkSize = 64 * 1024;
 // network. They are set on each context, so the process's libxml2 defaults do
 // not change how the library parses.
 constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+// Text and attribute values may exceed the input only by entity expansion;
+// beyond this much more than the input's own size the document is refused.
+constexpr uint64_t kExpansionAllowance = 1 << 20;
+constexpr uint64_t kExpansionFactor = 5;
 
 bool isWhiteSpace(const std::string& text) {
   for (char c : text) {
@@ -63,10 +69,13 @@ LibxmlReader::~LibxmlReader() {
 }
 
 XmlLoadStep LibxmlReader::loadSchema(const std::string& schemaPath) {
-  schemaDocument_ = xmlReadFile(schemaPath.c_str(), nullptr, kParseOptions);
+  // While the schema is read and compiled, libxml2 loads the schema's own
+  // local files and nothing else: no entity, no DTD, nothing from the network.
+  XmlFetchGuard guard(&schemaFiles_);
+  schemaDocument_ = readRegularXmlFile(schemaPath, kParseOptions, &schemaFiles_);
   if (schemaDocument_ == nullptr) return XmlLoadStep::kLoadSchema;
   // A schema that would pull parts from the network is not a usable schema here.
-  if (!schemaStaysLocal(schemaDocument_, kParseOptions)) return XmlLoadStep::kAddSchema;
+  if (!collectSchemaFiles(schemaDocument_, kParseOptions, &schemaFiles_)) return XmlLoadStep::kAddSchema;
   schemaParser_ = xmlSchemaNewDocParserCtxt(schemaDocument_);
   if (schemaParser_ == nullptr) return XmlLoadStep::kCreateSchemaCache;
   xmlSchemaSetParserStructuredErrors(schemaParser_, dropXmlError, nullptr);
@@ -79,7 +88,9 @@ XmlLoadStep LibxmlReader::loadSchema(const std::string& schemaPath) {
 }
 
 XmlLoadStep LibxmlReader::startDocument(const std::string& path) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat status {};
+  int error = 0;
+  fd_ = openRegularFile(path.c_str(), &status, &error);
   if (fd_ < 0) return XmlLoadStep::kLoadDocument;
   chunk_.resize(kChunkSize);
   ssize_t count;
@@ -87,6 +98,7 @@ XmlLoadStep LibxmlReader::startDocument(const std::string& path) {
     count = ::read(fd_, chunk_.data(), 4);
   } while (count < 0 && errno == EINTR);
   if (count < 0) return XmlLoadStep::kLoadDocument;
+  consumed_ = static_cast<uint64_t>(count);
 
   xmlSAXVersion(&sax_, 2);
   sax_.startElementNs = onStartElement;
@@ -130,7 +142,9 @@ XmlLoadStep LibxmlReader::startDocument(const std::string& path) {
   }
 }
 
-bool LibxmlReader::failed() const { return readFailed_ || !parser_->wellFormed || !parser_->nsWellFormed; }
+bool LibxmlReader::failed() const {
+  return readFailed_ || tooLarge_ || outOfMemory_ || !parser_->wellFormed || !parser_->nsWellFormed;
+}
 
 bool LibxmlReader::parseMore() {
   if (inputDone_ || failed()) return false;
@@ -147,10 +161,15 @@ bool LibxmlReader::parseMore() {
     return false;
   }
   inputDone_ = count == 0;
-  QuietLibxml quiet;
-  xmlParseChunk(parser_, chunk_.data(), static_cast<int>(count), inputDone_ ? 1 : 0);
-  if (failed()) return false;
-  return true;
+  consumed_ += static_cast<uint64_t>(count);
+  {
+    QuietLibxml quiet;
+    XmlFetchGuard guard(&schemaFiles_);  // a document loads nothing from outside
+    xmlParseChunk(parser_, chunk_.data(), static_cast<int>(count), inputDone_ ? 1 : 0);
+  }
+  // Reported here, once the parser's C frames are left behind.
+  if (outOfMemory_) throw std::bad_alloc();
+  return !failed();
 }
 
 bool LibxmlReader::nextEvent(const Event** event) {
@@ -276,9 +295,16 @@ void LibxmlReader::flushText() {
   pendingText_.clear();
 }
 
-void LibxmlReader::startElement(const unsigned char* localName, int namespaceCount, const unsigned char** namespaces,
-                                int attributeCount, const unsigned char** attributes) {
+void LibxmlReader::startElement(const unsigned char* localName, const unsigned char* uri, int namespaceCount,
+                                const unsigned char** namespaces, int attributeCount,
+                                const unsigned char** attributes) {
   flushText();
+  if (!rootSeen_) {
+    rootSeen_ = true;
+    // The schema is registered for elements in no namespace only: a document
+    // whose root element is in a namespace has no schema, and is not valid.
+    if (validator_ != nullptr && uri != nullptr) invalid_ = true;
+  }
   if (!recording_) return;
   Event event{Kind::kStart, appendWide(localName, std::strlen(reinterpret_cast<const char*>(localName))),
               attributes_.size(), static_cast<size_t>(namespaceCount + attributeCount)};
@@ -287,9 +313,9 @@ void LibxmlReader::startElement(const unsigned char* localName, int namespaceCou
   static const unsigned char kXmlns[] = "xmlns";
   for (int i = 0; i < namespaceCount; ++i) {
     const unsigned char* prefix = namespaces[2 * i] != nullptr ? namespaces[2 * i] : kXmlns;
-    const unsigned char* uri = namespaces[2 * i + 1] != nullptr ? namespaces[2 * i + 1] : kXmlns + 5;
+    const unsigned char* href = namespaces[2 * i + 1] != nullptr ? namespaces[2 * i + 1] : kXmlns + 5;
     const size_t name = appendWide(prefix, std::strlen(reinterpret_cast<const char*>(prefix)));
-    const size_t value = appendWide(uri, std::strlen(reinterpret_cast<const char*>(uri)));
+    const size_t value = appendWide(href, std::strlen(reinterpret_cast<const char*>(href)));
     attributes_.push_back(AttributeText{name, value});
   }
   for (int i = 0; i < attributeCount; ++i) {
@@ -304,10 +330,11 @@ void LibxmlReader::startElement(const unsigned char* localName, int namespaceCou
           xmlStringLenDecodeEntities(parser_, value, static_cast<int>(length), XML_SUBSTITUTE_REF, 0, 0, 0);
       if (expanded == nullptr) {
         readFailed_ = true;  // no memory for the value: the load fails
-        xmlStopParser(parser_);
+        stopParser();
         text = appendWide(value, 0);
       } else {
-        text = appendWide(expanded, std::strlen(reinterpret_cast<const char*>(expanded)));
+        const size_t expandedLength = std::strlen(reinterpret_cast<const char*>(expanded));
+        text = appendWide(expanded, deliver(expandedLength) ? expandedLength : 0);
         xmlFree(expanded);
       }
     } else {
@@ -322,29 +349,61 @@ LibxmlReader* LibxmlReader::self(void* context) {
   return static_cast<LibxmlReader*>(static_cast<xmlParserCtxtPtr>(context)->_private);
 }
 
+void LibxmlReader::stopParser() { xmlStopParser(parser_); }
+
+bool LibxmlReader::deliver(size_t characters) {
+  delivered_ += characters;
+  if (delivered_ <= kExpansionAllowance + kExpansionFactor * consumed_) return true;
+  tooLarge_ = true;
+  stopParser();
+  return false;
+}
+
+// Runs a callback's body so that no exception crosses libxml2's C frames:
+// running out of memory stops the parser, and parseMore reports it.
+template <typename Body>
+void LibxmlReader::guarded(void* context, Body body) {
+  LibxmlReader* reader = self(context);
+  try {
+    body(reader);
+  } catch (...) {
+    reader->outOfMemory_ = true;
+    reader->stopParser();
+  }
+}
+
 void LibxmlReader::onStartElement(void* context, const unsigned char* localName, const unsigned char*,
-                                  const unsigned char*, int namespaceCount, const unsigned char** namespaces,
+                                  const unsigned char* uri, int namespaceCount, const unsigned char** namespaces,
                                   int attributeCount, int, const unsigned char** attributes) {
-  self(context)->startElement(localName, namespaceCount, namespaces, attributeCount, attributes);
+  guarded(context, [&](LibxmlReader* reader) {
+    reader->startElement(localName, uri, namespaceCount, namespaces, attributeCount, attributes);
+  });
 }
 
 void LibxmlReader::onEndElement(void* context, const unsigned char*, const unsigned char*, const unsigned char*) {
-  LibxmlReader* reader = self(context);
-  reader->flushText();
-  if (reader->recording_) reader->events_.push_back(Event{Kind::kEnd, 0, 0, 0});
+  guarded(context, [](LibxmlReader* reader) {
+    reader->flushText();
+    if (reader->recording_) reader->events_.push_back(Event{Kind::kEnd, 0, 0, 0});
+  });
 }
 
 void LibxmlReader::onCharacters(void* context, const unsigned char* text, int length) {
-  LibxmlReader* reader = self(context);
-  if (reader->recording_) reader->pendingText_.append(reinterpret_cast<const char*>(text), length);
+  guarded(context, [&](LibxmlReader* reader) {
+    if (!reader->deliver(static_cast<size_t>(length))) return;
+    if (reader->recording_) reader->pendingText_.append(reinterpret_cast<const char*>(text), length);
+  });
 }
 
-void LibxmlReader::onTextBoundary(void* context, const unsigned char*) { self(context)->flushText(); }
+void LibxmlReader::onTextBoundary(void* context, const unsigned char*) {
+  guarded(context, [](LibxmlReader* reader) { reader->flushText(); });
+}
 
-void LibxmlReader::onCData(void* context, const unsigned char*, int) { self(context)->flushText(); }
+void LibxmlReader::onCData(void* context, const unsigned char*, int) {
+  guarded(context, [](LibxmlReader* reader) { reader->flushText(); });
+}
 
 void LibxmlReader::onInstruction(void* context, const unsigned char*, const unsigned char*) {
-  self(context)->flushText();
+  guarded(context, [](LibxmlReader* reader) { reader->flushText(); });
 }
 
 xmlParserInputPtr LibxmlReader::refuseEntity(void*, const unsigned char*, const unsigned char*) { return nullptr; }

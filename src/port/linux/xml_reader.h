@@ -8,10 +8,12 @@
 #include <libxml/parser.h>
 #include <libxml/xmlschemas.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "port/linux/xml_fetch_guard.h"
 #include "port/xml_dom_port.h"
 
 namespace utils::linuxport {
@@ -57,8 +59,14 @@ class LibxmlReader final : public port::DomReader {
   // Character data and names, converted from UTF-8 and NUL-terminated.
   size_t appendWide(const unsigned char* utf8, size_t length);
   void flushText();
-  void startElement(const unsigned char* localName, int namespaceCount, const unsigned char** namespaces,
-                    int attributeCount, const unsigned char** attributes);
+  void startElement(const unsigned char* localName, const unsigned char* uri, int namespaceCount,
+                    const unsigned char** namespaces, int attributeCount, const unsigned char** attributes);
+  // Counts characters handed out against the input read; false (and the parser
+  // stopped) once they exceed what the input can account for.
+  bool deliver(size_t characters);
+  void stopParser();
+  template <typename Body>
+  static void guarded(void* context, Body body);
 
   static LibxmlReader* self(void* context);
   static void onStartElement(void* context, const unsigned char* localName, const unsigned char* prefix,
@@ -87,6 +95,12 @@ class LibxmlReader final : public port::DomReader {
   bool readFailed_ = false;
   bool invalid_ = false;
   bool recording_ = true;
+  bool outOfMemory_ = false;  // a callback ran out of memory: reported once the parser returns
+  bool tooLarge_ = false;     // entities expanded to more text than the input allows
+  bool rootSeen_ = false;
+  uint64_t consumed_ = 0;     // bytes of input given to the parser
+  uint64_t delivered_ = 0;    // bytes of text and attribute values handed out
+  AllowedFiles schemaFiles_;  // what the schema compiler may load
 
   std::vector<Event> events_;
   size_t next_ = 0;

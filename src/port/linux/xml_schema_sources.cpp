@@ -2,11 +2,14 @@
 
 #include <libxml/parser.h>
 #include <libxml/uri.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "port/linux/regular_file.h"
 
 namespace utils::linuxport {
 namespace {
@@ -24,8 +27,9 @@ bool isReference(xmlNodePtr node) {
          std::strcmp(name, "override") == 0;
 }
 
-// The locations that document's top level refers to, resolved against its URL.
-// False when one of them is not a local file.
+// The locations that document's top level refers to, resolved against the
+// element's base as the schema compiler resolves them, as local paths. False
+// when one of them is not a local file.
 bool collectLocal(xmlDocPtr document, std::vector<std::string>* locations) {
   xmlNodePtr root = xmlDocGetRootElement(document);
   if (root == nullptr) return true;
@@ -33,7 +37,9 @@ bool collectLocal(xmlDocPtr document, std::vector<std::string>* locations) {
     if (!isReference(child)) continue;
     xmlChar* location = xmlGetNoNsProp(child, reinterpret_cast<const xmlChar*>("schemaLocation"));
     if (location == nullptr) continue;
-    xmlChar* resolved = xmlBuildURI(location, document->URL);
+    xmlChar* base = xmlNodeGetBase(document, child);
+    xmlChar* resolved = xmlBuildURI(location, base != nullptr ? base : document->URL);
+    xmlFree(base);
     xmlFree(location);
     if (resolved == nullptr) return false;
     std::string text(reinterpret_cast<const char*>(resolved));
@@ -42,6 +48,12 @@ bool collectLocal(xmlDocPtr document, std::vector<std::string>* locations) {
     if (scheme != std::string::npos) {
       if (text.compare(0, scheme, "file") != 0) return false;
       text.erase(0, scheme + 3);
+      if (text.rfind("localhost/", 0) == 0) text.erase(0, 9);
+    }
+    // A path escaped as a URL ("%20") names the unescaped file, as libxml2 reads it.
+    if (char* unescaped = xmlURIUnescapeString(text.c_str(), 0, nullptr)) {
+      if (text != unescaped) locations->push_back(unescaped);
+      xmlFree(unescaped);
     }
     locations->push_back(text);
   }
@@ -50,7 +62,18 @@ bool collectLocal(xmlDocPtr document, std::vector<std::string>* locations) {
 
 }  // namespace
 
-bool schemaStaysLocal(xmlDocPtr schema, int parseOptions) {
+xmlDocPtr readRegularXmlFile(const std::string& path, int options, AllowedFiles* files) {
+  struct stat status {};
+  int error = 0;
+  const int fd = openRegularFile(path.c_str(), &status, &error);
+  if (fd < 0) return nullptr;
+  xmlDocPtr document = xmlReadFd(fd, path.c_str(), nullptr, options);
+  ::close(fd);
+  if (document != nullptr) files->emplace_back(status.st_dev, status.st_ino);
+  return document;
+}
+
+bool collectSchemaFiles(xmlDocPtr schema, int options, AllowedFiles* files) {
   std::vector<std::string> pending;
   if (!collectLocal(schema, &pending)) return false;
   std::set<std::string> seen;
@@ -59,8 +82,8 @@ bool schemaStaysLocal(xmlDocPtr schema, int parseOptions) {
     pending.pop_back();
     if (!seen.insert(path).second) continue;
     if (seen.size() > kMostFiles) return false;
-    xmlDocPtr document = xmlReadFile(path.c_str(), nullptr, parseOptions);
-    if (document == nullptr) continue;  // missing: the schema compiler reports it
+    xmlDocPtr document = readRegularXmlFile(path, options, files);
+    if (document == nullptr) continue;  // missing or unusable: the schema compiler reports it
     const bool local = collectLocal(document, &pending);
     xmlFreeDoc(document);
     if (!local) return false;
