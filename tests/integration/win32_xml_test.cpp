@@ -11,6 +11,7 @@
 #include "port/win32/xml_msxml.h"
 #include "utils/xml.h"
 #include "wine_detect.h"
+#include "xml_namespace_cases.h"
 
 #pragma GCC diagnostic ignored "-Wdelete-non-virtual-dtor"
 
@@ -116,6 +117,22 @@ TEST_F(Win32Xml, SavedDocumentsAreUtf16AndLoadBack) {
   EXPECT_STREQ(back->GetNodeText(), L"t <&>");
   ASSERT_EQ(back->GetChildernNumber(), 1u);
   EXPECT_STREQ(back->GetChild(0)->GetBasename(), L"b");
+}
+
+TEST_F(Win32Xml, TheSchemaCoversElementsInNoNamespaceOnly) {
+  const std::wstring plain =
+      write("plain.xsd", std::string(utils::testing::kSchemaStart) + utils::testing::kSchemaBody);
+  const std::wstring namespaced =
+      write("tns.xsd", std::string(utils::testing::kSchemaStart) + utils::testing::kNamespaceAttributes +
+                           utils::testing::kSchemaBody);
+  for (const auto& item : utils::testing::kNamespaceCases) {
+    XmlObject* out = nullptr;
+    EXPECT_EQ(XmlObject::Load(write("doc.xml", item.document).c_str(), &out,
+                              (item.namespacedSchema ? namespaced : plain).c_str()),
+              item.expected)
+        << item.document << (item.namespacedSchema ? " with the namespaced schema" : " with the plain schema");
+    delete out;
+  }
 }
 
 TEST_F(Win32Xml, FailedSavesReturnZeroAndKeepTheOldFile) {
