@@ -479,6 +479,25 @@ TEST_F(VrlbusdTest, ASecondDaemonRefusesTheSocketAndAStaleSocketIsReplaced) {
   EXPECT_NE(0, ::access(stale.c_str(), F_OK)) << "the socket is removed on exit";
 }
 
+TEST_F(VrlbusdTest, TheSocketFolderIsCreatedAndTheModeHoldsUnderAStrictUmask) {
+  TempFolder folder;
+  const std::string socket = folder.path() + "/run/vrlbusd/bus.sock";
+  const mode_t before = ::umask(077);
+  ChildProcess daemon({vrlbusdPath(), "--emulate", "--socket", socket, "--socket-mode", "0660"}, {},
+                      folder.path() + "/log");
+  ::umask(before);
+  ASSERT_TRUE(waitForSocket(socket, 5000)) << readFileText(folder.path() + "/log");
+  struct stat status {};
+  ASSERT_EQ(0, ::stat(socket.c_str(), &status));
+  EXPECT_EQ(0660u, status.st_mode & 0777);
+  ASSERT_EQ(0, ::stat((folder.path() + "/run/vrlbusd").c_str(), &status));
+  EXPECT_EQ(0755u, status.st_mode & 0777) << "clients must reach the socket";
+  // A file where the folder should be: a clear error, no daemon.
+  std::string output;
+  EXPECT_EQ(1, runProgram({vrlbusdPath(), "--emulate", "--socket", socket + "/x"}, {}, &output));
+  EXPECT_NE(std::string::npos, output.find("Not a directory")) << output;
+}
+
 TEST_F(VrlbusdTest, WithoutEmulationAMissingControllerFailsCleanly) {
   std::string output;
   TempFolder folder;

@@ -18,6 +18,12 @@ constexpr uint8_t kH4Event = 0x04;
 constexpr size_t kMaxPacket = 1 + 2 + 255;  // type, event code, length, parameters
 constexpr size_t kMaxOutgoing = 256;        // commands waiting for room on the socket
 
+// Errors after which the socket is of no more use: the controller went away.
+bool isHangUp(int error) {
+  return error == EPIPE || error == ECONNRESET || error == ENOTCONN || error == ENODEV || error == ENXIO ||
+         error == EBADFD;
+}
+
 }  // namespace
 
 int openH4Socket(const std::string& path, std::string* error) {
@@ -84,8 +90,17 @@ uint32_t HciController::send(uint16_t opcode, std::span<const uint8_t> parameter
       return 0;
     }
     if (n < 0 && errno == ENETDOWN) return kErrorNotReady;  // the adapter is powered down
-    hangUp(n < 0 ? std::strerror(errno) : "short write");
-    return kErrorNotReady;
+    if (n < 0 && (errno == EPERM || errno == EACCES)) {
+      // The kernel lets only CAP_NET_RAW send vendor commands on a raw socket.
+      log("controller " + name_ + " refused HCI command " + opcodeText(opcode) + ": " + std::strerror(errno));
+      return kErrorAccessDenied;
+    }
+    if (n >= 0 || isHangUp(errno)) {
+      hangUp(n < 0 ? std::strerror(errno) : "short write");
+      return kErrorNotReady;
+    }
+    log("controller " + name_ + ": HCI command " + opcodeText(opcode) + " not sent: " + std::strerror(errno));
+    return kErrorGenFailure;
   }
 }
 
@@ -99,7 +114,13 @@ void HciController::writePending() {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
-    hangUp(n < 0 ? std::strerror(errno) : "short write");
+    if (n >= 0 || isHangUp(errno)) {
+      hangUp(n < 0 ? std::strerror(errno) : "short write");
+      return;
+    }
+    // Not sent: its command fails with a timeout, the others go on.
+    log("controller " + name_ + ": HCI command not sent: " + std::strerror(errno));
+    outgoing_.pop_front();
   }
 }
 

@@ -1,24 +1,17 @@
 #include "log.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
+#include <iostream>
 
 namespace vrlbusd {
 
-// One write per line, so that lines stay whole in a shared log and a request
-// costs a single system call.
-void log(const std::string& line) {
-  const std::string text = "vrlbusd: " + line + "\n";
-  size_t written = 0;
-  while (written < text.size()) {
-    const ssize_t n = ::write(STDERR_FILENO, text.data() + written, text.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // a log that cannot be written loses the line, not the daemon
-    written += static_cast<size_t>(n);
-  }
-}
+// Lines are kept in the stream's buffer and written together before the
+// daemon waits again (flushLog), so that a request's answer does not wait for
+// its log line. main() turns off the standard streams' sync with stdio, which
+// gives the log stream a buffer of its own.
+void log(const std::string& line) { std::clog << "vrlbusd: " << line << '\n'; }
+
+void flushLog() { std::clog.flush(); }
 
 std::string hex(std::span<const uint8_t> bytes) {
   static const char* digits = "0123456789ABCDEF";

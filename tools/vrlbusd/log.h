@@ -1,5 +1,5 @@
 // The daemon's log: one line per call on standard error ("vrlbusd: " first),
-// which systemd's journal keeps.
+// which systemd's journal keeps. Lines are written out by flushLog.
 #pragma once
 
 #include <span>
@@ -8,6 +8,7 @@
 namespace vrlbusd {
 
 void log(const std::string& line);
+void flushLog();
 
 // "0A 1B 2C"
 std::string hex(std::span<const uint8_t> bytes);

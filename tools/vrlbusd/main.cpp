@@ -85,6 +85,7 @@ bool parseMilliseconds(const std::string& text, std::chrono::milliseconds* value
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::ios::sync_with_stdio(false);  // the log stream buffers its lines (see log.h)
   const std::vector<std::string> args(argv + 1, argv + argc);
   vrlbusd::ServerSettings settings;
   const char* configured = std::getenv("UTILS_BUS_SOCKET");

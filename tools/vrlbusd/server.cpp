@@ -272,14 +272,17 @@ int Server::run() {
       const bool reading = mayProceed(client) && !hasWholeFrame(client);
       fds.push_back({fd, static_cast<short>((reading ? POLLIN : 0) | (client.pendingOutput() > 0 ? POLLOUT : 0)), 0});
     }
+    flushLog();
     const int ready = ::poll(fds.data(), fds.size(), pollTimeoutMs(before, nextReopen));
     if (ready < 0 && errno != EINTR) {
       log(std::string("poll: ") + std::strerror(errno));
+      flushLog();
       return 1;
     }
     if (ready <= 0) continue;
     if (fds[0].revents & POLLIN) {
       log("stopping");
+      flushLog();
       return 0;
     }
     const auto now = Clock::now();

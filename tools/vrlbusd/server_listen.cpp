@@ -23,7 +23,9 @@ namespace {
 bool createParentFolders(const std::string& path, std::string* error) {
   for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
     const std::string folder = path.substr(0, slash);
-    if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
+    if (::mkdir(folder.c_str(), 0755) == 0) {
+      ::chmod(folder.c_str(), 0755);  // whatever the umask took away
+    } else if (errno != EEXIST) {
       *error = "cannot create " + folder + ": " + std::strerror(errno);
       return false;
     }
