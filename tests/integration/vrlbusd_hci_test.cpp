@@ -65,10 +65,9 @@ class VrlbusdHciTest : public ::testing::Test {
   void SetUp() override {
     standIn_ = std::make_unique<H4StandIn>(folder_.path() + "/controller.sock");
     socket_ = folder_.path() + "/bus.sock";
-    daemon_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{vrlbusdPath(), "--h4-socket", standIn_->path(), "--socket", socket_, "--verbose",
-                                 "--command-timeout", "300"},
-        std::map<std::string, std::string>{}, log());
+    daemon_ = std::make_unique<ChildProcess>(std::vector<std::string>{vrlbusdPath(), "--h4-socket", standIn_->path(),
+                                                                      "--socket", socket_, "--command-timeout", "300"},
+                                             std::map<std::string, std::string>{}, log());
     ASSERT_TRUE(waitForSocket(socket_, 5000)) << readFileText(log());
   }
 
@@ -222,6 +221,49 @@ TEST_F(VrlbusdHciTest, ASlowCommandStallsNeitherOtherClientsNorEventsAndASilentO
   EXPECT_EQ(121u, ioControl(*slow, commandFor(0xFC32)).error);
   EXPECT_EQ(0u, ioControl(*slow, commandFor(0xFC31)).error);
   EXPECT_NE(std::string::npos, readFileText(log()).find("did not answer HCI command 0xFC32 in time"));
+}
+
+// Reads and discards until the daemon closes fd; false when it stays open 10 s.
+bool drainedToEnd(int fd) {
+  timeval limit{10, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  uint8_t buffer[65536];
+  for (;;) {
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n == 0) return true;
+    if (n < 0) return false;
+  }
+}
+
+TEST_F(VrlbusdHciTest, ASubscriberThatDoesNotReadIsDroppedAtTheBoundAndTheOthersGoOn) {
+  ::setenv("UTILS_BUS_SOCKET", socket_.c_str(), 1);
+  std::unique_ptr<linuxport::BusEventSubscription> reader;  // reads everything
+  ASSERT_EQ(0u, linuxport::BusEventSubscription::open(&reader));
+  ::unsetenv("UTILS_BUS_SOCKET");
+  // A subscriber that never reads.
+  std::unique_ptr<BusSocket> deaf = connect();
+  busproto::Frame reply;
+  ASSERT_EQ(0u, deaf->exchange(busproto::Type::kSubscribe, {}, busproto::Type::kSubscribed, &reply, 5000));
+
+  // Each command brings 100 vendor events of the largest size (262-byte
+  // frames): 60 commands are well past 1 MiB.
+  H4StandIn::Rule burst;
+  Bytes parameters(255, 0x5A);
+  parameters[0] = 0x8E;
+  burst.after.assign(100, vendorEvent(parameters));
+  standIn_->setRule(0xFC50, burst);
+  auto producer = connect();
+  size_t seen = 0;
+  std::vector<BYTE> event;
+  for (int i = 0; i < 60; ++i) {
+    ASSERT_EQ(0u, ioControl(*producer, commandFor(0xFC50)).error);
+    while (seen < 100u * (i + 1u) && reader->wait(&event, 5000) == 0) ++seen;
+  }
+  EXPECT_EQ(6000u, seen) << "the subscriber that reads gets every event";
+  EXPECT_TRUE(drainedToEnd(deaf->fd())) << "the one that does not read is dropped";
+  EXPECT_NE(std::string::npos, readFileText(log()).find("not reading its answers, dropped"));
+  EXPECT_EQ(0u, ioControl(*producer, commandFor(0xFC50)).error);
+  EXPECT_EQ(0u, reader->wait(&event, 5000)) << "and the other subscriber stays";
 }
 
 TEST_F(VrlbusdHciTest, AnUnpluggedControllerGivesNotReadyWithoutABusyLoopAndIsReopenedWhenBack) {

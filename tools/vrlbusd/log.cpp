@@ -5,10 +5,10 @@
 
 namespace vrlbusd {
 
-// Lines are kept in the stream's buffer and written together before the
-// daemon waits again (flushLog), so that a request's answer does not wait for
-// its log line. main() turns off the standard streams' sync with stdio, which
-// gives the log stream a buffer of its own.
+// Lines are kept in the stream's buffer and written together once per turn of
+// the daemon's loop (flushLog), before the answers go out. main() turns off the
+// standard streams' sync with stdio, which gives the log stream a buffer of
+// its own.
 void log(const std::string& line) { std::clog << "vrlbusd: " << line << '\n'; }
 
 void flushLog() { std::clog.flush(); }

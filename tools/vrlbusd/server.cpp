@@ -216,17 +216,20 @@ void Server::expire(Clock::time_point now) {
 }
 
 void Server::dropMarked() {
-  for (auto it = clients_.begin(); it != clients_.end();) {
-    Client& client = it->second;
-    if (!client.dropping) {
-      ++it;
-      continue;
-    }
+  std::vector<int> gone;
+  for (auto& [fd, client] : clients_) {
+    if (!client.dropping) continue;
     if (!client.dropReason.empty()) log(client.peer.describe() + ": " + client.dropReason + ", dropped");
-    channel_.forget(client.peer.id);
-    clientFds_.erase(client.peer.id);
-    ::close(it->first);
-    it = clients_.erase(it);
+    gone.push_back(fd);
+  }
+  if (gone.empty()) return;
+  flushLog();  // logged before the client sees its connection end
+  for (int fd : gone) {
+    const auto it = clients_.find(fd);
+    channel_.forget(it->second.peer.id);
+    clientFds_.erase(it->second.peer.id);
+    ::close(fd);
+    clients_.erase(it);
   }
 }
 
@@ -260,6 +263,7 @@ int Server::run() {
       if (mayProceed(client) && hasWholeFrame(client)) handleFrames(client, before);
     }
     pumpController(before);  // the commands those requests queued
+    flushLog();              // what a client is told has happened is in the log first
     for (auto& [fd, client] : clients_) flush(client);
     expire(before);
     dropMarked();
@@ -290,7 +294,7 @@ int Server::run() {
     for (size_t i = 3; i < fds.size(); ++i) {
       if (fds[i].revents == 0) continue;
       Client& client = clients_.at(fds[i].fd);
-      if (fds[i].revents & POLLOUT) flush(client);
+      if (fds[i].revents & POLLOUT) flush(client);  // answers logged before they were queued
       if (fds[i].revents & POLLIN) {
         readFrom(client, now);
         handleFrames(client, now);
