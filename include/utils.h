@@ -11,6 +11,7 @@
 #include "utils/registry.h"
 #include "utils/trace.h"
 #include "utils/transfer.h"
+#include "utils/ui.h"
 #include "utils/wintypes.h"
 #include "utils/xml.h"
 

@@ -43,6 +43,12 @@ utils_win32_test(integration_win32_radio
 # The notification port's windows, records, events and threads, and the service on them.
 utils_win32_test(integration_win32_notification integration/win32_notification_test.cpp)
 
+# The language and shell helpers, with a language library of the tests.
+add_library(win32_test_lang_library MODULE integration/win32_test_lang_library.cpp)
+utils_win32_test(integration_win32_ui integration/win32_ui_test.cpp)
+target_compile_definitions(integration_win32_ui PRIVATE UTILS_TEST_LANG_LIBRARY=L"$<TARGET_FILE:win32_test_lang_library>")
+add_dependencies(integration_win32_ui win32_test_lang_library)
+
 # The capture owns the session-wide DBWIN_BUFFER objects: one reader at a time.
 set_tests_properties(integration_win32_ports PROPERTIES RESOURCE_LOCK dbwin)
 

@@ -7,6 +7,8 @@
 #include "port/linux/bus_client.h"
 #include "port/linux/clock.h"
 #include "port/linux/debug_output.h"
+#include "port/linux/linux_modules.h"
+#include "port/linux/linux_shell.h"
 #include "port/linux/notification_window.h"
 #include "port/linux/registry_store.h"
 #include "port/linux/rfcomm_probe.h"
@@ -27,6 +29,8 @@ struct NativeAdapters {
   BluezRadio radio{readControllerVersion};
   LinuxRfcomm rfcomm;
   LibxmlDom xmlDom;
+  LinuxShell shell;
+  LinuxModules modules;
   LinuxNotification notification{[this](HANDLE handle) { return radio.adapterPathOf(handle); }};
 };
 
@@ -43,6 +47,8 @@ void installNativePlatform() {
   record.rfcomm = &adapters.rfcomm;
   record.xmlDom = &adapters.xmlDom;
   record.notification = &adapters.notification;
+  record.shell = &adapters.shell;
+  record.module = &adapters.modules;
   port::installPlatform(record);
 }
 

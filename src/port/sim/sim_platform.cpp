@@ -77,6 +77,8 @@ void SimPlatform::install() {
   record.rfcomm = &rfcomm;
   record.xmlDom = &xmlDom;
   record.notification = &notification;
+  record.shell = &shell;
+  record.module = &modules;
   port::installPlatform(record);
 }
 

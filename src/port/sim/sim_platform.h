@@ -7,10 +7,12 @@
 
 #include "port/platform.h"
 #include "port/sim/sim_bus.h"
+#include "port/sim/sim_modules.h"
 #include "port/sim/sim_notification.h"
 #include "port/sim/sim_radio.h"
 #include "port/sim/sim_registry.h"
 #include "port/sim/sim_rfcomm.h"
+#include "port/sim/sim_shell.h"
 #include "port/sim/xml_sim_dom.h"
 
 namespace utils::sim {
@@ -67,6 +69,8 @@ struct SimPlatform {
   SimRfcomm rfcomm;
   SimXmlDom xmlDom;
   SimNotification notification{clock};
+  SimShell shell;
+  SimModules modules;
 
   // Makes this the platform the library logic uses.
   void install();

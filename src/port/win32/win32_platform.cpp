@@ -7,7 +7,9 @@
 #include "port/win32/rfcomm_winsock.h"
 #include "port/win32/win32_clock.h"
 #include "port/win32/win32_debug_output.h"
+#include "port/win32/win32_modules.h"
 #include "port/win32/win32_registry.h"
+#include "port/win32/win32_shell.h"
 #include "port/win32/xml_msxml.h"
 
 namespace utils::win32port {
@@ -22,6 +24,8 @@ void installNativePlatform() {
   static Win32Radio radio;
   static Win32Rfcomm rfcomm;
   static Win32Notification notification;
+  static Win32Shell shell;
+  static Win32Modules modules;
   port::installPlatform(port::Platform{.registry = &registry,
                                        .debugOutput = &debugOutput,
                                        .clock = &clock,
@@ -29,7 +33,9 @@ void installNativePlatform() {
                                        .radio = &radio,
                                        .rfcomm = &rfcomm,
                                        .notification = &notification,
-                                       .xmlDom = &xmlDom});
+                                       .xmlDom = &xmlDom,
+                                       .module = &modules,
+                                       .shell = &shell});
 }
 
 }  // namespace utils::win32port
