@@ -45,6 +45,7 @@ Socket and clients:
   --frame-timeout MS    drop a client that leaves a frame incomplete this long (default 5000)
   --idle-timeout MS     drop a client that sends no request this long (default 10000)
   --command-timeout MS  fail a command the controller does not answer this long (default 2000)
+  --queue-timeout MS    fail a command that waits this long for its turn (default 5000)
 
 Diagnostics:
   --btsnoop FILE        record the HCI commands and events in FILE (btsnoop format, for btmon -r)
@@ -129,6 +130,8 @@ int main(int argc, char** argv) {
       ok = parseMilliseconds(value, &settings.idleTimeout);
     } else if (arg == "--command-timeout") {
       ok = parseMilliseconds(value, &settings.commandTimeouts.answer);
+    } else if (arg == "--queue-timeout") {
+      ok = parseMilliseconds(value, &settings.commandTimeouts.queued);
     } else if (arg == "--max-clients") {
       ok = parseNumber(value, 10, 4096, &number) && number >= 2;
       settings.maxClients = number;
