@@ -11,10 +11,13 @@ namespace {
 // A debugger output that drops everything, so only the library's work is timed.
 class NullOutput : public utils::port::DebugOutputPort {
  public:
+  void writeLogLine(int, const char*, const char* line) override { benchmark::DoNotOptimize(line); }
   void writeNarrow(const char* text) override { benchmark::DoNotOptimize(text); }
   void writeWide(const wchar_t* text) override { benchmark::DoNotOptimize(text); }
-  bool wideToOem(const wchar_t* text, std::string& out) override {
-    out.assign(text, text + std::char_traits<wchar_t>::length(text));
+  bool wideToOem(const wchar_t* text, char* destination, size_t capacity) override {
+    size_t i = 0;
+    for (; text[i] != 0 && i + 1 < capacity; ++i) destination[i] = static_cast<char>(text[i]);
+    destination[i] = '\0';
     return true;
   }
 };

@@ -2,7 +2,6 @@
 // answer 1 for success and 0 for failure. String values are stored as REG_SZ in
 // UTF-16LE with the terminator on every platform.
 #include <string>
-#include <vector>
 
 #include "common/utf16.h"
 #include "port/platform.h"
@@ -65,14 +64,16 @@ UTILS_API BOOL SetRegisterStr(const wchar_t* keyPath, const wchar_t* valueName, 
 
 UTILS_API BOOL GetRegisterStr(const wchar_t* keyPath, const wchar_t* valueName, wchar_t* buffer, DWORD size,
                               HKEY root) {
-  if (buffer == nullptr) return 0;
-  // The byte count offered is that of size UTF-16 units; the stored units are
-  // handed back as they are, without an added terminator.
-  std::vector<BYTE> bytes(static_cast<size_t>(size) * 2);
-  DWORD byteCount = static_cast<DWORD>(bytes.size());
-  if (!readValue(keyPath, valueName, bytes.data(), &byteCount, root)) return 0;
-  const std::wstring text = utils::utf16ToWide(utils::leBytesToUtf16(bytes.data(), byteCount));
-  text.copy(buffer, text.size());
+  // A buffer of no characters holds no value (and a null data pointer would ask
+  // the store for the size instead).
+  if (buffer == nullptr || size == 0) return 0;
+  // The stored UTF-16 bytes are read straight into the caller's buffer (2 x size
+  // bytes, which the buffer always has room for) and widened there in place:
+  // nothing is allocated, whatever size the caller claims.
+  constexpr DWORD kMaxEvenBytes = 0xFFFFFFFEu;
+  DWORD byteCount = size > kMaxEvenBytes / 2 ? kMaxEvenBytes : size * 2;
+  if (!readValue(keyPath, valueName, reinterpret_cast<BYTE*>(buffer), &byteCount, root)) return 0;
+  utils::widenUtf16InPlace(buffer, byteCount / 2);
   return 1;
 }
 

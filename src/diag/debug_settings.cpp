@@ -34,11 +34,21 @@ bool readFourBytes(const wchar_t* valueName, BYTE (&bytes)[4]) {
   return registry.queryValue(key.get(), valueName, nullptr, bytes, &size) == ERROR_SUCCESS;
 }
 
+// As readFourBytes; a store that fails in any other way (an exception from a
+// failed allocation) counts as a value that is absent.
+bool readFourBytesOrNothing(const wchar_t* valueName, BYTE (&bytes)[4]) {
+  try {
+    return readFourBytes(valueName, bytes);
+  } catch (...) {
+    return false;
+  }
+}
+
 }  // namespace
 
 void processAttach() {
   BYTE bytes[4] = {0, 0, 0, 0};
-  const DWORD mask = readFourBytes(L"LogDebug", bytes) ? LEtoHost32(bytes) : 0;
+  const DWORD mask = readFourBytesOrNothing(L"LogDebug", bytes) ? LEtoHost32(bytes) : 0;
   gLogLevelMask.store(mask, std::memory_order_relaxed);
 }
 
@@ -48,11 +58,15 @@ DWORD detail::readAppDebugMask() {
   if (mask != kNotRead) return mask;
 
   BYTE bytes[4] = {0, 0, 0, 0};
-  mask = readFourBytes(L"EnableAppDebug", bytes) ? static_cast<DWORD>(bytes[0] + 256 * bytes[1]) : 0;
+  mask = readFourBytesOrNothing(L"EnableAppDebug", bytes) ? static_cast<DWORD>(bytes[0] + 256 * bytes[1]) : 0;
 
   char line[128];
   std::snprintf(line, sizeof line, "AppDebug=%d\n", static_cast<int>(mask));
-  port::platform().debugOutput->writeNarrow(line);
+  // An output that fails loses the line; the mask is settled all the same.
+  try {
+    port::platform().debugOutput->writeNarrow(line);
+  } catch (...) {
+  }
 
   gAppDebugMask.store(mask, std::memory_order_release);
   return mask;

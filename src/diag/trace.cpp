@@ -5,7 +5,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "diag/debug_settings.h"
 #include "diag/trace_format.h"
@@ -48,21 +47,10 @@ size_t withoutPartialCharacter(const char* text, size_t length) {
   return (needed > continuation) ? start - 1 : length;
 }
 
-// Copies text into a fixed buffer, cut to fit.
-void copyCut(const std::string& text, char* destination, size_t capacity) {
-  size_t length = text.size();
-  if (length > capacity - 1) length = withoutPartialCharacter(text.data(), capacity - 1);
-  std::memcpy(destination, text.data(), length);
-  destination[length] = '\0';
-}
-
 // Converts a wide text to the narrow encoding of prefixed lines into a fixed
-// buffer. False when the platform cannot convert it.
+// buffer, cut to fit. False when the platform cannot convert it.
 bool WideToOem(const wchar_t* text, char* destination, size_t capacity) {
-  std::string converted;
-  if (!port::platform().debugOutput->wideToOem(text, converted)) return false;
-  copyCut(converted, destination, capacity);
-  return true;
+  return port::platform().debugOutput->wideToOem(text, destination, capacity);
 }
 
 void WriteLogLine(int level, const char* module, const char* message) {
@@ -77,7 +65,7 @@ void WriteLogLine(int level, const char* module, const char* message) {
   char line[kLineSize];
   const int composed = std::snprintf(line, sizeof line, "[%s][%d][%s]%s\n", timeText, level, module, message);
   if (composed >= static_cast<int>(sizeof line)) line[withoutPartialCharacter(line, sizeof line - 1)] = '\0';
-  port::platform().debugOutput->writeNarrow(line);
+  port::platform().debugOutput->writeLogLine(level, module, line);
 }
 
 void WriteLogLineWide(int level, const wchar_t* module, const wchar_t* message) {
@@ -90,8 +78,9 @@ void WriteLogLineWide(int level, const wchar_t* module, const wchar_t* message) 
   WriteLogLine(level, narrowModule, narrowMessage);
 }
 
-// Runs a line writer and drops the line on any exception (a failed allocation
-// of a conversion buffer): tracing never fails its caller.
+// Runs the whole of a trace call, from reading the masks to the output, and
+// drops the text on any exception (a failed allocation in a platform's output
+// or settings read): tracing never fails its caller.
 template <typename Body>
 void guarded(Body body) noexcept {
   try {
@@ -120,13 +109,13 @@ void guarded(Body body) noexcept {
 [[gnu::noinline]] void writeLogFormatted(int level, const char* module, const char* format, va_list args) {
   char message[kMessageSize];
   formatBounded(message, sizeof message, format, args);
-  guarded([&] { WriteLogLine(level, module, message); });
+  WriteLogLine(level, module, message);
 }
 
 [[gnu::noinline]] void writeLogFormatted(int level, const wchar_t* module, const wchar_t* format, va_list args) {
   wchar_t message[kMessageSize];
   formatBounded(message, kMessageSize, format, args);
-  guarded([&] { WriteLogLineWide(level, module, message); });
+  WriteLogLineWide(level, module, message);
 }
 
 bool appBitSet(DWORD bit) { return (GetAppDebugMask() & bit) != 0; }
@@ -137,14 +126,15 @@ bool appBitSet(DWORD bit) { return (GetAppDebugMask() & bit) != 0; }
 using namespace utils::diag;
 
 // Each plain member: a null format returns before the trace mask is read.
-#define UTILS_TRACE_PLAIN(bit, format) \
-  do {                                 \
-    if ((format) == nullptr) return;   \
-    if (!appBitSet(bit)) return;       \
-    va_list args;                      \
-    va_start(args, format);            \
-    tracePlain(format, args);          \
-    va_end(args);                      \
+#define UTILS_TRACE_PLAIN(bit, format)              \
+  do {                                              \
+    if ((format) == nullptr) return;                \
+    va_list args;                                   \
+    va_start(args, format);                         \
+    guarded([&] {                                   \
+      if (appBitSet(bit)) tracePlain(format, args); \
+    });                                             \
+    va_end(args);                                   \
   } while (0)
 
 extern "C" {
@@ -153,7 +143,7 @@ UTILS_API void WRITELOG_A(int level, const char* module, const char* format, ...
   if (format == nullptr || !levelEnabled(level)) return;
   va_list args;
   va_start(args, format);
-  writeLogFormatted(level, module, format, args);
+  guarded([&] { writeLogFormatted(level, module, format, args); });
   va_end(args);
 }
 
@@ -161,7 +151,7 @@ UTILS_API void WRITELOG_W(int level, const wchar_t* module, const wchar_t* forma
   if (format == nullptr || !levelEnabled(level)) return;
   va_list args;
   va_start(args, format);
-  writeLogFormatted(level, module, format, args);
+  guarded([&] { writeLogFormatted(level, module, format, args); });
   va_end(args);
 }
 
@@ -174,18 +164,26 @@ UTILS_API void VRLN_BT_ATLTRACE_U(const wchar_t* format, ...) { UTILS_TRACE_PLAI
 // The prefixed ATL members write at level 4 with an empty module tag, so they
 // also need bit 0x4 of the log level mask.
 UTILS_API void VRLN_BT_ATLTRACE_A(const char* format, ...) {
-  if (format == nullptr || !appBitSet(kBitAtlTraceNarrow) || !levelEnabled(kAtlTraceLevel)) return;
+  if (format == nullptr) return;
   va_list args;
   va_start(args, format);
-  writeLogFormatted(kAtlTraceLevel, "", format, args);
+  guarded([&] {
+    if (appBitSet(kBitAtlTraceNarrow) && levelEnabled(kAtlTraceLevel)) {
+      writeLogFormatted(kAtlTraceLevel, "", format, args);
+    }
+  });
   va_end(args);
 }
 
 UTILS_API void VRLN_BT_ATLTRACE_W(const wchar_t* format, ...) {
-  if (format == nullptr || !appBitSet(kBitAtlTraceWide) || !levelEnabled(kAtlTraceLevel)) return;
+  if (format == nullptr) return;
   va_list args;
   va_start(args, format);
-  writeLogFormatted(kAtlTraceLevel, L"", format, args);
+  guarded([&] {
+    if (appBitSet(kBitAtlTraceWide) && levelEnabled(kAtlTraceLevel)) {
+      writeLogFormatted(kAtlTraceLevel, L"", format, args);
+    }
+  });
   va_end(args);
 }
 

@@ -1,12 +1,23 @@
-// The Linux debugger output: standard error, the system log or a file, each
-// text in one write.
+// The Linux debugger output: the system log (journal or syslog socket, here
+// sockets of the test's own), standard error or a file; each text in one write,
+// never blocking, never raising SIGPIPE.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -16,9 +27,70 @@
 
 namespace {
 
-std::string tempPath(const char* name) {
-  const char* dir = std::getenv("TMPDIR");
-  return std::string(dir != nullptr ? dir : "/tmp") + "/utils-" + std::to_string(getpid()) + "-" + name;
+using utils::linuxport::LinuxDebugOutput;
+using utils::linuxport::SystemLogSockets;
+
+class DebugOutputTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/utils-debug-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(pattern));
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    for (int fd : sockets_) close(fd);
+    std::system(("rm -rf '" + dir_ + "'").c_str());
+  }
+
+  std::string path(const char* name) const { return dir_ + "/" + name; }
+
+  // A datagram socket bound at path, as the journal or syslog daemon listens.
+  int listen(const std::string& at) {
+    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, at.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(0, bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address));
+    sockets_.push_back(fd);
+    return fd;
+  }
+
+  // Every datagram waiting on fd (the sender has returned before this runs).
+  static std::vector<std::string> received(int fd) {
+    std::vector<std::string> datagrams;
+    char buffer[65536];
+    ssize_t n;
+    while ((n = recv(fd, buffer, sizeof buffer, 0)) >= 0) datagrams.emplace_back(buffer, static_cast<size_t>(n));
+    return datagrams;
+  }
+
+  SystemLogSockets testSockets() const { return SystemLogSockets{path("journal.sock"), path("syslog.sock")}; }
+
+  std::string dir_;
+  std::vector<int> sockets_;
+};
+
+// The fields of a datagram in the journal's native protocol.
+std::map<std::string, std::string> journalFields(const std::string& datagram) {
+  std::map<std::string, std::string> fields;
+  size_t at = 0;
+  while (at < datagram.size()) {
+    const size_t end = datagram.find_first_of("=\n", at);
+    if (end == std::string::npos) break;
+    const std::string name = datagram.substr(at, end - at);
+    if (datagram[end] == '=') {
+      const size_t newline = datagram.find('\n', end);
+      fields[name] = datagram.substr(end + 1, newline - end - 1);
+      at = newline + 1;
+    } else {
+      uint64_t length = 0;
+      for (int i = 0; i < 8; ++i) length |= uint64_t(static_cast<unsigned char>(datagram[end + 1 + i])) << (8 * i);
+      fields[name] = datagram.substr(end + 9, length);
+      EXPECT_EQ('\n', datagram[end + 9 + length]);
+      at = end + 10 + length;
+    }
+  }
+  return fields;
 }
 
 std::string readAll(const std::string& path) {
@@ -28,12 +100,55 @@ std::string readAll(const std::string& path) {
   return text.str();
 }
 
-TEST(DebugOutputTest, FileSinkAppendsWholeLinesFromManyThreads) {
-  const std::string path = tempPath("debug.log");
-  std::remove(path.c_str());
+// Runs body in a child whose standard error is the write end of a pipe (set up
+// by prepare), with SIGPIPE at its default action and a deadline: a child that
+// blocks is killed by the alarm, one killed by SIGPIPE shows as such.
+struct ChildResult {
+  bool exitedNormally = false;
+  int signal = 0;
+  std::string standardError;
+};
+
+ChildResult runWithStandardErrorPipe(const std::function<void(int readEnd)>& prepare,
+                                     const std::function<void()>& body) {
+  int fds[2];
+  EXPECT_EQ(0, pipe(fds));
+  prepare(fds[0]);
+  const pid_t child = fork();
+  if (child == 0) {
+    signal(SIGPIPE, SIG_DFL);
+    alarm(20);
+    dup2(fds[1], 2);
+    close(fds[1]);
+    body();
+    _exit(0);
+  }
+  close(fds[1]);
+  ChildResult result;
+  if (fcntl(fds[0], F_GETFD) != -1) {
+    fcntl(fds[0], F_SETFL, O_NONBLOCK);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(fds[0], buffer, sizeof buffer)) > 0) result.standardError.append(buffer, static_cast<size_t>(n));
+  close(fds[0]);
+  result.exitedNormally = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  return result;
+}
+
+TEST_F(DebugOutputTest, FileIsAppendedWithWholeLinesAndCreatedByTheFirstOnly) {
+  const std::string log = path("debug.log");
   {
-    std::ofstream(path) << "earlier\n";
-    utils::linuxport::LinuxDebugOutput output(path.c_str());
+    LinuxDebugOutput output(log.c_str(), testSockets());
+    struct stat status {};
+    EXPECT_NE(0, stat(log.c_str(), &status)) << "created before anything was written";
+  }
+  std::ofstream(log) << "earlier\n";
+  {
+    LinuxDebugOutput output(log.c_str(), testSockets());
     std::vector<std::thread> threads;
     const std::string line = std::string(1500, 'a') + "\n";
     for (int t = 0; t < 4; ++t) {
@@ -43,50 +158,166 @@ TEST(DebugOutputTest, FileSinkAppendsWholeLinesFromManyThreads) {
     }
     for (auto& t : threads) t.join();
     output.writeWide(L"wide \u00e9\n");
+    output.writeLogLine(4, "utils", "[ 9:05:07][4][utils]x=5\n");
   }
-  const std::string text = readAll(path);
-  std::istringstream lines(text);
+  std::istringstream lines(readAll(log));
   std::string line;
   std::getline(lines, line);
   EXPECT_EQ("earlier", line);  // appended, not replaced
   int whole = 0;
+  std::vector<std::string> others;
   while (std::getline(lines, line)) {
     if (line == std::string(1500, 'a'))
       ++whole;
     else
-      EXPECT_EQ("wide \xc3\xa9", line);
+      others.push_back(line);
   }
   EXPECT_EQ(800, whole);
-  std::remove(path.c_str());
+  EXPECT_EQ((std::vector<std::string>{"wide \xc3\xa9", "[ 9:05:07][4][utils]x=5"}), others);
 }
 
-TEST(DebugOutputTest, StandardErrorIsTheDefaultAndTheFallback) {
-  // Run the writes in a child whose standard error is a pipe.
-  for (const char* setting : {static_cast<const char*>(nullptr), "stderr", "/nonexistent-dir/x.log"}) {
-    int fds[2];
-    ASSERT_EQ(0, pipe(fds));
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      dup2(fds[1], 2);
-      close(fds[0]);
-      utils::linuxport::LinuxDebugOutput output(setting);
-      output.writeNarrow("[ 9:05:07][4][]x=5\n");
-      std::string oem;
-      output.wideToOem(L"\u20ac", oem);
-      output.writeNarrow(oem.c_str());
-      _exit(0);
-    }
-    close(fds[1]);
-    std::string got;
-    char buffer[256];
-    ssize_t n;
-    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) got.append(buffer, static_cast<size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_EQ("[ 9:05:07][4][]x=5\n\xe2\x82\xac", got) << (setting ? setting : "(unset)");
+TEST_F(DebugOutputTest, AnythingButARegularFileIsRefusedWithoutWaiting) {
+  const int journal = listen(path("journal.sock"));
+  const std::string fifo = path("fifo");
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  const std::string folder = path("folder");
+  ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
+  // A FIFO without a reader would block the open, one with a reader the
+  // writes; a folder or a terminal cannot hold a log. Each text goes to the
+  // system log instead.
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  for (const std::string& target : {fifo, folder, std::string("/dev/null"), path("no-folder/x.log")}) {
+    LinuxDebugOutput output(target.c_str(), testSockets());
+    output.writeNarrow("refused\n");
+    const auto datagrams = received(journal);
+    ASSERT_EQ(1u, datagrams.size()) << target;
+    EXPECT_EQ("refused", journalFields(datagrams[0])["MESSAGE"]) << target;
   }
+  char byte;
+  EXPECT_EQ(0, read(reader, &byte, 1)) << "nothing reached the FIFO";
+  close(reader);
+  // Without a reader, in a child with a deadline.
+  const ChildResult result = runWithStandardErrorPipe([](int) {},
+                                                      [&] {
+                                                        LinuxDebugOutput output(fifo.c_str(), testSockets());
+                                                        output.writeNarrow("no reader\n");
+                                                      });
+  EXPECT_TRUE(result.exitedNormally) << "signal " << result.signal;
+  EXPECT_EQ(1u, received(journal).size());
+}
+
+TEST_F(DebugOutputTest, StandardErrorNeverKillsOrStopsTheHost) {
+  // The reader is gone: no SIGPIPE, errno as the caller left it.
+  ChildResult result = runWithStandardErrorPipe([](int readEnd) { close(readEnd); },
+                                                [] {
+                                                  LinuxDebugOutput output("stderr");
+                                                  errno = 1234;
+                                                  output.writeNarrow("to nobody\n");
+                                                  if (errno != 1234) _exit(3);
+                                                  sigset_t pending;
+                                                  sigpending(&pending);
+                                                  if (sigismember(&pending, SIGPIPE)) _exit(4);
+                                                });
+  EXPECT_TRUE(result.exitedNormally) << "signal " << result.signal;
+
+  // A full pipe whose reader never reads: the text is dropped, not waited for.
+  result = runWithStandardErrorPipe([](int) {},
+                                    [] {
+                                      const int flags = fcntl(2, F_GETFL);
+                                      fcntl(2, F_SETFL, flags | O_NONBLOCK);
+                                      const std::string chunk(4096, 'f');
+                                      while (write(2, chunk.data(), chunk.size()) > 0) {
+                                      }
+                                      fcntl(2, F_SETFL, flags);  // blocking again, as a host leaves it
+                                      LinuxDebugOutput output("stderr");
+                                      for (int i = 0; i < 100; ++i) output.writeNarrow("full\n");
+                                      output.writeWide(L"full\n");
+                                    });
+  EXPECT_TRUE(result.exitedNormally) << "signal " << result.signal;
+  EXPECT_EQ(std::string::npos, result.standardError.find("full\n"));
+
+  // And with room, the texts arrive whole.
+  result = runWithStandardErrorPipe([](int) {},
+                                    [] {
+                                      LinuxDebugOutput output("stderr");
+                                      output.writeLogLine(4, "", "[ 9:05:07][4][]x=5\n");
+                                      char oem[8];
+                                      output.wideToOem(L"\u20ac\u20ac\u20ac", oem, sizeof oem);
+                                      output.writeNarrow(oem);
+                                    });
+  EXPECT_TRUE(result.exitedNormally);
+  EXPECT_EQ("[ 9:05:07][4][]x=5\n\xe2\x82\xac\xe2\x82\xac", result.standardError);  // cut at a whole character
+}
+
+TEST_F(DebugOutputTest, JournalIsTheDefaultWithPriorityAndModuleFields) {
+  const int journal = listen(path("journal.sock"));
+  const ChildResult result = runWithStandardErrorPipe([](int) {},
+                                                      [&] {
+                                                        LinuxDebugOutput output(nullptr, testSockets());
+                                                        output.writeLogLine(4, "utils", "[ 9:05:07][4][utils]x=5\n");
+                                                        output.writeLogLine(1, "m\nod", "[ 9:05:07][1][m\nod]bad\n");
+                                                        output.writeLogLine(3, "", "[ 9:05:07][3][]three\n");
+                                                        output.writeLogLine(16, "", "[ 9:05:07][16][]low\n");
+                                                        output.writeNarrow("AppDebug=0\n");
+                                                        output.writeWide(L"wide \u00e9");
+                                                      });
+  EXPECT_TRUE(result.exitedNormally);
+  EXPECT_EQ("", result.standardError);  // nothing on the host's standard error
+  const auto datagrams = received(journal);
+  ASSERT_EQ(6u, datagrams.size());
+  auto first = journalFields(datagrams[0]);
+  EXPECT_EQ("[ 9:05:07][4][utils]x=5", first["MESSAGE"]);
+  EXPECT_EQ("5", first["PRIORITY"]);
+  EXPECT_EQ("utils", first["UTILS_MODULE"]);
+  EXPECT_EQ("4", first["UTILS_LEVEL"]);
+  EXPECT_FALSE(first["SYSLOG_IDENTIFIER"].empty());
+  auto second = journalFields(datagrams[1]);
+  EXPECT_EQ("3", second["PRIORITY"]);
+  EXPECT_EQ("m\nod", second["UTILS_MODULE"]);  // a newline stays inside its field
+  EXPECT_EQ("[ 9:05:07][1][m\nod]bad", second["MESSAGE"]);
+  EXPECT_EQ("3", journalFields(datagrams[2])["PRIORITY"]);  // the lowest bit decides
+  EXPECT_EQ("7", journalFields(datagrams[3])["PRIORITY"]);
+  auto plain = journalFields(datagrams[4]);
+  EXPECT_EQ("AppDebug=0", plain["MESSAGE"]);
+  EXPECT_EQ("7", plain["PRIORITY"]);
+  EXPECT_EQ(0u, plain.count("UTILS_MODULE"));
+  EXPECT_EQ("wide \xc3\xa9", journalFields(datagrams[5])["MESSAGE"]);
+}
+
+TEST_F(DebugOutputTest, SyslogSocketWhenAskedForOrWhenTheJournalIsAbsent) {
+  const int syslog = listen(path("syslog.sock"));
+  {
+    LinuxDebugOutput output(nullptr, testSockets());  // no journal socket bound
+    output.writeLogLine(2, "utils", "[ 9:05:07][2][utils]warn\n");
+  }
+  const int journal = listen(path("journal.sock"));
+  {
+    LinuxDebugOutput output("syslog", testSockets());
+    output.writeNarrow("plain");
+  }
+  EXPECT_TRUE(received(journal).empty());
+  const auto datagrams = received(syslog);
+  ASSERT_EQ(2u, datagrams.size());
+  const std::string pid = "[" + std::to_string(getpid()) + "]: ";
+  EXPECT_EQ(0u, datagrams[0].find("<12>"));  // user facility, warning
+  EXPECT_NE(std::string::npos, datagrams[0].find(pid + "[ 9:05:07][2][utils]warn"));
+  EXPECT_EQ('n', datagrams[0].back());  // the final newline is not repeated
+  EXPECT_EQ(0u, datagrams[1].find("<15>"));
+  EXPECT_NE(std::string::npos, datagrams[1].find(pid + "plain"));
+}
+
+TEST_F(DebugOutputTest, ALogThatNeverReadsLosesTextsButNeverBlocks) {
+  const int journal = listen(path("journal.sock"));
+  const ChildResult result = runWithStandardErrorPipe([](int) {},
+                                                      [&] {
+                                                        LinuxDebugOutput output(nullptr, testSockets());
+                                                        const std::string line(1000, 'j');
+                                                        for (int i = 0; i < 5000; ++i) output.writeNarrow(line.c_str());
+                                                      });
+  EXPECT_TRUE(result.exitedNormally) << "signal " << result.signal;
+  const size_t kept = received(journal).size();
+  EXPECT_GT(kept, 0u);
+  EXPECT_LT(kept, 5000u);
 }
 
 }  // namespace

@@ -1,12 +1,15 @@
 // libutils.so end to end: the load step reads the debug settings from a real
 // store file, and trace lines reach the file named by UTILS_DEBUG_OUTPUT.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -23,22 +26,71 @@ class LibraryLoadTest : public ::testing::Test {
   }
   void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
 
-  // Runs the probe with the store files and debug output of this test.
-  int probe(const std::vector<std::string>& args) {
+  // How the probe's standard error is set up, and what came of the run.
+  enum class StandardError { Captured, ReaderGone };
+  struct Run {
+    int exitCode = -1;  // -1: killed by a signal (see signal), -2: did not end in time
+    int signal = 0;
+    std::string standardError;
+  };
+
+  // Runs program (the probe by default) with the store files and debug output of
+  // this test, changed by overrides (an empty value removes the variable).
+  Run run(const std::vector<std::string>& args, const std::map<std::string, std::string>& overrides = {},
+          StandardError mode = StandardError::Captured, const std::string& program = UTILS_PROBE_PATH) {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    if (mode == StandardError::ReaderGone) close(fds[0]);
     const pid_t child = fork();
     if (child == 0) {
       setenv("UTILS_REGISTRY_MACHINE", (dir_ + "/machine.db").c_str(), 1);
       setenv("UTILS_REGISTRY_USER", (dir_ + "/user.db").c_str(), 1);
       setenv("UTILS_DEBUG_OUTPUT", (dir_ + "/debug.log").c_str(), 1);
-      std::vector<char*> argv{const_cast<char*>(UTILS_PROBE_PATH)};
+      for (const auto& [name, value] : overrides) {
+        if (value.empty())
+          unsetenv(name.c_str());
+        else
+          setenv(name.c_str(), value.c_str(), 1);
+      }
+      signal(SIGPIPE, SIG_DFL);
+      dup2(fds[1], 2);
+      std::vector<char*> argv{const_cast<char*>(program.c_str())};
       for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
       argv.push_back(nullptr);
-      execv(UTILS_PROBE_PATH, argv.data());
+      execv(program.c_str(), argv.data());
       _exit(127);
     }
+    close(fds[1]);
+    Run result;
+    // Generous bound: a probe that blocks is killed and reported as such.
     int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    pid_t ended = 0;
+    for (int waited = 0; (ended = waitpid(child, &status, WNOHANG)) == 0 && waited < 30000; waited += 10) {
+      usleep(10000);
+    }
+    if (ended == 0) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      result.exitCode = -2;
+    } else if (WIFEXITED(status)) {
+      result.exitCode = WEXITSTATUS(status);
+    } else {
+      result.signal = WTERMSIG(status);
+    }
+    if (mode == StandardError::Captured) {
+      char buffer[4096];
+      ssize_t n;
+      while ((n = read(fds[0], buffer, sizeof buffer)) > 0) result.standardError.append(buffer, static_cast<size_t>(n));
+      close(fds[0]);
+    }
+    return result;
+  }
+
+  int probe(const std::vector<std::string>& args) { return run(args).exitCode; }
+
+  bool exists(const std::string& name) const {
+    struct stat status {};
+    return lstat((dir_ + "/" + name).c_str(), &status) == 0;
   }
 
   std::string output() {
@@ -82,6 +134,72 @@ TEST_F(LibraryLoadTest, UnreadableStoreStillLoads) {
   std::string kept;
   std::getline(in, kept);
   EXPECT_EQ("this is not a registry store, and must stay as it is", kept);
+}
+
+TEST_F(LibraryLoadTest, DebugOutputNeverStopsOrKillsTheHost) {
+  // Loading creates nothing; the file comes with the first line.
+  ASSERT_EQ(0, probe({"set-dword", "Software\\vorlane", "EnableAppDebug", "8"}));
+  EXPECT_FALSE(exists("debug.log"));
+  ASSERT_EQ(0, probe({"trace"}));
+  EXPECT_TRUE(exists("debug.log"));
+
+  // A FIFO nobody reads, named before main runs, neither blocks the load nor
+  // the trace lines.
+  ASSERT_EQ(0, mkfifo((dir_ + "/fifo").c_str(), 0600));
+  Run result = run({"trace"}, {{"UTILS_DEBUG_OUTPUT", dir_ + "/fifo"}});
+  EXPECT_EQ(0, result.exitCode) << "signal " << result.signal;
+
+  // Standard error whose reader is gone: no SIGPIPE.
+  result = run({"trace"}, {{"UTILS_DEBUG_OUTPUT", "stderr"}}, StandardError::ReaderGone);
+  EXPECT_EQ(0, result.exitCode) << "signal " << result.signal;
+
+  // Asked for, standard error gets the lines; by default it stays the host's.
+  result = run({"trace"}, {{"UTILS_DEBUG_OUTPUT", "stderr"}});
+  EXPECT_EQ("AppDebug=8\nplain Unknown type: 0x1234\n", result.standardError);
+  result = run({"trace"}, {{"UTILS_DEBUG_OUTPUT", ""}});
+  EXPECT_EQ(0, result.exitCode);
+  EXPECT_EQ("", result.standardError);
+}
+
+TEST_F(LibraryLoadTest, PrivilegedProcessIgnoresTheCallersPaths) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to make a set-user-ID copy of the probe";
+  // A set-user-ID copy owned by nobody, run by root: the library must not take
+  // its store files, debug output or bus socket from the caller's environment,
+  // though nobody could write all of them in this folder.
+  ASSERT_EQ(0, chmod(dir_.c_str(), 0711));
+  const std::string open = dir_ + "/open";
+  ASSERT_EQ(0, mkdir(open.c_str(), 0777));
+  ASSERT_EQ(0, chmod(open.c_str(), 0777));
+  const std::string copy = dir_ + "/probe-suid";
+  ASSERT_EQ(0, std::system(("cp '" UTILS_PROBE_PATH "' '" + copy + "'").c_str()));
+  ASSERT_EQ(0, chown(copy.c_str(), 65534, 65534));
+  ASSERT_EQ(0, chmod(copy.c_str(), 04755));
+  const std::map<std::string, std::string> paths{{"UTILS_REGISTRY_MACHINE", open + "/machine.db"},
+                                                 {"UTILS_REGISTRY_USER", open + "/user.db"},
+                                                 {"UTILS_DEBUG_OUTPUT", open + "/debug.log"},
+                                                 {"HOME", open},
+                                                 {"XDG_CONFIG_HOME", open}};
+  // The same copy without its set-user-ID bit does use them (the test's check).
+  ASSERT_EQ(0, chmod(copy.c_str(), 0755));
+  ASSERT_EQ(
+      0, run({"set-dword", "Software\\vorlane", "EnableAppDebug", "8"}, paths, StandardError::Captured, copy).exitCode);
+  ASSERT_EQ(0, run({"trace"}, paths, StandardError::Captured, copy).exitCode);
+  ASSERT_EQ(0, run({"set-user-dword", "Software\\x", "v", "1"}, paths, StandardError::Captured, copy).exitCode);
+  EXPECT_TRUE(exists("open/machine.db"));
+  EXPECT_TRUE(exists("open/debug.log"));
+  EXPECT_TRUE(exists("open/user.db"));
+  std::system(("rm -f '" + open + "'/*").c_str());
+
+  ASSERT_EQ(0, chown(copy.c_str(), 65534, 65534));
+  ASSERT_EQ(0, chmod(copy.c_str(), 04755));
+  run({"set-dword", "Software\\vorlane", "EnableAppDebug", "8"}, paths, StandardError::Captured, copy);
+  const Run traced = run({"trace"}, paths, StandardError::Captured, copy);
+  EXPECT_EQ(0, traced.exitCode) << traced.standardError;
+  run({"set-user-dword", "Software\\x", "v", "1"}, paths, StandardError::Captured, copy);
+  EXPECT_FALSE(exists("open/machine.db"));
+  EXPECT_FALSE(exists("open/debug.log"));
+  EXPECT_FALSE(exists("open/user.db"));
+  EXPECT_FALSE(exists("open/utils"));
 }
 
 }  // namespace

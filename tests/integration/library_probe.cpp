@@ -1,5 +1,6 @@
 // A caller of libutils.so that uses only the public interface, for the tests of
-// the load step: "set-dword KEY NAME VALUE" writes a machine-wide value, "trace"
+// the load step: "set-dword KEY NAME VALUE" writes a machine-wide value,
+// "set-user-dword KEY NAME VALUE" a per-user one, "trace"
 // writes one line through each trace member.
 #include <cstdlib>
 #include <cstring>
@@ -19,9 +20,13 @@ std::wstring widen(const char* text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 5 && std::strcmp(argv[1], "set-dword") == 0) {
+  const bool machine = argc == 5 && std::strcmp(argv[1], "set-dword") == 0;
+  if (machine || (argc == 5 && std::strcmp(argv[1], "set-user-dword") == 0)) {
     const DWORD value = static_cast<DWORD>(std::strtoul(argv[4], nullptr, 0));
-    return SetRegisterDWORD(widen(argv[2]).c_str(), widen(argv[3]).c_str(), value, HKEY_LOCAL_MACHINE) ? 0 : 1;
+    return SetRegisterDWORD(widen(argv[2]).c_str(), widen(argv[3]).c_str(), value,
+                            machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER)
+               ? 0
+               : 1;
   }
   if (argc == 2 && std::strcmp(argv[1], "trace") == 0) {
     WRITELOG_A(4, "probe", "narrow %d", 4);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 #include "dbwin_capture.h"
@@ -55,26 +56,28 @@ TEST(Win32DebugOutputTest, WideTextReachesTheMonitorInTheAnsiCodePage) {
 
 TEST(Win32DebugOutputTest, ConvertsToTheOemCodePage) {
   Win32DebugOutput output;
-  std::string out = "stale";
-  ASSERT_TRUE(output.wideToOem(L"", out));
-  EXPECT_EQ(out, "");
+  char buffer[2048];
+  auto oem = [&output, &buffer](const std::wstring& text, size_t capacity = sizeof buffer) {
+    std::memcpy(buffer, "stale", 6);
+    EXPECT_TRUE(output.wideToOem(text.c_str(), buffer, capacity));
+    return std::string(buffer);
+  };
+  EXPECT_EQ(oem(L""), "");
+  EXPECT_EQ(oem(L"[utils] plain ASCII 0123"), "[utils] plain ASCII 0123");
 
-  ASSERT_TRUE(output.wideToOem(L"[utils] plain ASCII 0123", out));
-  EXPECT_EQ(out, "[utils] plain ASCII 0123");
-
-  // A text longer than any fixed buffer converts whole.
-  const std::wstring longText(5000, L'w');
-  ASSERT_TRUE(output.wideToOem(longText.c_str(), out));
-  EXPECT_EQ(out, std::string(5000, 'w'));
+  // A text longer than the buffer is cut to fit, terminator included.
+  EXPECT_EQ(oem(std::wstring(5000, L'w')), std::string(2047, 'w'));
+  EXPECT_EQ(oem(L"abcdef", 4), "abc");
+  EXPECT_EQ(oem(L"abcdef", 1), "");
 
   // Non-ASCII text takes the OEM code page's bytes, which differ from the ANSI
   // ones for these letters in every Western code page pair (437/1252, 850/1252).
   const std::wstring letters = L"Gr\u00F6\u00DFe \u00E9t\u00E9";
-  ASSERT_TRUE(output.wideToOem(letters.c_str(), out));
+  const std::string out = oem(letters);
   EXPECT_EQ(out, convert(CP_OEMCP, letters));
-  CPINFO oem{};
-  ASSERT_TRUE(GetCPInfo(CP_OEMCP, &oem));
-  if (oem.MaxCharSize == 1) {
+  CPINFO info{};
+  ASSERT_TRUE(GetCPInfo(CP_OEMCP, &info));
+  if (info.MaxCharSize == 1) {
     EXPECT_EQ(out.size(), letters.size()) << "one byte per letter";
   }
   if (GetOEMCP() != GetACP()) {

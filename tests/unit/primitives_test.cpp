@@ -79,6 +79,35 @@ TEST_F(ListTest, RemoveHeadAndEntry) {
   EXPECT_TRUE(IsListCircular(&head_));
 }
 
+TEST_F(ListTest, DetachedEntriesAndNullLinksAreNotFollowed) {
+  _InsertTailList(&head_, &a_);
+  _InsertTailList(&head_, &b_);
+  EXPECT_EQ(1, RemoveEntryList(&a_));
+  // Removed once already: its links are null, so a second removal does nothing.
+  EXPECT_EQ(0, RemoveEntryList(&a_));
+  EXPECT_EQ((std::vector<LIST_ENTRY*>{&b_}), forward());
+  EXPECT_TRUE(IsListCircular(&head_));
+  LIST_ENTRY halfLinked{&b_, nullptr};
+  EXPECT_EQ(0, RemoveEntryList(&halfLinked));
+  EXPECT_EQ(&b_, halfLinked.Flink);
+  EXPECT_EQ((std::vector<LIST_ENTRY*>{&b_}), forward());
+
+  // Null arguments and a head whose links were never set up.
+  EXPECT_EQ(0, RemoveEntryList(nullptr));
+  EXPECT_EQ(0, IsNodeOnList(nullptr, &a_));
+  EXPECT_EQ(0, IsListCircular(nullptr));
+  LIST_ENTRY zeroed{};
+  EXPECT_EQ(nullptr, _RemoveHeadList(&zeroed));
+  EXPECT_EQ(nullptr, _RemoveHeadList(nullptr));
+  _InsertTailList(&zeroed, &c_);
+  _InsertHeadList(&zeroed, &c_);
+  _InsertTailList(nullptr, &c_);
+  _InsertHeadList(&head_, nullptr);
+  EXPECT_EQ(nullptr, zeroed.Flink);
+  EXPECT_EQ(nullptr, zeroed.Blink);
+  EXPECT_EQ((std::vector<LIST_ENTRY*>{&b_}), forward());
+}
+
 TEST_F(ListTest, MembershipAndConsistency) {
   EXPECT_FALSE(IsNodeOnList(&head_, &head_));
   _InsertTailList(&head_, &a_);

@@ -88,6 +88,28 @@ TEST_F(RegistryHelpersTest, StoredStringWithoutTerminatorComesBackAsStored) {
   EXPECT_EQ(L'#', buffer[2]);  // no terminator added
 }
 
+TEST_F(RegistryHelpersTest, StringBufferSizesFromTheCaller) {
+  ASSERT_TRUE(SetRegisterStr(kPath, L"Name", L"A\U0001F600z", HKEY_CURRENT_USER));
+  // No room at all: nothing fits, nothing is read or written.
+  wchar_t one[1] = {L'#'};
+  EXPECT_FALSE(GetRegisterStr(kPath, L"Name", one, 0, HKEY_CURRENT_USER));
+  EXPECT_EQ(L'#', one[0]);
+  // A claimed size far beyond the value's costs nothing: only the stored bytes
+  // are read (the buffer is as large as the text needs).
+  wchar_t buffer[8];
+  std::fill(std::begin(buffer), std::end(buffer), L'#');
+  for (DWORD claimed : {DWORD{0x7FFFFFFF}, DWORD{0xFFFFFFFF}}) {
+    EXPECT_TRUE(GetRegisterStr(kPath, L"Name", buffer, claimed, HKEY_CURRENT_USER)) << claimed;
+    EXPECT_EQ(std::wstring(L"A\U0001F600z"), std::wstring(buffer));
+  }
+  // Exactly the units stored (5 with the terminator) fit.
+  std::fill(std::begin(buffer), std::end(buffer), L'#');
+  EXPECT_TRUE(GetRegisterStr(kPath, L"Name", buffer, 5, HKEY_CURRENT_USER));
+  EXPECT_EQ(std::wstring(L"A\U0001F600z"), std::wstring(buffer));
+  EXPECT_EQ(L'#', buffer[5]);  // nothing written past the units read
+  EXPECT_EQ(0u, sim_.registry.openHandles());
+}
+
 TEST_F(RegistryHelpersTest, KeysAndDeletion) {
   EXPECT_TRUE(CreateRegisterSubKey(kPath, HKEY_CURRENT_USER));
   EXPECT_TRUE(CreateRegisterSubKey(kPath, HKEY_CURRENT_USER));  // already there

@@ -130,6 +130,33 @@ TEST_F(TraceTest, FailedConversionDropsTheLineQuietly) {
   EXPECT_NE(std::string::npos, lines()[0].find("fine"));
 }
 
+TEST_F(TraceTest, NothingEscapesFromAnOutputThatThrows) {
+  load(0xFFFFFFFF, 0xFFFF);
+  sim_.debugOutput.throwOnUse(true);
+  // The first trace call reads the trace mask and loses its AppDebug line to
+  // the failing output; the mask is settled all the same.
+  EXPECT_NO_THROW(VRLN_BT_TRACE("t%d", 1));
+  EXPECT_NO_THROW(VRLN_BT_TRACE_BME_A("a%s", "x"));
+  EXPECT_NO_THROW(VRLN_BT_TRACE_BME_W(L"w%s", L"x"));
+  EXPECT_NO_THROW(VRLN_BT_TRACE_BME_U(L"u%s", L"x"));
+  EXPECT_NO_THROW(VRLN_BT_ATLTRACE_A("a%d", 1));
+  EXPECT_NO_THROW(VRLN_BT_ATLTRACE_W(L"w%d", 1));
+  EXPECT_NO_THROW(VRLN_BT_ATLTRACE_U(L"u%d", 1));
+  EXPECT_NO_THROW(WRITELOG_A(4, "m", "%s", "x"));
+  EXPECT_NO_THROW(WRITELOG_W(4, L"m", L"%s", L"x"));
+  EXPECT_TRUE(sim_.debugOutput.entries().empty());
+
+  sim_.debugOutput.throwOnUse(false);
+  VRLN_BT_TRACE("after");
+  WRITELOG_W(4, L"m", L"after");
+  const auto entries = sim_.debugOutput.entries();
+  ASSERT_EQ(2u, entries.size());  // no second AppDebug line
+  EXPECT_EQ("after", entries[0].narrow);
+  EXPECT_TRUE(entries[1].logLine);
+  EXPECT_EQ(4, entries[1].level);
+  EXPECT_EQ("m", entries[1].module);
+}
+
 TEST_F(TraceTest, NullFormatsWriteNothing) {
   load(0xFFFFFFFF, 0xFFFF);
   WRITELOG_A(4, "m", nullptr);

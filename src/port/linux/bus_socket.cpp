@@ -24,7 +24,8 @@ int remainingMs(Clock::time_point deadline) {
 }  // namespace
 
 std::string busSocketPath() {
-  const char* configured = std::getenv("UTILS_BUS_SOCKET");
+  // Not taken from the environment of a privileged process (set-user-ID).
+  const char* configured = ::secure_getenv("UTILS_BUS_SOCKET");
   return configured != nullptr && *configured != '\0' ? configured : busproto::kDefaultSocketPath;
 }
 

@@ -6,8 +6,13 @@
 namespace {
 
 __attribute__((constructor)) void onLibraryLoad() {
-  utils::linuxport::installNativePlatform();
-  utils::diag::processAttach();
+  // An exception here (only a failed allocation can raise one) would end the
+  // host before main; the load goes on without it.
+  try {
+    utils::linuxport::installNativePlatform();
+    utils::diag::processAttach();
+  } catch (...) {
+  }
 }
 
 }  // namespace

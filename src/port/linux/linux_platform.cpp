@@ -19,9 +19,10 @@ namespace utils::linuxport {
 namespace {
 
 // Process-wide: the native adapters, made on first use and released with the
-// library's other static objects.
+// library's other static objects. The debug output is not chosen by the
+// environment of a privileged (set-user-ID) process.
 struct NativeAdapters {
-  NativeAdapters() : registry(RegistryStore::fromEnvironment()), debugOutput(std::getenv("UTILS_DEBUG_OUTPUT")) {}
+  NativeAdapters() : registry(RegistryStore::fromEnvironment()), debugOutput(::secure_getenv("UTILS_DEBUG_OUTPUT")) {}
   std::unique_ptr<RegistryStore> registry;
   LinuxDebugOutput debugOutput;
   LinuxClock clock;

@@ -11,8 +11,11 @@ namespace {
 
 constexpr char kDefaultMachinePath[] = "/var/lib/utils/registry/machine.db";
 
+// A variable of the caller's environment, ignored (empty) in a set-user-ID or
+// otherwise privileged process: there the caller must not choose which files
+// the library reads its settings from or creates.
 std::string environment(const char* name) {
-  const char* value = std::getenv(name);
+  const char* value = ::secure_getenv(name);
   return value == nullptr ? std::string() : std::string(value);
 }
 

@@ -1,22 +1,31 @@
 #include "port/sim/sim_platform.h"
 
+#include <new>
+#include <utility>
+
 #include "common/utf16.h"
 
 namespace utils::sim {
 
-void SimDebugOutput::writeNarrow(const char* text) {
+void SimDebugOutput::record(Entry entry) {
+  if (throwing_) throw std::bad_alloc();
   std::lock_guard lock(mutex_);
-  entries_.push_back(Entry{false, text, {}});
+  entries_.push_back(std::move(entry));
 }
 
-void SimDebugOutput::writeWide(const wchar_t* text) {
-  std::lock_guard lock(mutex_);
-  entries_.push_back(Entry{true, {}, text});
+void SimDebugOutput::writeLogLine(int level, const char* module, const char* line) {
+  record(Entry{false, line, {}, true, level, module});
 }
 
-bool SimDebugOutput::wideToOem(const wchar_t* text, std::string& out) {
-  if (failOn_ != 0 && std::wstring_view(text).find(failOn_) != std::wstring_view::npos) return false;
-  out = utils::wideToUtf8(text);
+void SimDebugOutput::writeNarrow(const char* text) { record(Entry{false, text, {}, false, 0, {}}); }
+
+void SimDebugOutput::writeWide(const wchar_t* text) { record(Entry{true, {}, text, false, 0, {}}); }
+
+bool SimDebugOutput::wideToOem(const wchar_t* text, char* destination, size_t capacity) {
+  if (throwing_) throw std::bad_alloc();
+  const std::wstring_view view(text);
+  if (failOn_ != 0 && view.find(failOn_) != std::wstring_view::npos) return false;
+  utils::wideToUtf8Bounded(view.data(), view.size(), destination, capacity);
   return true;
 }
 

@@ -1,6 +1,7 @@
 // The simulated platform: every port in memory, deterministic, inspectable.
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -24,23 +25,34 @@ class SimDebugOutput : public port::DebugOutputPort {
     bool wide = false;
     std::string narrow;
     std::wstring wideText;
+    bool logLine = false;  // written by writeLogLine, with its level and module
+    int level = 0;
+    std::string module;
   };
 
+  void writeLogLine(int level, const char* module, const char* line) override;
   void writeNarrow(const char* text) override;
   void writeWide(const wchar_t* text) override;
-  // Converts to UTF-8; characters listed by failConversionOf make it fail.
-  bool wideToOem(const wchar_t* text, std::string& out) override;
+  // Converts to UTF-8, cut at a whole character; characters listed by
+  // failConversionOf make it fail.
+  bool wideToOem(const wchar_t* text, char* destination, size_t capacity) override;
 
   std::vector<Entry> entries() const;
   // The narrow entries only, in order.
   std::vector<std::string> narrowLines() const;
   void clear();
   void failConversionOf(wchar_t c) { failOn_ = c; }
+  // Every write and conversion from now on throws std::bad_alloc (as a failed
+  // allocation in a real output would), or stops throwing.
+  void throwOnUse(bool on) { throwing_ = on; }
 
  private:
+  void record(Entry entry);
+
   mutable std::mutex mutex_;
   std::vector<Entry> entries_;
   wchar_t failOn_ = 0;
+  std::atomic<bool> throwing_{false};
 };
 
 // A clock that stands still until the test moves it; sleeping advances it.
