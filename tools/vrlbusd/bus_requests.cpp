@@ -59,9 +59,9 @@ Outcome BusRequests::vendorCommand(const Peer& peer, const busproto::IoControlRe
 
 busproto::IoControlReply BusRequests::answer(const CommandResult& result) {
   if (result.error != 0) return busproto::IoControlReply{result.error, {}};
-  Packet output = result.answer;
-  output.resize(std::min<size_t>(output.size(), result.request.outputSize));
-  return busproto::IoControlReply{0, std::move(output)};
+  const size_t size = std::min<size_t>(result.answer.size(), result.request.outputSize);
+  return busproto::IoControlReply{
+      0, Packet(result.answer.begin(), result.answer.begin() + static_cast<std::ptrdiff_t>(size))};
 }
 
 // Input: 10 (4 bytes), then the count (4 bytes); the rest is padding.

@@ -26,15 +26,15 @@ void Server::logRequest(const Client& client, const busproto::IoControlRequest& 
 }
 
 bool Server::handleFrame(Client& client, const busproto::Frame& frame, Clock::time_point now) {
-  const std::string who = client.peer.describe();
+  const auto who = [&client] { return client.peer.describe(); };  // for the log, made only when needed
   if (client.subscriber) {
-    log(who + ": a subscriber sent a request");
+    log(who() + ": a subscriber sent a request");
     return false;
   }
   // Every request's payload has the size of its type; anything else ends the
   // connection, since the stream can no longer be trusted.
   const auto malformed = [&](const char* what) {
-    log(who + ": malformed " + what + " (" + std::to_string(frame.body.size()) + " bytes)");
+    log(who() + ": malformed " + what + " (" + std::to_string(frame.body.size()) + " bytes)");
     return false;
   };
   switch (frame.type) {
@@ -62,7 +62,7 @@ bool Server::handleFrame(Client& client, const busproto::Frame& frame, Clock::ti
       if (!frame.body.empty()) return malformed("subscribe request");
       client.subscriber = true;
       queue(client, busproto::Type::kSubscribed, {});
-      if (settings_.verbose) log(who + ": subscribed to vendor events");
+      if (settings_.verbose) log(who() + ": subscribed to vendor events");
       return true;
     case busproto::Type::kControllerVersion:
       if (!frame.body.empty()) return malformed("controller version request");
@@ -81,7 +81,7 @@ bool Server::handleFrame(Client& client, const busproto::Frame& frame, Clock::ti
       return true;
     default: break;
   }
-  log(who + ": unknown request type " + std::to_string(static_cast<int>(frame.type)));
+  log(who() + ": unknown request type " + std::to_string(static_cast<int>(frame.type)));
   return false;
 }
 
