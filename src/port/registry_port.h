@@ -4,9 +4,27 @@
 // terminator on every platform).
 #pragma once
 
+#include <cstddef>
+#include <string_view>
+
 #include "utils/wintypes.h"
 
 namespace utils::port {
+
+// The registry's own limits, in UTF-16 code units as Windows counts them. Past
+// them createKey and setValue fail with ERROR_INVALID_PARAMETER.
+inline constexpr size_t kMaxKeyNameChars = 255;  // one component of a key path
+inline constexpr size_t kMaxValueNameChars = 16383;
+inline constexpr size_t kMaxKeyDepth = 512;  // components below a predefined root
+
+// The length of a wide text in UTF-16 code units (wchar_t is UTF-32 on Linux).
+inline size_t utf16Length(std::wstring_view text) {
+  size_t units = text.size();
+  if constexpr (sizeof(wchar_t) > 2) {
+    for (wchar_t c : text) units += static_cast<size_t>(c) > 0xFFFF ? 1 : 0;
+  }
+  return units;
+}
 
 class RegistryPort {
  public:

@@ -58,8 +58,11 @@ TEST(RegistryPermissions, UnprivilegedUsersReadTheMachineFileButCannotChangeIt) 
   TempFolder folder;
   ASSERT_TRUE(folder.ok());
   ASSERT_EQ(::chmod(folder.path().c_str(), 0755), 0);
+  // Made under the strictest umask: the machine file and its folder must still
+  // be readable by every user.
+  const mode_t oldMask = ::umask(077);
   {
-    RegistryStore store(folder.file("machine.db"), folder.file("root-user.db"));
+    RegistryStore store(folder.file("machine/machine.db"), folder.file("root-user.db"));
     ScopedKey key(store);
     ASSERT_EQ(store.createKey(HKEY_LOCAL_MACHINE, L"Software\\vorlane", KEY_ALL_ACCESS, key.out(), nullptr),
               ERROR_SUCCESS);
@@ -70,7 +73,12 @@ TEST(RegistryPermissions, UnprivilegedUsersReadTheMachineFileButCannotChangeIt) 
     RegistryStore secret(folder.file("secret.db"), folder.file("root-user.db"));
     ASSERT_EQ(setDword(secret, HKEY_LOCAL_MACHINE, L"Hidden", 1), ERROR_SUCCESS);
   }
-  ASSERT_EQ(::chmod(folder.file("machine.db").c_str(), 0644), 0);
+  ::umask(oldMask);
+  struct stat info;
+  ASSERT_EQ(::stat(folder.file("machine").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0755u);
+  ASSERT_EQ(::stat(folder.file("machine/machine.db").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0644u);
   ASSERT_EQ(::chmod(folder.file("secret.db").c_str(), 0600), 0);
   // A home for nobody's own registry, and a copy of this program it may run.
   const struct passwd* nobody = ::getpwnam("nobody");
@@ -80,7 +88,7 @@ TEST(RegistryPermissions, UnprivilegedUsersReadTheMachineFileButCannotChangeIt) 
   std::filesystem::copy_file("/proc/self/exe", folder.file("helper"), error);
   ASSERT_FALSE(error) << error.message();
   ASSERT_EQ(::chmod(folder.file("helper").c_str(), 0755), 0);
-  const std::string machineBefore = readFile(folder.file("machine.db"));
+  const std::string machineBefore = readFile(folder.file("machine/machine.db"));
   const std::string secretBefore = readFile(folder.file("secret.db"));
 
   const int status = runAsNobody(folder.file("helper"), folder.path());
@@ -88,11 +96,66 @@ TEST(RegistryPermissions, UnprivilegedUsersReadTheMachineFileButCannotChangeIt) 
     GTEST_SKIP() << "could not run the helper as nobody (exit " << WEXITSTATUS(status) << ")";
   }
   EXPECT_TRUE(registry_test::exitedWith(status, 0)) << "the unprivileged checks failed (status " << status << ")";
-  EXPECT_EQ(readFile(folder.file("machine.db")), machineBefore);
+  EXPECT_EQ(readFile(folder.file("machine/machine.db")), machineBefore);
   EXPECT_EQ(readFile(folder.file("secret.db")), secretBefore);
-  EXPECT_FALSE(std::filesystem::exists(folder.file("machine.db-journal")));
+  EXPECT_FALSE(std::filesystem::exists(folder.file("machine/machine.db-journal")));
   EXPECT_FALSE(std::filesystem::exists(folder.file("missing.db"))) << "nobody could not have made it";
   EXPECT_TRUE(std::filesystem::exists(folder.file("home/user.db"))) << "nobody's own registry was made";
+}
+
+TEST(RegistryPermissions, ModesDoNotDependOnTheUmask) {
+  TempFolder folder;
+  ASSERT_TRUE(folder.ok());
+  const mode_t oldMask = ::umask(077);
+  {
+    RegistryStore store(folder.file("lib/registry/machine.db"), folder.file("config/utils/registry.db"));
+    EXPECT_EQ(setDword(store, HKEY_LOCAL_MACHINE, L"m", 1), ERROR_SUCCESS);
+    EXPECT_EQ(setDword(store, HKEY_CURRENT_USER, L"u", 1), ERROR_SUCCESS);
+  }
+  ::umask(0);  // nor may a permissive umask widen the private file
+  {
+    RegistryStore store(folder.file("lib2/machine.db"), folder.file("config2/registry.db"));
+    EXPECT_EQ(setDword(store, HKEY_CURRENT_USER, L"u", 1), ERROR_SUCCESS);
+    EXPECT_EQ(setDword(store, HKEY_LOCAL_MACHINE, L"m", 1), ERROR_SUCCESS);
+  }
+  ::umask(oldMask);
+  const struct {
+    const char* path;
+    mode_t mode;
+  } expected[] = {{"lib", 0755},
+                  {"lib/registry", 0755},
+                  {"lib/registry/machine.db", 0644},
+                  {"config", 0700},
+                  {"config/utils", 0700},
+                  {"config/utils/registry.db", 0600},
+                  {"lib2/machine.db", 0644},
+                  {"config2", 0700},
+                  {"config2/registry.db", 0600}};
+  for (const auto& entry : expected) {
+    struct stat info;
+    ASSERT_EQ(::stat(folder.file(entry.path).c_str(), &info), 0) << entry.path;
+    EXPECT_EQ(info.st_mode & 07777, entry.mode) << entry.path;
+  }
+}
+
+TEST(RegistryPermissions, ASymbolicLinkAtTheStorePathIsRefused) {
+  TempFolder folder;
+  ASSERT_TRUE(folder.ok());
+  {
+    RegistryStore maker(folder.file("real.db"), folder.file("user.db"));
+    ASSERT_EQ(setDword(maker, HKEY_LOCAL_MACHINE, L"LogDebug", 12), ERROR_SUCCESS);
+  }
+  const std::string realBefore = readFile(folder.file("real.db"));
+  ASSERT_EQ(::symlink(folder.file("real.db").c_str(), folder.file("linked.db").c_str()), 0);
+  ASSERT_EQ(::symlink(folder.file("absent.db").c_str(), folder.file("dangling.db").c_str()), 0);
+  for (const char* name : {"linked.db", "dangling.db"}) {
+    RegistryStore store(folder.file(name), folder.file("user.db"));
+    DWORD value = 0;
+    EXPECT_EQ(getDword(store, HKEY_LOCAL_MACHINE, L"LogDebug", &value), ERROR_CANTOPEN) << name;
+    EXPECT_EQ(setDword(store, HKEY_LOCAL_MACHINE, L"LogDebug", 1), ERROR_CANTOPEN) << name;
+  }
+  EXPECT_EQ(readFile(folder.file("real.db")), realBefore);
+  EXPECT_FALSE(std::filesystem::exists(folder.file("absent.db"))) << "nothing is made through a dangling link";
 }
 
 // The unprivileged half: runs only inside the helper started above.
@@ -101,7 +164,7 @@ TEST(RegistryPermissionsAsNobody, ReadsWithoutWriting) {
   if (folderVariable == nullptr) GTEST_SKIP() << "runs only as the unprivileged helper";
   ASSERT_NE(::geteuid(), 0u);
   const std::string folder = folderVariable;
-  RegistryStore store(folder + "/machine.db", folder + "/home/user.db");
+  RegistryStore store(folder + "/machine/machine.db", folder + "/home/user.db");
 
   DWORD value = 0;
   for (int pass = 0; pass < 2; ++pass) {

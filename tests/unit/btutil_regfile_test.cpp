@@ -21,6 +21,14 @@ std::vector<BYTE> counting(size_t count) {
   return bytes;
 }
 
+// The text with every '@' turned into a NUL character.
+std::wstring withNul(std::wstring text) {
+  for (wchar_t& c : text) {
+    if (c == L'@') c = L'\0';
+  }
+  return text;
+}
+
 std::vector<KeySnapshot> sampleTree() {
   const KeyPath top{HKEY_LOCAL_MACHINE, L"Software\\vorlane"};
   KeySnapshot first{top, {}};
@@ -185,6 +193,16 @@ TEST(BtutilRegFileTest, MalformedFilesNameTheLine) {
       {L"[HKLM\\A\\\\B]\r\n", 2, "empty component"},
       {L"[-HKLM]\r\n", 2, "root key cannot be deleted"},
       {L"[-HKLM\\A]\r\n\"a\"=dword:1\r\n", 3, "follows the key deletion on line 2"},
+      // A NUL would cut a name short where the registry reads it.
+      {withNul(L"[-HKCU\\@x]\r\n"), 2, "NUL character"},
+      {withNul(L"[-HKLM\\Software\\Vendor@Legacy]\r\n"), 2, "NUL character"},
+      {withNul(L"[HKLM\\A]\r\n\"Important@.old\"=-\r\n"), 3, "NUL character"},
+      {withNul(L"[HKLM\\A]\r\n\"a\"=\"x@y\"\r\n"), 3, "NUL character"},
+      // The registry's own limits.
+      {L"[HKCU\\" + std::wstring(256, L'k') + L"]\r\n", 2, "longer than 255 characters"},
+      {L"[HKCU\\" + std::wstring(255, L'k') + L"\\" + std::wstring(128, L'\U0001F600') + L"]\r\n", 2,
+       "longer than 255 characters"},
+      {L"[HKLM\\A]\r\n\"" + std::wstring(16384, L'v') + L"\"=\"x\"\r\n", 3, "longer than 16383"},
   };
   for (const auto& c : cases) {
     std::vector<RegFileSection> sections;
@@ -195,8 +213,14 @@ TEST(BtutilRegFileTest, MalformedFilesNameTheLine) {
     EXPECT_TRUE(sections.empty());
   }
 
+  std::wstring deep = L"[HKCU";
+  for (int level = 0; level < 512; ++level) deep += L"\\d";
   std::vector<RegFileSection> sections;
   RegFileError error;
+  EXPECT_TRUE(parseRegFile(header + deep + L"]\r\n", &sections, &error)) << error.message;
+  EXPECT_FALSE(parseRegFile(header + deep + L"\\d]\r\n", &sections, &error));
+  EXPECT_NE(std::string::npos, error.message.find("513 levels deep")) << error.message;
+
   EXPECT_FALSE(parseRegFile(L"REGEDIT4\r\n[HKLM\\A]\r\n", &sections, &error));
   EXPECT_EQ(1u, error.line);
   EXPECT_NE(std::string::npos, error.message.find("REGEDIT4"));
@@ -226,6 +250,17 @@ TEST(BtutilRegFileTest, FileEncodings) {
   EXPECT_NE(std::string::npos, error.find("byte order mark")) << error;
   EXPECT_FALSE(decodeTextFile("line one\r\nline \xC3(two\r\n", &text, &error));
   EXPECT_EQ("Line 2: the text is not valid UTF-8.", error);
+  // Lone surrogates are refused as invalid UTF-8 is, with their line.
+  const std::string loneSurrogates[] = {
+      std::string("\xFF\xFEh\0\n\0\x3D\xD8", 8),      // a high one at the end
+      std::string("\xFF\xFEh\0\n\0\x3D\xD8h\0", 10),  // a high one before a non-surrogate
+      std::string("\xFF\xFEh\0\n\0\x00\xDEh\0", 10),  // a low one alone
+      std::string("\xFE\xFF\0h\0\n\xDC\x00", 8),      // UTF-16BE
+  };
+  for (const std::string& bytes : loneSurrogates) {
+    EXPECT_FALSE(decodeTextFile(bytes, &text, &error));
+    EXPECT_EQ("Line 2: the text is not valid UTF-16 (a lone surrogate).", error);
+  }
 }
 
 }  // namespace

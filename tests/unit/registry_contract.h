@@ -571,8 +571,55 @@ TYPED_TEST_P(RegistryContract, HandlesWorkFromSeveralThreads) {
   EXPECT_EQ(values, static_cast<DWORD>(kThreads));
 }
 
+TYPED_TEST_P(RegistryContract, NamesAndDepthStayWithinTheRegistrysLimits) {
+  using namespace registry_contract;
+  RegistryPort& r = this->reg();
+  // Key names: 255 UTF-16 code units; a character outside the BMP counts two.
+  const std::wstring longest(255, L'k');
+  const std::wstring tooLong(256, L'k');
+  const std::wstring wideTooLong = std::wstring(127, L'\U0001F600') + L"kk";  // 256 units
+  ScopedKey key(r);
+  EXPECT_EQ(r.createKey(HKEY_CURRENT_USER, (L"Limits\\" + longest).c_str(), KEY_ALL_ACCESS, key.out(), nullptr),
+            DWORD{ERROR_SUCCESS});
+  for (const std::wstring& name : {tooLong, wideTooLong}) {
+    HKEY refused = nullptr;
+    EXPECT_EQ(r.createKey(HKEY_CURRENT_USER, (L"Limits\\New\\" + name).c_str(), KEY_ALL_ACCESS, &refused, nullptr),
+              DWORD{ERROR_INVALID_PARAMETER});
+    EXPECT_EQ(refused, nullptr);
+    EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, L"Limits\\New", KEY_READ, &refused), DWORD{ERROR_FILE_NOT_FOUND})
+        << "a refused path creates none of its parents";
+  }
+  // Value names: 16,383 code units.
+  const std::wstring longestValue(16383, L'v');
+  const std::wstring tooLongValue(16384, L'v');
+  EXPECT_EQ(setBytes(r, key.get(), longestValue.c_str(), REG_DWORD, dwordBytes(1)), DWORD{ERROR_SUCCESS});
+  EXPECT_EQ(setBytes(r, key.get(), tooLongValue.c_str(), REG_DWORD, dwordBytes(2)), DWORD{ERROR_INVALID_PARAMETER});
+  DWORD values = 0;
+  ASSERT_EQ(r.queryInfoKey(key.get(), nullptr, &values), DWORD{ERROR_SUCCESS});
+  EXPECT_EQ(values, 1u);
+
+  // Depth: 512 levels below the root, counted from the root whatever the handle.
+  std::wstring deep = L"D";
+  for (int level = 2; level <= 500; ++level) deep += L"\\D";
+  ScopedKey at500(r);
+  ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, deep.c_str(), KEY_ALL_ACCESS, at500.out(), nullptr), DWORD{ERROR_SUCCESS});
+  HKEY refused = nullptr;
+  EXPECT_EQ(r.createKey(at500.get(), L"1\\2\\3\\4\\5\\6\\7\\8\\9\\10\\11\\12\\13", KEY_ALL_ACCESS, &refused, nullptr),
+            DWORD{ERROR_INVALID_PARAMETER});
+  EXPECT_EQ(r.createKey(HKEY_CURRENT_USER, (deep + L"\\1\\2\\3\\4\\5\\6\\7\\8\\9\\10\\11\\12\\13").c_str(),
+                        KEY_ALL_ACCESS, &refused, nullptr),
+            DWORD{ERROR_INVALID_PARAMETER});
+  EXPECT_EQ(r.openKey(at500.get(), L"1", KEY_READ, &refused), DWORD{ERROR_FILE_NOT_FOUND});
+  ScopedKey at512(r);
+  EXPECT_EQ(r.createKey(at500.get(), L"1\\2\\3\\4\\5\\6\\7\\8\\9\\10\\11\\12", KEY_ALL_ACCESS, at512.out(), nullptr),
+            DWORD{ERROR_SUCCESS});
+  EXPECT_EQ(r.createKey(at512.get(), L"13", KEY_ALL_ACCESS, &refused, nullptr), DWORD{ERROR_INVALID_PARAMETER});
+  EXPECT_EQ(r.deleteTree(HKEY_CURRENT_USER, L"D"), DWORD{ERROR_SUCCESS});
+}
+
 REGISTER_TYPED_TEST_SUITE_P(RegistryContract, CreateOpenAndClose, NamesIgnoreCaseAndKeepTheirSpelling,
                             ValuesKeepTypeAndBytesAndReportSizes, GetValueChecksTypesAndWidths,
                             EnumerationIsStableAndInFoldedNameOrder, DeleteValuesAndTrees,
                             HandlesToDeletedKeysStayDeleted, HandlesAllowOnlyTheAccessTheyWereOpenedWith,
-                            ReadOnlyMachineRootReadsButRefusesWrites, HandlesWorkFromSeveralThreads);
+                            ReadOnlyMachineRootReadsButRefusesWrites, HandlesWorkFromSeveralThreads,
+                            NamesAndDepthStayWithinTheRegistrysLimits);

@@ -36,8 +36,14 @@ int regExport(std::span<const std::string> args, port::RegistryPort& registry, C
   std::wstring text;
   std::string error;
   if (!formatRegFile(keys, &text, &error)) return failure(console, error);
-  if (!replaceFile(file, encodeUtf16LeWithBom(text), &error)) {
-    return failure(console, "Cannot write " + file + ": " + error);
+  // A symbolic link at the target is not followed: in a shared folder it may
+  // have been planted to aim a privileged export at another file; nor is it
+  // replaced, which would silently undo a link its owner made on purpose.
+  switch (replaceFile(file, encodeUtf16LeWithBom(text), &error)) {
+    case WriteResult::Done: break;
+    case WriteResult::NotRegular:
+      return usageError(console, "Cannot write " + file + ": " + error + "; export writes regular files only.", kTopic);
+    case WriteResult::Failed: return failure(console, "Cannot write " + file + ": " + error);
   }
   reportSuccess(console);
   return kExitOk;

@@ -43,6 +43,13 @@ class Parser {
       }
       return fail(1, "The file must start with the line \"Windows Registry Editor Version 5.00\".");
     }
+    // A NUL would cut a key path or a value name short where the registry reads
+    // it, so that "[-HKEY_CURRENT_USER<NUL>x]" would name the whole root.
+    for (size_t i = 0; i < lines_.size(); ++i) {
+      if (lines_[i].find(L'\0') != std::wstring_view::npos) {
+        return fail(i + 1, "The line holds a NUL character; key paths, value names and texts cannot.");
+      }
+    }
     for (index_ = 1; index_ < lines_.size(); ++index_) {
       const std::wstring_view line = trimmed(lines_[index_]);
       if (line.empty() || line.front() == L';') continue;
@@ -76,7 +83,30 @@ class Parser {
     if (section.remove && section.key.subKey.empty()) {
       return fail(lineNumber(), "A root key cannot be deleted: " + shown(inner) + ".");
     }
+    if (!withinLimits(section.key.subKey)) return false;
     sections_.push_back(std::move(section));
+    return true;
+  }
+
+  // The registry's limits on key names and depth, checked before anything is
+  // written.
+  bool withinLimits(std::wstring_view subKey) {
+    size_t depth = 0;
+    for (size_t start = 0; !subKey.empty() && start <= subKey.size();) {
+      size_t end = subKey.find(L'\\', start);
+      if (end == std::wstring_view::npos) end = subKey.size();
+      const std::wstring_view name = subKey.substr(start, end - start);
+      if (port::utf16Length(name) > port::kMaxKeyNameChars) {
+        return fail(lineNumber(), "The key name " + shown(name.substr(0, 40)) + "... is longer than " +
+                                      std::to_string(port::kMaxKeyNameChars) + " characters.");
+      }
+      ++depth;
+      start = end + 1;
+    }
+    if (depth > port::kMaxKeyDepth) {
+      return fail(lineNumber(), "The key path is " + std::to_string(depth) + " levels deep; the registry allows " +
+                                    std::to_string(port::kMaxKeyDepth) + ".");
+    }
     return true;
   }
 
@@ -120,6 +150,9 @@ class Parser {
       pos = 1;  // the default value
     } else if (!parseQuoted(line, &pos, &entry.value.name)) {
       return false;
+    } else if (port::utf16Length(entry.value.name) > port::kMaxValueNameChars) {
+      return fail(lineNumber(),
+                  "The value name is longer than " + std::to_string(port::kMaxValueNameChars) + " characters.");
     }
     while (pos < line.size() && isBlank(line[pos])) ++pos;
     if (pos >= line.size() || line[pos] != L'=') return fail(lineNumber(), "The value name is not followed by \"=\".");

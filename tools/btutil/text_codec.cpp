@@ -7,6 +7,9 @@ namespace {
 
 bool startsWith(std::string_view bytes, std::string_view prefix) { return bytes.substr(0, prefix.size()) == prefix; }
 
+bool isHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool isLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
 bool decodeUtf16(std::string_view bytes, bool bigEndian, std::wstring* text, std::string* error) {
   if (bytes.size() % 2 != 0) {
     *error = "The file is not valid UTF-16: it ends in the middle of a character.";
@@ -18,6 +21,18 @@ bool decodeUtf16(std::string_view bytes, bool bigEndian, std::wstring* text, std
     const auto first = static_cast<unsigned char>(bytes[i]);
     const auto second = static_cast<unsigned char>(bytes[i + 1]);
     units.push_back(static_cast<char16_t>(bigEndian ? (first << 8 | second) : (second << 8 | first)));
+  }
+  // A surrogate without its partner stands for no character: refused as invalid
+  // UTF-8 is, rather than read as U+FFFD.
+  size_t line = 1;
+  for (size_t i = 0; i < units.size(); ++i) {
+    if (units[i] == u'\n') ++line;
+    if (isHighSurrogate(units[i]) && i + 1 < units.size() && isLowSurrogate(units[i + 1])) {
+      ++i;
+    } else if (isHighSurrogate(units[i]) || isLowSurrogate(units[i])) {
+      *error = "Line " + std::to_string(line) + ": the text is not valid UTF-16 (a lone surrogate).";
+      return false;
+    }
   }
   *text = utf16ToWide(units);
   return true;

@@ -89,14 +89,20 @@ constexpr size_t kHeaderPrefix = 28;
 mode_t fileMode(RegistryFile::Kind kind) { return kind == RegistryFile::Kind::Machine ? 0644 : 0600; }
 mode_t folderMode(RegistryFile::Kind kind) { return kind == RegistryFile::Kind::Machine ? 0755 : 0700; }
 
-// Creates the missing folders above path. False when one cannot be made.
+// Creates the missing folders above path, each with exactly mode whatever the
+// umask (folders that exist already are left as they are). False when one
+// cannot be made.
 bool makeParentFolders(const std::string& path, mode_t mode) {
   const std::filesystem::path parent = std::filesystem::path(path).parent_path();
   if (parent.empty()) return true;
   std::filesystem::path partial;
   for (const auto& component : parent) {
     partial /= component;
-    if (::mkdir(partial.c_str(), mode) != 0 && errno != EEXIST) return false;
+    if (::mkdir(partial.c_str(), mode) == 0) {
+      if (::chmod(partial.c_str(), mode) != 0) return false;
+    } else if (errno != EEXIST) {
+      return false;
+    }
   }
   return true;
 }
@@ -205,7 +211,7 @@ DWORD RegistryFile::ensureOpen(bool forWrite) {
     case State::Absent: {
       if (forWrite) return attemptOpen(true);
       struct stat info;
-      if (::stat(path_.c_str(), &info) == 0) return attemptOpen(false);  // made by someone else since
+      if (::lstat(path_.c_str(), &info) == 0) return attemptOpen(false);  // made by someone else since
       return ERROR_SUCCESS;
     }
   }
@@ -220,8 +226,10 @@ DWORD RegistryFile::attemptOpen(bool mayCreate) {
     }
     return error;
   };
+  // lstat: a symbolic link at the store's path is refused, never followed (it
+  // could aim a privileged writer at another file).
   struct stat info;
-  if (::stat(path_.c_str(), &info) != 0) {
+  if (::lstat(path_.c_str(), &info) != 0) {
     const int error = errno;
     if (error == EACCES) return fail(ERROR_ACCESS_DENIED);
     if (error != ENOENT && error != ENOTDIR) return fail(ERROR_CANTOPEN);
@@ -231,7 +239,13 @@ DWORD RegistryFile::attemptOpen(bool mayCreate) {
     // has the file open yet, so closing this descriptor drops no lock.
     const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, fileMode(kind_));
     if (fd < 0 && errno != EEXIST) return ERROR_SUCCESS;
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0) {
+      // The umask may have narrowed the mode: a machine file must stay readable
+      // by every user.
+      const bool moded = ::fchmod(fd, fileMode(kind_)) == 0;
+      ::close(fd);
+      if (!moded) return ERROR_SUCCESS;
+    }
   } else if (!S_ISREG(info.st_mode)) {
     return fail(ERROR_CANTOPEN);
   }
@@ -269,7 +283,7 @@ DWORD RegistryFile::openConnection() {
     if (const DWORD error = initialiseSchema(); error != ERROR_SUCCESS) return error;
   }
   if (writable_) connection_.exec("PRAGMA journal_mode=DELETE");  // undoes a switch to WAL by another tool
-  counterFd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  counterFd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   cache_.clear();
   state_ = State::Open;
   return ERROR_SUCCESS;

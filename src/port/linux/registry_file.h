@@ -27,10 +27,12 @@ namespace utils::linuxport {
 // The row id of the root key in every store file.
 inline constexpr int64_t kRootKeyId = 1;
 
-// A key as a handle refers to it: row id and folded path ("" for the root).
+// A key as a handle refers to it: row id, folded path ("" for the root) and
+// depth below the root.
 struct KeyRef {
   int64_t id = kRootKeyId;
   std::string path;
+  size_t depth = 0;
 };
 
 // One value as enumeration returns it.

@@ -3,7 +3,10 @@
 #include <locale.h>
 #include <wctype.h>
 
+#include <algorithm>
+
 #include "common/utf16.h"
+#include "port/registry_port.h"
 
 namespace utils::linuxport {
 namespace {
@@ -43,6 +46,7 @@ bool parseKeyPath(const wchar_t* path, KeyPath* out) {
     const size_t end = rest.find(L'\\');
     const std::wstring_view component = rest.substr(0, end);
     if (component.empty()) return false;
+    out->longestName = std::max(out->longestName, port::utf16Length(component));
     std::wstring folded(component);
     for (wchar_t& c : folded) c = foldChar(c);
     out->names.push_back(wideToUtf8(component));

@@ -23,6 +23,7 @@ struct KeyPath {
   std::vector<std::string> names;
   std::vector<std::string> foldedNames;
   std::string folded;
+  size_t longestName = 0;  // in UTF-16 code units
 
   bool empty() const { return names.empty(); }
 };

@@ -84,7 +84,8 @@ int Connection::open(const std::string& path, bool create) {
   if (const int fault = injected(Call::Open)) return fault;
   // Each connection is used under its owner's mutex, so SQLite's own per-call
   // mutex is not needed.
-  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_PRIVATECACHE;
+  // NOFOLLOW: a symbolic link planted at the path is refused, not followed.
+  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_PRIVATECACHE | SQLITE_OPEN_NOFOLLOW;
   if (create) flags |= SQLITE_OPEN_CREATE;
   const int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
   if (rc != SQLITE_OK) {

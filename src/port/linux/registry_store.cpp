@@ -76,7 +76,8 @@ DWORD RegistryStore::openKey(HKEY root, const wchar_t* subKey, REGSAM access, HK
   if ((access & kWriteBits) != 0) {
     if (const DWORD error = base.file->checkWritable()) return error;
   }
-  *result = addHandle(base.file, KeyRef{id, joinFoldedPath(base.key.path, path.folded)}, access);
+  *result = addHandle(
+      base.file, KeyRef{id, joinFoldedPath(base.key.path, path.folded), base.key.depth + path.names.size()}, access);
   return ERROR_SUCCESS;
 }
 
@@ -87,13 +88,17 @@ DWORD RegistryStore::createKey(HKEY root, const wchar_t* subKey, REGSAM access, 
   if (const DWORD error = resolve(root, &base)) return error;
   KeyPath path;
   if (!parseKeyPath(subKey, &path)) return ERROR_BAD_PATHNAME;
+  if (path.longestName > port::kMaxKeyNameChars || base.key.depth + path.names.size() > port::kMaxKeyDepth) {
+    return ERROR_INVALID_PARAMETER;
+  }
   int64_t id = 0;
   bool created = false;
   if (const DWORD error = base.file->createKey(base.key, path, (access & kWriteBits) != 0, &id, &created)) {
     return error;
   }
   if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-  *result = addHandle(base.file, KeyRef{id, joinFoldedPath(base.key.path, path.folded)}, access);
+  *result = addHandle(
+      base.file, KeyRef{id, joinFoldedPath(base.key.path, path.folded), base.key.depth + path.names.size()}, access);
   return ERROR_SUCCESS;
 }
 
@@ -116,6 +121,7 @@ DWORD RegistryStore::setValue(HKEY key, const wchar_t* name, DWORD type, const B
   if (const DWORD error = resolve(key, &handle)) return error;
   if ((handle.access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
   if (data == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
+  if (name != nullptr && port::utf16Length(name) > port::kMaxValueNameChars) return ERROR_INVALID_PARAMETER;
   const std::string spelled = (name == nullptr) ? std::string() : wideToUtf8(name);
   return handle.file->setValue(handle.key.id, foldedName(name), spelled, type, data, size);
 }

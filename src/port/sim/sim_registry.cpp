@@ -161,6 +161,10 @@ DWORD SimRegistry::createKey(HKEY root, const wchar_t* subKey, REGSAM access, HK
   if (DWORD error = resolve(root, &base, &path, &baseAccess)) return error;
   std::vector<std::wstring> components;
   if (!splitKeyPath(subKey, &components)) return ERROR_BAD_PATHNAME;
+  if (path.size() + components.size() > port::kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
+  for (const auto& c : components) {
+    if (port::utf16Length(c) > port::kMaxKeyNameChars) return ERROR_INVALID_PARAMETER;
+  }
   const bool readOnly = (base == HKEY_LOCAL_MACHINE) ? machineReadOnly_ : userReadOnly_;
 
   Node* node = find(base, path);
@@ -226,6 +230,7 @@ DWORD SimRegistry::setValue(HKEY key, const wchar_t* name, DWORD type, const BYT
   if (state == ERROR_INVALID_HANDLE) return state;
   if ((access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
   if (data == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
+  if (name != nullptr && port::utf16Length(name) > port::kMaxValueNameChars) return ERROR_INVALID_PARAMETER;
   if (state != ERROR_SUCCESS) return state;
   if ((base == HKEY_LOCAL_MACHINE ? machineReadOnly_ : userReadOnly_)) return ERROR_ACCESS_DENIED;
   // An existing value keeps the spelling it was created with.

@@ -1,0 +1,199 @@
+#!/bin/bash
+# Hostile input to the real btutil on real registry store files: crafted .reg
+# files (NUL inside names, lone UTF-16 surrogates, names and trees past the
+# registry's limits) change nothing and exit with the bad-input code; export
+# never follows a planted symbolic link; FIFOs are refused without blocking;
+# store files get their modes whatever the umask; a symbolic link at a store path
+# is refused.
+# Usage: btutil_reg_safety_test.sh PATH_TO_BTUTIL
+set -u
+
+btutil=${1:?usage: btutil_reg_safety_test.sh PATH_TO_BTUTIL}
+for tool in iconv sha256sum stat timeout mkfifo; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing"; exit 77; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export UTILS_REGISTRY_MACHINE=$work/machine/registry/machine.db
+export UTILS_REGISTRY_USER=$work/home/config/utils/registry.db
+export UTILS_DEBUG_OUTPUT=$work/debug.log
+
+passed=0
+failed=0
+code=0
+out=
+err=
+
+run() {
+  timeout 60 "$btutil" "$@" >"$work/stdout" 2>"$work/stderr"
+  code=$?
+  out=$(cat "$work/stdout")
+  err=$(cat "$work/stderr")
+}
+check() {
+  local what=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    printf 'FAIL: %s\n  exit code: %s\n  stdout: %s\n  stderr: %s\n' "$what" "$code" "$out" "$err"
+  fi
+}
+exits() { [ "$code" -eq "$1" ]; }
+has() { [[ $1 == *"$2"* ]]; }
+is() { [ "$1" = "$2" ]; }
+refused() { [ "$code" -eq 1 ] && [ -z "$out" ] && [[ $err == "ERROR: "*"$1"* ]]; }
+stores() { sha256sum "$UTILS_REGISTRY_MACHINE" "$UTILS_REGISTRY_USER"; }
+mode() { stat -c %a "$1"; }
+# utf16 FILE: the UTF-8 text on stdin as UTF-16LE with its byte order mark.
+utf16() { { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE; } >"$1"; }
+
+# --- stores made under umask 077 keep their modes --------------------------------
+(
+  umask 077
+  "$btutil" reg add 'HKLM\Software\Vendor' /v Important /t REG_DWORD /d 7 /f >/dev/null &&
+    "$btutil" reg add 'HKLM\Software\Vendor\Legacy' /v Keep /d yes /f >/dev/null &&
+    "$btutil" reg add 'HKCU\Software\Vendor' /v Mine /d 1 /f >/dev/null
+)
+code=$?
+check "stores made under umask 077" exits 0
+check "machine folder 0755" is "$(mode "$work/machine/registry")" 755
+check "machine parent folder 0755" is "$(mode "$work/machine")" 755
+check "machine file 0644" is "$(mode "$UTILS_REGISTRY_MACHINE")" 644
+check "user folder 0700" is "$(mode "$work/home/config/utils")" 700
+check "user file 0600" is "$(mode "$UTILS_REGISTRY_USER")" 600
+if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null && id nobody >/dev/null 2>&1; then
+  chmod 755 "$work"
+  nobody_out=$(UTILS_REGISTRY_USER=/nonexistent/x.db setpriv --reuid=nobody --regid=nogroup --clear-groups -- \
+    "$btutil" reg query 'HKLM\Software\Vendor' /v Important 2>&1)
+  code=$?
+  out=$nobody_out
+  check "another user reads the machine store made under umask 077" has "$nobody_out" "Important    REG_DWORD    0x7"
+fi
+
+# --- crafted UTF-16 files: NUL inside names --------------------------------------
+before=$(stores)
+n=0
+for body in $'[-HKEY_CURRENT_USER\\\x01x]' \
+  $'[-HKEY_LOCAL_MACHINE\\Software\\Vendor\x01Legacy]' \
+  $'[HKEY_LOCAL_MACHINE\\Software\\Vendor]\r\n"Important\x01.old"=-' \
+  $'[HKEY_LOCAL_MACHINE\\Software\\Vendor]\r\n"Text"="a\x01b"'; do
+  n=$((n + 1))
+  # \x01 stands for the NUL: iconv turns it into 01 00, sed makes that 00 00.
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n%s\r\n' "$body" | utf16 "$work/nul$n.reg"
+  LC_ALL=C sed -i 's/\x01\x00/\x00\x00/g' "$work/nul$n.reg"
+  run reg import "$work/nul$n.reg"
+  check "UTF-16 file $n with a NUL in a name is refused" refused "The line holds a NUL character"
+  check "UTF-16 file $n says nothing was imported" has "$err" "Nothing was imported."
+  # The same bytes as UTF-16BE.
+  iconv -f UTF-16LE -t UTF-16BE <(tail -c +3 "$work/nul$n.reg") | { printf '\xfe\xff'; cat; } >"$work/nulbe$n.reg"
+  run reg import "$work/nulbe$n.reg"
+  check "UTF-16BE file $n with a NUL is refused" refused "NUL character"
+done
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[-HKEY_CURRENT_USER\\\0x]\r\n' >"$work/nul-utf8.reg"
+run reg import "$work/nul-utf8.reg"
+check "UTF-8 file with a NUL is refused" exits 1
+check "the NUL files changed no store" is "$(stores)" "$before"
+run reg query 'HKLM\Software\Vendor' /v Important
+check "Important is still there" has "$out" "0x7"
+run reg query 'HKLM\Software\Vendor\Legacy'
+check "Legacy is still there" exits 0
+
+# --- lone surrogates ---------------------------------------------------------------
+for unit in 00d8 ffdb 00dc; do
+  {
+    printf '\xff\xfe'
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\S]\r\n"' | iconv -f UTF-8 -t UTF-16LE
+    printf "\\x${unit:0:2}\\x${unit:2:2}"
+    printf '"="x"\r\n' | iconv -f UTF-8 -t UTF-16LE
+  } >"$work/surrogate.reg"
+  run reg import "$work/surrogate.reg"
+  check "lone surrogate $unit is refused with its line" refused "Line 4: the text is not valid UTF-16"
+done
+{
+  printf '\xfe\xff'
+  printf 'Windows Registry Editor Version 5.00\r\n[HKCU\\S]\r\n"' | iconv -f UTF-8 -t UTF-16BE
+  printf '\xdb\xff\x00\x41'
+  printf '"="x"\r\n' | iconv -f UTF-8 -t UTF-16BE
+} >"$work/surrogate-be.reg"
+run reg import "$work/surrogate-be.reg"
+check "a high surrogate before a non-surrogate is refused (UTF-16BE)" refused "Line 3: the text is not valid UTF-16"
+printf 'Windows Registry Editor Version 5.00\r\n[HKCU\\S]\r\n"\xf0\x9f\x98\x80"="pair"\r\n' | utf16 "$work/pair.reg"
+run reg import "$work/pair.reg"
+check "a proper surrogate pair imports" exits 0
+check "surrogate files changed nothing else" is "$(sha256sum "$UTILS_REGISTRY_MACHINE")" "$(echo "$before" | head -1)"
+
+# --- the registry's limits -----------------------------------------------------------
+before=$(stores)
+long256=$(printf 'k%.0s' $(seq 256))
+long255=${long256:1}
+deep513=$(printf '\\d%.0s' $(seq 513))
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\%s]\r\n' "$long256" >"$work/long-key.reg"
+run reg import "$work/long-key.reg"
+check "a 256-character key name is refused" refused "line 3: The key name"
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER%s]\r\n' "$deep513" >"$work/deep.reg"
+run reg import "$work/deep.reg"
+check "a 513-level key is refused" refused "513 levels deep"
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\V]\r\n"%s"="x"\r\n' "$(printf 'v%.0s' $(seq 16384))" \
+  >"$work/long-value.reg"
+run reg import "$work/long-value.reg"
+check "a 16,384-character value name is refused" refused "line 4: The value name is longer than 16383"
+check "the refused files changed no store" is "$(stores)" "$before"
+deep512=$(printf '\\d%.0s' $(seq 511))
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\%s%s]\r\n"%s"="x"\r\n' "$long255" "$deep512" \
+  "$(printf 'v%.0s' $(seq 16383))" >"$work/limits.reg"
+run reg import "$work/limits.reg"
+check "names and depth at the limits import" exits 0
+run reg add "HKCU\\$long256" /f
+check "reg add of a 256-character key name fails with the registry's error" exits 2
+check "reg add names the error" has "$err" "The parameter is incorrect."
+
+# --- export never follows or replaces a symbolic link --------------------------------------
+echo "victim" >"$work/victim"
+ln -s "$work/victim" "$work/out.reg.btutil-partial"
+run reg export 'HKLM\Software\Vendor' "$work/out.reg"
+check "export beside a planted link" exits 0
+check "the planted link's target is untouched" is "$(cat "$work/victim")" "victim"
+check "the export is a regular file" test -f "$work/out.reg" -a ! -L "$work/out.reg"
+ln -s "$work/victim" "$work/link.reg"
+run reg export 'HKLM\Software\Vendor' "$work/link.reg" /y
+check "export to a symbolic link is refused" refused "link.reg: it is a symbolic link"
+check "the link's target is untouched" is "$(cat "$work/victim")" "victim"
+check "the link stays a link" test -L "$work/link.reg"
+ln -s "$work/nothing-here" "$work/dangling.reg"
+run reg export 'HKLM\Software\Vendor' "$work/dangling.reg"
+check "export to a dangling link is refused" refused "symbolic link"
+check "the dangling link's target was not created" test ! -e "$work/nothing-here"
+mkfifo "$work/fifo.reg"
+run reg export 'HKLM\Software\Vendor' "$work/fifo.reg" /y
+check "export to a FIFO is refused without blocking" refused "not a regular file"
+chmod 640 "$work/out.reg"
+run reg export 'HKLM\Software\Vendor' "$work/out.reg" /y
+check "export over an existing file" exits 0
+check "the replaced file keeps its mode" is "$(mode "$work/out.reg")" 640
+(umask 077 && "$btutil" reg export 'HKLM\Software\Vendor' "$work/private.reg" >/dev/null)
+check "a new export follows the umask" is "$(mode "$work/private.reg")" 600
+check "no temporary file is left" is "$(find "$work" -maxdepth 1 -name '*.tmp-*' | wc -l)" 0
+
+# --- import from a FIFO does not block ---------------------------------------------
+run reg import "$work/fifo.reg"
+check "import from a FIFO fails at once" exits 2
+check "import from a FIFO says why" has "$err" "not a regular file"
+
+# --- a symbolic link at a store path -------------------------------------------------
+cp "$UTILS_REGISTRY_USER" "$work/elsewhere.db"
+ln -s "$work/elsewhere.db" "$work/linked.db"
+elsewhere=$(sha256sum <"$work/elsewhere.db")
+UTILS_REGISTRY_USER=$work/linked.db run reg add 'HKCU\Software\Vendor' /v Mine /d 2 /f
+check "a store reached through a link refuses writes" exits 2
+UTILS_REGISTRY_USER=$work/linked.db run reg query 'HKCU\Software\Vendor'
+check "a store reached through a link refuses reads" exits 2
+check "the link's target is untouched" is "$(sha256sum <"$work/elsewhere.db")" "$elsewhere"
+ln -s "$work/not-yet.db" "$work/dangling.db"
+UTILS_REGISTRY_USER=$work/dangling.db run reg add 'HKCU\Software\Vendor' /v Mine /d 2 /f
+check "a dangling link at a store path refuses writes" exits 2
+check "nothing was made at the link's target" test ! -e "$work/not-yet.db"
+
+echo "btutil reg safety: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
