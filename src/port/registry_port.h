@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cwchar>
 #include <string_view>
 
 #include "utils/wintypes.h"
@@ -20,9 +21,9 @@ inline constexpr size_t kMaxKeyDepth = 512;  // components below a predefined ro
 // The length of a wide text in UTF-16 code units (wchar_t is UTF-32 on Linux).
 inline size_t utf16Length(std::wstring_view text) {
   size_t units = text.size();
-  if constexpr (sizeof(wchar_t) > 2) {
-    for (wchar_t c : text) units += static_cast<size_t>(c) > 0xFFFF ? 1 : 0;
-  }
+#if WCHAR_MAX > 0xFFFF
+  for (wchar_t c : text) units += c > 0xFFFF ? 1 : 0;
+#endif
   return units;
 }
 
