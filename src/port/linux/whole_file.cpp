@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <random>
 
+#include "port/linux/regular_file.h"
+
 namespace utils::linuxport {
 namespace {
 
@@ -70,20 +72,11 @@ void syncFolderOf(const std::string& path) {
 }  // namespace
 
 bool readRegularFile(const std::string& path, size_t maxBytes, std::string* bytes, std::string* error) {
-  // O_NONBLOCK: opening a FIFO must not wait for a writer; the type is checked
-  // on the open descriptor, so nothing can be swapped in between.
-  Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (fd.get() < 0) {
-    *error = errnoText(errno);
-    return false;
-  }
   struct stat info;
-  if (::fstat(fd.get(), &info) != 0) {
-    *error = errnoText(errno);
-    return false;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    *error = "not a regular file";
+  int openError = 0;
+  Descriptor fd(openRegularFile(path.c_str(), &info, &openError));
+  if (fd.get() < 0) {
+    *error = openError == EINVAL ? "not a regular file" : errnoText(openError);
     return false;
   }
   if (static_cast<uint64_t>(info.st_size) > maxBytes) {
