@@ -43,12 +43,23 @@ class DomWriteElement;
 // order and owned child elements in append order. Every string is the element's
 // own copy. Elements are handled by pointer; a child must be a single heap object
 // made with new (or by the library), because its parent deletes it.
+//
+// The layout is fixed (48 bytes on 64-bit: the virtual table pointer, then the
+// five fields below), so callers built by other compilers and classes derived in
+// other modules agree with the library on it.
 class UTILS_API XmlObject {
  public:
+  // Elements live on the heap that callers' new and delete use: on Windows the
+  // process heap (where the C runtime of Microsoft's compiler allocates), so an
+  // element made by a caller may be freed by the library and the other way round.
+  static void* operator new(size_t size);
+  static void operator delete(void* block) noexcept;
+
   XmlObject();
   explicit XmlObject(const wchar_t* name);
   // Destroys the whole subtree. An element that a parent still owns first leaves
-  // its parent's child list.
+  // its parent's child list (the library keeps each element's parent link in the
+  // element's child-list block, since the layout has no room for it).
   ~XmlObject();
   XmlObject(const XmlObject&) = delete;
   XmlObject& operator=(const XmlObject&) = delete;
@@ -105,8 +116,6 @@ class UTILS_API XmlObject {
   wchar_t* baseName_ = nullptr;
   wchar_t* nodeText_ = nullptr;
   int hasText_ = 0;
-  // The element whose child list holds this one, or null.
-  XmlObject* parent_ = nullptr;
 };
 
 #pragma GCC diagnostic pop

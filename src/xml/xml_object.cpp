@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <new>
 
+#include "port/object_heap.h"
 #include "utils/xml.h"
 
 namespace {
@@ -27,36 +28,48 @@ void replaceString(wchar_t** slot, const wchar_t* value) {
   *slot = copy;
 }
 
+// An element's child list, and the element whose child list holds the element.
+// The class's layout has no room for the parent link, so it lives in the child
+// list's block, which the element owns for its whole life.
+struct ChildList : std::vector<XmlObject*> {
+  XmlObject* parent = nullptr;
+};
+
 }  // namespace
 
 struct XmlObjectInternals {
+  static ChildList& childList(const XmlObject* element) { return *static_cast<ChildList*>(element->children_); }
+  static XmlObject*& parentOf(const XmlObject* element) { return childList(element).parent; }
   static bool isSelfOrAncestor(const XmlObject* node, const XmlObject* element);
   static void detachChild(XmlObject* parent, XmlObject* child);
   static void destroyChildren(XmlObject* parent) noexcept;
 };
 
+void* XmlObject::operator new(size_t size) { return utils::port::allocateSharedObject(size); }
+
+void XmlObject::operator delete(void* block) noexcept { utils::port::freeSharedObject(block); }
+
 XmlObject::XmlObject() : XmlObject(nullptr) {}
 
-XmlObject::XmlObject(const wchar_t* name)
-    : attributes_(new std::vector<Attribute>), children_(new std::vector<XmlObject*>) {
+XmlObject::XmlObject(const wchar_t* name) : attributes_(new std::vector<Attribute>), children_(new ChildList) {
   try {
     baseName_ = copyString(name);
   } catch (...) {
     delete attributes_;
-    delete children_;
+    delete static_cast<ChildList*>(children_);
     throw;
   }
 }
 
 XmlObject::~XmlObject() {
-  if (parent_ != nullptr) XmlObjectInternals::detachChild(parent_, this);
+  if (XmlObject* parent = XmlObjectInternals::parentOf(this)) XmlObjectInternals::detachChild(parent, this);
   XmlObjectInternals::destroyChildren(this);
   for (auto& [name, value] : *attributes_) {
     delete[] name;
     delete[] value;
   }
   delete attributes_;
-  delete children_;
+  delete static_cast<ChildList*>(children_);
   delete[] baseName_;
   delete[] nodeText_;
 }
@@ -71,7 +84,7 @@ void XmlObjectInternals::destroyChildren(XmlObject* parent) noexcept {
     XmlObject* element = pending.back();
     pending.pop_back();
     if (element == nullptr) continue;
-    element->parent_ = nullptr;
+    parentOf(element) = nullptr;
     try {
       pending.insert(pending.end(), element->children_->begin(), element->children_->end());
     } catch (const std::bad_alloc&) {
@@ -79,7 +92,7 @@ void XmlObjectInternals::destroyChildren(XmlObject* parent) noexcept {
       continue;
     }
     for (XmlObject* child : *element->children_) {
-      if (child != nullptr) child->parent_ = nullptr;
+      if (child != nullptr) parentOf(child) = nullptr;
     }
     element->children_->clear();
     delete element;
@@ -90,7 +103,7 @@ void XmlObjectInternals::detachChild(XmlObject* parent, XmlObject* child) {
   std::vector<XmlObject*>& children = *parent->children_;
   auto it = std::find(children.begin(), children.end(), child);
   if (it != children.end()) children.erase(it);
-  child->parent_ = nullptr;
+  parentOf(child) = nullptr;
 }
 
 void XmlObject::SetBasename(const wchar_t* name) { replaceString(&baseName_, name); }
@@ -130,18 +143,18 @@ std::pair<const wchar_t*, const wchar_t*> XmlObject::GetAttribute(size_t index) 
 }
 
 bool XmlObjectInternals::isSelfOrAncestor(const XmlObject* start, const XmlObject* element) {
-  for (const XmlObject* node = start; node != nullptr; node = node->parent_) {
+  for (const XmlObject* node = start; node != nullptr; node = parentOf(node)) {
     if (node == element) return true;
   }
   return false;
 }
 
 void XmlObject::AppendChild(XmlObject* child) {
-  if (child == nullptr || child == this || child->parent_ != nullptr) return;
+  if (child == nullptr || child == this || XmlObjectInternals::parentOf(child) != nullptr) return;
   // Only an element with children can be an ancestor of this one.
   if (!child->children_->empty() && XmlObjectInternals::isSelfOrAncestor(this, child)) return;
   children_->push_back(child);
-  child->parent_ = this;
+  XmlObjectInternals::parentOf(child) = this;
 }
 
 size_t XmlObject::GetChildernNumber() { return children_->size(); }

@@ -107,7 +107,37 @@ TEST(XmlObject, AppendChildRefusesWhatWouldBreakOwnership) {
   // A child deleted on its own leaves its parent's list: no double release.
   delete grandchild;
   EXPECT_EQ(child->GetChildernNumber(), 0u);
+
+  // A second parent and a cycle through two levels are refused as well.
+  auto* other = new XmlObject(L"other");
+  auto* moved = new XmlObject(L"moved");
+  child->AppendChild(moved);
+  other->AppendChild(moved);
+  EXPECT_EQ(other->GetChildernNumber(), 0u);  // moved still belongs to child
+  child->AppendChild(other);
+  other->AppendChild(child);  // child is other's parent now: refused
+  EXPECT_EQ(other->GetChildernNumber(), 0u);
   delete root;  // the sanitizer build checks that nothing is freed twice or leaked
+}
+
+// Callers built by other compilers, and classes derived from XmlObject in other
+// modules, rely on the class's layout: the virtual table pointer and five fields.
+TEST(XmlObject, KeepsItsLayout) {
+  static_assert(sizeof(XmlObject) == (sizeof(void*) == 8 ? 48 : 24));
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"  // destroyed as a plain XmlObject on purpose
+  struct Derived : XmlObject {
+    unsigned guard = 0xC0FFEEu;
+  };
+#pragma GCC diagnostic pop
+  auto* parent = new XmlObject(L"p");
+  auto* derived = new Derived;
+  derived->SetNodeText(L"t");
+  parent->AppendChild(derived);
+  derived->AppendChild(new XmlObject(L"c"));
+  EXPECT_EQ(derived->guard, 0xC0FFEEu);  // the library writes only its own fields
+  delete parent;
 }
 
 TEST(XmlObject, DeepTreesAreDestroyedWithoutRecursion) {

@@ -49,6 +49,10 @@ utils_win32_test(integration_win32_ui integration/win32_ui_test.cpp)
 target_compile_definitions(integration_win32_ui PRIVATE UTILS_TEST_LANG_LIBRARY=L"$<TARGET_FILE:win32_test_lang_library>")
 add_dependencies(integration_win32_ui win32_test_lang_library)
 
+# Callers built with Microsoft's compiler: the class's decorated names and a
+# caller built for that ABI.
+include(${CMAKE_CURRENT_LIST_DIR}/msvc/msvc_caller.cmake)
+
 # The capture owns the session-wide DBWIN_BUFFER objects: one reader at a time.
 set_tests_properties(integration_win32_ports PROPERTIES RESOURCE_LOCK dbwin)
 

@@ -29,5 +29,6 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   fi
 fi
 
-quiet "$wineserver" -p
+# A server left running (by an interrupted run) keeps serving the prefix.
+quiet "$wineserver" -p || true
 quiet "$wine" wineboot
