@@ -165,3 +165,73 @@ TEST_F(Win32Xml, FailedSavesReturnZeroAndKeepTheOldFile) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string readAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+TEST_F(Win32Xml, SavesWriteTheFileALinkNamesAndKeepWhatTheFileHas) {
+  XmlObject first(L"first");
+  XmlObject second(L"second");
+  const fs::path file = dir_ / "t.xml";
+  ASSERT_EQ(first.Save(file.wstring().c_str()), 1);
+  const std::string firstBytes = readAll(file);
+  ASSERT_EQ(second.Save((dir_ / "second.xml").wstring().c_str()), 1);
+  const std::string secondBytes = readAll(dir_ / "second.xml");
+  fs::remove(dir_ / "second.xml");
+
+  // Another name for the same file sees the new content.
+  ASSERT_TRUE(CreateHardLinkW((dir_ / "h.xml").wstring().c_str(), file.wstring().c_str(), nullptr));
+  EXPECT_EQ(second.Save(file.wstring().c_str()), 1);
+  EXPECT_EQ(readAll(dir_ / "h.xml"), secondBytes);
+  fs::remove(dir_ / "h.xml");
+
+  // A read-only file is not replaced.
+  ASSERT_TRUE(SetFileAttributesW(file.wstring().c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(first.Save(file.wstring().c_str()), 0);
+  EXPECT_EQ(readAll(file), secondBytes);
+  ASSERT_TRUE(SetFileAttributesW(file.wstring().c_str(), FILE_ATTRIBUTE_NORMAL));
+
+  // A link is followed to its file, and stays a link.
+  const fs::path link = dir_ / "link.xml";
+  // Where the system makes working links (Wine makes ones that lead nowhere).
+  const bool linked =
+      CreateSymbolicLinkW(link.wstring().c_str(), file.wstring().c_str(), SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+  const DWORD linkAttributes = GetFileAttributesW(link.wstring().c_str());
+  if (linked && linkAttributes != INVALID_FILE_ATTRIBUTES && (linkAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    EXPECT_EQ(first.Save(link.wstring().c_str()), 1);
+    EXPECT_EQ(readAll(file), firstBytes);
+    EXPECT_NE(GetFileAttributesW(link.wstring().c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+  }
+  std::error_code ignored;
+  fs::remove(link, ignored);
+
+  // Not files: a folder and a device.
+  fs::create_directories(dir_ / "folder.xml");
+  EXPECT_EQ(first.Save((dir_ / "folder.xml").wstring().c_str()), 0);
+  EXPECT_TRUE(fs::is_directory(dir_ / "folder.xml"));
+  fs::remove(dir_ / "folder.xml");
+  EXPECT_EQ(first.Save(L"NUL"), 0);
+
+  // Temporary files of a save that died are removed; one in use stays.
+  const fs::path dead = dir_ / ".t.xml.xmlsave-DEAD01";
+  const fs::path live = dir_ / ".t.xml.xmlsave-LIVE01";
+  std::ofstream(dead) << "left by a crash";
+  HANDLE held = CreateFileW(live.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(second.Save(file.wstring().c_str()), 1);
+  EXPECT_FALSE(fs::exists(dead));
+  EXPECT_TRUE(fs::exists(live));
+  CloseHandle(held);
+  fs::remove(live);
+  EXPECT_EQ(readAll(file), secondBytes);
+  int files = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir_)) ++files;
+  EXPECT_EQ(files, 1);
+}
+
+}  // namespace

@@ -52,18 +52,20 @@ bool allowed(const AllowedFiles& files, const struct stat& status) {
 }
 
 // Opens path if it is one of the allowed regular files; -1 otherwise.
-int openAllowed(const std::string& path, const AllowedFiles& files) {
+int openAllowed(const char* path, const AllowedFiles& files) {
   struct stat named {};
-  if (::stat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode) || !allowed(files, named)) return -1;
+  if (::stat(path, &named) != 0 || !S_ISREG(named.st_mode) || !allowed(files, named)) return -1;
   struct stat opened {};
   int error = 0;
-  const int fd = openRegularFile(path.c_str(), &opened, &error);
+  const int fd = openRegularFile(path, &opened, &error);
   if (fd >= 0 && !allowed(files, opened)) {
     ::close(fd);
     return -1;
   }
   return fd;
 }
+
+xmlParserInputPtr allowedInput(const char* url, const AllowedFiles& files, xmlParserCtxtPtr context);
 
 xmlParserInputPtr guardedLoader(const char* url, const char* id, xmlParserCtxtPtr context) {
   const AllowedFiles* files = tlsAllowed;
@@ -77,15 +79,24 @@ xmlParserInputPtr guardedLoader(const char* url, const char* id, xmlParserCtxtPt
     tlsHandingOn = false;
     return input;
   }
+  // Called from libxml2's C code: no exception may leave.
+  try {
+    return allowedInput(url, *files, context);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+xmlParserInputPtr allowedInput(const char* url, const AllowedFiles& files, xmlParserCtxtPtr context) {
   std::string path;
   if (url == nullptr || !localPath(url, &path)) return nullptr;
   // A path escaped as a URL ("%20") is tried as written as well.
   int fd = -1;
   if (xmlChar* unescaped = reinterpret_cast<xmlChar*>(xmlURIUnescapeString(path.c_str(), 0, nullptr))) {
-    fd = openAllowed(reinterpret_cast<const char*>(unescaped), *files);
+    fd = openAllowed(reinterpret_cast<const char*>(unescaped), files);
     xmlFree(unescaped);
   }
-  if (fd < 0) fd = openAllowed(path, *files);
+  if (fd < 0) fd = openAllowed(path.c_str(), files);
   if (fd < 0) return nullptr;
   xmlParserInputBufferPtr buffer = xmlParserInputBufferCreateFd(fd, XML_CHAR_ENCODING_NONE);
   if (buffer == nullptr) {

@@ -326,16 +326,17 @@ void LibxmlReader::startElement(const unsigned char* localName, const unsigned c
     size_t text;
     if (std::memchr(value, '&', length) != nullptr) {
       // References the parser left in place (it does not substitute entities).
-      xmlChar* expanded =
-          xmlStringLenDecodeEntities(parser_, value, static_cast<int>(length), XML_SUBSTITUTE_REF, 0, 0, 0);
+      // Freed however this ends, running out of memory while copying it included.
+      const std::unique_ptr<xmlChar, void (*)(xmlChar*)> expanded(
+          xmlStringLenDecodeEntities(parser_, value, static_cast<int>(length), XML_SUBSTITUTE_REF, 0, 0, 0),
+          [](xmlChar* held) { xmlFree(held); });
       if (expanded == nullptr) {
         readFailed_ = true;  // no memory for the value: the load fails
         stopParser();
         text = appendWide(value, 0);
       } else {
-        const size_t expandedLength = std::strlen(reinterpret_cast<const char*>(expanded));
-        text = appendWide(expanded, deliver(expandedLength) ? expandedLength : 0);
-        xmlFree(expanded);
+        const size_t expandedLength = std::strlen(reinterpret_cast<const char*>(expanded.get()));
+        text = appendWide(expanded.get(), deliver(expandedLength) ? expandedLength : 0);
       }
     } else {
       text = appendWide(value, length);

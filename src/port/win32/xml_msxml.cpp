@@ -6,11 +6,11 @@
 #include <objbase.h>
 #include <oleauto.h>
 
-#include <atomic>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "port/win32/save_target.h"
 #include "xml/xml_chars.h"
 
 namespace utils::win32port {
@@ -316,22 +316,12 @@ class MsxmlWriteDocument final : public port::DomWriteDocument {
   }
 
   DWORD save(const wchar_t* path) override {
-    if (path == nullptr || *path == 0) return ERROR_PATH_NOT_FOUND;
-    // Written beside the target and moved over it in one step.
-    static std::atomic<unsigned> counter{0};
-    const std::wstring temporary = std::wstring(path) + L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                   std::to_wstring(counter.fetch_add(1));
-    Bstr target(temporary.c_str());
-    if (FAILED(document_->save(stringVariant(target)))) {
-      DeleteFileW(temporary.c_str());
-      return ERROR_WRITE_FAULT;
-    }
-    if (!MoveFileExW(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      const DWORD error = GetLastError();
-      DeleteFileW(temporary.c_str());
-      return error;
-    }
-    return 0;
+    SaveTarget target;
+    const DWORD error = target.begin(path);
+    if (error != 0) return error;
+    Bstr file(target.writePath().c_str());
+    if (FAILED(document_->save(stringVariant(file)))) return ERROR_WRITE_FAULT;
+    return target.commit();
   }
 
  private:
