@@ -36,6 +36,16 @@ bool createParentFolders(const std::string& path, std::string* error) {
 }  // namespace
 
 bool Server::listen(std::string* error) {
+  // The stop signals are taken before the socket exists: one that arrives while
+  // it is being set up then waits in the signal descriptor instead of ending the
+  // daemon between bind and the signal set-up, which left a stale socket behind.
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  sigprocmask(SIG_BLOCK, &stops, nullptr);
+  signalFd_ = ::signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK);
+
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   const std::string& path = settings_.socketPath;
@@ -85,12 +95,6 @@ bool Server::listen(std::string* error) {
   }
   if (!settings_.capturePath.empty() && !startCapture(settings_.capturePath, error)) return false;
 
-  sigset_t stops;
-  sigemptyset(&stops);
-  sigaddset(&stops, SIGINT);
-  sigaddset(&stops, SIGTERM);
-  sigprocmask(SIG_BLOCK, &stops, nullptr);
-  signalFd_ = ::signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK);
   ::signal(SIGPIPE, SIG_IGN);
   log("listening on " + path + " for controller " + controller_.name());
   return true;
