@@ -3,6 +3,7 @@
 #define UTILS_H
 
 #include "utils/address.h"
+#include "utils/dialup.h"
 #include "utils/export.h"
 #include "utils/notification.h"
 #include "utils/policy.h"

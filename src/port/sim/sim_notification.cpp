@@ -200,6 +200,15 @@ void SimNotification::enqueueLocked(HWND window, HDEVNOTIFY registration, DWORD 
   queue_.push_back(Posted{window, registration, event, std::move(record), nextSequence_++, std::this_thread::get_id()});
 }
 
+void SimNotification::postMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  std::lock_guard lock(mutex_);
+  Posted posted{window, nullptr, message, std::nullopt, nextSequence_++, std::this_thread::get_id()};
+  posted.isMessage = true;
+  posted.wParam = wParam;
+  posted.lParam = lParam;
+  queue_.push_back(std::move(posted));
+}
+
 size_t SimNotification::pump() {
   size_t delivered = 0;
   uint64_t postedBefore = 0;
@@ -226,7 +235,11 @@ size_t SimNotification::pump() {
       if (message.registration != nullptr && registrations_.count(message.registration) == 0) continue;
       handler = window->second;
     }
-    handler->onDeviceChange(message.event, message.record ? &*message.record : nullptr);
+    if (message.isMessage) {
+      handler->onMessage(message.event, message.wParam, message.lParam);
+    } else {
+      handler->onDeviceChange(message.event, message.record ? &*message.record : nullptr);
+    }
     ++delivered;
   }
 }

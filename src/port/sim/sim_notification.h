@@ -47,6 +47,8 @@ class SimNotification : public port::NotificationPort {
   void postSignalEvent(BYTE status, ULONGLONG address, int8_t dbm);
   // Any record to every window, with no registration behind it (null record: none).
   void postToWindows(DWORD event, std::optional<port::DeviceBroadcast> record);
+  // A registered message (such as dial progress) to one window.
+  void postMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   // Delivers the posted messages in order; returns how many reached a handler.
   // What other threads post while it runs (a polling thread woken by one of
   // these messages, say) waits for the next pump, so what a pump delivers does
@@ -90,6 +92,9 @@ class SimNotification : public port::NotificationPort {
     std::optional<port::DeviceBroadcast> record;
     uint64_t sequence = 0;   // order of posting
     std::thread::id poster;  // the thread that posted it
+    bool isMessage = false;  // a registered message: event is its number
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
   };
   class Event;
   class Thread;

@@ -88,6 +88,7 @@ void SimPlatform::install() {
   record.notification = &notification;
   record.shell = &shell;
   record.module = &modules;
+  record.dialup = &dialup;
   port::installPlatform(record);
 }
 

@@ -8,6 +8,7 @@
 
 #include "port/platform.h"
 #include "port/sim/sim_bus.h"
+#include "port/sim/sim_dialup.h"
 #include "port/sim/sim_modules.h"
 #include "port/sim/sim_notification.h"
 #include "port/sim/sim_radio.h"
@@ -83,6 +84,7 @@ struct SimPlatform {
   SimNotification notification{clock};
   SimShell shell;
   SimModules modules;
+  SimDialup dialup{notification};
 
   // Makes this the platform the library logic uses.
   void install();

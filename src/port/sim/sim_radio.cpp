@@ -1,5 +1,6 @@
 #include "port/sim/sim_radio.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace utils::sim {
@@ -63,7 +64,17 @@ DWORD SimRadio::getDeviceInfo(HANDLE radio, BLUETOOTH_DEVICE_INFO* info) {
   info->fRemembered = flags.remembered ? TRUE : FALSE;
   info->fAuthenticated = flags.remembered ? TRUE : FALSE;
   info->fConnected = flags.connected ? TRUE : FALSE;
+  if (auto name = names_.find(address); name != names_.end()) {
+    const size_t length = std::min<size_t>(name->second.size(), BLUETOOTH_MAX_NAME_SIZE - 1);
+    for (size_t i = 0; i < length; ++i) info->szName[i] = static_cast<uint16_t>(name->second[i]);
+    info->szName[length] = 0;
+  }
   return ERROR_SUCCESS;
+}
+
+void SimRadio::setDeviceName(BTH_ADDR address, const std::u16string& name) {
+  std::lock_guard lock(mutex_);
+  names_[address] = name;
 }
 
 DWORD SimRadio::rememberedDevices(HANDLE radio, std::vector<BLUETOOTH_DEVICE_INFO>* devices) {

@@ -54,6 +54,8 @@ class SimRadio : public port::RadioPort {
   // A known device's connection and pairing (added with addDevice; a device that
   // is not remembered is left out of rememberedDevices).
   void setDeviceFlags(BTH_ADDR address, bool connected, bool remembered);
+  // A known device's name (empty until set).
+  void setDeviceName(BTH_ADDR address, const std::u16string& name);
   // The radio device interfaces and the radio devices' descriptions: interfaces
   // whose detail cannot be read carry detailError; failOpenInterface makes
   // opening one path fail; failInterfaceList makes both listings fail.
@@ -88,6 +90,7 @@ class SimRadio : public port::RadioPort {
   };
   BLUETOOTH_RADIO_INFO details_{};
   std::map<BTH_ADDR, DeviceFlags> flags_;
+  std::map<BTH_ADDR, std::u16string> names_;
   std::vector<port::RadioInterface> interfaces_;
   std::map<std::wstring, DWORD> openInterfaceErrors_;
   DWORD interfaceListError_ = ERROR_SUCCESS;
