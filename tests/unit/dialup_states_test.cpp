@@ -13,9 +13,9 @@ struct ProgressRow {
   const char* name;
   DWORD state;
   DWORD error;
-  Values callbacks;    // what the client hears
-  bool hungUp;         // the window thread hung the connection up
-  bool monitoring;     // a monitor thread follows the connection
+  Values callbacks;  // what the client hears
+  bool hungUp;       // the window thread hung the connection up
+  bool monitoring;   // a monitor thread follows the connection
   bool keepsConnection;
 };
 
@@ -159,8 +159,7 @@ TEST_F(DunTest, DiscoveryOfTheModem) {
   const Row rows[] = {
       {"address in lower case", {{0, L"0019a1b2c3d4", 0, L"Lower"}}, L"Lower"},
       {"another phone first", {{0, L"0019A1B2C3D5", 0, L"Other"}, {0, L"0019A1B2C3D4", 0, L"Mine"}}, L"Mine"},
-      {"two modems: the first wins", {{0, L"0019A1B2C3D4", 0, L"First"}, {0, L"0019A1B2C3D4", 0, L"Second"}},
-       L"First"},
+      {"two modems: the first wins", {{0, L"0019A1B2C3D4", 0, L"First"}, {0, L"0019A1B2C3D4", 0, L"Second"}}, L"First"},
       {"unreadable address skipped", {{31, L"", 0, L"Broken"}, {0, L"0019A1B2C3D4", 0, L"Good"}}, L"Good"},
       {"unreadable name skipped", {{0, L"0019A1B2C3D4", 31, L""}, {0, L"0019A1B2C3D4", 0, L"Next"}}, L"Next"},
       {"address with separators", {{0, L"00:19:A1:B2:C3:D4", 0, L"Colons"}}, L""},

@@ -42,6 +42,8 @@ utils_win32_test(integration_win32_radio
 
 # The notification port's windows, records, events and threads, and the service on them.
 utils_win32_test(integration_win32_notification integration/win32_notification_test.cpp)
+# The dial-up adapter on RAS and SetupAPI, and the dial-up functions over it.
+utils_win32_test(integration_win32_dialup integration/win32_dialup_test.cpp)
 
 # The language and shell helpers, with a language library of the tests.
 add_library(win32_test_lang_library MODULE integration/win32_test_lang_library.cpp)
@@ -73,7 +75,7 @@ set_tests_properties(integration_win32_dll PROPERTIES
 add_test(NAME dll_tables
   COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${UTILS_OBJDUMP} -DLIBRARY=$<TARGET_FILE:utils>
           -DEXPECTED_EXPORTS=${UTILS_WINE_DIR}/utils_dll_exports.txt
-          "-DALLOWED_IMPORTS=ADVAPI32.dll;KERNEL32.dll;msvcrt.dll;ole32.dll;OLEAUT32.dll;SETUPAPI.dll;bthprops.cpl;WS2_32.dll;USER32.dll"
+          "-DALLOWED_IMPORTS=ADVAPI32.dll;KERNEL32.dll;msvcrt.dll;ole32.dll;OLEAUT32.dll;SETUPAPI.dll;bthprops.cpl;WS2_32.dll;USER32.dll;RASAPI32.dll"
           -P ${UTILS_WINE_DIR}/check_dll_tables.cmake)
 set_tests_properties(dll_tables PROPERTIES LABELS integration)
 

@@ -84,9 +84,31 @@ class Win32Thread : public port::WorkerThread {
   DWORD id_;
 };
 
+// What a thread of the library runs, and the module that holds its code.
+struct ThreadStart {
+  std::function<void()> entry;
+  HMODULE module = nullptr;
+};
+
+// The module containing this code, with its reference count raised (null when
+// that fails): a thread of the library keeps the library loaded until it ends,
+// so that an unload while it runs cannot take its code or data away.
+HMODULE holdOwnModule() {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&holdOwnModule), &module)) {
+    return nullptr;
+  }
+  return module;
+}
+
 DWORD WINAPI threadEntry(LPVOID parameter) {
-  std::unique_ptr<std::function<void()>> entry(static_cast<std::function<void()>*>(parameter));
-  (*entry)();
+  HMODULE module = nullptr;
+  {
+    std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
+    module = start->module;
+    start->entry();
+  }
+  if (module != nullptr) FreeLibraryAndExitThread(module, 0);
   return 0;
 }
 
@@ -216,10 +238,14 @@ DWORD Win32Notification::createWakeEvent(std::unique_ptr<port::WakeEvent>* event
 }
 
 DWORD Win32Notification::startThread(std::function<void()> entry, std::unique_ptr<port::WorkerThread>* thread) {
-  auto parameter = std::make_unique<std::function<void()>>(std::move(entry));
+  auto parameter = std::make_unique<ThreadStart>(ThreadStart{std::move(entry), holdOwnModule()});
   DWORD id = 0;
   const HANDLE created = CreateThread(nullptr, 0, threadEntry, parameter.get(), 0, &id);
-  if (created == nullptr) return GetLastError();
+  if (created == nullptr) {
+    const DWORD error = GetLastError();
+    if (parameter->module != nullptr) FreeLibrary(parameter->module);
+    return error;
+  }
   parameter.release();  // the thread owns it now
   *thread = std::make_unique<Win32Thread>(created, id);
   return 0;

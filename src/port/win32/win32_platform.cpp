@@ -4,6 +4,7 @@
 #include "port/win32/bus_device_interface.h"
 #include "port/win32/notification_window.h"
 #include "port/win32/radio_bluetooth.h"
+#include "port/win32/ras_dialup.h"
 #include "port/win32/rfcomm_winsock.h"
 #include "port/win32/win32_clock.h"
 #include "port/win32/win32_debug_output.h"
@@ -26,6 +27,7 @@ void installNativePlatform() {
   static Win32Notification notification;
   static Win32Shell shell;
   static Win32Modules modules;
+  static Win32Dialup dialup;
   port::installPlatform(port::Platform{.registry = &registry,
                                        .debugOutput = &debugOutput,
                                        .clock = &clock,
@@ -34,6 +36,7 @@ void installNativePlatform() {
                                        .rfcomm = &rfcomm,
                                        .notification = &notification,
                                        .xmlDom = &xmlDom,
+                                       .dialup = &dialup,
                                        .module = &modules,
                                        .shell = &shell});
 }
