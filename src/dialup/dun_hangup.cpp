@@ -46,10 +46,14 @@ void joinAll(std::vector<std::shared_ptr<Run>> runs, std::vector<std::shared_ptr
 
 void DunHangUp() {
   DunContext& ctx = dunContext();
-  dialupPort()->hangUp(ctx.connection.load());
+  const port::DialConnection connection = ctx.connection.load();
+  dialupPort()->hangUp(connection);
   DunStopMonitor();
   callBack(0);
-  ctx.connection = nullptr;
+  // Only the connection hung up is forgotten: a callback that dialled again
+  // keeps its new one.
+  port::DialConnection expected = connection;
+  ctx.connection.compare_exchange_strong(expected, nullptr);
 }
 
 void startHangUpThread(port::DialConnection connection) {

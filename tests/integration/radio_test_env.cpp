@@ -186,14 +186,36 @@ MockBluez::MockBluez() {
       std::vector<std::string>{"/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "bluez5"}, environment(),
       folder_.path() + "/dbusmock.log");
   // Ready once org.bluez has an owner.
+  waitForName("org.bluez");
+}
+
+bool MockBluez::waitForName(const std::string& name) {
   for (int i = 0; i < 500; ++i) {
     std::string output;
     runProgram({"dbus-send", "--system", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
-                "org.freedesktop.DBus.NameHasOwner", "string:org.bluez"},
+                "org.freedesktop.DBus.NameHasOwner", "string:" + name},
                environment(), &output);
-    if (output.find("boolean true") != std::string::npos) return;
+    if (output.find("boolean true") != std::string::npos) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+  return false;
+}
+
+bool MockBluez::startNetworkManager() {
+  networkManager_ = std::make_unique<ChildProcess>(
+      std::vector<std::string>{"/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "networkmanager"},
+      environment(), folder_.path() + "/networkmanager.log");
+  return waitForName("org.freedesktop.NetworkManager");
+}
+
+void MockBluez::stopNetworkManager() { networkManager_.reset(); }
+
+bool MockBluez::call(const std::string& destination, const std::string& path, const std::string& method,
+                     const std::vector<std::string>& arguments, std::string* output) {
+  std::vector<std::string> argv{"gdbus",         "call", "--system", "--dest", destination,
+                                "--object-path", path,   "--method", method};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return runProgram(argv, environment(), output) == 0;
 }
 
 bool MockBluez::mock(const std::string& method, const std::vector<std::string>& typedArguments) {

@@ -84,11 +84,23 @@ class MockBluez {
   bool setProperty(const std::string& path, const std::string& interface, const std::string& name,
                    const std::string& variant);
 
+  // python3-dbusmock's networkmanager template on the same bus: started (true
+  // once it owns its name) and stopped, which takes NetworkManager off the bus.
+  bool startNetworkManager();
+  void stopNetworkManager();
+  // gdbus call on the bus: destination, object, interface.method and arguments
+  // in GVariant text; true on success, with the answer in *output.
+  bool call(const std::string& destination, const std::string& path, const std::string& method,
+            const std::vector<std::string>& arguments, std::string* output = nullptr);
+
  private:
+  bool waitForName(const std::string& name);
+
   TempFolder folder_;
   std::string address_;
   std::unique_ptr<ChildProcess> bus_;
   std::unique_ptr<ChildProcess> bluez_;
+  std::unique_ptr<ChildProcess> networkManager_;
 };
 
 // Where the built vrlbusd is (set by the build).

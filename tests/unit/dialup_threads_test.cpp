@@ -231,6 +231,23 @@ TEST_F(DunTest, CallbacksMayDisconnectOrUninitialize) {
   }
 }
 
+TEST_F(DunTest, ACallbackThatDialsAgainKeepsItsNewConnection) {
+  start();
+  dial();
+  std::atomic<bool> armed{true};
+  setReaction([&armed](BYTE connected) {
+    if (connected == 0 && armed.exchange(false)) {
+      EXPECT_TRUE(DunConnect());
+    }
+  });
+  sim_.dialup.step(port::kRasDeviceConnected, 651);  // the dial fails: hung up, callback 0
+  deliver();
+  const auto dials = sim_.dialup.dials();
+  ASSERT_EQ(2u, dials.size());
+  EXPECT_EQ(dials[1].connection, dialup::dunContext().connection.load()) << "the redial's connection is kept";
+  setReaction(nullptr);
+}
+
 TEST_F(DunTest, TheCallbackIsALevelHeardFromSeveralThreads) {
   start();
   const port::DialConnection connection = dialToMonitoring();

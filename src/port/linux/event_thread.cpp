@@ -47,6 +47,14 @@ void EventThread::run(const std::function<void()>& task) {
   done_.wait(lock, [&] { return tasksDone_ >= ticket || stopping_; });
 }
 
+void EventThread::post(std::function<void()> task) {
+  std::lock_guard lock(mutex_);
+  if (stopping_) return;
+  tasks_.push_back(std::move(task));
+  ++tasksQueued_;  // keeps the tickets of run() in step with the tasks done
+  wake();
+}
+
 void EventThread::stop() {
   {
     std::lock_guard lock(mutex_);

@@ -41,6 +41,10 @@ class EventThread {
   // Runs task on the thread and waits for it; on the thread itself, runs it at once.
   void run(const std::function<void()>& task);
 
+  // Queues task to run on the thread after what is queued already, and returns
+  // at once. Dropped when the thread is ending.
+  void post(std::function<void()> task);
+
   // Ends the thread. From another thread: returns once it has ended. From the
   // thread itself: it ends when the current turn is over.
   void stop();

@@ -9,6 +9,7 @@
 #include "port/linux/debug_output.h"
 #include "port/linux/linux_modules.h"
 #include "port/linux/linux_shell.h"
+#include "port/linux/nm_dialup.h"
 #include "port/linux/notification_window.h"
 #include "port/linux/registry_store.h"
 #include "port/linux/rfcomm_probe.h"
@@ -33,6 +34,7 @@ struct NativeAdapters {
   LinuxShell shell;
   LinuxModules modules;
   LinuxNotification notification{[this](HANDLE handle) { return radio.adapterPathOf(handle); }};
+  LinuxDialup dialup{notification};
 };
 
 }  // namespace
@@ -50,6 +52,7 @@ void installNativePlatform() {
   record.notification = &adapters.notification;
   record.shell = &adapters.shell;
   record.module = &adapters.modules;
+  record.dialup = &adapters.dialup;
   port::installPlatform(record);
 }
 

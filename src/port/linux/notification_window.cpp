@@ -54,6 +54,9 @@ class LinuxNotification::Window : public EventThread::Client {
     closed_ = true;
     registrations_.clear();
   }
+  void deliverMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!closed_) handler_->onMessage(message, wParam, lParam);
+  }
 
   void preparePoll(std::vector<pollfd>* fds, int* timeoutMs) override {
     watchIndex_ = eventsIndex_ = SIZE_MAX;
@@ -269,6 +272,22 @@ DWORD LinuxNotification::createWakeEvent(std::unique_ptr<port::WakeEvent>* event
 
 DWORD LinuxNotification::startThread(std::function<void()> entry, std::unique_ptr<port::WorkerThread>* thread) {
   return startLinuxThread(std::move(entry), thread);
+}
+
+DWORD LinuxNotification::postMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  std::shared_ptr<Window> target;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = windows_.find(window);
+    if (it == windows_.end()) return ERROR_INVALID_WINDOW_HANDLE;
+    target = it->second;
+  }
+  // Weak: a message still queued when the window ends must not keep it alive.
+  std::weak_ptr<Window> weak = target;
+  target->thread->post([weak, message, wParam, lParam] {
+    if (auto alive = weak.lock()) alive->deliverMessage(message, wParam, lParam);
+  });
+  return 0;
 }
 
 }  // namespace utils::linuxport

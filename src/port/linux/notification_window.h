@@ -36,6 +36,11 @@ class LinuxNotification : public port::NotificationPort {
   DWORD createWakeEvent(std::unique_ptr<port::WakeEvent>* event) override;
   DWORD startThread(std::function<void()> entry, std::unique_ptr<port::WorkerThread>* thread) override;
 
+  // Posts a registered message (dial progress) to a window: its handler gets it
+  // on the window's thread after what is queued there already. Returns 0, or
+  // ERROR_INVALID_WINDOW_HANDLE for an unknown window.
+  DWORD postMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
   class Window;
 
  private:

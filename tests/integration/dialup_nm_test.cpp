@@ -1,0 +1,320 @@
+// The dial-up functions on the Linux adapters against python3-dbusmock's
+// bluez5 and networkmanager templates on one private system bus: the phone's
+// modem, the profile written for it, dials that come up and that fail,
+// hanging up, a connection that runs before initialisation, and
+// NetworkManager leaving the bus in the middle of a dial.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "dialup/dun_context.h"
+#include "port/linux/linux_platform.h"
+#include "port/platform.h"
+#include "radio_test_env.h"
+#include "utils/dialup.h"
+
+namespace utils::test {
+namespace {
+
+constexpr ULONGLONG kPhone = 0x0019A1B2C3D4ULL;
+constexpr const char* kPhoneText = "00:19:A1:B2:C3:D4";
+constexpr const char* kNm = "org.freedesktop.NetworkManager";
+constexpr const char* kNmPath = "/org/freedesktop/NetworkManager";
+constexpr const char* kBtDevice = "/org/freedesktop/NetworkManager/Devices/bt0";
+constexpr const char* kDunUuid = "00001103-0000-1000-8000-00805f9b34fb";
+
+std::mutex gMutex;
+std::condition_variable gArrived;
+std::vector<int> gCalls;
+
+void record(BYTE connected) {
+  {
+    std::lock_guard lock(gMutex);
+    gCalls.push_back(connected);
+  }
+  gArrived.notify_all();
+}
+
+// Waits up to 10 s for a callback with value; returns the values up to and
+// including it (empty when it did not come), leaving later ones for the next wait.
+std::vector<int> waitFor(int value) {
+  std::unique_lock lock(gMutex);
+  std::vector<int> seen;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (;;) {
+    while (!gCalls.empty()) {
+      seen.push_back(gCalls.front());
+      gCalls.erase(gCalls.begin());
+      if (seen.back() == value) return seen;
+    }
+    if (gArrived.wait_until(lock, deadline) == std::cv_status::timeout && gCalls.empty()) return {};
+  }
+}
+
+std::vector<int> takeCalls() {
+  std::lock_guard lock(gMutex);
+  std::vector<int> calls;
+  calls.swap(gCalls);
+  return calls;
+}
+
+class DialupNmTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    requireProgram("dbus-daemon");
+    requireProgram("dbus-send");
+    requireProgram("gdbus");
+    if (runProgram({"/usr/bin/python3", "-c", "import dbusmock"}, {}) != 0) {
+      std::fprintf(stderr, "skipped: python3-dbusmock is not installed\n");
+      std::exit(77);
+    }
+    folder_ = new TempFolder;
+    bus_ = new MockBluez;
+    ASSERT_TRUE(bus_->mock("AddAdapter", {"string:hci0", "string:Test Radio"}));
+    ASSERT_TRUE(bus_->mock("AddDevice", {"string:hci0", std::string("string:") + kPhoneText, "string:Tally Phone"}));
+    ASSERT_TRUE(bus_->mock("PairDevice", {"string:hci0", std::string("string:") + kPhoneText, "int32:0"}));
+    ASSERT_TRUE(setUuids("dev_00_19_A1_B2_C3_D4", {kDunUuid}));
+    // A paired device without dial-up networking, and an unpaired one with it.
+    ASSERT_TRUE(bus_->mock("AddDevice", {"string:hci0", "string:00:19:A1:B2:C3:D5", "string:Headset"}));
+    ASSERT_TRUE(bus_->mock("PairDevice", {"string:hci0", "string:00:19:A1:B2:C3:D5", "int32:0"}));
+    ASSERT_TRUE(bus_->mock("AddDevice", {"string:hci0", "string:00:19:A1:B2:C3:D6", "string:Stranger"}));
+    ASSERT_TRUE(setUuids("dev_00_19_A1_B2_C3_D6", {kDunUuid}));
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bus_->address().c_str(), 1);
+    ::setenv("UTILS_REGISTRY_MACHINE", (folder_->path() + "/machine.db").c_str(), 1);
+    ::setenv("UTILS_REGISTRY_USER", (folder_->path() + "/user.db").c_str(), 1);
+    ::setenv("UTILS_DEBUG_OUTPUT", (folder_->path() + "/debug.log").c_str(), 1);
+    ASSERT_TRUE(startNetworkManager());
+    linuxport::installNativePlatform();
+  }
+  static void TearDownTestSuite() {
+    DunUninitialize();
+    delete bus_;
+    delete folder_;
+  }
+  void SetUp() override {
+    takeCalls();
+    DunInitialize(kPhone);
+    ASSERT_EQ(0u, DunRegisterNotification(record));
+  }
+  void TearDown() override {
+    DunUninitialize();
+    // Nothing stays active for the next test.
+    std::string output;
+    bus_->call(kNm, kNmPath, "org.freedesktop.DBus.Properties.Get", {kNm, "ActiveConnections"}, &output);
+    for (const auto& path : objectPaths(output)) {
+      bus_->call(kNm, kNmPath, "org.freedesktop.NetworkManager.DeactivateConnection", {path});
+    }
+  }
+
+  static bool setUuids(const std::string& device, const std::vector<std::string>& uuids) {
+    std::string list;
+    for (const auto& uuid : uuids) list += (list.empty() ? "'" : ", '") + uuid + "'";
+    return bus_->call("org.bluez", "/org/bluez/hci0/" + device, "org.freedesktop.DBus.Mock.UpdateProperties",
+                      {"org.bluez.Device1", "{'UUIDs': <[" + list + "]>}"});
+  }
+
+  // NetworkManager with the phone's Bluetooth device (state: disconnected).
+  static bool startNetworkManager() {
+    if (!bus_->startNetworkManager()) return false;
+    const std::string address = std::string("'") + kPhoneText + "'";
+    return bus_->call(kNm, kNmPath, "org.freedesktop.DBus.Mock.AddObject",
+                      {kBtDevice, "org.freedesktop.NetworkManager.Device",
+                       "{'DeviceType': <uint32 5>, 'State': <uint32 30>, 'StateReason': <(uint32 30, uint32 0)>, "
+                       "'ActiveConnection': <objectpath '/'>, 'Interface': <" +
+                           address + ">, 'HwAddress': <" + address + ">}",
+                       "@a(ssss) []"}) &&
+           bus_->call(kNm, kBtDevice, "org.freedesktop.DBus.Mock.AddProperties",
+                      {"org.freedesktop.NetworkManager.Device.Bluetooth",
+                       "{'Name': <'Tally Phone DUN'>, 'BtCapabilities': <uint32 1>, 'HwAddress': <" + address + ">}"});
+  }
+
+  // Activation leaves the next active connections activating (state 1), with the
+  // device still where it was.
+  static bool activationStopsAtActivating() {
+    return bus_->call(kNm, kNmPath, "org.freedesktop.DBus.Mock.AddMethod",
+                      {"org.freedesktop.NetworkManager", "ActivateConnection", "ooo", "o",
+                       "path = self.AddActiveConnection([], args[0], args[2], 'Dial' + "
+                       "__import__('uuid').uuid4().hex, dbus.UInt32(1))\n"
+                       "objects[path].Set('org.freedesktop.NetworkManager.Connection.Active', 'Devices', "
+                       "dbus.Array([args[1]], signature='o'))\n"
+                       "ret = dbus.ObjectPath(path)"});
+  }
+  static bool restoreActivation() {
+    return bus_->call(kNm, kNmPath, "org.freedesktop.DBus.Mock.AddMethod",
+                      {"org.freedesktop.NetworkManager", "ActivateConnection", "ooo", "o",
+                       "ret = self.activate_connection(self, args[0], args[1], args[2])"});
+  }
+
+  // Sets an active connection's state as NetworkManager does: the property
+  // (with PropertiesChanged) and the StateChanged signal with a reason.
+  static bool setActiveState(const std::string& path, int state, int reason) {
+    return bus_->call(kNm, path, "org.freedesktop.DBus.Properties.Set",
+                      {"org.freedesktop.NetworkManager.Connection.Active", "State",
+                       "<uint32 " + std::to_string(state) + ">"}) &&
+           bus_->call(kNm, path, "org.freedesktop.DBus.Mock.EmitSignal",
+                      {"org.freedesktop.NetworkManager.Connection.Active", "StateChanged", "uu",
+                       "[<uint32 " + std::to_string(state) + ">, <uint32 " + std::to_string(reason) + ">]"});
+  }
+
+  static std::vector<std::string> objectPaths(const std::string& text) {
+    std::vector<std::string> paths;
+    for (size_t at = text.find("'/"); at != std::string::npos; at = text.find("'/", at + 1)) {
+      const size_t end = text.find('\'', at + 1);
+      paths.push_back(text.substr(at + 1, end - at - 1));
+      at = end;
+    }
+    return paths;
+  }
+  static std::vector<std::string> activeConnections() {
+    std::string output;
+    bus_->call(kNm, kNmPath, "org.freedesktop.DBus.Properties.Get", {kNm, "ActiveConnections"}, &output);
+    return objectPaths(output);
+  }
+  static std::string profileSettings(const std::string& id) {
+    std::string list;
+    bus_->call(kNm, "/org/freedesktop/NetworkManager/Settings",
+               "org.freedesktop.NetworkManager.Settings.ListConnections", {}, &list);
+    for (const auto& path : objectPaths(list)) {
+      std::string settings;
+      bus_->call(kNm, path, "org.freedesktop.NetworkManager.Settings.Connection.GetSettings", {}, &settings);
+      if (settings.find("'id': <'" + id + "'>") != std::string::npos) return settings;
+    }
+    return "";
+  }
+
+  static TempFolder* folder_;
+  static MockBluez* bus_;
+};
+
+TempFolder* DialupNmTest::folder_ = nullptr;
+MockBluez* DialupNmTest::bus_ = nullptr;
+
+TEST_F(DialupNmTest, ThePhonesModemIsFoundAndNamedByNetworkManager) {
+  std::vector<port::ModemDevice> modems;
+  ASSERT_EQ(0u, port::platform().dialup->listModems(512, &modems));
+  ASSERT_EQ(1u, modems.size()) << "only the paired phone that offers dial-up networking";
+  EXPECT_EQ(L"0019A1B2C3D4", modems[0].address);
+  EXPECT_EQ(L"Tally Phone DUN", modems[0].friendlyName);
+  // A property that does not fit fails in its entry.
+  ASSERT_EQ(0u, port::platform().dialup->listModems(13, &modems));
+  ASSERT_EQ(1u, modems.size());
+  EXPECT_EQ(0u, modems[0].addressError);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), modems[0].nameError);
+  std::lock_guard lock(dialup::dunContext().dataLock);
+  EXPECT_EQ(L"Tally Phone DUN", dialup::dunContext().modemName);
+}
+
+TEST_F(DialupNmTest, ADialWritesTheProfileAndComesUp) {
+  ASSERT_TRUE(DunConnect());
+  EXPECT_EQ((std::vector<int>{1}), waitFor(1)) << "1 once the link to the phone is up";
+  const std::string settings = profileSettings("Tally Phone");
+  ASSERT_FALSE(settings.empty()) << "a profile named after the phone";
+  for (const char* expected :
+       {"'type': <'bluetooth'>", "'type': <'dun'>", "'bdaddr': <[byte 0x00, 0x19, 0xa1, 0xb2, 0xc3, 0xd4]>",
+        "'number': <'*99#'>", "'method': <'auto'>", "'never-default': <false>", "'method': <'ignore'>",
+        "'autoconnect': <false>"}) {
+    EXPECT_NE(std::string::npos, settings.find(expected)) << expected << " in " << settings;
+  }
+  ASSERT_EQ(1u, activeConnections().size());
+  EXPECT_NE(nullptr, dialup::dunContext().connection.load());
+
+  // The monitor follows the connection: going down reports 0.
+  ASSERT_TRUE(setActiveState(activeConnections()[0], 3, 2));
+  EXPECT_EQ((std::vector<int>{0}), waitFor(0));
+}
+
+TEST_F(DialupNmTest, HangingUpEndsTheConnection) {
+  ASSERT_TRUE(DunConnect());
+  ASSERT_FALSE(waitFor(1).empty());
+  const auto started = std::chrono::steady_clock::now();
+  DunDisConnect();
+  EXPECT_EQ(nullptr, dialup::dunContext().connection.load());
+  EXPECT_FALSE(waitFor(0).empty()) << "0 once NetworkManager has let the connection go";
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+  EXPECT_TRUE(activeConnections().empty());
+}
+
+TEST_F(DialupNmTest, ADialThatFails) {
+  // Activation refused outright: DunConnect fails with callback 0.
+  ASSERT_TRUE(bus_->call(kNm, kNmPath, "org.freedesktop.DBus.Mock.AddMethod",
+                         {"org.freedesktop.NetworkManager", "ActivateConnection", "ooo", "o",
+                          "raise dbus.exceptions.DBusException('no modem', "
+                          "name='org.freedesktop.NetworkManager.UnknownDevice')"}));
+  EXPECT_FALSE(DunConnect());
+  EXPECT_EQ((std::vector<int>{0}), takeCalls());
+
+  // Activation that ends in a failure: the window thread hangs up, callback 0.
+  ASSERT_TRUE(activationStopsAtActivating());
+  ASSERT_TRUE(DunConnect());
+  const auto active = activeConnections();
+  ASSERT_EQ(1u, active.size());
+  ASSERT_TRUE(setActiveState(active[0], 4, 10));  // login failed
+  EXPECT_EQ((std::vector<int>{0}), waitFor(0)) << "nothing before: no 1 while activating";
+  EXPECT_EQ(nullptr, dialup::dunContext().connection.load());
+  ASSERT_TRUE(restoreActivation());
+}
+
+TEST_F(DialupNmTest, TheModemLinkComesUpBeforeTheConnection) {
+  ASSERT_TRUE(activationStopsAtActivating());
+  ASSERT_TRUE(DunConnect());
+  const auto active = activeConnections();
+  ASSERT_EQ(1u, active.size());
+  // The device reaches the configuration stage: the link to the phone is up.
+  ASSERT_TRUE(bus_->call(
+      kNm, kBtDevice, "org.freedesktop.DBus.Mock.EmitSignal",
+      {"org.freedesktop.NetworkManager.Device", "StateChanged", "uuu", "[<uint32 50>, <uint32 40>, <uint32 0>]"}));
+  EXPECT_EQ((std::vector<int>{1}), waitFor(1));
+  ASSERT_TRUE(setActiveState(active[0], 2, 0));
+  EXPECT_EQ((std::vector<int>{1}), waitFor(1)) << "the monitor reports the completed connection";
+  ASSERT_TRUE(restoreActivation());
+}
+
+TEST_F(DialupNmTest, AConnectionThatRunsBeforeInitialisationIsFollowed) {
+  DunUninitialize();
+  // Another program dialled the phone with a profile of its own.
+  std::string output;
+  ASSERT_TRUE(bus_->call(kNm, "/org/freedesktop/NetworkManager/Settings",
+                         "org.freedesktop.NetworkManager.Settings.AddConnection",
+                         {"{'connection': {'id': <'Phone by hand'>, 'type': <'bluetooth'>}, 'bluetooth': "
+                          "{'bdaddr': <[byte 0x00, 0x19, 0xa1, 0xb2, 0xc3, 0xd4]>, 'type': <'dun'>}, 'gsm': "
+                          "{'number': <'*99#'>}}"},
+                         &output));
+  const auto profile = objectPaths(output);
+  ASSERT_EQ(1u, profile.size());
+  ASSERT_TRUE(
+      bus_->call(kNm, kNmPath, "org.freedesktop.NetworkManager.ActivateConnection", {profile[0], kBtDevice, "/"}));
+  const auto active = activeConnections();
+  ASSERT_EQ(1u, active.size());
+
+  DunInitialize(kPhone);
+  ASSERT_EQ(0u, DunRegisterNotification(record));
+  EXPECT_NE(nullptr, dialup::dunContext().connection.load()) << "found on the phone's modem";
+  ASSERT_TRUE(setActiveState(active[0], 3, 2));
+  EXPECT_EQ((std::vector<int>{0}), waitFor(0)) << "reported to the callback registered afterwards";
+}
+
+TEST_F(DialupNmTest, NetworkManagerLeavingInTheMiddleOfADial) {
+  ASSERT_TRUE(activationStopsAtActivating());
+  ASSERT_TRUE(DunConnect());
+  bus_->stopNetworkManager();
+  EXPECT_EQ((std::vector<int>{0}), waitFor(0)) << "the dial ends with 0";
+  // The window thread forgets the connection right after the callback.
+  for (int i = 0; i < 500 && dialup::dunContext().connection.load() != nullptr; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(nullptr, dialup::dunContext().connection.load());
+  // Without NetworkManager a dial cannot be prepared: refused at once, no callback.
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(DunConnect());
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+  EXPECT_TRUE(takeCalls().empty());
+  ASSERT_TRUE(startNetworkManager());
+}
+
+}  // namespace
+}  // namespace utils::test
