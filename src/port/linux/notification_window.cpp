@@ -21,6 +21,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kRetryEvery = std::chrono::seconds(1);
+constexpr DWORD kErrorInvalidWindowHandle = 1400;
 
 int msUntil(Clock::time_point when) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(when - Clock::now()).count();
@@ -279,7 +280,7 @@ DWORD LinuxNotification::postMessage(HWND window, UINT message, WPARAM wParam, L
   {
     std::lock_guard lock(mutex_);
     auto it = windows_.find(window);
-    if (it == windows_.end()) return ERROR_INVALID_WINDOW_HANDLE;
+    if (it == windows_.end()) return kErrorInvalidWindowHandle;
     target = it->second;
   }
   // Weak: a message still queued when the window ends must not keep it alive.
