@@ -192,14 +192,10 @@ TEST_F(LibraryLoadTest, PrivilegedProcessIgnoresTheCallersPaths) {
 
   ASSERT_EQ(0, chown(copy.c_str(), 65534, 65534));
   ASSERT_EQ(0, chmod(copy.c_str(), 04755));
-  // The leak checker cannot inspect a set-user-ID process (it may not be traced)
-  // and fails its exit; the sanitizer builds check leaks in every other run.
-  auto privileged = paths;
-  privileged["ASAN_OPTIONS"] = "detect_leaks=0";
-  run({"set-dword", "Software\\vorlane", "EnableAppDebug", "8"}, privileged, StandardError::Captured, copy);
-  const Run traced = run({"trace"}, privileged, StandardError::Captured, copy);
+  run({"set-dword", "Software\\vorlane", "EnableAppDebug", "8"}, paths, StandardError::Captured, copy);
+  const Run traced = run({"trace"}, paths, StandardError::Captured, copy);
   EXPECT_EQ(0, traced.exitCode) << traced.standardError;
-  run({"set-user-dword", "Software\\x", "v", "1"}, privileged, StandardError::Captured, copy);
+  run({"set-user-dword", "Software\\x", "v", "1"}, paths, StandardError::Captured, copy);
   EXPECT_FALSE(exists("open/machine.db"));
   EXPECT_FALSE(exists("open/debug.log"));
   EXPECT_FALSE(exists("open/user.db"));
