@@ -72,6 +72,13 @@ DWORD detail::readAppDebugMask() {
   return mask;
 }
 
+void setLogLevelMask(DWORD mask) { gLogLevelMask.store(mask, std::memory_order_relaxed); }
+
+void setAppDebugMask(DWORD mask) {
+  std::lock_guard lock(gAppDebugReadLock);
+  gAppDebugMask.store(mask & 0xFFFF, std::memory_order_release);
+}
+
 void resetDebugSettings() {
   gLogLevelMask.store(0, std::memory_order_relaxed);
   gAppDebugMask.store(kNotRead, std::memory_order_release);

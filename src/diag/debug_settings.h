@@ -32,6 +32,12 @@ inline DWORD GetAppDebugMask() {
   return mask != detail::kNotRead ? mask : detail::readAppDebugMask();
 }
 
+// Put a mask in place of the stored setting for the rest of the process, as a
+// tool's command-line option does (btutil --trace); the registry is not touched
+// and, for the application trace mask, not read.
+void setLogLevelMask(DWORD mask);
+void setAppDebugMask(DWORD mask);
+
 // Returns both settings to their state before load, so a test can load again.
 void resetDebugSettings();
 

@@ -2,10 +2,11 @@
 # End-to-end test of the btutil binary on temporary registry store files:
 # add/query/delete, export and import round trips in UTF-16 and UTF-8, bad input
 # with its exit codes and messages, and nothing written by a malformed import.
-# Usage: btutil_cli_test.sh PATH_TO_BTUTIL
+# Usage: btutil_cli_test.sh PATH_TO_BTUTIL README
 set -u
 
-btutil=${1:?usage: btutil_cli_test.sh PATH_TO_BTUTIL}
+btutil=${1:?usage: btutil_cli_test.sh PATH_TO_BTUTIL README}
+readme=${2:?usage: btutil_cli_test.sh PATH_TO_BTUTIL README}
 for tool in iconv od; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing"; exit 77; }
 done
@@ -43,8 +44,8 @@ check() {
 exits() { [ "$code" -eq "$1" ]; }
 has() { [[ $1 == *"$2"* ]]; }
 is() { [ "$1" = "$2" ]; }
-# A usage error: exit code 1, "ERROR: ..." with the fragment on stderr, nothing on stdout.
-refused() { [ "$code" -eq 1 ] && [ -z "$out" ] && [[ $err == "ERROR: "*"$1"* ]]; }
+# A usage error: exit code 2, "ERROR: ..." with the fragment on stderr, nothing on stdout.
+refused() { [ "$code" -eq 2 ] && [ -z "$out" ] && [[ $err == "ERROR: "*"$1"* ]]; }
 
 # --- the self-demonstration on empty stores -----------------------------------
 run
@@ -119,7 +120,7 @@ check "export writes subkeys" grep -qF '[HKEY_LOCAL_MACHINE\Software\vorlane\Dev
 run reg export "$key" "$work/vorlane.reg"
 check "export keeps an existing file without /y" refused "/y"
 run reg export "$key" "$work/no/such/dir/x.reg"
-check "export to an unwritable place fails with 2" exits 2
+check "export to an unwritable place fails with 3" exits 3
 check "export says why" has "$err" "Cannot write"
 
 # --- delete, then import the export back ---------------------------------------
@@ -128,12 +129,12 @@ check "delete needs /f" refused "/f"
 run reg delete "$key" /v Blob /f
 check "delete a value" exits 0
 run reg query "$key" /v Blob
-check "a deleted value is gone (exit 2)" exits 2
+check "a deleted value is gone (exit 1)" exits 1
 check "missing value message" has "$err" "was not found"
 run reg delete "$key" /f
 check "delete the tree" exits 0
 run reg query "$key"
-check "a deleted key is gone (exit 2)" exits 2
+check "a deleted key is gone (exit 1)" exits 1
 check "missing key message" has "$err" "unable to find the specified registry key"
 run reg import "$work/vorlane.reg"
 check "import the UTF-16 export" exits 0
@@ -165,9 +166,9 @@ check "UTF-8 import values" is "$out" $'\nHKEY_CURRENT_USER\\Software\\Vorlane\\
     Flags    REG_DWORD    0xa
     InstallDir    REG_SZ    /opt/vorlane\\pelmora'
 run reg query "$key\\Devices"
-check "[-KEY] deleted the key" exits 2
+check "[-KEY] deleted the key" exits 1
 run reg query "$key" /v EnableAppDebug
-check "\"name\"=- deleted the value" exits 2
+check "\"name\"=- deleted the value" exits 1
 
 printf '\xef\xbb\xbfWindows Registry Editor Version 5.00\r\n\r\n[HKCU\\Software\\Bom]\r\n"A"="with mark"\r\n' >"$work/bom.reg"
 run reg import "$work/bom.reg"
@@ -212,9 +213,9 @@ printf 'Windows Registry Editor Version 5.00\n[HKCU\\X]\n"a"="\xc3("\n' >"$work/
 run reg import "$work/utf8.reg"
 check "invalid UTF-8 is refused with its line" refused "Line 3: the text is not valid UTF-8."
 run reg import "$work/missing.reg"
-check "a missing file fails with 2" exits 2
+check "a missing file fails with 3" exits 3
 run reg query HKCU\\X
-check "refused imports created nothing" exits 2
+check "refused imports created nothing" exits 1
 
 # --- bad command lines ---------------------------------------------------------
 run frobnicate
@@ -236,12 +237,12 @@ check "missing option value" refused "The option /v needs a value."
 run reg add "$key" /v A /q
 check "unknown option" refused 'Unknown option or unexpected argument "/q".'
 run reg import /tmp
-check "a /path is a path, not a switch" exits 2
+check "a /path is a path, not a switch" exits 3
 check "a directory is not imported" has "$err" "Cannot read /tmp: not a regular file"
 run reg delete HKLM /f
 check "a root cannot be deleted" refused "root key cannot be deleted"
 run reg query 'HKCU\Software\Nothing'
-check "missing key exits 2" exits 2
+check "missing key exits 1" exits 1
 check "missing key message names it" has "$err" 'HKEY_CURRENT_USER\Software\Nothing'
 run addr 00:11:22
 check "bad address" refused "Invalid address"
@@ -250,7 +251,7 @@ check "bad decode value" refused 'Invalid value "twelve"'
 if [ "$(id -u)" != 0 ]; then
   chmod a-w "$UTILS_REGISTRY_MACHINE"
   run reg add "$key" /v LogDebug /t REG_DWORD /d 1 /f
-  check "a read-only machine store refuses with 2" exits 2
+  check "a read-only machine store refuses with 3" exits 3
   check "read-only message" has "$err" "Access is denied."
   chmod u+w "$UTILS_REGISTRY_MACHINE"
 fi
@@ -258,11 +259,75 @@ fi
 # --- help, addr, decode --------------------------------------------------------
 run --help
 check "--help" exits 0
-check "--help shows usage and examples" has "$out" 'btutil reg add HKLM\Software\vorlane /v LogDebug /t REG_DWORD /d 12 /f'
+check "--help shows usage and examples" has "$out" "btutil reg add 'HKLM\Software\vorlane' /v LogDebug /t REG_DWORD /d 12 /f"
+overview=$out
+# Every command that the overview lists answers --help, -h and "help COMMAND" alike.
+commands=$(printf '%s\n' "$overview" | sed -n 's/^  btutil \([a-z][a-z]*\).*/\1/p' | grep -vx help | sort -u)
+check "the overview lists the commands" [ "$(printf '%s\n' "$commands" | wc -l)" -ge 14 ]
+check "the overview lists xml" has "$commands" xml
+for command in $commands; do
+  run "$command" --help
+  check "$command --help" exits 0
+  check "$command --help has its exit codes" has "$out" $'Exit status:\n  0  '
+  text=$out
+  run "$command" -h
+  check "$command -h" is "$out" "$text"
+  run help "$command"
+  check "help $command" is "$out" "$text"
+done
+run frobnicate
+check "the unknown-command hint names xml" has "$err" "xml"
+
+# Examples survive a POSIX shell: parsed by sh, a line keeps every backslash.
+examples=$( (printf '%s\n' "$overview"; for t in $("$btutil" help --topics | tr ' ' '+'); do
+  "$btutil" help $(printf '%s' "$t" | tr '+' ' '); done) | sed -n 's/^  \(btutil .*\)/\1/p' | grep '\\')
+examples="$examples
+$(sed -n 's/^    \(btutil .*\)/\1/p' "$readme" | sed 's/ *#.*//')"
+check "examples were found" [ "$(printf '%s\n' "$examples" | grep -c 'HKLM')" -ge 3 ]
+while IFS= read -r example; do
+  [ -n "$example" ] || continue
+  parsed=$(sh -c 'eval "set -- $1"; printf "%s" "$*"' sh "$example" 2>/dev/null)
+  check "example survives sh: $example" is "$(printf '%s' "$parsed" | tr -cd '\\' | wc -c)" \
+    "$(printf '%s' "$example" | tr -cd '\\' | wc -c)"
+done <<EOF
+$examples
+EOF
+# What an unquoted key path turns into in a shell gets a hint to quote it.
+run reg query HKLM\Software\vorlane
+check "an unquoted key path is refused" refused 'unknown root "HKLMSoftwarevorlane"'
+check "with a hint to quote it" has "$err" "quote it"
 run reg --help
 check "reg --help" has "$out" "Usage: btutil reg OPERATION"
 run reg import /?
 check "reg import /?" has "$out" "Usage: btutil reg import FILE"
+# --- trace lines: LogDebug read at start, --trace for one run ------------------
+device=66:77:88:99:aa:bb
+line='[4][utils][EnableNewServices] BluetoothFindFirstRadio failed'
+export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$work/no-bus   # no radio: a level-4 line
+: >"$work/debug.log"
+run reg delete "$key" /v LogDebug /f
+run services enable $device
+check "no radio is the system's refusal" exits 3
+check "without LogDebug no trace line is written" is "$(cat "$work/debug.log")" ""
+UTILS_DEBUG_OUTPUT='' run --trace 0x4 services enable $device
+check "--trace shows the lines on standard error" has "$err" "$line"
+run --trace=4 services enable $device
+check "--trace with UTILS_DEBUG_OUTPUT set writes there" grep -qF "$line" "$work/debug.log"
+run reg query "$key" /v LogDebug
+check "--trace wrote nothing to the registry" exits 1
+: >"$work/debug.log"
+run reg add "$key" /v LogDebug /t REG_DWORD /d 4 /f
+run services enable $device
+check "LogDebug is read at start" grep -qF "$line" "$work/debug.log"
+: >"$work/debug.log"
+run --trace 0 services enable $device
+check "--trace 0 silences LogDebug for the run" is "$(cat "$work/debug.log")" ""
+run --trace 4x services enable $device
+check "a malformed mask is refused" refused 'The trace mask "4x"'
+run --version
+check "--version" has "$out" "btutil (utils) "
+unset DBUS_SYSTEM_BUS_ADDRESS
+
 run addr 00-1A-7D-DA-71-13
 check "addr from text" is "$out" $'Text:    00:1a:7d:da:71:13\nBtAddr:  0x001A7DDA7113\nBdAddr:  00 1A 7D DA 71 13'
 run addr 0x1A7DDA7113

@@ -24,8 +24,10 @@ XSD
 out=$("$btutil" xml check "$dir/doc.xml"); expect "check ok" "OBJECT_ERROR_NONE/0" "$out/$?"
 out=$("$btutil" xml check "$dir/broken.xml"); expect "check broken" "OBJECT_ERROR_LOAD_DOCUMENT/2" "$out/$?"
 out=$("$btutil" xml check "$dir/doc.xml" --schema "$dir/s.xsd"); expect "check invalid" "OBJECT_ERROR_VALIDATE/2" "$out/$?"
-out=$("$btutil" xml check "$dir/doc.xml" --schema "$dir/none.xsd"); expect "check no schema" "OBJECT_ERROR_LOAD_SCHEMA/2" "$out/$?"
-"$btutil" xml check >/dev/null 2>&1; expect "usage" "1" "$?"
+out=$("$btutil" xml check "$dir/doc.xml" --schema "$dir/none.xsd" 2>/dev/null)
+expect "check no schema" "OBJECT_ERROR_LOAD_SCHEMA/3" "$out/$?"
+out=$("$btutil" xml check "$dir/none.xml" 2>/dev/null); expect "check no file" "OBJECT_ERROR_LOAD_DOCUMENT/3" "$out/$?"
+"$btutil" xml check >/dev/null 2>&1; expect "usage" "2" "$?"
 
 out=$("$btutil" xml tree "$dir/doc.xml")
 expect "tree" 'r
@@ -41,10 +43,10 @@ expect "converted tree" "$("$btutil" xml tree "$dir/doc.xml")" "$("$btutil" xml 
 "$btutil" xml convert "$dir/broken.xml" "$dir/out2.xml" 2>/dev/null; expect "convert broken" "2" "$?"
 [ -e "$dir/out2.xml" ] && { echo "FAIL: a file was written for a broken input"; failures=$((failures + 1)); }
 
-# An output that cannot be written: an error, exit 2, and nothing claimed as saved.
+# An output that cannot be written: the system refused (exit 3), nothing claimed as saved.
 for bad in "$dir/none/out.xml" "$dir"; do
   out=$("$btutil" xml convert "$dir/doc.xml" "$bad" 2>"$dir/err.txt"); code=$?
-  expect "convert to $bad" "2/" "$code/$out"
+  expect "convert to $bad" "3/" "$code/$out"
   grep -q "^ERROR: .*could not be written" "$dir/err.txt" || { echo "FAIL: no error for $bad"; failures=$((failures + 1)); }
 done
 

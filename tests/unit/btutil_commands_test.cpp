@@ -107,7 +107,7 @@ TEST_F(BtutilCommandTest, AddQueryAndDeleteValues) {
 
   // Without /f an existing value stays: refused with a clear message, nothing asked.
   r = run({"reg", "add", key, "/v", "LogDebug", "/t", "REG_DWORD", "/d", "3"});
-  EXPECT_EQ(1, r.code);
+  EXPECT_EQ(kExitUsage, r.code);
   EXPECT_NE(std::string::npos, r.err.find("already exists")) << r.err;
   EXPECT_NE(std::string::npos, r.err.find("/f")) << r.err;
   EXPECT_NE(std::string::npos, run({"reg", "query", key, "/v", "LogDebug"}).out.find("0xc"));
@@ -117,23 +117,23 @@ TEST_F(BtutilCommandTest, AddQueryAndDeleteValues) {
 
   // Deleting values and keys; /f is required.
   r = run({"reg", "delete", key, "/v", "Blob"});
-  EXPECT_EQ(1, r.code);
+  EXPECT_EQ(kExitUsage, r.code);
   EXPECT_NE(std::string::npos, r.err.find("/f")) << r.err;
   EXPECT_EQ(0, run({"reg", "query", key, "/v", "Blob"}).code);
   ASSERT_EQ(0, run({"reg", "delete", key, "/v", "Blob", "/f"}).code);
   r = run({"reg", "query", key, "/v", "Blob"});
-  EXPECT_EQ(2, r.code);
+  EXPECT_EQ(kExitNo, r.code);
   EXPECT_EQ("ERROR: The value Blob was not found under HKEY_LOCAL_MACHINE\\Software\\vorlane.\n", r.err);
   r = run({"reg", "delete", key, "/v", "Blob", "/f"});
-  EXPECT_EQ(2, r.code);
+  EXPECT_EQ(kExitFailed, r.code);
   ASSERT_EQ(0, run({"reg", "delete", key, "/ve", "/f"}).code);
-  EXPECT_EQ(2, run({"reg", "query", key, "/ve"}).code);
+  EXPECT_EQ(kExitNo, run({"reg", "query", key, "/ve"}).code);
   ASSERT_EQ(0, run({"reg", "delete", key, "/va", "/f"}).code);
   EXPECT_EQ("\nHKEY_LOCAL_MACHINE\\Software\\vorlane\nHKEY_LOCAL_MACHINE\\Software\\vorlane\\Child\n",
             run({"reg", "query", key}).out);
   ASSERT_EQ(0, run({"reg", "delete", key, "/f"}).code);
   r = run({"reg", "query", key});
-  EXPECT_EQ(2, r.code);
+  EXPECT_EQ(kExitNo, r.code);
   EXPECT_EQ(
       "ERROR: Cannot open HKEY_LOCAL_MACHINE\\Software\\vorlane: The system was unable to find the specified "
       "registry key or value. (error 2)\n",
@@ -163,7 +163,7 @@ TEST_F(BtutilCommandTest, QueriesWholeTreesAndSearchesForValues) {
       "\nEnd of search: 2 match(es) found.\n",
       r.out);
   r = run({"reg", "query", "HKCU\\T", "/v", "Missing", "/s"});
-  EXPECT_EQ(2, r.code);
+  EXPECT_EQ(kExitNo, r.code);
   EXPECT_NE(std::string::npos, r.err.find("or below it")) << r.err;
 }
 
@@ -208,7 +208,7 @@ TEST_F(BtutilCommandTest, BadInputIsRefusedAndChangesNothing) {
   };
   for (const auto& c : cases) {
     const auto r = run(c.args);
-    EXPECT_EQ(1, r.code) << c.fragment;
+    EXPECT_EQ(kExitUsage, r.code) << c.fragment;
     EXPECT_EQ("", r.out) << c.fragment;
     EXPECT_EQ(0u, r.err.rfind("ERROR: ", 0)) << r.err;
     EXPECT_NE(std::string::npos, r.err.find(c.fragment)) << "expected \"" << c.fragment << "\" in: " << r.err;
@@ -217,29 +217,29 @@ TEST_F(BtutilCommandTest, BadInputIsRefusedAndChangesNothing) {
   EXPECT_EQ(setsBefore, sim_.registry.calls(SimRegistry::Op::Set));
 }
 
-TEST_F(BtutilCommandTest, RegistryFailuresExitWithTwoAndTheirMessage) {
+TEST_F(BtutilCommandTest, RegistryFailuresExitWithThreeAndTheirMessage) {
   sim_.registry.failNext(SimRegistry::Op::Set, ERROR_ACCESS_DENIED);
   auto r = run({"reg", "add", "HKCU\\A", "/v", "V", "/d", "x"});
-  EXPECT_EQ(2, r.code);
+  EXPECT_EQ(kExitFailed, r.code);
   EXPECT_EQ("ERROR: Cannot write V under HKEY_CURRENT_USER\\A: Access is denied. (error 5)\n", r.err);
 
   sim_.registry.setReadOnly(HKEY_LOCAL_MACHINE, true);
   r = run({"reg", "add", "HKLM\\Software\\vorlane", "/v", "LogDebug", "/t", "REG_DWORD", "/d", "1"});
-  EXPECT_EQ(2, r.code);
+  EXPECT_EQ(kExitFailed, r.code);
   EXPECT_NE(std::string::npos, r.err.find("Access is denied")) << r.err;
   sim_.registry.setReadOnly(HKEY_LOCAL_MACHINE, false);
 
   ASSERT_EQ(0, run({"reg", "add", "HKCU\\A\\B", "/v", "V", "/d", "x"}).code);
   sim_.registry.failNext(SimRegistry::Op::Enum, ERROR_REGISTRY_IO_FAILED);
   r = run({"reg", "query", "HKCU\\A", "/s"});
-  EXPECT_EQ(2, r.code);
+  EXPECT_EQ(kExitFailed, r.code);
   EXPECT_NE(std::string::npos, r.err.find("error 1016")) << r.err;
   sim_.registry.failNext(SimRegistry::Op::Delete, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(2, run({"reg", "delete", "HKCU\\A", "/f"}).code);
+  EXPECT_EQ(kExitFailed, run({"reg", "delete", "HKCU\\A", "/f"}).code);
   EXPECT_EQ(0, run({"reg", "query", "HKCU\\A\\B"}).code);
   sim_.registry.failNext(SimRegistry::Op::Query, ERROR_ACCESS_DENIED);
   r = run({"reg", "export", "HKCU\\A", file("a.reg")});
-  EXPECT_EQ(2, r.code);
+  EXPECT_EQ(kExitFailed, r.code);
   EXPECT_FALSE(std::filesystem::exists(file("a.reg")));
 }
 
@@ -273,7 +273,7 @@ TEST_F(BtutilCommandTest, ExportAndImportRoundTrip) {
 
   // An existing file is kept unless /y says otherwise.
   r = run({"reg", "export", key, exported});
-  EXPECT_EQ(1, r.code);
+  EXPECT_EQ(kExitUsage, r.code);
   EXPECT_NE(std::string::npos, r.err.find("/y")) << r.err;
   ASSERT_EQ(0, run({"reg", "export", key, exported, "/y"}).code);
   EXPECT_EQ(bytes, readFile(exported));
@@ -305,7 +305,7 @@ TEST_F(BtutilCommandTest, ImportAppliesDeletionsAndRefusesMalformedFilesWhole) {
             "Windows Registry Editor Version 5.00\r\n\r\n[-HKEY_CURRENT_USER\\Keep]\r\n"
             "[HKEY_CURRENT_USER\\Other]\r\n\"A\"=dword:1\r\n\"B\"=hex:01,\\\r\n  0g\r\n");
   r = run({"reg", "import", bad});
-  EXPECT_EQ(1, r.code);
+  EXPECT_EQ(kExitUsage, r.code);
   EXPECT_EQ("ERROR: " + bad +
                 ", line 7: Bad hex byte \"0g\": bytes are two hex digits separated by commas. Nothing "
                 "was imported.\n",
@@ -317,17 +317,17 @@ TEST_F(BtutilCommandTest, ImportAppliesDeletionsAndRefusesMalformedFilesWhole) {
 
   writeFile(bad, std::string("\xFF\xFEW\0", 4));
   r = run({"reg", "import", bad});
-  EXPECT_EQ(1, r.code);
+  EXPECT_EQ(kExitUsage, r.code);
   EXPECT_NE(std::string::npos, r.err.find("line 1: The file must start with")) << r.err;
   r = run({"reg", "import", file("missing.reg")});
-  EXPECT_EQ(2, r.code);
+  EXPECT_EQ(kExitFailed, r.code);
   EXPECT_NE(std::string::npos, r.err.find("Cannot read")) << r.err;
 
   // A failure while applying names the line; what came before stays applied.
   writeFile(good, "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\X]\n\"A\"=\"1\"\n\"B\"=\"2\"\n");
   sim_.registry.failNext(SimRegistry::Op::Set, ERROR_DISK_FULL);
   r = run({"reg", "import", good});
-  EXPECT_EQ(2, r.code);
+  EXPECT_EQ(kExitFailed, r.code);
   EXPECT_NE(std::string::npos, r.err.find("line 3 (HKEY_CURRENT_USER\\X): There is not enough space on the disk."))
       << r.err;
 }

@@ -34,7 +34,7 @@ class PolicyCommandTest : public test::PolicyTest {
 };
 
 TEST_F(PolicyCommandTest, PermitGrantCheckAndRevoke) {
-  EXPECT_EQ(1, run({"permit", kLocal, kRemote, "0x1105"}).code);
+  EXPECT_EQ(kExitNo, run({"permit", kLocal, kRemote, "0x1105"}).code);
   EXPECT_EQ(0, run({"permit", "grant", kLocal, kRemote, "0x1105", "--once"}).code);
   std::vector<BYTE> data;
   ASSERT_TRUE(read(HKEY_CURRENT_USER, kDeviceKey, L"1105", &data));
@@ -55,12 +55,12 @@ TEST_F(PolicyCommandTest, PermitGrantCheckAndRevoke) {
   EXPECT_EQ(le(sim_.clock.systemTimeAsFileTime() + 36000000000ULL, 8), data);
   EXPECT_EQ(0, run({"permit", kLocal, kRemote, "7"}).code);
   EXPECT_EQ(0, run({"permit", "grant", kLocal, kRemote, "7", "--until", "2000-01-01T00:00:00Z"}).code);
-  EXPECT_EQ(1, run({"permit", kLocal, kRemote, "7"}).code);
+  EXPECT_EQ(kExitNo, run({"permit", kLocal, kRemote, "7"}).code);
 
   EXPECT_EQ(0, run({"permit", "allow-all", kLocal, kRemote}).code);
   EXPECT_EQ(0, run({"permit", kLocal, kRemote, "0xbeef"}).code);
   EXPECT_EQ(0, run({"permit", "revoke", kLocal, kRemote, "--allow-all"}).code);
-  EXPECT_EQ(1, run({"permit", kLocal, kRemote, "0xbeef"}).code);
+  EXPECT_EQ(kExitNo, run({"permit", kLocal, kRemote, "0xbeef"}).code);
   EXPECT_EQ(0u, sim_.registry.openHandles());
 }
 
@@ -74,7 +74,7 @@ TEST_F(PolicyCommandTest, PermitRefusesBadArgumentsAndWritesNothing) {
            {"permit", "grant", kLocal, kRemote, "1", "--until", "2026-02-30T00:00:00Z"},
            {"permit", kLocal, kRemote}}) {
     const Result result = run(args);
-    EXPECT_EQ(1, result.code) << args.back();
+    EXPECT_EQ(kExitUsage, result.code) << args.back();
     EXPECT_NE(std::string::npos, result.err.find("ERROR: ")) << args.back();
   }
   EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, kDeviceKey));
@@ -103,16 +103,16 @@ TEST_F(PolicyCommandTest, FtplistPackUnpackAndRefusal) {
   std::string damaged = packed.out;
   damaged[0] = 9;
   Result refused = run({"ftplist", "unpack"}, damaged);
-  EXPECT_EQ(1, refused.code);
+  EXPECT_EQ(kExitUsage, refused.code);
   EXPECT_TRUE(refused.out.empty());
   EXPECT_NE(std::string::npos,
             refused.err.find("Not a well-formed file-name list block: The block's size field says 9"))
       << refused.err;
   refused = run({"ftplist", "unpack"}, packed.out.substr(0, packed.out.size() - 1));
-  EXPECT_EQ(1, refused.code);
+  EXPECT_EQ(kExitUsage, refused.code);
 
   const Result empty = run({"ftplist", "pack", "a", ""});
-  EXPECT_EQ(1, empty.code);
+  EXPECT_EQ(kExitUsage, empty.code);
   EXPECT_NE(std::string::npos, empty.err.find("File name 2 is empty")) << empty.err;
   EXPECT_EQ(std::string("\x08\0\0\0\0\0\0\0", 8), run({"ftplist", "pack"}).out);
 }
@@ -120,14 +120,14 @@ TEST_F(PolicyCommandTest, FtplistPackUnpackAndRefusal) {
 TEST_F(PolicyCommandTest, ServicesSupported) {
   const std::string guid = "{00001105-0000-1000-8000-00805f9b34fb}";
   Result result = run({"services", "supported", guid});
-  EXPECT_EQ(1, result.code);
+  EXPECT_EQ(kExitNo, result.code);
   EXPECT_EQ("{00001105-0000-1000-8000-00805F9B34FB} is not supported.\n", result.out);
   put(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vorlane\\Pelmora\\Supported", L"{00001105-0000-1000-8000-00805F9B34FB}",
       REG_DWORD, le(1, 4));
   result = run({"services", "supported", guid});
   EXPECT_EQ(0, result.code);
   EXPECT_EQ("{00001105-0000-1000-8000-00805F9B34FB} is supported.\n", result.out);
-  EXPECT_EQ(1, run({"services", "supported", "00001105"}).code);
+  EXPECT_EQ(kExitUsage, run({"services", "supported", "00001105"}).code);
 
   // enable: the simulated radio's phone offers the class.
   constexpr GUID kObex = {0x00001105, 0x0000, 0x1000, {0x80, 0x00, 0x00, 0x80, 0x5F, 0x9B, 0x34, 0xFB}};

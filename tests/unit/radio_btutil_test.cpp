@@ -23,14 +23,14 @@ TEST_F(RadioCommandsTest, HciSendsTheBytesAndPrintsTheAnswer) {
   EXPECT_EQ((std::vector<BYTE>{0x1D, 0, 0, 0, 0, 1, 0x59, 0xFC, 10, 1, 0, 0x11, 0x22, 0x33, 0x44, 0x55, 7, 1, 0xAA}),
             sim_.bus.requests().back().input);
 
-  EXPECT_EQ(1, run({"hci"}));
-  EXPECT_EQ(1, run({"hci", "0x10000"}));
-  EXPECT_EQ(1, run({"hci", "0xFC01", "0g"}));
-  EXPECT_EQ(1, run({"hci", "0xFC01", "--pattern", "0102"}));
+  EXPECT_EQ(btutil::kExitUsage, run({"hci"}));
+  EXPECT_EQ(btutil::kExitUsage, run({"hci", "0x10000"}));
+  EXPECT_EQ(btutil::kExitUsage, run({"hci", "0xFC01", "0g"}));
+  EXPECT_EQ(btutil::kExitUsage, run({"hci", "0xFC01", "--pattern", "0102"}));
   EXPECT_EQ(1u, sim_.bus.requests().size()) << "refused command lines send nothing";
 
   sim_.radio.setRadio(0, false);
-  EXPECT_EQ(2, run({"hci", "0xFC01"}));
+  EXPECT_EQ(btutil::kExitFailed, run({"hci", "0xFC01"}));
   EXPECT_EQ("Result: 4294967295 (0xFFFFFFFF, no local radio)\n", out_.str());
 }
 
@@ -52,10 +52,10 @@ TEST_F(RadioCommandsTest, RadioPairedAndRssi) {
   const auto sent = sim_.bus.requests().back().input;
   EXPECT_EQ((std::vector<BYTE>{1, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55}),
             std::vector<BYTE>(sent.begin() + 9, sent.begin() + 16));
-  EXPECT_EQ(1, run({"rssi", "nonsense"}));
+  EXPECT_EQ(btutil::kExitUsage, run({"rssi", "nonsense"}));
 
   sim_.bus.setInterfaces({});
-  EXPECT_EQ(2, run({"paired", "--notify"}));
+  EXPECT_EQ(btutil::kExitFailed, run({"paired", "--notify"}));
   EXPECT_NE(std::string::npos, err_.str().find("vrlbusd"));
 }
 

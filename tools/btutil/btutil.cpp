@@ -1,70 +1,105 @@
 #include <exception>
 #include <iostream>
 
+#include "command_table.h"
 #include "commands.h"
+#include "global_options.h"
 #include "options.h"
 #include "port/platform.h"
-#include "radio_commands.h"
-#include "reg_commands.h"
 #include "text_codec.h"
 #include "usage.h"
-#include "xml_command.h"
 
 namespace utils::btutil {
 namespace {
 
-int dispatch(std::span<const std::string> args, Console& console) {
-  port::RegistryPort* registry = port::platform().registry;
-  if (registry == nullptr) return failure(console, "No registry is available.");
-  if (args.empty()) return runDemo(*registry, console);
+// "btutil help [COMMAND [OPERATION]]": the overview, or the topic's text.
+int showHelp(std::span<const std::string> words, Console& console) {
+  std::string topic;
+  for (const auto& word : words) {
+    if (isHelpRequest(word)) continue;  // "btutil help --help"
+    if (!topic.empty()) topic += ' ';
+    topic += lowerAscii(word);
+  }
+  if (topic.empty()) {
+    printOverview(console.out);
+    return kExitOk;
+  }
+  if (topic == "--topics") {  // every topic, one a line: what the manual page is made of
+    for (const Command& command : commands()) {
+      for (const HelpTopic& entry : command.topics()) console.out << entry.name << '\n';
+    }
+    return kExitOk;
+  }
+  if (printHelp(console.out, topic)) return kExitOk;
+  return usageError(console, "There is no help on \"" + topic + "\": the commands are " + commandWords() + ".");
+}
+
+// The help that the words after the command ask for: "--help", "-h", "help" or
+// "OPERATION --help"; null when they ask for none.
+const HelpTopic* requestedTopic(const Command& command, std::span<const std::string> rest) {
+  if (rest.empty()) return nullptr;
+  const std::string first = lowerAscii(rest[0]);
+  if (isHelpRequest(first)) return findHelpTopic(command.name);
+  if (first == "help") {
+    const HelpTopic* operation =
+        rest.size() > 1 ? findHelpTopic(std::string(command.name) + ' ' + lowerAscii(rest[1])) : nullptr;
+    return operation != nullptr ? operation : findHelpTopic(command.name);
+  }
+  if (rest.size() > 1 && isHelpRequest(rest[1])) return findHelpTopic(std::string(command.name) + ' ' + first);
+  return nullptr;
+}
+
+int dispatch(std::span<const std::string> args, std::istream& in, Console& console) {
   for (size_t i = 0; i < args.size(); ++i) {
     if (!isValidUtf8(args[i])) return usageError(console, "Argument " + std::to_string(i + 1) + " is not valid UTF-8.");
   }
-  const std::string command = lowerAscii(args[0]);
-  const auto rest = args.subspan(1);
-  if (isHelpRequest(args[0]) || command == "help") {
-    std::string topic;  // "btutil help reg add" shows the text of "reg add"
-    for (const auto& word : rest) {
-      if (!topic.empty()) topic += ' ';
-      topic += lowerAscii(word);
-    }
-    printUsage(console.out, topic);
+  GlobalOptions global;
+  std::string error;
+  if (!parseGlobalOptions(args, &global, &error)) {
+    return usageError(console, error + " Type \"btutil --help\" for usage.");
+  }
+  if (global.version) {
+    console.out << versionText() << '\n';
     return kExitOk;
   }
-  if (command == "reg") return runReg(rest, *registry, console);
-  if (command == "addr") return runAddr(rest, console);
-  if (command == "decode") return runDecode(rest, console);
-  if (command == "xml") return runXml(rest, console);
-  if (command == "radio") return runRadio(rest, console);
-  if (command == "hci") return runHci(rest, console);
-  if (command == "paired") return runPaired(rest, console);
-  if (command == "stack") return runStack(rest, console);
-  if (command == "rssi") return runRssi(rest, console);
-  if (command == "watch") return runWatch(rest, console);
-  if (command == "permit") return runPermit(rest, console);
-  if (command == "services") return runServices(rest, console);
-  if (command == "ftplist") return runFtplist(rest, std::cin, console);
-  if (command == "demo") {
-    if (!rest.empty()) return usageError(console, "btutil demo takes no arguments.", "");
-    return runDemo(*registry, console);
+  if (global.help) return showHelp(args.subspan(global.consumed), console);
+  loadLibrarySettings(global);
+
+  port::RegistryPort* registry = port::platform().registry;
+  if (registry == nullptr) return failure(console, "No registry is available.");
+  const auto words = args.subspan(global.consumed);
+  if (words.empty()) return runDemo(*registry, console);
+  if (lowerAscii(words[0]) == "help") return showHelp(words.subspan(1), console);
+  const Command* command = findCommand(words[0]);
+  if (command == nullptr) {
+    return usageError(
+        console, "Unknown command \"" + words[0] + "\": use " + commandWords() + "; \"btutil --help\" lists them.");
   }
-  return usageError(console, "Unknown command \"" + args[0] +
-                                 "\": use reg, addr, decode, permit, services, ftplist, radio, hci, paired, stack, "
-                                 "rssi or watch; \"btutil --help\" lists them.");
+  const auto rest = words.subspan(1);
+  if (const HelpTopic* topic = requestedTopic(*command, rest)) {
+    printHelp(console.out, topic->name);
+    return kExitOk;
+  }
+  CommandContext context{console, in, *registry};
+  return command->run(rest, context);
 }
 
 }  // namespace
 
-int runBtutil(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+int runBtutil(std::span<const std::string> args, std::istream& in, std::ostream& out, std::ostream& err) {
   Console console{out, err};
   try {
-    const int code = dispatch(args, console);
+    const int code = dispatch(args, in, console);
     out.flush();
     if (!out) return failure(console, "The output could not be written.");
     return code;
   } catch (const std::exception& e) {
     return failure(console, std::string("Internal error: ") + e.what());
   }
+}
+
+int runBtutil(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+  return runBtutil(args, std::cin, out, err);
 }
 
 }  // namespace utils::btutil

@@ -14,6 +14,8 @@ namespace utils::btutil {
 // Runs one command line (without the program name) against the installed
 // platform and returns the exit code. Never throws.
 int runBtutil(std::span<const std::string> args, std::ostream& out, std::ostream& err);
+// The same, with the standard input that commands such as "ftplist unpack" read.
+int runBtutil(std::span<const std::string> args, std::istream& in, std::ostream& out, std::ostream& err);
 
 int runAddr(std::span<const std::string> args, Console& console);
 int runDecode(std::span<const std::string> args, Console& console);

@@ -7,9 +7,12 @@
 
 namespace utils::btutil {
 
-// 0: done. 1: the command line or an input file is wrong (nothing was changed).
-// 2: the registry or the file system refused the operation.
-enum ExitCode : int { kExitOk = 0, kExitUsage = 1, kExitFailed = 2 };
+// The one exit-code table of every btutil command:
+//   0 done, or yes;
+//   1 a negative answer (not permitted, not supported, not found);
+//   2 the command line or an input file is wrong (nothing was changed);
+//   3 the system refused: the registry, the file system, the radio or the bus driver.
+enum ExitCode : int { kExitOk = 0, kExitNo = 1, kExitUsage = 2, kExitFailed = 3 };
 
 struct Console {
   std::ostream& out;

@@ -70,7 +70,7 @@ int runHci(std::span<const std::string> args, Console& console) {
       SendVendorHCICmdEx(static_cast<WORD>(*opcode), static_cast<int>(parameters.size()), parameters.data(),
                          pattern.empty() ? FALSE : TRUE, pattern.empty() ? 0 : pattern[0], answer.data(), kAnswerSize);
   console.out << "Result: " << resultText(result) << '\n';
-  if (result != 0) return kExitFailed;
+  if (result != 0) return failure(console, "The command was not carried out: " + resultText(result) + ".");
   console.out << "Answer: " << spaced(shownAnswer(answer)) << '\n';
   return kExitOk;
 }

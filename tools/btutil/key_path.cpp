@@ -1,5 +1,7 @@
 #include "key_path.h"
 
+#include <utility>
+
 #include "common/utf16.h"
 
 namespace utils::btutil {
@@ -29,6 +31,24 @@ bool isOtherWindowsRoot(const std::wstring& upperName) {
   return false;
 }
 
+// The root name that an unknown root begins with and letters follow ("HKLMSoftware"
+// is what a shell leaves of an unquoted HKLM\Software), or the empty text.
+std::string_view rootPrefix(const std::wstring& upperName) {
+  static constexpr std::pair<const wchar_t*, std::string_view> kRoots[] = {
+      {L"HKEY_LOCAL_MACHINE", "HKEY_LOCAL_MACHINE"},
+      {L"HKEY_CURRENT_USER", "HKEY_CURRENT_USER"},
+      {L"HKLM", "HKLM"},
+      {L"HKCU", "HKCU"}};
+  for (const auto& [wide, narrow] : kRoots) {
+    const std::wstring_view root(wide);
+    if (upperName.size() > root.size() && upperName.starts_with(root) && upperName[root.size()] >= L'A' &&
+        upperName[root.size()] <= L'Z') {
+      return narrow;
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 bool parseKeyPath(std::wstring_view text, KeyPath* path, std::string* error) {
@@ -42,7 +62,12 @@ bool parseKeyPath(std::wstring_view text, KeyPath* path, std::string* error) {
   const HKEY root = rootByName(rootName);
   if (root == nullptr) {
     const std::string shown = wideToUtf8(text.substr(0, slash));
-    if (isOtherWindowsRoot(rootName)) {
+    if (const std::string_view known = rootPrefix(rootName); !known.empty()) {
+      *error = "Invalid key name: unknown root \"" + shown +
+               "\". The key path seems to have lost its backslashes to the "
+               "shell: quote it, as in '" +
+               std::string(known) + "\\Software\\vorlane'.";
+    } else if (isOtherWindowsRoot(rootName)) {
       *error = "Invalid key name: the root \"" + shown + "\" is not available here; use HKLM or HKCU.";
     } else {
       *error =

@@ -82,7 +82,7 @@ int runCheck(std::span<const std::string> args, Console& console) {
   if (int exit = parseCommand(args, {}, true, "permit", console, &parsed, &pair, &code); exit >= 0) return exit;
   const bool permitted = IsRequestPermitted(pair.local.bd.data(), pair.remote.bd.data(), code) != 0;
   console.out << (permitted ? "Permitted.\n" : "Not permitted.\n");
-  return permitted ? kExitOk : kExitUsage;
+  return permitted ? kExitOk : kExitNo;
 }
 
 int runGrant(std::span<const std::string> args, Console& console) {

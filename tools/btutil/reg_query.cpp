@@ -11,6 +11,12 @@ namespace {
 constexpr std::string_view kTopic = "reg query";
 constexpr OptionSpec kSpecs[] = {{"v", true}, {"ve", false}, {"s", false}};
 
+// A key or value that does not exist is the query's negative answer.
+int notFound(Console& console, std::string_view message) {
+  failure(console, message);
+  return kExitNo;
+}
+
 void printValue(std::ostream& out, const RegValue& value) {
   out << "    " << displayName(value.name) << "    " << typeName(value.type) << "    " << displayData(value) << '\n';
 }
@@ -66,7 +72,7 @@ int queryValue(port::RegistryPort& registry, const KeyPath& path, const std::wst
     if (code == ERROR_SUCCESS) code = readValue(registry, key.get(), name, &value);
     if (code == ERROR_FILE_NOT_FOUND && recursive) continue;  // keys without it are skipped
     if (code == ERROR_FILE_NOT_FOUND) {
-      return failure(console, "The value " + displayName(name) + " was not found under " + shownPath(keyPath) + ".");
+      return notFound(console, "The value " + displayName(name) + " was not found under " + shownPath(keyPath) + ".");
     }
     if (code != ERROR_SUCCESS) return failure(console, "Cannot read " + shownPath(keyPath) + ": " + errorText(code));
     printKeyHeader(console.out, keyPath);
@@ -78,8 +84,8 @@ int queryValue(port::RegistryPort& registry, const KeyPath& path, const std::wst
     return kExitOk;
   }
   if (matches == 0) {
-    return failure(console,
-                   "The value " + displayName(name) + " was not found under " + shownPath(path) + " or below it.");
+    return notFound(console,
+                    "The value " + displayName(name) + " was not found under " + shownPath(path) + " or below it.");
   }
   console.out << "\nEnd of search: " << matches << " match(es) found.\n";
   return kExitOk;
@@ -96,7 +102,8 @@ int regQuery(std::span<const std::string> args, port::RegistryPort& registry, Co
 
   port::ScopedKey key(registry);
   if (DWORD code = registry.openKey(path.root, path.subKey.c_str(), KEY_READ, key.out()); code != ERROR_SUCCESS) {
-    return failure(console, "Cannot open " + shownPath(path) + ": " + errorText(code));
+    const std::string message = "Cannot open " + shownPath(path) + ": " + errorText(code);
+    return code == ERROR_FILE_NOT_FOUND ? notFound(console, message) : failure(console, message);
   }
   if (parsed.has("v") || parsed.has("ve")) {
     return queryValue(registry, path, utf8ToWide(parsed.value("v")), parsed.has("s"), console);

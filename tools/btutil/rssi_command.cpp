@@ -14,7 +14,8 @@ int runRssi(std::span<const std::string> args, Console& console) {
   if (!parseAddress(parsed.positional[0], &address, &error)) return usageError(console, error, "rssi");
   const DWORD result = SendRssiCmdWithAddr(address.bd.data());
   console.out << "Result: " << resultText(result) << '\n';
-  return result == 0 ? kExitOk : kExitFailed;
+  if (result != 0) return failure(console, "The command was not sent: " + resultText(result) + ".");
+  return kExitOk;
 }
 
 }  // namespace utils::btutil

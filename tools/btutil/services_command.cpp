@@ -22,7 +22,7 @@ int runSupported(std::span<const std::string> args, Console& console) {
   }
   const bool supported = UTILS_BluetoothIsLocalServiceSupported(&service) != 0;
   console.out << wideToUtf8(policy::guidText(service)) << (supported ? " is supported.\n" : " is not supported.\n");
-  return supported ? kExitOk : kExitUsage;
+  return supported ? kExitOk : kExitNo;
 }
 
 // The installed record that UTILS_EnableNewServices keeps for the device on the

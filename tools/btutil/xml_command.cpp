@@ -1,6 +1,8 @@
 // btutil xml check FILE [--schema XSD] | tree FILE | convert IN OUT
 #include "xml_command.h"
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string_view>
 #include <utility>
@@ -8,6 +10,7 @@
 
 #include "common/utf16.h"
 #include "options.h"
+#include "usage.h"
 #include "utils/xml.h"
 
 // Trees from Load are plain XmlObjects, deleted as such.
@@ -15,22 +18,6 @@
 
 namespace utils::btutil {
 namespace {
-
-constexpr std::string_view kUsage = R"(Usage:
-  btutil xml check FILE [--schema XSD]
-                             load FILE (validating it against XSD) and print the result
-  btutil xml tree FILE       print FILE's element tree: names, attributes, texts
-  btutil xml convert IN OUT  load IN and save it as OUT (UTF-16 with a byte order mark)
-
-check prints the result code's name (OBJECT_ERROR_NONE, OBJECT_ERROR_LOAD_DOCUMENT,
-...) and exits with 2 when it is not OBJECT_ERROR_NONE. convert exits with 2 when
-IN cannot be loaded or OUT cannot be written (OUT then stays as it was).
-
-Examples:
-  btutil xml check settings.xml --schema settings.xsd
-  btutil xml tree settings.xml
-  btutil xml convert settings.xml settings-utf16.xml
-)";
 
 const char* codeName(OBJECT_ERROR_CODE code) {
   switch (code) {
@@ -79,6 +66,27 @@ void printTree(XmlObject* root, std::ostream& out) {
   }
 }
 
+// A file that cannot be opened is the system's refusal, not bad input: the
+// loader would report both as OBJECT_ERROR_LOAD_DOCUMENT.
+bool readable(const std::string& path, std::string* error) {
+  std::error_code code;
+  if (!std::filesystem::is_regular_file(path, code)) {
+    *error = code ? code.message() : "not a regular file";
+    return false;
+  }
+  if (!std::ifstream(path, std::ios::binary)) {
+    *error = "it cannot be opened for reading";
+    return false;
+  }
+  return true;
+}
+
+// What a failed load means for the exit code: the document or schema was wrong,
+// or the system could not make one.
+int loadFailure(OBJECT_ERROR_CODE code) {
+  return code == OBJECT_ERROR_CREATE_DOCUMENT || code == OBJECT_ERROR_CREATE_SCHEMA_CACHE ? kExitFailed : kExitUsage;
+}
+
 int usage(Console& console, std::string_view message) {
   console.err << "ERROR: " << message << "\nType \"btutil xml --help\" for usage.\n";
   return kExitUsage;
@@ -89,7 +97,7 @@ int usage(Console& console, std::string_view message) {
 int runXml(std::span<const std::string> args, Console& console) {
   if (args.empty()) return usage(console, "btutil xml needs check, tree or convert.");
   if (isHelpRequest(args[0]) || lowerAscii(args[0]) == "help") {
-    console.out << kUsage;
+    printUsage(console.out, "xml");
     return kExitOk;
   }
   const std::string action = lowerAscii(args[0]);
@@ -97,7 +105,7 @@ int runXml(std::span<const std::string> args, Console& console) {
   std::string schema;
   for (size_t i = 1; i < args.size(); ++i) {
     if (isHelpRequest(args[i])) {
-      console.out << kUsage;
+      printUsage(console.out, "xml");
       return kExitOk;
     }
     if (args[i] == "--schema") {
@@ -117,17 +125,27 @@ int runXml(std::span<const std::string> args, Console& console) {
     return usage(console, "btutil xml " + action + (wanted == 2 ? " needs IN and OUT." : " needs one FILE."));
   }
 
+  // A file that cannot be read is the system's refusal; the loader's code alone
+  // would not tell it from a malformed one.
+  std::string unreadable;
+  for (const std::string* input : {&positional[0], &schema}) {
+    std::string error;
+    if (unreadable.empty() && !input->empty() && !readable(*input, &error)) {
+      unreadable = "Cannot read " + *input + ": " + error;
+    }
+  }
   XmlObject* loaded = nullptr;
   const OBJECT_ERROR_CODE code =
       XmlObject::Load(utf8ToWide(positional[0]).c_str(), &loaded, utf8ToWide(schema).c_str());
   std::unique_ptr<XmlObject> tree(code == OBJECT_ERROR_NONE ? loaded : nullptr);
-  if (action == "check") {
-    console.out << codeName(code) << '\n';
-    return code == OBJECT_ERROR_NONE ? kExitOk : kExitFailed;
-  }
+  if (action == "check") console.out << codeName(code) << '\n';
   if (code != OBJECT_ERROR_NONE) {
-    return failure(console, positional[0] + " could not be loaded: " + codeName(code) + ".");
+    if (!unreadable.empty()) return failure(console, unreadable);
+    if (action != "check")
+      console.err << "ERROR: " << positional[0] << " could not be loaded: " << codeName(code) << ".\n";
+    return loadFailure(code);
   }
+  if (action == "check") return kExitOk;
   if (action == "tree") {
     printTree(tree.get(), console.out);
     return kExitOk;

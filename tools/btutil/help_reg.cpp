@@ -1,0 +1,110 @@
+// The help texts of btutil reg and its operations.
+#include "help_topics.h"
+
+namespace utils::btutil {
+namespace {
+
+constexpr std::string_view kReg = R"(Usage: btutil reg OPERATION ARGUMENTS
+
+Operations:
+  add      KEY [/v NAME | /ve] [/t TYPE] [/s SEP] [/d DATA] [/f]
+  query    KEY [/v NAME | /ve] [/s]
+  delete   KEY [/v NAME | /ve | /va] /f
+  export   KEY FILE [/y]
+  import   FILE
+
+"btutil reg OPERATION --help" describes one operation. Switches may also be
+written with "-" and in any letter case. Quote key paths in the shell: they hold
+backslashes.
+
+Examples:
+  btutil reg add "HKLM\Software\vorlane" /v LogDebug /t REG_DWORD /d 12 /f
+  btutil reg query "HKCU\Software\Vorlane" /s
+  btutil reg export "HKLM\Software\vorlane" vorlane.reg
+  btutil reg import vorlane.reg
+)";
+
+constexpr std::string_view kRegAdd = R"(Usage: btutil reg add KEY [/v NAME | /ve] [/t TYPE] [/s SEP] [/d DATA] [/f]
+
+Creates KEY (and its missing parents); with /v or /ve also sets a value.
+  /v NAME   the value to set
+  /ve       the key's default value
+  /t TYPE   REG_SZ (the default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_QWORD,
+            REG_BINARY or REG_NONE
+  /d DATA   REG_DWORD, REG_QWORD: a decimal number or 0x followed by hex digits;
+            REG_BINARY, REG_NONE: pairs of hex digits such as 0a0b0c;
+            REG_MULTI_SZ: strings separated by \0 (or by SEP given with /s);
+            without /d: empty data, or 0 for a number
+  /f        overwrite an existing value; without it an existing value is an
+            error and nothing changes (btutil never asks)
+
+Examples:
+  btutil reg add "HKLM\Software\vorlane" /v LogDebug /t REG_DWORD /d 12 /f
+  btutil reg add "HKLM\Software\vorlane" /v EnableAppDebug /t REG_DWORD /d 0x3 /f
+  btutil reg add "HKCU\Software\Vorlane\Test" /v Blob /t REG_BINARY /d 0a0b0c
+  btutil reg add "HKCU\Software\Vorlane\Test" /ve /d "default text"
+  btutil reg add "HKCU\Software\Vorlane\Empty"
+)";
+
+constexpr std::string_view kRegQuery = R"(Usage: btutil reg query KEY [/v NAME | /ve] [/s]
+
+Prints the key's values (NAME, type and data) and its subkeys.
+  /v NAME   only this value
+  /ve       only the default value
+  /s        the whole tree below KEY; with /v or /ve every key that has the value
+
+Numbers print as 0x..., binary data as hex digits, strings as text.
+
+Examples:
+  btutil reg query "HKLM\Software\vorlane"
+  btutil reg query "HKLM\Software\vorlane" /v LogDebug
+  btutil reg query "HKCU\Software\Vorlane" /s
+)";
+
+constexpr std::string_view kRegDelete = R"(Usage: btutil reg delete KEY [/v NAME | /ve | /va] /f
+
+Deletes KEY with everything below it, or only values of it.
+  /v NAME   the value NAME
+  /ve       the default value
+  /va       every value of the key (its subkeys stay)
+  /f        required: btutil never asks for confirmation
+
+Examples:
+  btutil reg delete "HKLM\Software\vorlane" /v LogDebug /f
+  btutil reg delete "HKCU\Software\Vorlane\Test" /f
+)";
+
+constexpr std::string_view kRegExport = R"(Usage: btutil reg export KEY FILE [/y]
+
+Writes KEY and everything below it to FILE in the registry file format
+("Windows Registry Editor Version 5.00", UTF-16LE with a byte order mark).
+  /y        overwrite FILE if it exists; without it an existing file is an error
+
+Example:
+  btutil reg export "HKLM\Software\vorlane" vorlane.reg
+)";
+
+constexpr std::string_view kRegImport = R"(Usage: btutil reg import FILE
+
+Applies a registry file: "Windows Registry Editor Version 5.00" files in UTF-16
+(with byte order mark) or UTF-8 (with or without one). [KEY] creates a key,
+[-KEY] deletes one with its tree, "name"=- deletes a value. The whole file is
+checked first: a malformed file is reported with its line number and nothing is
+imported.
+
+Example:
+  btutil reg import vorlane.reg
+)";
+
+constexpr HelpTopic kTopics[] = {{"reg", kReg},
+                                 {"reg add", kRegAdd},
+                                 {"reg query", kRegQuery, "found: the key or value is printed", "not found"},
+                                 {"reg delete", kRegDelete},
+                                 {"reg export", kRegExport},
+                                 {"reg import", kRegImport}};
+
+}  // namespace
+
+std::span<const HelpTopic> regHelp() { return kTopics; }
+
+}  // namespace utils::btutil
