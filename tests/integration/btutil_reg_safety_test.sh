@@ -43,7 +43,7 @@ check() {
 exits() { [ "$code" -eq "$1" ]; }
 has() { [[ $1 == *"$2"* ]]; }
 is() { [ "$1" = "$2" ]; }
-refused() { [ "$code" -eq 1 ] && [ -z "$out" ] && [[ $err == "ERROR: "*"$1"* ]]; }
+refused() { [ "$code" -eq 2 ] && [ -z "$out" ] && [[ $err == "ERROR: "*"$1"* ]]; }
 stores() { sha256sum "$UTILS_REGISTRY_MACHINE" "$UTILS_REGISTRY_USER"; }
 mode() { stat -c %a "$1"; }
 # utf16 FILE: the UTF-8 text on stdin as UTF-16LE with its byte order mark.
@@ -93,7 +93,7 @@ for body in $'[-HKEY_CURRENT_USER\\\x01x]' \
 done
 printf 'Windows Registry Editor Version 5.00\r\n\r\n[-HKEY_CURRENT_USER\\\0x]\r\n' >"$work/nul-utf8.reg"
 run reg import "$work/nul-utf8.reg"
-check "UTF-8 file with a NUL is refused" exits 1
+check "UTF-8 file with a NUL is refused" exits 2
 check "the NUL files changed no store" is "$(stores)" "$before"
 run reg query 'HKLM\Software\Vendor' /v Important
 check "Important is still there" has "$out" "0x7"
@@ -146,7 +146,7 @@ printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\%s%s]\r\
 run reg import "$work/limits.reg"
 check "names and depth at the limits import" exits 0
 run reg add "HKCU\\$long256" /f
-check "reg add of a 256-character key name fails with the registry's error" exits 2
+check "reg add of a 256-character key name fails with the registry's error" exits 3
 check "reg add names the error" has "$err" "The parameter is incorrect."
 
 # --- export never follows or replaces a symbolic link --------------------------------------
@@ -178,7 +178,7 @@ check "no temporary file is left" is "$(find "$work" -maxdepth 1 -name '*.tmp-*'
 
 # --- import from a FIFO does not block ---------------------------------------------
 run reg import "$work/fifo.reg"
-check "import from a FIFO fails at once" exits 2
+check "import from a FIFO fails at once" exits 3
 check "import from a FIFO says why" has "$err" "not a regular file"
 
 # --- a symbolic link at a store path -------------------------------------------------
@@ -186,13 +186,13 @@ cp "$UTILS_REGISTRY_USER" "$work/elsewhere.db"
 ln -s "$work/elsewhere.db" "$work/linked.db"
 elsewhere=$(sha256sum <"$work/elsewhere.db")
 UTILS_REGISTRY_USER=$work/linked.db run reg add 'HKCU\Software\Vendor' /v Mine /d 2 /f
-check "a store reached through a link refuses writes" exits 2
+check "a store reached through a link refuses writes" exits 3
 UTILS_REGISTRY_USER=$work/linked.db run reg query 'HKCU\Software\Vendor'
-check "a store reached through a link refuses reads" exits 2
+check "a store reached through a link refuses reads" exits 3
 check "the link's target is untouched" is "$(sha256sum <"$work/elsewhere.db")" "$elsewhere"
 ln -s "$work/not-yet.db" "$work/dangling.db"
 UTILS_REGISTRY_USER=$work/dangling.db run reg add 'HKCU\Software\Vendor' /v Mine /d 2 /f
-check "a dangling link at a store path refuses writes" exits 2
+check "a dangling link at a store path refuses writes" exits 3
 check "nothing was made at the link's target" test ! -e "$work/not-yet.db"
 
 echo "btutil reg safety: $passed passed, $failed failed"
