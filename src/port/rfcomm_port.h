@@ -30,10 +30,11 @@ class RfcommPort {
   // Ends one successful startup (WSACleanup).
   virtual void cleanup() = 0;
 
-  // Makes an RFCOMM stream socket, binds it to address 0 and any channel, and
-  // closes it again in every case. Returns 0 when the bind succeeded, otherwise the
-  // socket layer's error code (WSAGetLastError values, 10047 when the system has no
-  // Bluetooth sockets) with result->failedStep naming the failed call.
+  // Makes an RFCOMM stream socket, binds it on the local radio at any channel,
+  // and closes it again in every case. Returns 0 when the bind succeeded,
+  // otherwise the socket layer's error code (WSAGetLastError values, 10047 when
+  // the system has no Bluetooth sockets) with result->failedStep naming the failed
+  // call. Without a usable radio (none, or powered off) the bind step fails.
   virtual DWORD probe(RfcommProbe* result) = 0;
 };
 

@@ -1,6 +1,6 @@
 // The Linux adapters that follow the Bluetooth daemon, against python3-dbusmock's
-// BlueZ on a private system bus: the change watch takes signals from the daemon
-// only, and the socket probe asks for a usable radio.
+// BlueZ on a private system bus: the socket probe asks for a usable radio, and
+// the change watch takes signals from the daemon only.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <systemd/sd-bus.h>
@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "port/linux/bluez_radio.h"
 #include "port/linux/bluez_watch.h"
+#include "port/linux/rfcomm_probe.h"
 #include "radio_test_env.h"
 
 namespace utils::test {
@@ -29,8 +31,6 @@ class BluezAdaptersTest : public ::testing::Test {
       std::exit(77);
     }
     bluez_ = new MockBluez;
-    ASSERT_TRUE(bluez_->mock("AddAdapter", {"string:hci0", "string:Test Radio"}));
-    ASSERT_TRUE(bluez_->mock("AddDevice", {"string:hci0", "string:11:22:33:44:55:01", "string:Phone"}));
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bluez_->address().c_str(), 1);
   }
   static void TearDownTestSuite() { delete bluez_; }
@@ -114,6 +114,40 @@ class Impostor {
 
   sd_bus* bus_ = nullptr;
 };
+
+// Runs first: the bus has no adapter yet.
+TEST_F(BluezAdaptersTest, TheSocketProbeNeedsAPoweredAdapter) {
+  linuxport::BluezRadio radio([](WORD*, WORD*) { return false; });
+  linuxport::LinuxRfcomm rfcomm(
+      [&radio](uint64_t* address, bool* powered) { return radio.firstAdapterState(address, powered); });
+  port::RfcommProbe probe;
+  EXPECT_EQ(linuxport::kWsaAddressNotAvailable, rfcomm.probe(&probe)) << "no adapter";
+  EXPECT_EQ(port::RfcommProbeStep::kBind, probe.failedStep);
+  EXPECT_EQ(0u, probe.socket);
+
+  ASSERT_TRUE(bluez_->mock("AddAdapter", {"string:hci0", "string:Test Radio"}));
+  ASSERT_TRUE(bluez_->setProperty("/org/bluez/hci0", "org.bluez.Adapter1", "Powered", "<false>"));
+  EXPECT_EQ(linuxport::kWsaNetworkDown, rfcomm.probe(&probe)) << "adapter powered off";
+  EXPECT_EQ(port::RfcommProbeStep::kBind, probe.failedStep);
+
+  // Powered: the socket itself is tried, bound to the adapter's address. Where
+  // the kernel has Bluetooth but not this (mocked) adapter, that bind fails.
+  ASSERT_TRUE(bluez_->setProperty("/org/bluez/hci0", "org.bluez.Adapter1", "Powered", "<true>"));
+  uint64_t address = 0;
+  bool powered = false;
+  ASSERT_EQ(0u, radio.firstAdapterState(&address, &powered));
+  EXPECT_EQ(0x000102030405ULL, address);
+  EXPECT_TRUE(powered);
+  const DWORD error = rfcomm.probe(&probe);
+  if (probe.failedStep == port::RfcommProbeStep::kSocket) {
+    EXPECT_TRUE(error == 10047 || error == 10043 || error == 10044) << error;
+  } else {
+    EXPECT_EQ(port::RfcommProbeStep::kBind, probe.failedStep);
+    EXPECT_EQ(linuxport::kWsaAddressNotAvailable, error);
+    EXPECT_NE(0u, probe.socket);
+  }
+  ASSERT_TRUE(bluez_->mock("AddDevice", {"string:hci0", "string:11:22:33:44:55:01", "string:Phone"}));
+}
 
 TEST_F(BluezAdaptersTest, TheWatchTakesSignalsFromTheBluetoothDaemonOnly) {
   std::unique_ptr<linuxport::BluezWatch> watch;

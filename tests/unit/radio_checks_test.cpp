@@ -35,6 +35,20 @@ TEST_F(StackCheckTest, CheckBtStackIsStartProbesOnceAndNeverPauses) {
   EXPECT_EQ(2, sim_.rfcomm.probes()) << "no probe without the socket layer";
 }
 
+// Without a usable radio (none, or powered off) the probe's bind step fails and
+// both checks answer 0.
+TEST_F(DriverReadyTest, WithoutAUsableRadioBothChecksAnswerNo) {
+  for (const DWORD error : {DWORD{10049}, DWORD{10050}}) {
+    sim_.rfcomm.setDefaultOutcome(Outcome{error, port::RfcommProbeStep::kBind});
+    sim_.debugOutput.clear();
+    EXPECT_EQ(0u, CheckBtStackIsStart()) << error;
+    EXPECT_EQ(0u, BtDriverIsReady()) << error;
+    const auto written = lines();
+    ASSERT_EQ(50u, written.size()) << error;
+    EXPECT_NE(std::string::npos, written.back().find("WSAGetLastError=[" + std::to_string(error) + "]"));
+  }
+}
+
 TEST_F(DriverReadyTest, NoRadioInterfaceMeansNotReadyAtOnce) {
   sim_.radio.setInterfaces({});
   EXPECT_EQ(0u, BtDriverIsReady());

@@ -68,6 +68,7 @@ void applyAdapter(BluezAdapter& adapter, const std::string& name, const Value& v
   if (name == "Name") adapter.name = value.text;
   if (name == "Alias") adapter.alias = value.text;
   if (name == "Class") adapter.deviceClass = value.number;
+  if (name == "Powered") adapter.powered = value.flag;
 }
 
 void applyDevice(BluezDevice& device, const std::string& name, const Value& value) {

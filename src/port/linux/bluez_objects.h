@@ -14,6 +14,7 @@ struct BluezAdapter {
   std::string path;  // /org/bluez/hciN
   std::string address, name, alias;
   uint32_t deviceClass = 0;
+  bool powered = false;
 };
 
 struct BluezDevice {

@@ -124,6 +124,18 @@ DWORD BluezRadio::findFirstRadio(HANDLE* search, HANDLE* radio) {
   return 0;
 }
 
+DWORD BluezRadio::firstAdapterState(uint64_t* address, bool* powered) {
+  *address = 0;
+  *powered = false;
+  BluezSnapshot objects;
+  if (const DWORD error = snapshot(&objects); error != 0) return error;
+  if (objects.adapters.empty()) return ERROR_NO_MORE_ITEMS;
+  const BluezAdapter& adapter = objects.adapters.front();
+  parseBluezAddress(adapter.address, address);
+  *powered = adapter.powered;
+  return 0;
+}
+
 DWORD BluezRadio::findRadioClose(HANDLE search) {
   auto opened = handles_.find(search);
   if (opened == nullptr || opened->kind != Opened::Kind::kSearch) return ERROR_INVALID_HANDLE;

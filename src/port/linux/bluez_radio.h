@@ -42,6 +42,10 @@ class BluezRadio : public port::RadioPort {
   // the handle is not one).
   std::string adapterPathOf(HANDLE radio) const;
 
+  // The first adapter's address and whether it is powered. Returns 0, or
+  // ERROR_NO_MORE_ITEMS when there is no adapter (or no Bluetooth daemon).
+  DWORD firstAdapterState(uint64_t* address, bool* powered);
+
  private:
   struct Opened {
     enum class Kind { kSearch, kRadio, kInterface } kind;

@@ -29,7 +29,7 @@ struct NativeAdapters {
   LinuxClock clock;
   LinuxBus bus;
   BluezRadio radio{readControllerVersion};
-  LinuxRfcomm rfcomm;
+  LinuxRfcomm rfcomm{[this](uint64_t* address, bool* powered) { return radio.firstAdapterState(address, powered); }};
   LibxmlDom xmlDom;
   LinuxShell shell;
   LinuxModules modules;

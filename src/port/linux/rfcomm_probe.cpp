@@ -29,6 +29,17 @@ DWORD rfcommErrnoToWinsock(int error) {
 
 DWORD LinuxRfcomm::probe(port::RfcommProbe* result) {
   result->socket = 0;
+  // The radio first: without a powered adapter there is nothing to bind to.
+  uint64_t radioAddress = 0;
+  bool powered = false;
+  if (!radioState_ || radioState_(&radioAddress, &powered) != 0) {
+    result->failedStep = port::RfcommProbeStep::kBind;
+    return kWsaAddressNotAvailable;
+  }
+  if (!powered) {
+    result->failedStep = port::RfcommProbeStep::kBind;
+    return kWsaNetworkDown;
+  }
   const int fd = ::socket(AF_BLUETOOTH, SOCK_STREAM | SOCK_CLOEXEC, BTPROTO_RFCOMM);
   if (fd < 0) {
     result->failedStep = port::RfcommProbeStep::kSocket;
@@ -37,8 +48,9 @@ DWORD LinuxRfcomm::probe(port::RfcommProbe* result) {
   result->socket = static_cast<UINT_PTR>(fd);
   sockaddr_rc address{};
   address.rc_family = AF_BLUETOOTH;
-  address.rc_bdaddr = bdaddr_t{};  // any local radio
-  address.rc_channel = 0;          // any channel
+  // bdaddr_t holds the address least significant byte first.
+  for (int i = 0; i < 6; ++i) address.rc_bdaddr.b[i] = static_cast<uint8_t>(radioAddress >> (8 * i));
+  address.rc_channel = 0;  // any channel
   const int bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
   const int error = errno;
   ::close(fd);
