@@ -19,9 +19,12 @@
 namespace utils::linuxport {
 namespace {
 
-// Process-wide: the native adapters, made on first use and released with the
-// library's other static objects. The debug output is not chosen by the
-// environment of a privileged (set-user-ID) process.
+// Process-wide: the native adapters, made on first use and never destroyed. A
+// process may end without UTIL_BT_Uninitialize while the notification service's
+// event and polling threads still run; they go on using these adapters until the
+// process is gone, and nothing at exit waits for them (a callback still running
+// must not hold the exit). The debug output is not chosen by the environment of
+// a privileged (set-user-ID) process.
 struct NativeAdapters {
   NativeAdapters() : registry(RegistryStore::fromEnvironment()), debugOutput(::secure_getenv("UTILS_DEBUG_OUTPUT")) {}
   std::unique_ptr<RegistryStore> registry;
@@ -40,7 +43,7 @@ struct NativeAdapters {
 }  // namespace
 
 void installNativePlatform() {
-  static NativeAdapters adapters;
+  static NativeAdapters& adapters = *new NativeAdapters;
   port::Platform record;
   record.registry = adapters.registry.get();
   record.debugOutput = &adapters.debugOutput;
