@@ -234,10 +234,9 @@ TEST_F(XmlSaveBytes, WriterFollowsDomRulesWhenUsedDirectly) {
   ASSERT_EQ(dom_.createDocument(&document), 0u);
   EXPECT_EQ(document->appendProcessingInstruction(L"xml", L"version='1.0' encoding='UTF-16'"), 0u);
   EXPECT_NE(document->appendProcessingInstruction(L"xml", L"again"), 0u);
-  EXPECT_EQ(document->appendProcessingInstruction(L"pi", L"some data"), 0u);
-  EXPECT_EQ(document->appendProcessingInstruction(L"pj", nullptr), 0u);
-  EXPECT_NE(document->appendProcessingInstruction(L"pk", L"ends ?> early"), 0u);
-  EXPECT_NE(document->appendProcessingInstruction(L"1pi", L""), 0u);
+  // Only the declaration is taken: the library writes no other instruction.
+  EXPECT_NE(document->appendProcessingInstruction(L"pi", L"some data"), 0u);
+  EXPECT_NE(document->appendProcessingInstruction(nullptr, L""), 0u);
 
   std::unique_ptr<utils::port::DomWriteElement> r, c1, c2, c3, refused;
   EXPECT_NE(document->createElement(L"", &refused), 0u);
@@ -262,12 +261,9 @@ TEST_F(XmlSaveBytes, WriterFollowsDomRulesWhenUsedDirectly) {
   EXPECT_EQ(r->setAttribute(L"a", L"3"), 0u);
   EXPECT_EQ(document->appendRoot(*r), 0u);
   EXPECT_NE(document->appendRoot(*c1), 0u);  // one root only
-  EXPECT_EQ(document->appendProcessingInstruction(L"after", L"root"), 0u);
   EXPECT_EQ(document->save(path("direct.xml").c_str()), 0u);
-  EXPECT_EQ(units("direct.xml"), kDeclaration +
-                                     u"<?pi some data?>\n<?pj?>\n"
-                                     u"<r a=\"3\" b=\"2\">replaces c1<c2><c3 late=\"after attaching\"></c3></c2></r>\n"
-                                     u"<?after root?>\n");
+  EXPECT_EQ(units("direct.xml"),
+            kDeclaration + u"<r a=\"3\" b=\"2\">replaces c1<c2><c3 late=\"after attaching\"></c3></c2></r>\n");
   EXPECT_NE(document->save(path("missing/direct.xml").c_str()), 0u);
   EXPECT_NE(document->save(L""), 0u);
 }

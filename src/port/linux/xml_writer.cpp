@@ -1,14 +1,15 @@
 #include "port/linux/xml_writer.h"
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <cwchar>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "common/utf16.h"
 #include "port/linux/file_replace.h"
@@ -21,9 +22,9 @@ constexpr DWORD kFail = 0x80004005;         // E_FAIL
 constexpr DWORD kInvalidName = 0x80004005;  // E_FAIL, as the DOM answers a bad name
 constexpr DWORD kErrorPathNotFound = 3;     // ERROR_PATH_NOT_FOUND
 
-// Where a character goes: in text content, in an attribute value (quoted with
-// '"'), or in a name or processing instruction, which are written as they are.
-enum class Context { kText, kAttribute, kRaw };
+// Where a character goes: in text content or in an attribute value (quoted
+// with '"').
+enum class Context { kText, kAttribute };
 
 // The reference that stands for c in context, or null when c is written as is.
 // White space other than the space is kept as a character reference in
@@ -31,19 +32,15 @@ enum class Context { kText, kAttribute, kRaw };
 // a carriage return everywhere, where a reader would fold it into a line feed.
 template <Context kContext>
 const char* referenceFor(uint32_t c) {
-  if constexpr (kContext == Context::kRaw) {
-    return nullptr;
-  } else {
-    switch (c) {
-      case '<': return "&lt;";
-      case '>': return "&gt;";
-      case '&': return "&amp;";
-      case '\r': return "&#13;";
-      case '"': return kContext == Context::kAttribute ? "&quot;" : nullptr;
-      case '\n': return kContext == Context::kAttribute ? "&#10;" : nullptr;
-      case '\t': return kContext == Context::kAttribute ? "&#9;" : nullptr;
-      default: return nullptr;
-    }
+  switch (c) {
+    case '<': return "&lt;";
+    case '>': return "&gt;";
+    case '&': return "&amp;";
+    case '\r': return "&#13;";
+    case '"': return kContext == Context::kAttribute ? "&quot;" : nullptr;
+    case '\n': return kContext == Context::kAttribute ? "&#10;" : nullptr;
+    case '\t': return kContext == Context::kAttribute ? "&#9;" : nullptr;
+    default: return nullptr;
   }
 }
 
@@ -105,48 +102,7 @@ BlockEnd convertBlock(const wchar_t** text, char16_t** out) {
   return end;
 }
 
-// Appends text to buffer as UTF-16, escaped for context, and gives where it
-// went. False, with buffer as it was, when text holds a character that XML
-// cannot carry.
-template <Context kContext>
-bool appendUtf16(Utf16Buffer& buffer, const wchar_t* text, uint64_t* offset, uint64_t* length) {
-  const size_t start = buffer.size();
-  for (;;) {
-    char16_t* const begin = buffer.reserve(kBlockRoom);
-    char16_t* out = begin;
-    const BlockEnd end = convertBlock<kContext>(&text, &out);
-    if (end == BlockEnd::kInvalid) {
-      buffer.truncate(start);
-      return false;
-    }
-    buffer.grow(static_cast<size_t>(out - begin));
-    if (end == BlockEnd::kEnd) break;
-  }
-  *offset = start;
-  *length = buffer.size() - start;
-  return true;
-}
-
 }  // namespace
-
-Utf16Buffer::~Utf16Buffer() {
-  if (data_ != nullptr) ::munmap(data_, capacity_ * sizeof(char16_t));
-}
-
-char16_t* Utf16Buffer::enlarge(size_t extra) {
-  constexpr size_t kFirstBytes = 64 * 1024;
-  size_t bytes = capacity_ == 0 ? kFirstBytes : capacity_ * sizeof(char16_t);
-  while (bytes / sizeof(char16_t) - size_ < extra) {
-    if (bytes > SIZE_MAX / 4) throw std::bad_alloc();
-    bytes *= 2;
-  }
-  void* mapped = data_ == nullptr ? ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
-                                  : ::mremap(data_, capacity_ * sizeof(char16_t), bytes, MREMAP_MAYMOVE);
-  if (mapped == MAP_FAILED) throw std::bad_alloc();
-  data_ = static_cast<char16_t*>(mapped);
-  capacity_ = bytes / sizeof(char16_t);
-  return data_ + size_;
-}
 
 // An element handle: an index into its document's nodes.
 class Utf16WriteElement final : public port::DomWriteElement {
@@ -188,6 +144,13 @@ class Utf16WriteDocument::Sink {
   void put(char16_t unit) {
     block_[used_++] = unit;
     if (used_ == kUnits) flush();
+  }
+  void put(const std::u16string& units) { put(units.data(), units.size()); }
+  void putEndTag(const std::u16string& name) {
+    put(u'<');
+    put(u'/');
+    put(name);
+    put(u'>');
   }
   // ASCII text.
   void put(const char* text) {
@@ -242,66 +205,19 @@ std::unique_ptr<Utf16WriteDocument> Utf16WriteDocument::create() {
 
 namespace {
 
-constexpr size_t kMostNames = 4096;  // beyond this many, names are no longer remembered
-
-uint64_t nameHash(uint64_t hash, uint32_t unit) { return (hash ^ unit) * 0x100000001B3; }
-constexpr uint64_t kNameHashStart = 0xCBF29CE484222325;
+constexpr size_t kMostNames = 4096;  // beyond this many, names are no longer shared
 
 }  // namespace
 
-// Gives the span of name, checking it as an XML name and converting it the
-// first time it is seen; false when it is not an XML name.
-bool Utf16WriteDocument::appendName(const wchar_t* name, Span* span) {
-  if (name == nullptr) return false;
-  // Only names of 16-bit units are remembered, so they compare unit for unit.
-  uint64_t hash = kNameHashStart;
-  size_t length = 0;
-  bool remembered = true;
-  for (; name[length] != 0; ++length) {
-    const auto unit = static_cast<uint32_t>(name[length]);
-    remembered = remembered && unit <= 0xFFFF;
-    hash = nameHash(hash, unit);
-  }
-  if (length == 0) return false;
-  size_t slot = 0;
-  if (remembered && !nameSlots_.empty()) {
-    const size_t mask = nameSlots_.size() - 1;
-    for (slot = hash & mask; nameSlots_[slot] != 0; slot = (slot + 1) & mask) {
-      const Span& known = names_[nameSlots_[slot] - 1];
-      if (known.length != length) continue;
-      const char16_t* units = chars_.data() + known.offset;
-      size_t i = 0;
-      while (i < length && units[i] == static_cast<char16_t>(name[i])) ++i;
-      if (i == length) {
-        *span = known;
-        return true;
-      }
-    }
-  }
-  if (!xml::isXmlName(name)) return false;
-  appendUtf16<Context::kRaw>(chars_, name, &span->offset, &span->length);
-  if (remembered && names_.size() < kMostNames) {
-    names_.push_back(*span);
-    if (names_.size() * 2 > nameSlots_.size()) {
-      rehashNames();
-    } else {
-      nameSlots_[slot] = static_cast<uint32_t>(names_.size());
-    }
-  }
-  return true;
-}
-
-void Utf16WriteDocument::rehashNames() {
-  nameSlots_.assign(nameSlots_.empty() ? 64 : nameSlots_.size() * 2, 0);
-  const size_t mask = nameSlots_.size() - 1;
-  for (size_t index = 0; index < names_.size(); ++index) {
-    uint64_t hash = kNameHashStart;
-    const char16_t* units = chars_.data() + names_[index].offset;
-    for (size_t i = 0; i < names_[index].length; ++i) hash = nameHash(hash, units[i]);
-    size_t slot = hash & mask;
-    while (nameSlots_[slot] != 0) slot = (slot + 1) & mask;
-    nameSlots_[slot] = static_cast<uint32_t>(index + 1);
-  }
+// The UTF-16 form of name, converted the first time it is seen; null when
+// name is not an XML name. An XML name holds nothing to escape.
+Utf16WriteDocument::Name Utf16WriteDocument::internName(const wchar_t* name) {
+  if (name == nullptr) return nullptr;
+  const std::wstring_view wide(name);
+  if (const auto known = names_.find(wide); known != names_.end()) return &known->second;
+  if (!xml::isXmlName(name)) return nullptr;
+  if (names_.size() < kMostNames) return &names_.emplace(wide, wideToUtf16(wide)).first->second;
+  return &unsharedNames_.emplace_back(wideToUtf16(wide));
 }
 
 bool Utf16WriteDocument::isOurs(port::DomWriteElement& element, uint32_t* node) const {
@@ -311,42 +227,20 @@ bool Utf16WriteDocument::isOurs(port::DomWriteElement& element, uint32_t* node) 
   return true;
 }
 
-bool Utf16WriteDocument::sameUnits(Span a, Span b) const {
-  if (a.offset == b.offset) return a.length == b.length;
-  return a.length == b.length &&
-         std::memcmp(chars_.data() + a.offset, chars_.data() + b.offset, a.length * sizeof(char16_t)) == 0;
-}
-
-DWORD Utf16WriteDocument::appendProcessingInstruction(const wchar_t* target, const wchar_t* data) {
-  if (target == nullptr || !xml::isXmlName(target)) return kFail;
+DWORD Utf16WriteDocument::appendProcessingInstruction(const wchar_t* target, const wchar_t* /*data*/) {
   // The XML declaration is written by save itself, always naming UTF-16, so it
-  // is only noted here; it must come first.
-  if (std::wcscmp(target, L"xml") == 0) {
-    if (hasDeclaration_ || !topLevel_.empty()) return kFail;
-    hasDeclaration_ = true;
-    return 0;
-  }
-  // Data that ends the instruction early, or that XML cannot carry, would make
-  // the document unreadable.
-  if (data != nullptr && std::wcsstr(data, L"?>") != nullptr) return kFail;
-  TopLevel instruction;
-  const size_t mark = chars_.size();
-  appendUtf16<Context::kRaw>(chars_, target, &instruction.target.offset, &instruction.target.length);
-  if (data != nullptr) {
-    if (!appendUtf16<Context::kRaw>(chars_, data, &instruction.data.offset, &instruction.data.length)) {
-      chars_.truncate(mark);
-      return kFail;
-    }
-    instruction.hasData = true;
-  }
-  topLevel_.push_back(instruction);
+  // is only noted here; it must come first and only once.
+  if (target == nullptr || std::wcscmp(target, L"xml") != 0) return kFail;
+  if (hasDeclaration_ || root_ != kNone) return kFail;
+  hasDeclaration_ = true;
   return 0;
 }
 
 DWORD Utf16WriteDocument::createElement(const wchar_t* name, std::unique_ptr<port::DomWriteElement>* element) {
   if (nodes_.size() >= kNone) throw std::bad_alloc();
   Node node{};
-  if (!appendName(name, &node.name)) return kInvalidName;
+  node.name = internName(name);
+  if (node.name == nullptr) return kInvalidName;
   node.firstAttribute = node.lastAttribute = node.firstChild = node.lastChild = kNone;
   node.nextSibling = node.parent = kNone;
   const auto index = static_cast<uint32_t>(nodes_.size());
@@ -360,12 +254,13 @@ DWORD Utf16WriteDocument::setAttribute(uint32_t index, const wchar_t* name, cons
   if (value == nullptr) return kInvalidName;
   Attribute attribute{};
   attribute.next = kNone;
-  if (!appendName(name, &attribute.name) || !xml::isXmlText(value)) return kInvalidName;
+  attribute.name = internName(name);
+  if (attribute.name == nullptr || !xml::isXmlText(value)) return kInvalidName;
   attribute.value = value;
   Node& node = nodes_[index];
   // One of the same name keeps its place and takes the new value.
   for (uint32_t at = node.firstAttribute; at != kNone; at = attributes_[at].next) {
-    if (sameUnits(attributes_[at].name, attribute.name)) {
+    if (*attributes_[at].name == *attribute.name) {
       attributes_[at].value = attribute.value;
       return 0;
     }
@@ -416,29 +311,35 @@ DWORD Utf16WriteDocument::appendChild(uint32_t parent, port::DomWriteElement& ch
 
 DWORD Utf16WriteDocument::appendRoot(port::DomWriteElement& element) {
   uint32_t index = kNone;
-  if (!isOurs(element, &index) || nodes_[index].attached || hasRoot_) return kFail;
+  if (!isOurs(element, &index) || nodes_[index].attached || root_ != kNone) return kFail;
   nodes_[index].attached = true;
-  hasRoot_ = true;
-  TopLevel root;
-  root.element = index;
-  topLevel_.push_back(root);
+  root_ = index;
   return 0;
 }
 
-void Utf16WriteDocument::writeElement(uint32_t root, Sink& sink) const {
-  // Walks the subtree without recursion: above holds the open elements whose
-  // end tags are still to come.
+void Utf16WriteDocument::writeDocument(Sink& sink) const {
+  sink.put(u'\uFEFF');
+  sink.put("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n");
+  if (root_ != kNone) {
+    writeElements(sink);
+    sink.put(u'\n');
+  }
+  sink.flush();
+}
+
+void Utf16WriteDocument::writeElements(Sink& sink) const {
+  // Walks the tree without recursion: above holds the open elements whose end
+  // tags are still to come.
   std::vector<uint32_t> above;
-  uint32_t at = root;
+  uint32_t at = root_;
   for (;;) {
     const Node& node = nodes_[at];
-    const char16_t* units = chars_.data();
     sink.put(u'<');
-    sink.put(units + node.name.offset, node.name.length);
+    sink.put(*node.name);
     for (uint32_t a = node.firstAttribute; a != kNone; a = attributes_[a].next) {
       const Attribute& attribute = attributes_[a];
       sink.put(u' ');
-      sink.put(units + attribute.name.offset, attribute.name.length);
+      sink.put(*attribute.name);
       sink.put("=\"");
       sink.putEscaped<Context::kAttribute>(attribute.value);
       sink.put(u'"');
@@ -453,9 +354,7 @@ void Utf16WriteDocument::writeElement(uint32_t root, Sink& sink) const {
         at = node.firstChild;
         continue;
       }
-      sink.put("</");
-      sink.put(units + node.name.offset, node.name.length);
-      sink.put(u'>');
+      sink.putEndTag(*node.name);
     }
     // Done with at: on to its next sibling, closing the elements it ends.
     for (;;) {
@@ -466,31 +365,9 @@ void Utf16WriteDocument::writeElement(uint32_t root, Sink& sink) const {
       }
       at = above.back();
       above.pop_back();
-      sink.put("</");
-      sink.put(units + nodes_[at].name.offset, nodes_[at].name.length);
-      sink.put(u'>');
+      sink.putEndTag(*nodes_[at].name);
     }
   }
-}
-
-void Utf16WriteDocument::writeDocument(Sink& sink) const {
-  sink.put(u'\uFEFF');
-  sink.put("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n");
-  for (const TopLevel& node : topLevel_) {
-    if (node.element != kNone) {
-      writeElement(node.element, sink);
-    } else {
-      sink.put("<?");
-      sink.put(chars_.data() + node.target.offset, node.target.length);
-      if (node.hasData) {
-        sink.put(u' ');
-        sink.put(chars_.data() + node.data.offset, node.data.length);
-      }
-      sink.put("?>");
-    }
-    sink.put(u'\n');
-  }
-  sink.flush();
 }
 
 DWORD Utf16WriteDocument::save(const wchar_t* path) {
