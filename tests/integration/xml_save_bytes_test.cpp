@@ -1,16 +1,20 @@
 // The exact bytes that Save writes through the Linux writer: declaration, order
 // of attributes, text and children, escaping, UTF-16 of characters beyond the
-// BMP, nothing written after any failure, the continue-on-error build of a
-// derived class, direct use of the writer, and the saved file's permissions.
+// BMP, nothing written after any failure (a refused tree or a failing system
+// call), the continue-on-error build of a derived class, direct use of the
+// writer, and the saved file's permissions.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
 
+#include "port/linux/file_calls.h"
 #include "port/linux/xml_dom.h"
 #include "port/platform.h"
 #include "port/xml_dom_port.h"
@@ -203,6 +207,45 @@ TEST_F(XmlSaveBytes, AnyFailureWritesNothingAndKeepsTheOldFile) {
     EXPECT_EQ(entry.path().filename(), "out.xml");
   }
   EXPECT_EQ(files, 1);
+}
+
+TEST_F(XmlSaveBytes, AFailingSystemCallKeepsTheOldFileWhole) {
+  namespace calls = utils::linuxport::filecalls;
+  XmlObject good(L"good");
+  const std::u16string before = saved(good);
+  // Large enough to take several blocks, so that a write can fail half-way.
+  XmlObject big(L"big");
+  big.SetNodeText(std::wstring(300000, L'x').c_str());
+  struct Row {
+    calls::Call call;
+    int error;
+    int skip;
+    bool inPlace;  // the target has a second hard link, so it is rewritten in place
+  };
+  const Row rows[] = {
+      {calls::Call::Write, ENOSPC, 0, false},   {calls::Call::Write, EIO, 1, false},
+      {calls::Call::Fsync, EIO, 0, false},      {calls::Call::Rename, EXDEV, 0, false},
+      {calls::Call::Allocate, ENOSPC, 0, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE("call " + std::to_string(static_cast<int>(row.call)) + " errno " + std::to_string(row.error));
+    if (row.inPlace) {
+      ASSERT_EQ(::link((dir_ / "out.xml").c_str(), (dir_ / "link.xml").c_str()), 0);
+    }
+    calls::injectFault(row.call, row.error, 1, row.skip);
+    EXPECT_EQ(big.Save(path("out.xml").c_str()), 0);
+    EXPECT_EQ(calls::injectedFailures(), 1);
+    calls::clearFaults();
+    EXPECT_EQ(units("out.xml"), before);
+    // Nothing but the old file (and its second link) is left in the folder.
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir_)) ++files;
+    EXPECT_EQ(files, row.inPlace ? 2u : 1u);
+    if (row.inPlace) fs::remove(dir_ / "link.xml");
+  }
+  // With the faults gone the same save goes through.
+  EXPECT_EQ(big.Save(path("out.xml").c_str()), 1);
+  EXPECT_EQ(units("out.xml").size(), kDeclaration.size() + 300000 + 12);
 }
 
 TEST_F(XmlSaveBytes, ContinueOnErrorSkipsWhatFailedAndKeepsTheRest) {

@@ -15,6 +15,8 @@
 #include <memory>
 #include <vector>
 
+#include "port/linux/file_calls.h"
+
 namespace utils::linuxport {
 namespace {
 
@@ -285,7 +287,7 @@ DWORD FileReplacement::startTemporary(const struct stat* existing) {
 
 DWORD FileReplacement::reserve(uint64_t size) {
   if (!inPlace_ || size == 0) return 0;
-  if (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0) return 0;
+  if (filecalls::fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0) return 0;
   // A file system that cannot reserve room is written without it.
   if (errno == EOPNOTSUPP || errno == ENOSYS) return 0;
   return fileErrorToWin32(errno);
@@ -294,17 +296,18 @@ DWORD FileReplacement::reserve(uint64_t size) {
 DWORD FileReplacement::commit(uint64_t size) {
   if (fd_ < 0) return fileErrorToWin32(EBADF);
   if (inPlace_) {
-    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0 || ::fsync(fd_) != 0) return fileErrorToWin32(errno);
+    if (filecalls::ftruncate(fd_, static_cast<off_t>(size)) != 0 || filecalls::fsync(fd_) != 0)
+      return fileErrorToWin32(errno);
     return 0;
   }
-  if (::fsync(fd_) != 0) return fileErrorToWin32(errno);
-  if (::rename(temporary_.c_str(), target_.c_str()) != 0) return fileErrorToWin32(errno);
+  if (filecalls::fsync(fd_) != 0) return fileErrorToWin32(errno);
+  if (filecalls::rename(temporary_.c_str(), target_.c_str()) != 0) return fileErrorToWin32(errno);
   temporary_.clear();
   ::close(fd_);
   fd_ = -1;
   // The rename itself survives a crash once the folder is synced.
   Descriptor folder(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder.get() >= 0) ::fsync(folder.get());
+  if (folder.get() >= 0) filecalls::fsync(folder.get());
   return 0;
 }
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <random>
 
+#include "port/linux/file_calls.h"
 #include "port/linux/regular_file.h"
 
 namespace utils::linuxport {
@@ -39,7 +40,7 @@ class Descriptor {
 bool writeAll(int fd, const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+    const ssize_t written = filecalls::write(fd, bytes.data() + done, bytes.size() - done);
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) {
       if (written == 0) errno = EIO;
@@ -66,7 +67,7 @@ void syncFolderOf(const std::string& path) {
   std::string folder = std::filesystem::path(path).parent_path().string();
   if (folder.empty()) folder = ".";
   Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.get() >= 0) ::fsync(fd.get());
+  if (fd.get() >= 0) filecalls::fsync(fd.get());
 }
 
 }  // namespace
@@ -134,9 +135,10 @@ ReplaceResult replaceRegularFile(const std::string& path, const std::string& byt
     return ReplaceResult::Failed;
   }
   Descriptor file(fd);
-  bool ok = writeAll(file.get(), bytes) && (!replacing || ::fchmod(file.get(), mode) == 0) && ::fsync(file.get()) == 0;
+  bool ok = writeAll(file.get(), bytes) && (!replacing || ::fchmod(file.get(), mode) == 0) &&
+            filecalls::fsync(file.get()) == 0;
   ok = file.reset() && ok;
-  if (ok && ::rename(temporary.c_str(), path.c_str()) == 0) {
+  if (ok && filecalls::rename(temporary.c_str(), path.c_str()) == 0) {
     syncFolderOf(path);
     return ReplaceResult::Done;
   }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/utf16.h"
+#include "port/linux/file_calls.h"
 #include "port/linux/file_replace.h"
 #include "xml/xml_chars.h"
 
@@ -177,7 +178,7 @@ class Utf16WriteDocument::Sink {
     written_ += left;
     if (fd_ < 0) return;
     while (left > 0 && error_ == 0) {
-      const ssize_t written = ::write(fd_, bytes, left);
+      const ssize_t written = filecalls::write(fd_, bytes, left);
       if (written < 0) {
         if (errno != EINTR) error_ = errno;
         continue;
