@@ -12,9 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "port/linux/xml_dom.h"
-#include "port/platform.h"
 #include "utils/xml.h"
+#include "xml_test_support.h"
 
 #pragma GCC diagnostic ignored "-Wdelete-non-virtual-dtor"
 
@@ -22,20 +21,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class XmlLibxml2 : public ::testing::Test {
+class XmlLibxml2 : public XmlFileTest {
  protected:
-  void SetUp() override {
-    utils::port::Platform record;
-    record.xmlDom = &dom_;
-    utils::port::installPlatform(record);
-    dir_ = fs::temp_directory_path() / ("xml_libxml2_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   std::wstring write(const std::string& name, const std::string& bytes) {
-    std::ofstream(dir_ / name, std::ios::binary) << bytes;
-    return (dir_ / name).wstring();
+    return XmlFileTest::write(name, bytes).wstring();
   }
   std::unique_ptr<XmlObject> load(const std::string& xml, OBJECT_ERROR_CODE expected = OBJECT_ERROR_NONE,
                                   const std::wstring& schema = L"") {
@@ -48,13 +37,6 @@ class XmlLibxml2 : public ::testing::Test {
     return std::unique_ptr<XmlObject>(out);
   }
   static XmlObject* sentinel() { return reinterpret_cast<XmlObject*>(0x5a5a); }
-  std::string read(const std::string& name) {
-    std::ifstream in(dir_ / name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
-  utils::linuxport::LibxmlDom dom_;
-  fs::path dir_;
 };
 
 TEST_F(XmlLibxml2, EdgeCaseDocumentsLoadAsExpected) {

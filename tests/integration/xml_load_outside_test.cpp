@@ -18,10 +18,9 @@
 #include <memory>
 #include <string>
 
-#include "port/linux/xml_dom.h"
-#include "port/platform.h"
 #include "utils/xml.h"
 #include "xml_namespace_cases.h"
+#include "xml_test_support.h"
 
 #pragma GCC diagnostic ignored "-Wdelete-non-virtual-dtor"
 
@@ -31,20 +30,10 @@ namespace fs = std::filesystem;
 
 const std::string kXs = "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema'";
 
-class XmlLoadOutside : public ::testing::Test {
+class XmlLoadOutside : public XmlFileTest {
  protected:
-  void SetUp() override {
-    utils::port::Platform record;
-    record.xmlDom = &dom_;
-    utils::port::installPlatform(record);
-    dir_ = fs::temp_directory_path() / ("xml_load_outside_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   std::string write(const std::string& name, const std::string& bytes) {
-    std::ofstream(dir_ / name, std::ios::binary) << bytes;
-    return (dir_ / name).string();
+    return XmlFileTest::write(name, bytes).string();
   }
   std::string fifo(const std::string& name) {
     const std::string path = (dir_ / name).string();
@@ -79,9 +68,6 @@ class XmlLoadOutside : public ::testing::Test {
     const int fd = ::open(fifoPath.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd >= 0) ::close(fd);  // a blocked reader gets end of file
   }
-
-  utils::linuxport::LibxmlDom dom_;
-  fs::path dir_;
 };
 
 // A listener on a loopback port chosen by the system.

@@ -15,10 +15,10 @@
 #include <string>
 
 #include "port/linux/file_calls.h"
-#include "port/linux/xml_dom.h"
 #include "port/platform.h"
 #include "port/xml_dom_port.h"
 #include "utils/xml.h"
+#include "xml_test_support.h"
 
 #pragma GCC diagnostic ignored "-Wdelete-non-virtual-dtor"
 // The element class has a non-virtual destructor by design; the derived class
@@ -46,23 +46,13 @@ class TolerantSave : public XmlObject {
   }
 };
 
-class XmlSaveBytes : public ::testing::Test {
+class XmlSaveBytes : public XmlFileTest {
  protected:
-  void SetUp() override {
-    utils::port::Platform record;
-    record.xmlDom = &dom_;
-    utils::port::installPlatform(record);
-    dir_ = fs::temp_directory_path() / ("xml_save_bytes_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   std::wstring path(const std::string& name) const { return (dir_ / name).wstring(); }
 
   // The file as UTF-16 code units, once its little-endian byte order mark is checked.
   std::u16string units(const std::string& name) const {
-    std::ifstream in(dir_ / name, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    const std::string bytes = read(name);
     if (bytes.size() < 2 || bytes[0] != '\xFF' || bytes[1] != '\xFE' || bytes.size() % 2 != 0) {
       return u"(not UTF-16LE with a byte order mark)";
     }
@@ -78,9 +68,6 @@ class XmlSaveBytes : public ::testing::Test {
     EXPECT_EQ(root.Save(path("out.xml").c_str()), 1);
     return units("out.xml");
   }
-
-  utils::linuxport::LibxmlDom dom_;
-  fs::path dir_;
 };
 
 TEST_F(XmlSaveBytes, DocumentsAreWrittenExactly) {

@@ -21,9 +21,8 @@
 #include <string>
 
 #include "port/linux/file_replace.h"
-#include "port/linux/xml_dom.h"
-#include "port/platform.h"
 #include "utils/xml.h"
+#include "xml_test_support.h"
 
 #pragma GCC diagnostic ignored "-Wdelete-non-virtual-dtor"
 
@@ -33,29 +32,9 @@ namespace fs = std::filesystem;
 
 constexpr uid_t kOtherUser = 65534;  // nobody
 
-class XmlSaveFile : public ::testing::Test {
+class XmlSaveFile : public XmlFileTest {
  protected:
-  void SetUp() override {
-    utils::port::Platform record;
-    record.xmlDom = &dom_;
-    utils::port::installPlatform(record);
-    dir_ = fs::temp_directory_path() / ("xml_save_file_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-    ::chmod(dir_.c_str(), 0755);
-  }
-  void TearDown() override {
-    // Folders made read-only for a test are made writable again, so they go.
-    for (const auto& entry : fs::recursive_directory_iterator(dir_)) {
-      if (fs::is_directory(entry.symlink_status())) ::chmod(entry.path().c_str(), 0755);
-    }
-    fs::remove_all(dir_);
-  }
-
   void writeFile(const fs::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-  static std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
   // The root element's name of the document at path, or "" when it does not load.
   static std::wstring rootName(const fs::path& path) {
     XmlObject* out = nullptr;
@@ -93,9 +72,6 @@ class XmlSaveFile : public ::testing::Test {
     if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
     return WEXITSTATUS(status);
   }
-
-  utils::linuxport::LibxmlDom dom_;
-  fs::path dir_;
 };
 
 TEST_F(XmlSaveFile, SymbolicLinksAreFollowedToTheFileTheyName) {
