@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "latency.h"
 #include "port/linux/bus_client.h"
 #include "port/linux/bus_socket.h"
 #include "port/linux/clock.h"
@@ -60,15 +61,8 @@ DWORD onNotification(DWORD, DWORD) {
   return 0;
 }
 
-void report(benchmark::State& state, const char* name, std::vector<double>& microseconds) {
-  if (microseconds.empty()) return;
-  std::sort(microseconds.begin(), microseconds.end());
-  state.counters[std::string(name) + "_median_us"] = microseconds[microseconds.size() / 2];
-  state.counters[std::string(name) + "_p99_us"] =
-      microseconds[std::min(microseconds.size() - 1, microseconds.size() * 99 / 100)];
-}
-
-double us(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
+using utils::bench::microseconds;
+using utils::bench::reportLatency;
 
 void BM_SignalEventToCallback(benchmark::State& state) {
   UTIL_BT_Initialize(kWatched);
@@ -88,13 +82,13 @@ void BM_SignalEventToCallback(benchmark::State& state) {
     if (!gCalled.wait_for(lock, std::chrono::seconds(2), [&] { return gCalls > before; })) {
       return state.SkipWithError("no callback");
     }
-    fromSend.push_back(us(gCalledAt - sent));
-    fromAnswer.push_back(std::max(0.0, us(gCalledAt - answered)));
+    fromSend.push_back(microseconds(gCalledAt - sent));
+    fromAnswer.push_back(std::max(0.0, microseconds(gCalledAt - answered)));
   }
   RegisterNotification(nullptr);
   UTIL_BT_Uninitialize();
-  report(state, "from_send", fromSend);
-  report(state, "from_answer", fromAnswer);
+  reportLatency(state, fromSend, "from_send_");
+  reportLatency(state, fromAnswer, "from_answer_");
 }
 BENCHMARK(BM_SignalEventToCallback)->UseRealTime()->Iterations(2000);
 
@@ -110,11 +104,11 @@ void BM_ConnectionRecordToCallback(benchmark::State& state) {
                                               utils::port::hciEventInfoData(kWatched, 1, connected)};
     const auto start = Clock::now();
     utils::radio::notify::OnDeviceChange(utils::port::kDbtCustomEvent, &record);
-    latencies.push_back(us(gCalledAt - start));
+    latencies.push_back(microseconds(gCalledAt - start));
     connected = !connected;
   }
   service.callback = nullptr;
-  report(state, "to_callback", latencies);
+  reportLatency(state, latencies, "to_callback_");
 }
 BENCHMARK(BM_ConnectionRecordToCallback);
 

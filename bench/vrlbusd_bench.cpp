@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "latency.h"
 #include "port/linux/bus_client.h"
 #include "port/linux/bus_socket.h"
 
@@ -27,12 +28,8 @@ constexpr DWORD kVendorCode = 0x9C4024C8;
 // SendVendorHCICmd(0xFC59, 7 parameters, pattern 0xAA) as the library builds it.
 const std::vector<BYTE> kRequest{0x1D, 0, 0, 0, 0, 1, 0x59, 0xFC, 10, 1, 0, 0x11, 0x22, 0x33, 0x44, 0x55, 7, 1, 0xAA};
 
-void reportLatency(benchmark::State& state, std::vector<double>& microseconds) {
-  if (microseconds.empty()) return;
-  std::sort(microseconds.begin(), microseconds.end());
-  state.counters["median_us"] = microseconds[microseconds.size() / 2];
-  state.counters["p99_us"] = microseconds[std::min(microseconds.size() - 1, microseconds.size() * 99 / 100)];
-}
+using utils::bench::microseconds;
+using utils::bench::reportLatency;
 
 // One request on an open connection.
 void BM_VendorCommandRoundTrip(benchmark::State& state) {
@@ -48,7 +45,7 @@ void BM_VendorCommandRoundTrip(benchmark::State& state) {
     const auto start = Clock::now();
     const DWORD error = bus.ioControl(handle, kVendorCode, kRequest.data(), static_cast<DWORD>(kRequest.size()), answer,
                                       sizeof answer, nullptr);
-    latencies.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    latencies.push_back(microseconds(Clock::now() - start));
     if (error != 0) return state.SkipWithError("request failed");
   }
   bus.close(handle);
@@ -74,7 +71,7 @@ void BM_OpenRequestClose(benchmark::State& state) {
     bus.ioControl(handle, kVendorCode, kRequest.data(), static_cast<DWORD>(kRequest.size()), answer, sizeof answer,
                   nullptr);
     bus.close(handle);
-    latencies.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    latencies.push_back(microseconds(Clock::now() - start));
   }
   state.SetItemsProcessed(state.iterations());
   reportLatency(state, latencies);
