@@ -30,13 +30,9 @@ bool checkFtpFileList(const BYTE* data, size_t size, bool withLead, std::string*
     *error = "The block has " + std::to_string(size) + " bytes; the smallest block has 8.";
     return false;
   }
-  const uint32_t declared =
-      uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 | uint32_t(data[3]) << 24;
-  if (declared != size) {
-    *error =
-        "The block's size field says " + std::to_string(declared) + " bytes, but it has " + std::to_string(size) + ".";
-    return false;
-  }
+  // The size field is not consulted: the readers never read it, and a block made
+  // in place (PutFtpFileList) may never have had it written. The extent given is
+  // what bounds every string.
   if (size % kUnitBytes != 0) {
     *error = "The block has an odd number of bytes (" + std::to_string(size) + ").";
     return false;

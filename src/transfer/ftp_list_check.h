@@ -1,7 +1,7 @@
 // Checks a file-name list block that comes from outside (a file, a pipe, a peer)
-// before it is handed to the functions that trust their block: the size field
-// must name exactly the bytes given, every string must end inside the block, and
-// the list terminator must stand right before the two spare bytes.
+// before it is handed to the functions that trust their block: every string must
+// end inside the bytes given, and the list terminator must stand right before the
+// two spare bytes. The size field is not checked, as the readers never read it.
 #pragma once
 
 #include <cstddef>

@@ -26,7 +26,7 @@ err=
 run() {
   "$btutil" "$@" >"$work/stdout" 2>"$work/stderr"
   code=$?
-  out=$(cat "$work/stdout")
+  out=$(tr -d '\000' <"$work/stdout")  # the bytes of -0 output are checked from the file
   err=$(cat "$work/stderr")
 }
 
@@ -334,6 +334,52 @@ run addr 0x1A7DDA7113
 check "addr from value" is "$out" $'Text:    00:1a:7d:da:71:13\nBtAddr:  0x001A7DDA7113\nBdAddr:  00 1A 7D DA 71 13'
 run decode 0x12345 DWORD
 check "decode" is "$out" "Unknown type: 0x00012345"
+
+# --- permit, services and ftplist on the real stores --------------------------
+# json EXPRESSION: stdout is one JSON document (d) for which the Python expression holds.
+json() {
+  python3 -c 'import json, sys; d = json.loads(sys.stdin.read()); sys.exit(0 if eval(sys.argv[1]) else 1)' "$1" \
+    <<<"$out"
+}
+radio=00:11:22:33:44:55
+run permit grant $radio $device 0x1105 --once
+check "grant says what it wrote" is "$out" \
+  "Granted request 0x1105 of 66:77:88:99:AA:BB on radio $radio once (the request it permits uses it up)."
+run permit show $radio $device
+check "show decodes a one-time permission" has "$out" "  request 0x1105   once"
+run permit show $radio $device --json
+check "show --json is one document" json 'd["requests"][0]["code"] == 0x1105 and d["requests"][0]["grants"]'
+run permit check $radio $device 0x1105
+check "check answers yes and uses the permission up" exits 0
+run permit check $radio $device 0x1105
+check "a used-up permission answers no" exits 1
+run permit $radio $device 0x1105
+check "the check is an explicit operation" refused "needs an operation"
+run permit frobnicate $radio $device
+check "an unknown permit operation is named" refused 'frobnicate'
+list='HKLM\SOFTWARE\Vorlane\Pelmora\Supported'
+run reg add "$list" /v '{0000110B-0000-1000-8000-00805F9B34FB}' /t REG_DWORD /d 1 /f
+for form in 0000110b-0000-1000-8000-00805f9b34fb 0x110b 110B '{0000110b-0000-1000-8000-00805f9b34fb}'; do
+  run services supported "$form"
+  check "services supported $form" is "$code:$out" \
+    "0:{0000110B-0000-1000-8000-00805F9B34FB} (Audio Sink) is supported."
+done
+run services supported 0x1105
+check "an unlisted class is not supported" exits 1
+run services list --json
+check "services list --json" json 'd["exists"] and d["services"] == [{"service": "{0000110B-0000-1000-8000-00805F9B34FB}", "name": "Audio Sink", "status": "supported"}]'
+"$btutil" ftplist pack --lead /inbox -- -0 $'two\nlines' >"$work/block.bin"
+run ftplist unpack --lead -0 "$work/block.bin"
+check "unpack FILE -0 keeps a line break in a name" is "$(od -An -c "$work/stdout" | tr -s ' ')" \
+  "$(printf '/inbox\0-0\0two\nlines\0' | od -An -c | tr -s ' ')"
+run ftplist unpack --lead "$work/block.bin"
+check "a name with a line break needs -0" refused "holds a line break"
+run ftplist unpack --lead -0 <(cat "$work/block.bin")
+check "unpack reads a pipe named as FILE" exits 0
+run ftplist unpack "$work"
+check "a folder as FILE is the system's refusal" exits 3
+run ftplist unpack "$work/missing.bin"
+check "a missing FILE is the system's refusal" exits 3
 
 echo "btutil: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

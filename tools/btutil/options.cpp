@@ -40,8 +40,17 @@ bool isHelpRequest(std::string_view arg) {
 
 bool parseArgs(std::span<const std::string> args, std::span<const OptionSpec> specs, ParsedArgs* parsed,
                std::string* error) {
+  bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    if (optionsEnded) {
+      parsed->positional.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {  // what follows is positional, even when it starts with "-"
+      optionsEnded = true;
+      continue;
+    }
     if (isHelpRequest(arg)) {
       parsed->help = true;
       continue;

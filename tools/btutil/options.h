@@ -34,7 +34,8 @@ bool isHelpRequest(std::string_view arg);
 
 // Splits args into options of the given specs and positional arguments. An
 // unknown "-" switch, a repeated one or a missing value is an error. A help request
-// is noted, not kept as an argument.
+// is noted, not kept as an argument. "--" ends the options: every argument after
+// it is positional.
 bool parseArgs(std::span<const std::string> args, std::span<const OptionSpec> specs, ParsedArgs* parsed,
                std::string* error);
 

@@ -1,9 +1,10 @@
 // btutil permit: asks IsRequestPermitted, and writes or removes the settings it reads.
-#include "address_input.h"
+#include <cstdio>
+
 #include "commands.h"
 #include "common/utf16.h"
 #include "numbers.h"
-#include "options.h"
+#include "permit_args.h"
 #include "permit_time.h"
 #include "policy/policy_keys.h"
 #include "port/platform.h"
@@ -20,47 +21,7 @@ constexpr OptionSpec kRevokeOptions[] = {{"allow-all", false}};
 // The standing permission written by --always (any nonzero number but 1).
 constexpr DWORD kAlways = 2;
 
-struct Pair {
-  AddressInput local;
-  AddressInput remote;
-  std::wstring keyPath() const {
-    return policy::deviceKeyPath(policy::bdAddrUpper(local.bd.data()), policy::bdAddrUpper(remote.bd.data()));
-  }
-};
-
-// Parses the switches; then LOCAL REMOTE and, when withCode, CODE. Returns -1 to
-// go on, else the exit code.
-int parseCommand(std::span<const std::string> args, std::span<const OptionSpec> specs, bool withCode,
-                 std::string_view topic, Console& console, ParsedArgs* parsed, Pair* pair, WORD* code) {
-  std::string error;
-  if (!parseArgs(args, specs, parsed, &error)) return usageError(console, error, topic);
-  if (parsed->help) {
-    printUsage(console.out, topic);
-    return kExitOk;
-  }
-  const size_t wanted = withCode ? 3 : 2;
-  if (parsed->positional.size() != wanted) {
-    return usageError(console,
-                      "btutil " + std::string(topic) + " needs " + std::to_string(wanted) + " arguments, " +
-                          std::to_string(parsed->positional.size()) + " given.",
-                      topic);
-  }
-  if (!parseAddress(parsed->positional[0], &pair->local, &error) ||
-      !parseAddress(parsed->positional[1], &pair->remote, &error)) {
-    return usageError(console, error, topic);
-  }
-  if (withCode) {
-    const auto value = parseUnsigned(parsed->positional[2], 0xFFFF);
-    if (!value) {
-      return usageError(console, "The request code \"" + parsed->positional[2] + "\" is not a number from 0 to 0xFFFF.",
-                        topic);
-    }
-    *code = static_cast<WORD>(*value);
-  }
-  return -1;
-}
-
-int writeValue(const Pair& pair, const std::wstring& name, DWORD type, const std::vector<BYTE>& data,
+int writeValue(const PermitPair& pair, const std::wstring& name, DWORD type, const std::vector<BYTE>& data,
                Console& console) {
   port::RegistryPort& registry = *port::platform().registry;
   port::ScopedKey key(registry);
@@ -75,11 +36,13 @@ int writeValue(const Pair& pair, const std::wstring& name, DWORD type, const std
   return kExitOk;
 }
 
+// The consuming check: the answer the suite gets, with its side effect (a
+// one-time permission that grants is used up).
 int runCheck(std::span<const std::string> args, Console& console) {
   ParsedArgs parsed;
-  Pair pair;
+  PermitPair pair;
   WORD code = 0;
-  if (int exit = parseCommand(args, {}, true, "permit", console, &parsed, &pair, &code); exit >= 0) return exit;
+  if (int exit = parsePermitArgs(args, {}, "permit check", console, &parsed, &pair, &code); exit >= 0) return exit;
   const bool permitted = IsRequestPermitted(pair.local.bd.data(), pair.remote.bd.data(), code) != 0;
   console.out << (permitted ? "Permitted.\n" : "Not permitted.\n");
   return permitted ? kExitOk : kExitNo;
@@ -87,35 +50,44 @@ int runCheck(std::span<const std::string> args, Console& console) {
 
 int runGrant(std::span<const std::string> args, Console& console) {
   ParsedArgs parsed;
-  Pair pair;
+  PermitPair pair;
   WORD code = 0;
-  if (int exit = parseCommand(args, kGrantOptions, true, "permit grant", console, &parsed, &pair, &code); exit >= 0) {
+  if (int exit = parsePermitArgs(args, kGrantOptions, "permit grant", console, &parsed, &pair, &code); exit >= 0) {
     return exit;
   }
   const int kinds = int(parsed.has("once")) + int(parsed.has("always")) + int(parsed.has("until"));
   if (kinds != 1) return usageError(console, "Give exactly one of --once, --always and --until TIME.", "permit grant");
   const std::wstring name = policy::requestValueName(code);
+  const std::string what = "request " + requestCodeText(code) + " of " + pair.shown();
   if (parsed.has("until")) {
     const auto moment = parsePermitTime(parsed.value("until"), port::platform().clock->systemTimeAsFileTime());
     if (!moment) {
       return usageError(console,
                         "The time \"" + parsed.value("until") +
-                            "\" is neither YYYY-MM-DDTHH:MM:SSZ (UTC) nor +N followed by s, m, h or d.",
+                            "\" is neither YYYY-MM-DDTHH:MM[:SS] (local time; with Z or +HH:MM another zone) nor +N "
+                            "followed by s, m, h or d.",
                         "permit grant");
     }
-    return writeValue(pair, name + L"_time", REG_QWORD, littleEndianBytes(*moment, 8), console);
+    if (int exit = writeValue(pair, name + L"_time", REG_QWORD, littleEndianBytes(*moment, 8), console)) return exit;
+    console.out << "Granted " << what << " until " << localTimeText(*moment) << " local time (" << utcTimeText(*moment)
+                << ").\n";
+    return kExitOk;
   }
-  const DWORD value = parsed.has("once") ? 1 : kAlways;
-  return writeValue(pair, name, REG_DWORD, littleEndianBytes(value, 4), console);
+  const bool once = parsed.has("once");
+  if (int exit = writeValue(pair, name, REG_DWORD, littleEndianBytes(once ? 1 : kAlways, 4), console)) return exit;
+  console.out << "Granted " << what << (once ? " once (the request it permits uses it up).\n" : " always.\n");
+  return kExitOk;
 }
 
 int runAllowAll(std::span<const std::string> args, Console& console) {
   ParsedArgs parsed;
-  Pair pair;
-  if (int exit = parseCommand(args, {}, false, "permit allow-all", console, &parsed, &pair, nullptr); exit >= 0) {
+  PermitPair pair;
+  if (int exit = parsePermitArgs(args, {}, "permit allow-all", console, &parsed, &pair, nullptr); exit >= 0) {
     return exit;
   }
-  return writeValue(pair, L"AllowAll", REG_QWORD, littleEndianBytes(1, 8), console);
+  if (int exit = writeValue(pair, L"AllowAll", REG_QWORD, littleEndianBytes(1, 8), console)) return exit;
+  console.out << "Allowed every request of " << pair.shown() << ".\n";
+  return kExitOk;
 }
 
 int runRevoke(std::span<const std::string> args, Console& console) {
@@ -125,9 +97,10 @@ int runRevoke(std::span<const std::string> args, Console& console) {
   if (!parseArgs(args, kRevokeOptions, &probe, &error)) return usageError(console, error, "permit revoke");
   const bool allowAll = probe.has("allow-all");
   ParsedArgs parsed;
-  Pair pair;
+  PermitPair pair;
   WORD code = 0;
-  if (int exit = parseCommand(args, kRevokeOptions, !allowAll, "permit revoke", console, &parsed, &pair, &code);
+  if (int exit =
+          parsePermitArgs(args, kRevokeOptions, "permit revoke", console, &parsed, &pair, allowAll ? nullptr : &code);
       exit >= 0) {
     return exit;
   }
@@ -139,24 +112,103 @@ int runRevoke(std::span<const std::string> args, Console& console) {
     names.push_back(names.back() + L"_time");
   }
   port::RegistryPort& registry = *port::platform().registry;
+  const std::wstring path = pair.keyPath();
+  std::string removed;
   for (const std::wstring& name : names) {
-    const std::wstring path = pair.keyPath();
     const DWORD result = registry.deleteKeyValue(HKEY_CURRENT_USER, path.c_str(), name.c_str());
-    if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) {
+    if (result == ERROR_FILE_NOT_FOUND) continue;
+    if (result != ERROR_SUCCESS) {
       return failure(console, "The value " + wideToUtf8(name) + " could not be removed: " + errorText(result));
     }
+    removed += (removed.empty() ? "" : " and ") + wideToUtf8(name);
+  }
+  const std::string what =
+      allowAll ? "allow-all of " + pair.shown() : "request " + requestCodeText(code) + " of " + pair.shown();
+  if (removed.empty()) {
+    console.out << "Nothing to revoke: no " << (allowAll ? "allow-all setting" : "permission") << " was stored for "
+                << (allowAll ? pair.shown() : "request " + requestCodeText(code) + " of " + pair.shown()) << ".\n";
+  } else {
+    console.out << "Revoked " << what << " (removed " << removed << ").\n";
   }
   return kExitOk;
 }
 
 }  // namespace
 
+std::wstring PermitPair::keyPath() const {
+  return policy::deviceKeyPath(policy::bdAddrUpper(local.bd.data()), policy::bdAddrUpper(remote.bd.data()));
+}
+
+std::string PermitPair::shown() const {
+  return wideToUtf8(policy::bdAddrUpper(remote.bd.data())) + " on radio " +
+         wideToUtf8(policy::bdAddrUpper(local.bd.data()));
+}
+
+std::string requestCodeText(WORD code) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(code));
+  return text;
+}
+
+int parsePermitArgs(std::span<const std::string> args, std::span<const OptionSpec> specs, std::string_view topic,
+                    Console& console, ParsedArgs* parsed, PermitPair* pair, WORD* code) {
+  std::string error;
+  if (!parseArgs(args, specs, parsed, &error)) return usageError(console, error, topic);
+  if (parsed->help) {
+    printUsage(console.out, topic);
+    return kExitOk;
+  }
+  const size_t wanted = code != nullptr ? 3 : 2;
+  if (parsed->positional.size() != wanted) {
+    return usageError(console,
+                      "btutil " + std::string(topic) + " needs " + std::to_string(wanted) + " arguments (" +
+                          (code != nullptr ? "LOCAL REMOTE CODE" : "LOCAL REMOTE") + "), " +
+                          std::to_string(parsed->positional.size()) + " given.",
+                      topic);
+  }
+  if (!parseAddress(parsed->positional[0], &pair->local, &error) ||
+      !parseAddress(parsed->positional[1], &pair->remote, &error)) {
+    return usageError(console, error, topic);
+  }
+  if (code != nullptr) {
+    const auto value = parseUnsigned(parsed->positional[2], 0xFFFF);
+    if (!value) {
+      return usageError(console, "The request code \"" + parsed->positional[2] + "\" is not a number from 0 to 0xFFFF.",
+                        topic);
+    }
+    *code = static_cast<WORD>(*value);
+  }
+  return -1;
+}
+
 int runPermit(std::span<const std::string> args, Console& console) {
-  const std::string verb = args.empty() ? std::string() : lowerAscii(args[0]);
-  if (verb == "grant") return runGrant(args.subspan(1), console);
-  if (verb == "allow-all") return runAllowAll(args.subspan(1), console);
-  if (verb == "revoke") return runRevoke(args.subspan(1), console);
-  return runCheck(args, console);
+  using Operation = int (*)(std::span<const std::string>, Console&);
+  static constexpr struct {
+    std::string_view name;
+    Operation run;
+  } kOperations[] = {{"show", runPermitShow},
+                     {"check", runCheck},
+                     {"grant", runGrant},
+                     {"allow-all", runAllowAll},
+                     {"revoke", runRevoke}};
+  if (args.empty()) {
+    return usageError(console, "btutil permit needs an operation: show, check, grant, allow-all or revoke.", "permit");
+  }
+  const std::string verb = lowerAscii(args[0]);
+  for (const auto& operation : kOperations) {
+    if (operation.name == verb) return operation.run(args.subspan(1), console);
+  }
+  AddressInput address;
+  std::string ignored;
+  if (parseAddress(args[0], &address, &ignored)) {
+    return usageError(console,
+                      "btutil permit needs an operation before the addresses: \"permit show LOCAL REMOTE\" shows what "
+                      "is stored, \"permit check LOCAL REMOTE CODE\" asks as the suite does (and uses up a one-time "
+                      "permission that grants).",
+                      "permit");
+  }
+  return usageError(
+      console, "Unknown permit operation \"" + args[0] + "\": use show, check, grant, allow-all or revoke.", "permit");
 }
 
 }  // namespace utils::btutil

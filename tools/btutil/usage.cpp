@@ -79,7 +79,11 @@ void printOverview(std::ostream& out) {
   size_t lineStart = 0;
   std::string_view separator = " ";
   for (const Command& command : commands()) {
-    const auto topics = command.topics();
+    // The operations that answer, or the command itself when none of them does.
+    auto topics = command.topics();
+    bool operationsAnswer = false;
+    for (const HelpTopic& topic : topics.subspan(1)) operationsAnswer = operationsAnswer || !topic.no.empty();
+    if (operationsAnswer) topics = topics.subspan(1);
     for (size_t i = 0; i < topics.size(); ++i) {
       bool shown = topics[i].no.empty();  // each answer once per command
       for (size_t j = 0; j < i && !shown; ++j) shown = topics[j].no == topics[i].no;
