@@ -1,6 +1,6 @@
 # Installation like a Debian library: the shared library with its SONAME, the
 # public headers in a folder of their own, the tools with their manual pages,
-# vrlbusd's systemd unit, a CMake package configuration, a pkg-config file, and
+# btutil's bash completion, vrlbusd's systemd unit, a CMake package configuration, a pkg-config file, and
 # a Debian package made by CPack.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -56,12 +56,24 @@ foreach(page btutil.1 vrlbusd.8)
     COMMAND ${CMAKE_COMMAND} -DTOOL=$<TARGET_FILE:${tool}> -DNAME=${tool} -DSECTION=${section}
             -DVERSION=${PROJECT_VERSION} -DOUTPUT=${UTILS_MAN_DIR}/${page}
             -P ${PROJECT_SOURCE_DIR}/packaging/help_to_man.cmake
-    DEPENDS ${tool} ${PROJECT_SOURCE_DIR}/packaging/help_to_man.cmake
+    DEPENDS ${tool} ${PROJECT_SOURCE_DIR}/packaging/help_to_man.cmake ${PROJECT_SOURCE_DIR}/packaging/tool_help.cmake
     COMMENT "Manual page of ${tool}")
 endforeach()
 add_custom_target(manpages ALL DEPENDS ${UTILS_MAN_DIR}/btutil.1 ${UTILS_MAN_DIR}/vrlbusd.8)
 install(FILES ${UTILS_MAN_DIR}/btutil.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
 install(FILES ${UTILS_MAN_DIR}/vrlbusd.8 DESTINATION ${CMAKE_INSTALL_MANDIR}/man8 COMPONENT runtime)
+
+# btutil's bash completion, made from its help texts like the manual page, where
+# bash-completion looks for a command's completion (its completionsdir).
+set(UTILS_COMPLETION ${PROJECT_BINARY_DIR}/completion/btutil)
+add_custom_command(
+  OUTPUT ${UTILS_COMPLETION}
+  COMMAND ${CMAKE_COMMAND} -DTOOL=$<TARGET_FILE:btutil> -DNAME=btutil -DOUTPUT=${UTILS_COMPLETION}
+          -P ${PROJECT_SOURCE_DIR}/packaging/help_to_completion.cmake
+  DEPENDS btutil ${PROJECT_SOURCE_DIR}/packaging/help_to_completion.cmake ${PROJECT_SOURCE_DIR}/packaging/tool_help.cmake
+  COMMENT "Bash completion of btutil")
+add_custom_target(completion ALL DEPENDS ${UTILS_COMPLETION})
+install(FILES ${UTILS_COMPLETION} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT runtime)
 
 # The Debian package: everything in one package, dependencies worked out by
 # dpkg-shlibdeps from the binaries themselves, plus BlueZ: the radio the

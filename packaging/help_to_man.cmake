@@ -4,17 +4,7 @@
 # prints nothing fails the page, and so the build: a manual page never silently lacks a command.
 cmake_policy(VERSION 3.25)
 
-function(run_help out)
-  execute_process(COMMAND ${TOOL} ${ARGN} OUTPUT_VARIABLE text ERROR_VARIABLE error RESULT_VARIABLE status)
-  string(REPLACE ";" " " shown "${ARGN}")
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "\"${NAME} ${shown}\" failed (exit status ${status}): ${error}")
-  endif()
-  if(text STREQUAL "")
-    message(FATAL_ERROR "\"${NAME} ${shown}\" printed no help")
-  endif()
-  set(${out} "${text}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/tool_help.cmake)
 
 # roff: a leading dot or quote would be a request; backslashes are escapes.
 function(to_roff text out)

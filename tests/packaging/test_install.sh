@@ -15,7 +15,8 @@ cmake --install "$build" --prefix "$work/stage" >/dev/null
 libdir=$(cd "$work/stage" && ls -d lib*/ | head -n 1)
 libdir=${libdir%/}
 for f in bin/btutil sbin/vrlbusd include/utils/utils.h include/utils/utils/trace.h \
-         lib/systemd/system/vrlbusd.service share/man/man1/btutil.1 share/man/man8/vrlbusd.8; do
+         lib/systemd/system/vrlbusd.service share/man/man1/btutil.1 share/man/man8/vrlbusd.8 \
+         share/bash-completion/completions/btutil; do
   [ -e "$work/stage/$f" ] || { echo "missing from the installation: $f"; exit 1; }
 done
 grep -q -- '--allow-opcode' "$work/stage/share/man/man8/vrlbusd.8" \
@@ -48,6 +49,11 @@ dpkg -x "$deb" "$work/root"
 pkglib=$(dirname "$(find "$work/root" -name 'libutils.so.0' | head -n 1)")
 LD_LIBRARY_PATH="$pkglib" "$work/root/usr/bin/btutil" --help | head -n 1
 LD_LIBRARY_PATH="$pkglib" "$work/root/usr/bin/btutil" --help >/dev/null
+# bash-completion loads a command's completion from its completionsdir on first use.
+completion="$work/root/usr/share/bash-completion/completions/btutil"
+[ -f "$completion" ] || { echo "the package has no bash completion for btutil"; exit 1; }
+bash -c '. "$1" && complete -p btutil' sh "$completion" | grep -q -- '-F _btutil' \
+  || { echo "the packaged completion does not register itself for btutil"; exit 1; }
 grep -q "^ExecStart=/usr/sbin/vrlbusd " "$work/root/lib/systemd/system/vrlbusd.service" \
   || grep -q "^ExecStart=/usr/sbin/vrlbusd " "$work/root/usr/lib/systemd/system/vrlbusd.service" \
   || { echo "the packaged unit does not start /usr/sbin/vrlbusd"; exit 1; }

@@ -1,4 +1,5 @@
 // btutil's radio commands on the simulated radio and bus driver.
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "commands.h"
@@ -57,6 +58,37 @@ TEST_F(RadioCommandsTest, RadioPairedAndRssi) {
   sim_.bus.setInterfaces({});
   EXPECT_EQ(btutil::kExitFailed, run({"paired", "--notify"}));
   EXPECT_NE(std::string::npos, err_.str().find("vrlbusd"));
+  EXPECT_EQ(btutil::kExitFailed, run({"paired", "--notify", "--json"}));
+  EXPECT_EQ("", out_.str()) << "no document when the command fails";
+}
+
+TEST_F(RadioCommandsTest, ReportsAsJson) {
+  using Json = nlohmann::json;
+  ASSERT_EQ(0, run({"radio", "--json"}));
+  const Json radio = Json::parse(out_.str());
+  EXPECT_EQ("11:22:33:44:55:66", radio["address"]);
+  EXPECT_EQ(0x1D, radio["manufacturer"]);
+  EXPECT_TRUE(radio["name"].is_string());
+  EXPECT_TRUE(radio["class"].is_number_unsigned());
+  EXPECT_TRUE(radio["lmpSubversion"].is_number_unsigned());
+
+  sim_.radio.addDevice(1, {});
+  ASSERT_EQ(0, run({"paired", "--json", "--notify"}));
+  EXPECT_EQ((Json{{"remembered", 1}, {"notified", true}}), Json::parse(out_.str()));
+  ASSERT_EQ(0, run({"paired", "--json"}));
+  EXPECT_EQ((Json{{"remembered", 1}, {"notified", false}}), Json::parse(out_.str()));
+
+  ASSERT_EQ(0, run({"stack", "--json"}));
+  const Json stack = Json::parse(out_.str());
+  for (const char* check : {"CheckBtStackIsStart", "DeviceIsVorlane", "BtDriverIsReady"}) {
+    ASSERT_TRUE(stack.contains(check)) << check;
+    EXPECT_LE(stack[check].get<unsigned>(), 1u) << check;
+  }
+  EXPECT_EQ(3u, stack.size());
+
+  sim_.radio.setRadio(0, false);
+  EXPECT_EQ(btutil::kExitFailed, run({"radio", "--json"}));
+  EXPECT_EQ("", out_.str());
 }
 
 }  // namespace

@@ -4,10 +4,11 @@
 namespace utils::btutil {
 namespace {
 
-constexpr std::string_view kAddr = R"(Usage: btutil addr ADDRESS
+constexpr std::string_view kAddr = R"(Usage: btutil addr ADDRESS [--json]
 
 Prints a Bluetooth device address in its forms: the text form, the 64-bit BtAddr
-value and the six BdAddr bytes (most significant first).
+value and the six BdAddr bytes (most significant first). With --json as one JSON
+document: {"text", "btAddr", "value" (the BtAddr as a number), "bdAddr"}.
 
 ADDRESS is either
   the text form    00:1a:7d:da:71:13, 00-1A-7D-DA-71-13 or 001a7dda7113

@@ -4,12 +4,13 @@
 namespace utils::btutil {
 namespace {
 
-constexpr std::string_view kRadio = R"(Usage: btutil radio
+constexpr std::string_view kRadio = R"(Usage: btutil radio [--json]
 
 Prints the first local radio's address, name, class, manufacturer and LMP
 subversion. On Linux the radio is the Bluetooth daemon's first adapter; the
 manufacturer and LMP subversion come from the controller through vrlbusd (0
-without it).
+without it). With --json as one JSON document: {"address", "name", "class",
+"manufacturer", "lmpSubversion"}, the last three as numbers.
 )";
 
 constexpr std::string_view kHci = R"(Usage: btutil hci OPCODE [PARAM-BYTES...] [--pattern BYTE]
@@ -24,17 +25,19 @@ Example:
   btutil hci 0xFC59 01 00 11 22 33 44 55 --pattern AA
 )";
 
-constexpr std::string_view kPaired = R"(Usage: btutil paired [--notify]
+constexpr std::string_view kPaired = R"(Usage: btutil paired [--notify] [--json]
 
 Prints how many devices the local radio remembers; with --notify also sends
-that count to the bus driver (NotifyDriverPairedDeviceNum).
+that count to the bus driver (NotifyDriverPairedDeviceNum). With --json as one
+JSON document: {"remembered": N, "notified": true or false}.
 )";
 
-constexpr std::string_view kStack = R"(Usage: btutil stack
+constexpr std::string_view kStack = R"(Usage: btutil stack [--json]
 
 Runs the checks CheckBtStackIsStart, DeviceIsVorlane and BtDriverIsReady and
-prints their answers (1 yes, 0 no). BtDriverIsReady tries for up to 25 seconds
-when the stack does not accept a socket.
+prints their answers (1 yes, 0 no); with --json as one JSON document named by
+the checks. BtDriverIsReady tries for up to 25 seconds when the stack does not
+accept a socket.
 )";
 
 constexpr std::string_view kRssi = R"(Usage: btutil rssi ADDRESS

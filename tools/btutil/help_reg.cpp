@@ -8,7 +8,7 @@ constexpr std::string_view kReg = R"(Usage: btutil reg OPERATION ARGUMENTS
 
 Operations:
   add      KEY [/v NAME | /ve] [/t TYPE] [/s SEP] [/d DATA] [/f]
-  query    KEY [/v NAME | /ve] [/s]
+  query    KEY [/v NAME | /ve] [/s] [--json]
   delete   KEY [/v NAME | /ve | /va] /f
   export   KEY FILE [/y]
   import   FILE
@@ -46,19 +46,27 @@ Examples:
   btutil reg add "HKCU\Software\Vorlane\Empty"
 )";
 
-constexpr std::string_view kRegQuery = R"(Usage: btutil reg query KEY [/v NAME | /ve] [/s]
+constexpr std::string_view kRegQuery = R"(Usage: btutil reg query KEY [/v NAME | /ve] [/s] [--json]
 
 Prints the key's values (NAME, type and data) and its subkeys.
   /v NAME   only this value
   /ve       only the default value
   /s        the whole tree below KEY; with /v or /ve every key that has the value
+  --json    one JSON document instead: {"keys": [{"key", "values", "subkeys"}]}
+            with each value as {"name", "type", "data"}; subkeys only without /s
+            and /v. Nothing is printed on standard output when the key or value
+            is not found.
 
-Numbers print as 0x..., binary data as hex digits, strings as text.
+Numbers print as 0x..., binary data as hex digits, strings as text. In JSON,
+REG_DWORD, REG_DWORD_BIG_ENDIAN and REG_QWORD data are numbers, REG_SZ and
+REG_EXPAND_SZ strings, REG_MULTI_SZ an array of strings, anything else hex
+digits; the default value's name is "".
 
 Examples:
   btutil reg query "HKLM\Software\vorlane"
   btutil reg query "HKLM\Software\vorlane" /v LogDebug
   btutil reg query "HKCU\Software\Vorlane" /s
+  btutil reg query "HKLM\Software\vorlane" /v LogDebug --json
 )";
 
 constexpr std::string_view kRegDelete = R"(Usage: btutil reg delete KEY [/v NAME | /ve | /va] /f

@@ -4,6 +4,7 @@
 #include "address_input.h"
 #include "command_args.h"
 #include "common/utf16.h"
+#include "json_output.h"
 #include "radio_commands.h"
 #include "utils/radio.h"
 
@@ -32,20 +33,31 @@ std::string resultText(DWORD result) {
 }
 
 int runRadio(std::span<const std::string> args, Console& console) {
+  static constexpr OptionSpec kSpecs[] = {{"json", false}};
   ParsedArgs parsed;
-  if (int code = prepareArgs(args, {}, 0, "radio", console, &parsed); code >= 0) return code;
+  if (int code = prepareArgs(args, kSpecs, 0, "radio", console, &parsed); code >= 0) return code;
   BLUETOOTH_RADIO_INFO info{};
   HANDLE radio = EnumerateFirstBthRadioHandle(&info);
   if (radio == nullptr) return failure(console, "No local Bluetooth radio was found.");
   CloseHandle(radio);
-  std::u16string name;
-  for (size_t i = 0; i < BLUETOOTH_MAX_NAME_SIZE && info.szName[i] != 0; ++i)
-    name += static_cast<char16_t>(info.szName[i]);
+  std::u16string units;
+  for (size_t i = 0; i < BLUETOOTH_MAX_NAME_SIZE && info.szName[i] != 0; ++i) {
+    units += static_cast<char16_t>(info.szName[i]);
+  }
+  const std::string name = wideToUtf8(utf16ToWide(units));
+  if (parsed.has("json")) {
+    printJson(console, Json{{"address", addressText(info.address.ullLong)},
+                            {"name", name},
+                            {"class", info.ulClassofDevice},
+                            {"manufacturer", info.manufacturer},
+                            {"lmpSubversion", info.lmpSubversion}});
+    return kExitOk;
+  }
   char numbers[128];
   std::snprintf(numbers, sizeof numbers, "Class:          0x%06lX\nManufacturer:   0x%04X\nLMP subversion: 0x%04X\n",
                 static_cast<unsigned long>(info.ulClassofDevice), info.manufacturer, info.lmpSubversion);
   console.out << "Address:        " << addressText(info.address.ullLong) << '\n'
-              << "Name:           " << wideToUtf8(utf16ToWide(name)) << '\n'
+              << "Name:           " << name << '\n'
               << numbers;
   return kExitOk;
 }

@@ -1,6 +1,7 @@
-// btutil reg query KEY [/v NAME | /ve] [/s]
+// btutil reg query KEY [/v NAME | /ve] [/s] [/json]
 #include "command_args.h"
 #include "common/utf16.h"
+#include "json_output.h"
 #include "reg_commands.h"
 #include "registry_reader.h"
 #include "win_error.h"
@@ -9,7 +10,17 @@ namespace utils::btutil {
 namespace {
 
 constexpr std::string_view kTopic = "reg query";
-constexpr OptionSpec kSpecs[] = {{"v", true}, {"ve", false}, {"s", false}};
+constexpr OptionSpec kSpecs[] = {{"v", true}, {"ve", false}, {"s", false}, {"json", false}};
+
+// What a query found: the keys with the values shown for each, and for a
+// one-key query the paths of its direct subkeys.
+struct KeyReport {
+  KeyPath path;
+  std::vector<RegValue> values;
+  std::vector<KeyPath> subkeys;
+};
+
+enum class Shape { kKey, kTree, kValue, kValueSearch };
 
 // A key or value that does not exist is the query's negative answer.
 int notFound(Console& console, std::string_view message) {
@@ -17,54 +28,47 @@ int notFound(Console& console, std::string_view message) {
   return kExitNo;
 }
 
-void printValue(std::ostream& out, const RegValue& value) {
-  out << "    " << displayName(value.name) << "    " << typeName(value.type) << "    " << displayData(value) << '\n';
+int readFailure(Console& console, const KeyPath& path, DWORD code) {
+  return failure(console, "Cannot read " + shownPath(path) + ": " + errorText(code));
 }
 
-void printKeyHeader(std::ostream& out, const KeyPath& path) { out << '\n' << shownPath(path) << '\n'; }
-
 // The key's values, then its direct subkeys' paths.
-int queryKey(port::RegistryPort& registry, HKEY key, const KeyPath& path, Console& console) {
-  std::vector<RegValue> values;
+int queryKey(port::RegistryPort& registry, HKEY key, const KeyPath& path, std::vector<KeyReport>* found,
+             Console& console) {
+  KeyReport report{path, {}, {}};
   std::vector<std::wstring> children;
-  DWORD code = readValues(registry, key, &values);
+  DWORD code = readValues(registry, key, &report.values);
   if (code == ERROR_SUCCESS) code = listSubKeys(registry, key, &children);
-  if (code != ERROR_SUCCESS) return failure(console, "Cannot read " + shownPath(path) + ": " + errorText(code));
-  printKeyHeader(console.out, path);
-  for (const auto& value : values) printValue(console.out, value);
-  if (!values.empty()) console.out << '\n';
-  for (const auto& child : children) console.out << shownPath(childPath(path, child)) << '\n';
+  if (code != ERROR_SUCCESS) return readFailure(console, path, code);
+  for (const auto& child : children) report.subkeys.push_back(childPath(path, child));
+  found->push_back(std::move(report));
   return kExitOk;
 }
 
 // Every key of the tree with its values.
-int queryTree(port::RegistryPort& registry, const KeyPath& path, Console& console) {
+int queryTree(port::RegistryPort& registry, const KeyPath& path, std::vector<KeyReport>* found, Console& console) {
   std::vector<KeySnapshot> keys;
   KeyPath failed;
   if (DWORD code = snapshotTree(registry, path, &keys, &failed); code != ERROR_SUCCESS) {
-    return failure(console, "Cannot read " + shownPath(failed) + ": " + errorText(code));
+    return readFailure(console, failed, code);
   }
-  for (const auto& key : keys) {
-    printKeyHeader(console.out, key.path);
-    for (const auto& value : key.values) printValue(console.out, value);
-  }
+  for (auto& key : keys) found->push_back(KeyReport{std::move(key.path), std::move(key.values), {}});
   return kExitOk;
 }
 
-// One value of the key, or with recursive of every key of its tree.
+// One value of the key, or with recursive of every key of its tree that has it.
 int queryValue(port::RegistryPort& registry, const KeyPath& path, const std::wstring& name, bool recursive,
-               Console& console) {
+               std::vector<KeyReport>* found, Console& console) {
   std::vector<KeyPath> paths{path};
   if (recursive) {
     std::vector<KeySnapshot> keys;
     KeyPath failed;
     if (DWORD code = snapshotTree(registry, path, &keys, &failed); code != ERROR_SUCCESS) {
-      return failure(console, "Cannot read " + shownPath(failed) + ": " + errorText(code));
+      return readFailure(console, failed, code);
     }
     paths.clear();
     for (auto& key : keys) paths.push_back(std::move(key.path));
   }
-  size_t matches = 0;
   for (const auto& keyPath : paths) {
     port::ScopedKey key(registry);
     RegValue value;
@@ -74,21 +78,48 @@ int queryValue(port::RegistryPort& registry, const KeyPath& path, const std::wst
     if (code == ERROR_FILE_NOT_FOUND) {
       return notFound(console, "The value " + displayName(name) + " was not found under " + shownPath(keyPath) + ".");
     }
-    if (code != ERROR_SUCCESS) return failure(console, "Cannot read " + shownPath(keyPath) + ": " + errorText(code));
-    printKeyHeader(console.out, keyPath);
-    printValue(console.out, value);
-    ++matches;
+    if (code != ERROR_SUCCESS) return readFailure(console, keyPath, code);
+    found->push_back(KeyReport{keyPath, {std::move(value)}, {}});
   }
-  if (!recursive) {
-    console.out << '\n';
-    return kExitOk;
-  }
-  if (matches == 0) {
+  if (recursive && found->empty()) {
     return notFound(console,
                     "The value " + displayName(name) + " was not found under " + shownPath(path) + " or below it.");
   }
-  console.out << "\nEnd of search: " << matches << " match(es) found.\n";
   return kExitOk;
+}
+
+// What reg prints.
+void printText(const std::vector<KeyReport>& found, Shape shape, std::ostream& out) {
+  for (const KeyReport& key : found) {
+    out << '\n' << shownPath(key.path) << '\n';
+    for (const auto& value : key.values) {
+      out << "    " << displayName(value.name) << "    " << typeName(value.type) << "    " << displayData(value)
+          << '\n';
+    }
+    if (shape != Shape::kKey) continue;
+    if (!key.values.empty()) out << '\n';
+    for (const auto& child : key.subkeys) out << shownPath(child) << '\n';
+  }
+  if (shape == Shape::kValue) out << '\n';
+  if (shape == Shape::kValueSearch) out << "\nEnd of search: " << found.size() << " match(es) found.\n";
+}
+
+// {"keys": [{"key": "HKEY_...", "values": [...], "subkeys": [...]}]}; subkeys only
+// for a one-key query, as reg prints them.
+Json jsonDocument(const std::vector<KeyReport>& found, Shape shape) {
+  Json keys = Json::array();
+  for (const KeyReport& key : found) {
+    Json values = Json::array();
+    for (const auto& value : key.values) values.push_back(regValueJson(value));
+    Json entry{{"key", shownPath(key.path)}, {"values", std::move(values)}};
+    if (shape == Shape::kKey) {
+      Json subkeys = Json::array();
+      for (const auto& child : key.subkeys) subkeys.push_back(shownPath(child));
+      entry["subkeys"] = std::move(subkeys);
+    }
+    keys.push_back(std::move(entry));
+  }
+  return Json{{"keys", std::move(keys)}};
 }
 
 }  // namespace
@@ -105,10 +136,25 @@ int regQuery(std::span<const std::string> args, port::RegistryPort& registry, Co
     const std::string message = "Cannot open " + shownPath(path) + ": " + errorText(code);
     return code == ERROR_FILE_NOT_FOUND ? notFound(console, message) : failure(console, message);
   }
-  if (parsed.has("v") || parsed.has("ve")) {
-    return queryValue(registry, path, utf8ToWide(parsed.value("v")), parsed.has("s"), console);
+  const bool valueQuery = parsed.has("v") || parsed.has("ve");
+  const bool recursive = parsed.has("s");
+  const Shape shape =
+      valueQuery ? (recursive ? Shape::kValueSearch : Shape::kValue) : (recursive ? Shape::kTree : Shape::kKey);
+  std::vector<KeyReport> found;
+  int code = kExitOk;
+  if (valueQuery) {
+    code = queryValue(registry, path, utf8ToWide(parsed.value("v")), recursive, &found, console);
+  } else {
+    code =
+        recursive ? queryTree(registry, path, &found, console) : queryKey(registry, key.get(), path, &found, console);
   }
-  return parsed.has("s") ? queryTree(registry, path, console) : queryKey(registry, key.get(), path, console);
+  if (code != kExitOk) return code;
+  if (parsed.has("json")) {
+    printJson(console, jsonDocument(found, shape));
+  } else {
+    printText(found, shape, console.out);
+  }
+  return kExitOk;
 }
 
 }  // namespace utils::btutil

@@ -120,22 +120,30 @@ bool buildValueData(DWORD type, std::string_view text, std::string_view separato
   }
 }
 
+std::vector<std::wstring> multiStringsFromData(const std::vector<BYTE>& data) {
+  // Strings separated by NULs, the list closed by an empty string.
+  const std::u16string units = leBytesToUtf16(data.data(), data.size());
+  std::vector<std::wstring> items;
+  size_t start = 0;
+  while (start < units.size()) {
+    size_t end = units.find(u'\0', start);
+    if (end == std::u16string::npos) end = units.size();
+    if (end == start) break;
+    items.push_back(utf16ToWide(units.substr(start, end - start)));
+    start = end + 1;
+  }
+  return items;
+}
+
 std::string displayData(const RegValue& value) {
   switch (value.type) {
     case REG_SZ:
     case REG_EXPAND_SZ: return wideToUtf8(stringFromData(value.data));
     case REG_MULTI_SZ: {
-      // Strings separated by NULs, the list closed by an empty string.
-      std::u16string units = leBytesToUtf16(value.data.data(), value.data.size());
       std::string text;
-      size_t start = 0;
-      while (start < units.size()) {
-        size_t end = units.find(u'\0', start);
-        if (end == std::u16string::npos) end = units.size();
-        if (end == start) break;
+      for (const auto& item : multiStringsFromData(value.data)) {
         if (!text.empty()) text += "\\0";
-        text += wideToUtf8(utf16ToWide(units.substr(start, end - start)));
-        start = end + 1;
+        text += wideToUtf8(item);
       }
       return text;
     }

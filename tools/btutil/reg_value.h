@@ -35,6 +35,9 @@ std::vector<BYTE> stringData(std::wstring_view text);
 // trailing byte is tolerated).
 std::wstring stringFromData(const std::vector<BYTE>& data);
 
+// The strings of REG_MULTI_SZ data, up to the empty string that closes the list.
+std::vector<std::wstring> multiStringsFromData(const std::vector<BYTE>& data);
+
 // The data as reg query shows it: numbers as 0x..., strings as text, multi-strings
 // joined by "\0", everything else as hex digits.
 std::string displayData(const RegValue& value);

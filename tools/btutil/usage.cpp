@@ -37,6 +37,9 @@ Keys are HKLM\... or HKCU\... (also HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, any
 case). Quote them in the shell, which would otherwise remove the backslashes.
 On Linux the registry lives in the files named by UTILS_REGISTRY_MACHINE and
 UTILS_REGISTRY_USER.
+
+The commands that report (reg query, addr, radio, paired, stack, permit show,
+services) take --json: they then print one JSON document on standard output.
 )";
 
 constexpr std::string_view kExamples = R"(
