@@ -15,19 +15,29 @@ namespace {
 constexpr int kLevel = 4;
 constexpr const wchar_t* kModule = L"utils";
 
-// Finds and opens the first bus interface. Reports the failed lookup step
-// through found->failedStep; *handle is set only once an interface was found.
-DWORD lookUpAndOpen(HANDLE* handle, port::BusInterface* found) {
+// Finding and opening the first bus interface, with one rule for the handle:
+// the open handle on success; null when no interface was found (the lookup
+// names the step that failed); INVALID_HANDLE_VALUE when one was found but
+// would not open.
+struct BusOpening {
+  port::BusInterface found;
+  DWORD error = ERROR_SUCCESS;
+  HANDLE handle = nullptr;
+};
+
+BusOpening openFirstInterface() {
+  BusOpening result;
   port::BusPort* bus = port::platform().bus;
   if (bus == nullptr) {
-    found->failedStep = port::BusLookupStep::kEnumerate;
-    return ERROR_NO_MORE_ITEMS;
+    result.found.failedStep = port::BusLookupStep::kEnumerate;
+    result.error = ERROR_NO_MORE_ITEMS;
+  } else if (result.error = bus->findFirstInterface(&result.found); result.error == 0) {
+    result.error = bus->open(result.found.path.c_str(), &result.handle);
   }
-  if (const DWORD error = bus->findFirstInterface(found); error != 0) return error;
-  HANDLE opened = INVALID_HANDLE_VALUE;
-  const DWORD error = bus->open(found->path.c_str(), &opened);
-  *handle = error == 0 ? opened : INVALID_HANDLE_VALUE;
-  return error;
+  if (result.error != 0) {
+    result.handle = result.found.failedStep == port::BusLookupStep::kNone ? INVALID_HANDLE_VALUE : nullptr;
+  }
+  return result;
 }
 
 // A handle as the 32-bit number that the trace lines print.
@@ -59,25 +69,22 @@ void traceLookupFailure(const port::BusInterface& found, DWORD error) {
 }  // namespace
 
 DWORD openBus(HANDLE* handle) {
-  port::BusInterface found;
-  HANDLE opened = nullptr;
-  const DWORD error = lookUpAndOpen(&opened, &found);
-  *handle = error == 0 ? opened : (found.failedStep == port::BusLookupStep::kNone ? INVALID_HANDLE_VALUE : nullptr);
-  return error;
+  const BusOpening opening = openFirstInterface();
+  *handle = opening.handle;
+  return opening.error;
 }
 
 BOOL EnumBusDevice(HANDLE* handle, DWORD* error) {
-  port::BusInterface found;
-  HANDLE opened = nullptr;
-  const DWORD result = lookUpAndOpen(&opened, &found);
-  if (error != nullptr) *error = result;
-  if (found.failedStep != port::BusLookupStep::kNone) {
-    traceLookupFailure(found, result);
+  const BusOpening opening = openFirstInterface();
+  if (error != nullptr) *error = opening.error;
+  // A failed lookup leaves *handle as the caller had it.
+  if (opening.found.failedStep != port::BusLookupStep::kNone) {
+    traceLookupFailure(opening.found, opening.error);
     return FALSE;
   }
-  *handle = opened;
-  if (result != 0) {
-    WRITELOG_W(kLevel, kModule, L"CreateFile failed: 0x%x", result);
+  *handle = opening.handle;
+  if (opening.error != 0) {
+    WRITELOG_W(kLevel, kModule, L"CreateFile failed: 0x%x", opening.error);
     return FALSE;
   }
   return TRUE;
