@@ -1,6 +1,7 @@
 // The Linux adapters that follow the Bluetooth daemon, against python3-dbusmock's
-// BlueZ on a private system bus: the socket probe asks for a usable radio, and
-// the change watch takes signals from the daemon only.
+// BlueZ on a private system bus: the socket probe asks for a usable radio, the
+// change watch takes signals from the daemon only, and the controller's version
+// is asked once per adapter.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <systemd/sd-bus.h>
@@ -171,6 +172,46 @@ TEST_F(BluezAdaptersTest, TheWatchTakesSignalsFromTheBluetoothDaemonOnly) {
   EXPECT_EQ(linuxport::BluezChange::Kind::kAdapterAdded, changes[1].kind);
   EXPECT_EQ("/org/bluez/hci1", changes[1].path);
   ASSERT_TRUE(bluez_->mock("RemoveAdapter", {"string:hci1"}));
+}
+
+TEST_F(BluezAdaptersTest, TheControllerIsAskedItsVersionOnceWhileTheAdapterStays) {
+  int asked = 0;
+  bool answers = false;
+  linuxport::BluezRadio radio([&](WORD* manufacturer, WORD* subversion) {
+    ++asked;
+    *manufacturer = 0x1D;
+    *subversion = static_cast<WORD>(0x100 + asked);
+    return answers;
+  });
+  HANDLE search = nullptr, handle = nullptr;
+  ASSERT_EQ(0u, radio.findFirstRadio(&search, &handle));
+  BLUETOOTH_RADIO_INFO info{};
+  const auto read = [&] {
+    info = BLUETOOTH_RADIO_INFO{};
+    info.dwSize = sizeof info;
+    EXPECT_EQ(0u, radio.getRadioInfo(handle, &info));
+  };
+  // A controller that cannot say is asked again next time.
+  read();
+  read();
+  EXPECT_EQ(2, asked);
+  EXPECT_EQ(0u, info.manufacturer);
+  answers = true;
+  read();
+  read();
+  read();
+  EXPECT_EQ(3, asked);
+  EXPECT_EQ(0x1Du, info.manufacturer);
+  EXPECT_EQ(0x103u, info.lmpSubversion);
+  // Another controller behind the same adapter name: asked again.
+  ASSERT_TRUE(bluez_->setProperty("/org/bluez/hci0", "org.bluez.Adapter1", "Address", "'00:11:22:33:44:66'"));
+  read();
+  EXPECT_EQ(4, asked);
+  EXPECT_EQ(0x104u, info.lmpSubversion);
+  EXPECT_EQ(0x001122334466ULL, info.address.ullLong);
+  ASSERT_TRUE(bluez_->setProperty("/org/bluez/hci0", "org.bluez.Adapter1", "Address", "'00:01:02:03:04:05'"));
+  EXPECT_EQ(0u, radio.close(handle));
+  EXPECT_EQ(0u, radio.findRadioClose(search));
 }
 
 }  // namespace

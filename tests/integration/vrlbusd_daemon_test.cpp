@@ -463,6 +463,35 @@ TEST_F(VrlbusdTest, TheSocketFolderIsCreatedAndTheModeHoldsUnderAStrictUmask) {
   EXPECT_NE(std::string::npos, output.find("Not a directory")) << output;
 }
 
+TEST_F(VrlbusdTest, ALookupAndTheRequestsOfItsHandleTakeOneConnection) {
+  const auto connections = [this] {
+    const std::string text = daemon_.log();
+    size_t count = 0;
+    for (size_t at = text.find(": connected"); at != std::string::npos; at = text.find(": connected", at + 1)) ++count;
+    return count;
+  };
+  stillServes();  // the daemon has logged every earlier connection once it answers
+  const size_t before = connections();
+  ::setenv("UTILS_BUS_SOCKET", daemon_.socketPath().c_str(), 1);
+  linuxport::LinuxBus bus;
+  port::BusInterface found;
+  ASSERT_EQ(0u, bus.findFirstInterface(&found));
+  ::unsetenv("UTILS_BUS_SOCKET");
+  HANDLE handle = nullptr;
+  ASSERT_EQ(0u, bus.open(found.path.c_str(), &handle));
+  const Bytes command = commandFor(0xFC59);
+  BYTE output[64];
+  DWORD returned = 0;
+  for (int request = 0; request < 3; ++request) {
+    EXPECT_EQ(0u, bus.ioControl(handle, kVendorCode, command.data(), static_cast<DWORD>(command.size()), output,
+                                sizeof output, &returned));
+  }
+  EXPECT_EQ(0u, bus.close(handle));
+  stillServes();
+  EXPECT_EQ(before + 2, connections()) << "one for the lookup and its handle, one to check the daemon serves\n"
+                                       << daemon_.log();
+}
+
 TEST_F(VrlbusdTest, WithoutEmulationAMissingControllerFailsCleanly) {
   std::string output;
   TempFolder folder;

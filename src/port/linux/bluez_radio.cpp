@@ -157,11 +157,26 @@ DWORD BluezRadio::getRadioInfo(HANDLE radio, BLUETOOTH_RADIO_INFO* info) {
   info->ulClassofDevice = adapter->deviceClass;
   WORD manufacturer = 0;
   WORD subversion = 0;
-  if (versionSource_ && versionSource_(&manufacturer, &subversion)) {
+  if (controllerVersion(adapter->path, address, &manufacturer, &subversion)) {
     info->manufacturer = manufacturer;
     info->lmpSubversion = subversion;
   }
   return 0;
+}
+
+bool BluezRadio::controllerVersion(const std::string& path, uint64_t address, WORD* manufacturer, WORD* lmpSubversion) {
+  std::lock_guard lock(versionMutex_);
+  if (!knownVersion_ || knownVersion_->adapterPath != path || knownVersion_->address != address) {
+    // Another controller (or none yet): ask it. An answer that did not come is
+    // asked again next time.
+    knownVersion_.reset();
+    KnownVersion asked{path, address, 0, 0};
+    if (!versionSource_ || !versionSource_(&asked.manufacturer, &asked.lmpSubversion)) return false;
+    knownVersion_ = asked;
+  }
+  *manufacturer = knownVersion_->manufacturer;
+  *lmpSubversion = knownVersion_->lmpSubversion;
+  return true;
 }
 
 DWORD BluezRadio::getDeviceInfo(HANDLE radio, BLUETOOTH_DEVICE_INFO* info) {

@@ -1,11 +1,14 @@
 // The radio port on Linux: the Bluetooth daemon (BlueZ) over D-Bus. The first
 // adapter is the radio; its devices are the device list (Paired for remembered,
 // Connected, Name or Alias). The controller's manufacturer and LMP subversion,
-// which D-Bus does not give, come from the controller through vrlbusd, or are 0.
+// which D-Bus does not give, come from the controller through vrlbusd, or are 0;
+// they are asked once and kept while the same adapter (object path and address)
+// stays.
 #pragma once
 
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "port/linux/bluez_objects.h"
@@ -57,9 +60,21 @@ class BluezRadio : public port::RadioPort {
   // The adapter behind a radio handle in a fresh snapshot.
   DWORD adapterOf(HANDLE radio, BluezSnapshot* objects, const BluezAdapter** adapter);
 
+  // The controller version of the adapter at path with address, asked through
+  // versionSource_ the first time. False when the controller cannot say.
+  bool controllerVersion(const std::string& path, uint64_t address, WORD* manufacturer, WORD* lmpSubversion);
+
   std::mutex busMutex_;  // sd-bus connections are not thread-safe
   sd_bus* bus_ = nullptr;
   VersionSource versionSource_;
+  struct KnownVersion {
+    std::string adapterPath;
+    uint64_t address = 0;
+    WORD manufacturer = 0;
+    WORD lmpSubversion = 0;
+  };
+  std::mutex versionMutex_;
+  std::optional<KnownVersion> knownVersion_;  // GUARDED_BY(versionMutex_)
   HandleTable<Opened> handles_;
 };
 

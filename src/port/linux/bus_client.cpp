@@ -21,6 +21,9 @@ DWORD LinuxBus::findFirstInterface(port::BusInterface* found) {
   }
   found->failedStep = port::BusLookupStep::kNone;
   found->path = utf8ToWide(path);
+  std::lock_guard lock(foundMutex_);
+  found_ = std::move(probe);
+  foundPath_ = path;
   return 0;
 }
 
@@ -29,7 +32,14 @@ DWORD LinuxBus::open(const wchar_t* path, HANDLE* handle) {
   if (path == nullptr) return ERROR_INVALID_PARAMETER;
   auto connection = std::make_shared<Connection>();
   connection->path = wideToUtf8(path);
-  if (const DWORD error = BusSocket::connect(connection->path, &connection->socket); error != 0) return error;
+  {
+    std::lock_guard lock(foundMutex_);
+    if (found_ != nullptr && foundPath_ == connection->path) connection->socket = std::move(found_);
+    found_.reset();  // a lookup's connection is taken by the next open or not at all
+  }
+  if (connection->socket == nullptr) {
+    if (const DWORD error = BusSocket::connect(connection->path, &connection->socket); error != 0) return error;
+  }
   *handle = handles_.add(std::move(connection));
   return 0;
 }

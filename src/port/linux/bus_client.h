@@ -1,6 +1,8 @@
 // The bus driver port on Linux: a client of vrlbusd's socket. The "bus
 // interface" is present when the socket accepts a connection; each open handle
 // is one connection, and each I/O control request one framed exchange on it.
+// The connection that found the interface is the one the next open of it
+// takes, so that a lookup and its request connect once.
 #pragma once
 
 #include <mutex>
@@ -29,6 +31,10 @@ class LinuxBus : public port::BusPort {
     bool used = false;  // a request went through on it
   };
   HandleTable<Connection> handles_;
+  // The connection of the last lookup, until an open of its path takes it.
+  std::mutex foundMutex_;
+  std::unique_ptr<BusSocket> found_;  // GUARDED_BY(foundMutex_)
+  std::string foundPath_;             // GUARDED_BY(foundMutex_)
 };
 
 // How long a request may wait for the daemon's answer (the controller answers
