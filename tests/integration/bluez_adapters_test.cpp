@@ -183,6 +183,9 @@ TEST_F(BluezAdaptersTest, TheControllerIsAskedItsVersionOnceWhileTheAdapterStays
     *subversion = static_cast<WORD>(0x100 + asked);
     return answers;
   });
+  // This test's own adapter, the only one.
+  bluez_->mock("RemoveAdapter", {"string:hci0"});
+  ASSERT_TRUE(bluez_->mock("AddAdapter", {"string:hci4", "string:Versioned Radio"}));
   HANDLE search = nullptr, handle = nullptr;
   ASSERT_EQ(0u, radio.findFirstRadio(&search, &handle));
   BLUETOOTH_RADIO_INFO info{};
@@ -203,15 +206,18 @@ TEST_F(BluezAdaptersTest, TheControllerIsAskedItsVersionOnceWhileTheAdapterStays
   EXPECT_EQ(3, asked);
   EXPECT_EQ(0x1Du, info.manufacturer);
   EXPECT_EQ(0x103u, info.lmpSubversion);
-  // Another controller behind the same adapter name: asked again.
-  ASSERT_TRUE(bluez_->setProperty("/org/bluez/hci0", "org.bluez.Adapter1", "Address", "'00:11:22:33:44:66'"));
+  EXPECT_EQ(0u, radio.close(handle));
+  EXPECT_EQ(0u, radio.findRadioClose(search));
+  // Another adapter in its place: asked again.
+  ASSERT_TRUE(bluez_->mock("RemoveAdapter", {"string:hci4"}));
+  ASSERT_TRUE(bluez_->mock("AddAdapter", {"string:hci5", "string:Other Radio"}));
+  ASSERT_EQ(0u, radio.findFirstRadio(&search, &handle));
   read();
   EXPECT_EQ(4, asked);
   EXPECT_EQ(0x104u, info.lmpSubversion);
-  EXPECT_EQ(0x001122334466ULL, info.address.ullLong);
-  ASSERT_TRUE(bluez_->setProperty("/org/bluez/hci0", "org.bluez.Adapter1", "Address", "'00:01:02:03:04:05'"));
   EXPECT_EQ(0u, radio.close(handle));
   EXPECT_EQ(0u, radio.findRadioClose(search));
+  ASSERT_TRUE(bluez_->mock("RemoveAdapter", {"string:hci5"}));
 }
 
 }  // namespace
