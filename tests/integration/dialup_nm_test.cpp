@@ -316,5 +316,79 @@ TEST_F(DialupNmTest, NetworkManagerLeavingInTheMiddleOfADial) {
   ASSERT_TRUE(startNetworkManager());
 }
 
+// Waits up to 20 s for text to appear in the file.
+bool waitForText(const std::string& path, const std::string& text) {
+  for (int i = 0; i < 2000; ++i) {
+    if (readFileText(path).find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+// btutil dun as a user runs it, on the same mocked services.
+TEST_F(DialupNmTest, BtutilConnectsWatchesAndDisconnects) {
+  DunUninitialize();
+  const std::string btutil = UTILS_BTUTIL_PATH;
+  std::string output;
+  ASSERT_EQ(0, runProgram({btutil, "dun", kPhoneText, "connect", "--timeout", "20"}, {}, &output)) << output;
+  EXPECT_NE(std::string::npos, output.find(" connected=1\n")) << output;
+  EXPECT_NE(std::string::npos, output.find(" up\n")) << output;
+  const auto active = activeConnections();
+  ASSERT_EQ(1u, active.size()) << "the connection outlives the command";
+  EXPECT_EQ(0, runProgram({btutil, "dun", kPhoneText, "status"}, {}, &output)) << output;
+  EXPECT_NE(std::string::npos, output.find(" up\n")) << output;
+  EXPECT_EQ(0, runProgram({btutil, "dun", kPhoneText, "connect"}, {}, &output)) << output;
+  EXPECT_NE(std::string::npos, output.find(" already up\n")) << output;
+  EXPECT_EQ(1u, activeConnections().size()) << "no second dial";
+
+  // watch follows the running connection and prints each report with its time.
+  const std::string log = folder_->path() + "/watch.log";
+  {
+    ChildProcess watch({btutil, "dun", kPhoneText, "watch", "--seconds", "50"}, {}, log);
+    ASSERT_TRUE(waitForText(log, "watching " + std::string(kPhoneText) + " (up) for 50 s")) << readFileText(log);
+    ASSERT_TRUE(setActiveState(active[0], 3, 2));
+    EXPECT_TRUE(waitForText(log, " connected=0\n")) << readFileText(log);
+    EXPECT_EQ(0, watch.stop()) << "SIGTERM ends the watch cleanly";
+    EXPECT_TRUE(waitForText(log, " stopped\n")) << readFileText(log);
+  }
+
+  EXPECT_EQ(0, runProgram({btutil, "dun", kPhoneText, "disconnect", "--timeout", "20"}, {}, &output)) << output;
+  EXPECT_NE(std::string::npos, output.find(" down\n")) << output;
+  EXPECT_TRUE(activeConnections().empty());
+  EXPECT_EQ(1, runProgram({btutil, "dun", kPhoneText, "status"}, {}, &output)) << output;
+  EXPECT_NE(std::string::npos, output.find("no connection")) << output;
+  EXPECT_EQ(1, runProgram({btutil, "dun", kPhoneText, "disconnect"}, {}, &output)) << output;
+
+  // A dial that fails is a negative answer; a bad command line changes nothing.
+  ASSERT_TRUE(activationStopsAtActivating());
+  ChildProcess failing({btutil, "dun", kPhoneText, "connect", "--timeout", "50"}, {}, log);
+  std::vector<std::string> dialling;
+  for (int i = 0; i < 2000 && dialling.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    dialling = activeConnections();
+  }
+  ASSERT_EQ(1u, dialling.size());
+  ASSERT_TRUE(setActiveState(dialling[0], 4, 10));  // login failed
+  for (int i = 0; i < 2000 && failing.running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(1, failing.stop()) << readFileText(log);
+  EXPECT_NE(std::string::npos, readFileText(log).find(" connected=0\n")) << readFileText(log);
+  ASSERT_TRUE(restoreActivation());
+  const size_t before = activeConnections().size();
+  for (const std::vector<std::string>& args : {std::vector<std::string>{btutil, "dun", kPhoneText, "redial"},
+                                               {btutil, "dun", "00:19", "status"},
+                                               {btutil, "dun", kPhoneText, "status", "--seconds", "5"},
+                                               {btutil, "dun", kPhoneText, "connect", "--timeout", "-1"},
+                                               {btutil, "dun", kPhoneText}}) {
+    EXPECT_EQ(2, runProgram(args, {}, &output)) << args.back() << output;
+  }
+  EXPECT_EQ(before, activeConnections().size()) << "a refused command line dials nothing";
+
+  // Without NetworkManager the dial cannot be prepared: the system's refusal.
+  bus_->stopNetworkManager();
+  EXPECT_EQ(3, runProgram({btutil, "dun", kPhoneText, "connect", "--timeout", "20"}, {}, &output)) << output;
+  EXPECT_NE(std::string::npos, output.find("could not be prepared")) << output;
+  ASSERT_TRUE(startNetworkManager());
+}
+
 }  // namespace
 }  // namespace utils::test

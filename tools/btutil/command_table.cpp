@@ -37,6 +37,8 @@ constexpr Command kCommands[] = {
      [](auto args, auto& c) { return runRssi(args, c.console); }, rssiHelp},
     {"watch", "watch ADDRESS [--seconds N]", "follow a device's connection and signal level",
      [](auto args, auto& c) { return runWatch(args, c.console); }, watchHelp},
+    {"dun", "dun ADDRESS OPERATION", "dial-up networking through a paired phone\n(connect, disconnect, status, watch)",
+     [](auto args, auto& c) { return runDun(args, c.console); }, dunHelp},
     {"permit", "permit ...",
      "whether a remote device's request is permitted, and\nits permission settings (grant, allow-all, revoke)",
      [](auto args, auto& c) { return runPermit(args, c.console); }, permitHelp},

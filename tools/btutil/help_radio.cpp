@@ -65,12 +65,42 @@ Example:
   btutil watch 00:11:22:33:44:55 --seconds 30
 )";
 
+constexpr std::string_view kDun = R"(Usage:
+  btutil dun ADDRESS connect [--timeout N]
+  btutil dun ADDRESS disconnect [--timeout N]
+  btutil dun ADDRESS status
+  btutil dun ADDRESS watch [--seconds N]
+
+Dial-up networking through the paired phone at ADDRESS (DunInitialize with its
+callback; each callback is printed with its time as "connected=1" or
+"connected=0").
+  connect     dials the phone (DunConnect) and waits for the first callback, up
+              to N seconds (60 unless --timeout says), then prints "up" or "not
+              up". A connection that is already up is left as it is. When no
+              callback came in time the dial is hung up. The connection stays
+              up when btutil ends.
+  disconnect  hangs up the phone's connection (DunDisConnect) and waits up to N
+              seconds (60) for the callback that it is gone.
+  status      prints whether a connection on the phone's modem is up.
+  watch       follows the connection and prints each callback until Ctrl-C (or
+              SIGTERM), or for N seconds.
+
+On Linux the phone is a paired BlueZ device that offers dial-up networking, and
+the connection a NetworkManager profile named after the phone.
+
+Examples:
+  btutil dun 00:19:a1:b2:c3:d4 connect --timeout 30
+  btutil dun 00:19:a1:b2:c3:d4 watch
+)";
+
 constexpr HelpTopic kRadioTopics[] = {{"radio", kRadio}};
 constexpr HelpTopic kHciTopics[] = {{"hci", kHci}};
 constexpr HelpTopic kPairedTopics[] = {{"paired", kPaired}};
 constexpr HelpTopic kStackTopics[] = {{"stack", kStack}};
 constexpr HelpTopic kRssiTopics[] = {{"rssi", kRssi}};
 constexpr HelpTopic kWatchTopics[] = {{"watch", kWatch}};
+constexpr HelpTopic kDunTopics[] = {
+    {"dun", kDun, "up (connect, status) or released (disconnect)", "not up, or no connection to release"}};
 
 }  // namespace
 
@@ -80,5 +110,6 @@ std::span<const HelpTopic> pairedHelp() { return kPairedTopics; }
 std::span<const HelpTopic> stackHelp() { return kStackTopics; }
 std::span<const HelpTopic> rssiHelp() { return kRssiTopics; }
 std::span<const HelpTopic> watchHelp() { return kWatchTopics; }
+std::span<const HelpTopic> dunHelp() { return kDunTopics; }
 
 }  // namespace utils::btutil

@@ -18,6 +18,7 @@ std::span<const HelpTopic> pairedHelp();
 std::span<const HelpTopic> stackHelp();
 std::span<const HelpTopic> rssiHelp();
 std::span<const HelpTopic> watchHelp();
+std::span<const HelpTopic> dunHelp();
 std::span<const HelpTopic> permitHelp();
 std::span<const HelpTopic> servicesHelp();
 std::span<const HelpTopic> ftplistHelp();

@@ -15,6 +15,8 @@ int runPaired(std::span<const std::string> args, Console& console);
 int runStack(std::span<const std::string> args, Console& console);
 int runRssi(std::span<const std::string> args, Console& console);
 int runWatch(std::span<const std::string> args, Console& console);
+// dun ADDRESS connect|disconnect|status|watch: exit 0 when up (or released), 1 when not.
+int runDun(std::span<const std::string> args, Console& console);
 
 // "0x0000001D"-style text of a result code with what it means.
 std::string resultText(DWORD result);

@@ -1,14 +1,8 @@
-// btutil dun ADDRESS connect|disconnect|status|watch: dial-up networking
-// through the paired phone at ADDRESS, with each callback printed with its time.
-#include <pthread.h>
-#include <signal.h>
-#include <time.h>
-
-#include <cerrno>
+// btutil dun ADDRESS connect|disconnect|status|watch: dial-up networking through
+// the paired phone at ADDRESS, each callback printed with its time.
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -16,6 +10,7 @@
 #include "address_input.h"
 #include "command_args.h"
 #include "dialup/dun_context.h"
+#include "interrupt_wait.h"
 #include "radio_commands.h"
 #include "utils/dialup.h"
 
@@ -24,21 +19,12 @@ namespace {
 
 constexpr long long kDefaultTimeoutSeconds = 60;
 constexpr long long kLongestSeconds = 31622400;
-
-std::string timestamp() {
-  const auto now = std::chrono::system_clock::now();
-  const time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  tm local{};
-  localtime_r(&seconds, &local);
-  char text[80];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
-                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ms));
-  return text;
-}
+// A hang-up reports within the library's limit of 30 seconds.
+constexpr long long kHangUpSeconds = 40;
 
 // The callbacks as they arrive, printed and kept for the command to wait on.
-// The callback is a plain function: this record is process-wide.
+// The callback is a plain function, so this record is process-wide; it is never
+// destroyed, since a library thread may still report while the process exits.
 struct Reports {
   std::mutex mutex;
   std::condition_variable arrived;
@@ -47,7 +33,7 @@ struct Reports {
 };
 
 Reports& reports() {
-  static Reports* const shared = new Reports;  // a late library thread may still report
+  static Reports* const shared = new Reports;
   return *shared;
 }
 
@@ -61,8 +47,8 @@ void UTILS_DUN_CALLBACK printReport(BYTE connected) {
   r.arrived.notify_all();
 }
 
-// Sets the context up for the phone with the printing callback, and releases
-// it (and stops printing) when the command ends.
+// The dial-up context for the phone, with the printing callback, released (and
+// printing stopped) when the command ends. A connection outlives it.
 class Session {
  public:
   Session(BtAddr address, std::ostream& out) {
@@ -94,50 +80,37 @@ class Session {
     r.pending.pop_front();
     return value;
   }
+  // Waits up to seconds for a report of value, passing over others.
+  bool waitFor(int value, long long seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+      const auto left = std::chrono::ceil<std::chrono::seconds>(deadline - std::chrono::steady_clock::now()).count();
+      const std::optional<int> report = next(left > 0 ? left : 0);
+      if (!report.has_value()) return false;
+      if (*report == value) return true;
+    }
+  }
   void say(const std::string& text) {
     std::lock_guard lock(reports().mutex);
     *reports().out << timestamp() << ' ' << text << std::endl;
   }
 };
 
-// Blocks SIGINT and SIGTERM in this thread (and so in the threads the library
-// starts from it) and waits for one, or for seconds (negative: no limit).
-void waitForInterrupt(long long seconds) {
-  sigset_t set;
-  sigset_t previous;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &set, &previous);
-  if (seconds < 0) {
-    int received = 0;
-    sigwait(&set, &received);
-  } else {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    timespec timeout{static_cast<time_t>(seconds), 0};
-    while (sigtimedwait(&set, nullptr, &timeout) < 0 && errno == EINTR) {
-      const auto left = deadline - std::chrono::steady_clock::now();
-      if (left <= std::chrono::steady_clock::duration::zero()) break;
-      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-      timeout = timespec{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-    }
-  }
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-}
-
-bool parseSeconds(const ParsedArgs& parsed, std::string_view name, long long* seconds) {
-  if (!parsed.has(name)) return true;
-  const std::string& text = parsed.value(name);
-  const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), *seconds);
-  return status == std::errc() && end == text.data() + text.size() && *seconds >= 0 && *seconds <= kLongestSeconds;
-}
+bool hasConnection() { return dialup::dunContext().connection.load() != nullptr; }
+bool isUp() { return hasConnection() && dialup::dunContext().lastState.load() == port::kRasConnected; }
 
 int connect(Session& session, long long timeout, Console& console) {
+  if (isUp()) {
+    session.say("already up");
+    return kExitOk;
+  }
   if (!DunConnect()) {
-    // A dial that could not start reported 0; one that could not be prepared
-    // (no dialler) reported nothing.
+    // A dial that could not start has reported 0; one that could not be
+    // prepared has reported nothing.
     if (session.next(0).has_value()) return kExitNo;
-    return failure(console, "The dial could not be prepared: is NetworkManager running?");
+    return failure(console,
+                   "The dial could not be prepared: no paired phone at that address offers dial-up networking, or "
+                   "NetworkManager is not running (\"btutil --trace 0xFF dun ...\" shows why).");
   }
   const std::optional<int> first = session.next(timeout);
   if (first == 1) {
@@ -147,12 +120,11 @@ int connect(Session& session, long long timeout, Console& console) {
   if (!first.has_value()) {
     session.say("no report within " + std::to_string(timeout) + " s: hanging up");
     DunDisConnect();
-    session.next(kDefaultTimeoutSeconds);
+    session.waitFor(0, kHangUpSeconds);
   }
+  session.say("not up");
   return kExitNo;
 }
-
-bool hasConnection() { return dialup::dunContext().connection.load() != nullptr; }
 
 int disconnect(Session& session, long long timeout, Console& console) {
   if (!hasConnection()) {
@@ -160,21 +132,23 @@ int disconnect(Session& session, long long timeout, Console& console) {
     return kExitNo;
   }
   DunDisConnect();
-  if (!session.next(timeout).has_value()) {
+  if (!session.waitFor(0, timeout)) {
     return failure(console, "The connection was not released within " + std::to_string(timeout) + " s.");
   }
   session.say("down");
   return kExitOk;
 }
 
-int status(Session& session) {
-  if (!hasConnection()) {
-    session.say("no connection on the phone's modem");
-    return kExitNo;
-  }
-  const bool up = dialup::dunContext().lastState.load() == port::kRasConnected;
-  session.say(up ? "up" : "connecting or going down");
-  return up ? kExitOk : kExitNo;
+std::string stateText() {
+  if (!hasConnection()) return "no connection on the phone's modem";
+  return isUp() ? "up" : "connecting or going down";
+}
+
+bool parseSeconds(const ParsedArgs& parsed, std::string_view name, long long* seconds) {
+  if (!parsed.has(name)) return true;
+  const std::string& text = parsed.value(name);
+  const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), *seconds);
+  return status == std::errc() && end == text.data() + text.size() && *seconds >= 0 && *seconds <= kLongestSeconds;
 }
 
 }  // namespace
@@ -188,8 +162,9 @@ int runDun(std::span<const std::string> args, Console& console) {
   if (!parseAddress(parsed.positional[0], &address, &error)) return usageError(console, error, "dun");
   const std::string operation = lowerAscii(parsed.positional[1]);
   if (operation != "connect" && operation != "disconnect" && operation != "status" && operation != "watch") {
-    return usageError(console, "Unknown operation \"" + parsed.positional[1] + "\": use connect, disconnect, status or watch.",
-                      "dun");
+    return usageError(
+        console, "Unknown dun operation \"" + parsed.positional[1] + "\": use connect, disconnect, status or watch.",
+        "dun");
   }
   long long timeout = kDefaultTimeoutSeconds;
   long long seconds = -1;
@@ -201,13 +176,19 @@ int runDun(std::span<const std::string> args, Console& console) {
     return usageError(console, "--timeout is for connect and disconnect.", "dun");
   }
 
+  // Before the library starts its threads, so that they leave the signals to the wait.
+  std::optional<InterruptWait> interrupt;
+  if (operation == "watch") interrupt.emplace();
   Session session(address.bt, console.out);
   if (operation == "connect") return connect(session, timeout, console);
   if (operation == "disconnect") return disconnect(session, timeout, console);
-  if (operation == "status") return status(session);
-  session.say("watching " + parsed.positional[0] +
+  if (operation == "status") {
+    session.say(stateText());
+    return isUp() ? kExitOk : kExitNo;
+  }
+  session.say("watching " + parsed.positional[0] + " (" + stateText() + ")" +
               (seconds < 0 ? " until interrupted" : " for " + std::to_string(seconds) + " s"));
-  waitForInterrupt(seconds);
+  interrupt->wait(seconds);
   session.say("stopped");
   return kExitOk;
 }
