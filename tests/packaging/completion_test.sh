@@ -77,6 +77,16 @@ expect "btutil xml check $work/settings.x" "$work/settings.xml "
 expect "btutil reg import $work/settings.r" "$work/settings.reg "
 expect "btutil addr $work/settings.x" ""
 
+# What is typed is never run or expanded as a pattern.
+cd "$work" || exit 1
+for line in "btutil reg query '\$(touch ran)" "btutil help \$(touch ran) " "btutil xml check \`touch ran\`" \
+  "btutil reg add HK*" "btutil \$(touch ran)"; do
+  complete_line "$line" >/dev/null
+done
+[ ! -e "$work/ran" ] || fail "completing ran a command that was typed"
+expect "btutil reg add HK*" ""
+cd - >/dev/null || exit 1
+
 # A help that fails stops the generator, and no completion is written.
 cat >"$work/tool" <<'TOOL'
 #!/bin/sh
