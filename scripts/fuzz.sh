@@ -14,7 +14,7 @@ build=${UTILS_FUZZ_BUILD_DIR:-$root/build-fuzz}
 jobs=${UTILS_JOBS:-2}
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-targets=${*:-"xml_load ftplist_check"}
+targets=${*:-"xml_load ftplist_check trace_format"}
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DUTILS_BUILD_FUZZ=ON -DUTILS_SANITIZE=address -DUTILS_BUILD_BENCH=OFF -DUTILS_BUILD_TESTS=OFF >/dev/null

@@ -128,6 +128,22 @@ size_t wideToUtf8Bounded(const wchar_t* text, size_t length, char* destination, 
   return written;
 }
 
+size_t withoutPartialUtf8(const char* text, size_t length) {
+  size_t start = length;
+  size_t continuation = 0;
+  while (start > 0 && continuation < 3 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80) {
+    --start;
+    ++continuation;
+  }
+  if (start == 0) return length;
+  const auto lead = static_cast<unsigned char>(text[start - 1]);
+  const size_t needed = lead >= 0xF0 && lead <= 0xF4   ? 3
+                        : lead >= 0xE0 && lead <= 0xEF ? 2
+                        : lead >= 0xC2 && lead <= 0xDF ? 1
+                                                       : 0;
+  return needed > continuation ? start - 1 : length;
+}
+
 size_t widenUtf16InPlace(wchar_t* buffer, size_t units) {
   if constexpr (sizeof(wchar_t) == 2) {
     return units;

@@ -41,6 +41,10 @@ size_t encodeWide(char32_t c, wchar_t* out);
 // terminates; returns the bytes written before the terminator.
 size_t wideToUtf8Bounded(const wchar_t* text, size_t length, char* destination, size_t capacity);
 
+// The length of text[0..length) without a UTF-8 character that a cut at
+// length left incomplete.
+size_t withoutPartialUtf8(const char* text, size_t length);
+
 // The first units * 2 bytes of buffer hold UTF-16LE code units (a registry
 // string as stored); turns them in place into the platform's wide text. Where
 // wide is UTF-32 each unit is widened and surrogate pairs are joined, and the

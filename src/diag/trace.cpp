@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/utf16.h"
 #include "diag/debug_settings.h"
 #include "diag/trace_format.h"
 #include "port/platform.h"
@@ -29,24 +30,6 @@ constexpr int kAtlTraceLevel = 4;
 
 bool levelEnabled(int level) { return (logLevelMask() & static_cast<DWORD>(level)) != 0; }
 
-// Length of text[0..length) without a multi-byte UTF-8 character that the cut
-// at length left incomplete, so no partial character ends a cut text.
-size_t withoutPartialCharacter(const char* text, size_t length) {
-  size_t start = length;
-  int continuation = 0;
-  while (start > 0 && continuation < 3 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80) {
-    --start;
-    ++continuation;
-  }
-  if (start == 0) return length;
-  const auto lead = static_cast<unsigned char>(text[start - 1]);
-  const int needed = lead >= 0xF0 && lead <= 0xF4   ? 3
-                     : lead >= 0xE0 && lead <= 0xEF ? 2
-                     : lead >= 0xC2 && lead <= 0xDF ? 1
-                                                    : 0;
-  return (needed > continuation) ? start - 1 : length;
-}
-
 // Converts a wide text to the narrow encoding of prefixed lines into a fixed
 // buffer, cut to fit. False when the platform cannot convert it.
 bool WideToOem(const wchar_t* text, char* destination, size_t capacity) {
@@ -64,7 +47,7 @@ void WriteLogLine(int level, const char* module, const char* message) {
   // A composed line longer than 2,047 characters is cut there.
   char line[kLineSize];
   const int composed = std::snprintf(line, sizeof line, "[%s][%d][%s]%s\n", timeText, level, module, message);
-  if (composed >= static_cast<int>(sizeof line)) line[withoutPartialCharacter(line, sizeof line - 1)] = '\0';
+  if (composed >= static_cast<int>(sizeof line)) line[withoutPartialUtf8(line, sizeof line - 1)] = '\0';
   port::platform().debugOutput->writeLogLine(level, module, line);
 }
 

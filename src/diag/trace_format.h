@@ -1,7 +1,9 @@
 // Bounded printf-style formatting for the trace family, with the Windows meaning
-// of the format directives on every platform: in a wide format %s and %c take
-// wide arguments and %S, %hs narrow ones; %I64d and %Iu take 64-bit and
-// pointer-sized numbers.
+// of the format directives on every platform (see format_directives.h): in a
+// wide format %s and %c take wide arguments and %S, %hs narrow ones; %I64d and
+// %Iu take 64-bit and pointer-sized numbers. On Windows the C runtime formats;
+// elsewhere the library's own formatter does, without the C library's locale
+// and without allocating.
 #pragma once
 
 #include <cstdarg>

@@ -58,7 +58,10 @@ class RadioPort {
   // BluetoothSetServiceState: switches one service class of a device on or off
   // (kBluetoothServiceEnable / kBluetoothServiceDisable). Returns 0, or the stack's
   // code: E_INVALIDARG (as a DWORD) for arguments the stack refuses,
-  // ERROR_SERVICE_DOES_NOT_EXIST when the device offers no such service, others.
+  // ERROR_SERVICE_DOES_NOT_EXIST when the device offers no such service, others
+  // (ERROR_NOT_AUTHENTICATED for a device that is not paired yet, ERROR_NOT_FOUND
+  // for one the radio does not know: answers that may change, so that a caller
+  // asks again later).
   virtual DWORD setServiceState(HANDLE radio, const BLUETOOTH_DEVICE_INFO& device, const GUID& service,
                                 DWORD state) = 0;
 

@@ -127,19 +127,30 @@ TEST_F(ServicesBluezTest, EnablesWhatThePairedDeviceOffers) {
 TEST_F(ServicesBluezTest, DevicesThatAreNotPairedOrNotKnown) {
   setDword(HKEY_LOCAL_MACHINE, kSupported, kObexPush, 1);
   newTrace();
-  // Known to the adapter but not paired: the switch refuses it as an invalid
-  // argument, which is recorded so that it is not asked again.
+  // Known to the adapter but not paired yet: refused for now (not
+  // authenticated), not recorded, so it is asked again once paired.
   UTILS_EnableNewServices(&kStranger);
   std::string trace = newTrace();
-  EXPECT_NE(std::string::npos, trace.find("BLUETOOTH_SERVICE_ENABLE) failed - 0x80070057")) << trace;
+  EXPECT_NE(std::string::npos, trace.find("BLUETOOTH_SERVICE_ENABLE) failed - 0x4dc")) << trace;
   port::RegistryPort& registry = *port::platform().registry;
-  HKEY key = nullptr;
-  ASSERT_EQ(0u, registry.openKey(HKEY_CURRENT_USER,
-                                 L"Software\\Vorlane\\Pelmora\\Devices\\00:01:02:03:04:05\\11:22:33:44:55:09\\"
-                                 L"InstalledServices",
-                                 KEY_READ, &key));
-  EXPECT_EQ(0u, registry.queryValue(key, kObexPush, nullptr, nullptr, nullptr));
-  registry.closeKey(key);
+  const wchar_t* const strangerInstalled =
+      L"Software\\Vorlane\\Pelmora\\Devices\\00:01:02:03:04:05\\11:22:33:44:55:09\\InstalledServices";
+  auto recordedFor = [&registry, strangerInstalled](const wchar_t* name) {
+    HKEY key = nullptr;
+    if (registry.openKey(HKEY_CURRENT_USER, strangerInstalled, KEY_READ, &key) != 0) return false;
+    const bool found = registry.queryValue(key, name, nullptr, nullptr, nullptr) == 0;
+    registry.closeKey(key);
+    return found;
+  };
+  EXPECT_FALSE(recordedFor(kObexPush));
+
+  ASSERT_TRUE(bluez_->mock("PairDevice", {"string:hci0", "string:11:22:33:44:55:09", "uint32:5898764"}));
+  UTILS_EnableNewServices(&kStranger);
+  trace = newTrace();
+  EXPECT_NE(std::string::npos, trace.find("{00001105-0000-1000-8000-00805F9B34FB}, BLUETOOTH_SERVICE_ENABLE) "
+                                          "succeeded"))
+      << trace;
+  EXPECT_TRUE(recordedFor(kObexPush));
 
   const BtAddr nowhere = 0x0A0B0C0D0E0FULL;
   UTILS_EnableNewServices(&nowhere);

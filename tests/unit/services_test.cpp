@@ -155,6 +155,26 @@ TEST_F(ServicesTest, EnablesRecordsAndRetriesByTheSwitchsAnswer) {
   expectNoLeaks();
 }
 
+TEST_F(ServicesTest, ADeviceNotPairedYetIsAskedAgainOncePaired) {
+  support(kOfferedText, 1);
+  sim_.radio.setDeviceFlags(kPhone, false, false);  // known to the radio, not paired
+  enable();
+  EXPECT_EQ(std::vector<std::string>{"[EnableNewServices] BluetoothSetServiceState("
+                                     "{00001105-0000-1000-8000-00805F9B34FB}, BLUETOOTH_SERVICE_ENABLE) failed - "
+                                     "0x4dc\n"},
+            messages());
+  EXPECT_FALSE(read(HKEY_CURRENT_USER, kInstalled, kOfferedText));  // not recorded: asked again
+
+  sim_.radio.setDeviceFlags(kPhone, false, true);  // now paired
+  enable();
+  EXPECT_EQ(std::vector<std::string>{"[EnableNewServices] BluetoothSetServiceState("
+                                     "{00001105-0000-1000-8000-00805F9B34FB}, BLUETOOTH_SERVICE_ENABLE) succeeded\n"},
+            messages());
+  EXPECT_TRUE(read(HKEY_CURRENT_USER, kInstalled, kOfferedText));
+  EXPECT_EQ(2, callsFor(kOffered));
+  expectNoLeaks();
+}
+
 TEST_F(ServicesTest, RecordFailuresAreTracedAndTheWalkGoesOn) {
   support(kDroppedText, 0);
   support(kOfferedText, 1);

@@ -1,7 +1,5 @@
-#include <cstdarg>
 #include <string>
 
-#include "diag/trace_format.h"
 #include "sim_fixture.h"
 #include "utils/trace.h"
 
@@ -162,41 +160,6 @@ TEST_F(TraceTest, NullFormatsWriteNothing) {
   WRITELOG_A(4, "m", nullptr);
   WRITELOG_W(4, L"m", nullptr);
   EXPECT_TRUE(sim_.debugOutput.entries().empty());
-}
-
-}  // namespace
-}  // namespace utils::test
-
-namespace utils::test {
-namespace {
-
-std::wstring formatWide(const wchar_t* format, ...) {
-  wchar_t buffer[64];
-  va_list args;
-  va_start(args, format);
-  diag::formatBounded(buffer, 64, format, args);
-  va_end(args);
-  return buffer;
-}
-
-std::string formatNarrow(const char* format, ...) {
-  char buffer[16];
-  va_list args;
-  va_start(args, format);
-  diag::formatBounded(buffer, 16, format, args);
-  va_end(args);
-  return buffer;
-}
-
-TEST(TraceFormatTest, WindowsDirectivesKeepFlagsAndWidths) {
-  EXPECT_EQ(L"100% [  ab] [x  ]", formatWide(L"100%% [%4s] [%-3c]", L"ab", L'x'));
-  EXPECT_EQ(L"-5 ffffffffffffffff 7", formatWide(L"%I32d %I64x %Iu", -5, ~0ULL, size_t{7}));
-  EXPECT_EQ(L"n w", formatWide(L"%hs %ws", "n", L"w"));
-  EXPECT_EQ("w 12345678901", formatNarrow("%ws %I64d", L"w", 12345678901LL));
-  EXPECT_EQ("wide", formatNarrow("%S", L"wide"));
-  // Cut at capacity - 1, always terminated.
-  EXPECT_EQ("0123456789abcde", formatNarrow("%s", "0123456789abcdefghij"));
-  EXPECT_EQ(63u, formatWide(L"%s", std::wstring(100, L'z').c_str()).size());
 }
 
 }  // namespace

@@ -213,7 +213,9 @@ DWORD BluezRadio::setServiceState(HANDLE radio, const BLUETOOTH_DEVICE_INFO& dev
   const BluezAdapter* adapter = nullptr;
   if (const DWORD error = adapterOf(radio, &objects, &adapter); error != 0) return error;
   const BluezDevice* known = findDevice(objects, adapter->path, device.Address.ullLong);
-  if (known == nullptr || !(known->paired || known->bonded)) return static_cast<DWORD>(E_INVALIDARG);
+  // Neither answer is final: the device may yet be found and paired.
+  if (known == nullptr) return ERROR_NOT_FOUND;
+  if (!(known->paired || known->bonded)) return ERROR_NOT_AUTHENTICATED;
   const std::string wanted = guidText(service);
   const bool offered = std::find(known->uuids.begin(), known->uuids.end(), wanted) != known->uuids.end();
   return offered ? 0 : ERROR_SERVICE_DOES_NOT_EXIST;

@@ -106,7 +106,9 @@ DWORD SimRadio::setServiceState(HANDLE radio, const BLUETOOTH_DEVICE_INFO& devic
     return static_cast<DWORD>(E_INVALIDARG);
   }
   auto it = devices_.find(device.Address.ullLong);
-  if (it == devices_.end()) return static_cast<DWORD>(E_INVALIDARG);
+  if (it == devices_.end()) return ERROR_NOT_FOUND;
+  const auto flags = flags_.find(device.Address.ullLong);
+  if (flags != flags_.end() && !flags->second.remembered) return ERROR_NOT_AUTHENTICATED;
   for (const GUID& offered : it->second) {
     if (sameGuid(offered, service)) return ERROR_SUCCESS;
   }

@@ -1,7 +1,8 @@
 // A simulated local radio with the devices it has paired: radio and device
 // information, and a service switch that behaves as the Linux adapter's does
 // (success when the device offers the service class, ERROR_SERVICE_DOES_NOT_EXIST
-// when it does not, E_INVALIDARG for a device the radio does not know). A test
+// when it does not, ERROR_NOT_AUTHENTICATED for a known device that is not
+// paired, ERROR_NOT_FOUND for one the radio does not know). A test
 // can take the radio away, make an operation fail, or script the switch's answer
 // for one service class.
 #pragma once
