@@ -157,6 +157,17 @@ class NotificationPort {
   // Starts a thread that runs entry at once. Returns 0 and the thread, or the
   // error with *thread empty (entry is then not run).
   virtual DWORD startThread(std::function<void()> entry, std::unique_ptr<WorkerThread>* thread) = 0;
+
+  // Holds back what the window would hand its handler (device changes and
+  // posted messages) until releaseMessages: it waits, in order, and none is
+  // lost. For set-up done under a lock that the handler takes: where the window's
+  // thread is not the caller's, what arrives meanwhile would find the lock taken.
+  // Where the window belongs to the calling thread (Windows), its messages wait
+  // for that thread anyway and both only check the window. Holds do not nest.
+  // ERROR_INVALID_HANDLE for an unknown window.
+  virtual DWORD holdMessages(HWND window) = 0;
+  // Ends the hold: what waits is delivered first, in order, then what follows.
+  virtual DWORD releaseMessages(HWND window) = 0;
 };
 
 }  // namespace utils::port

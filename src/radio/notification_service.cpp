@@ -134,28 +134,35 @@ using namespace utils::radio::notify;
 UTILS_API void UTIL_BT_Initialize(BtAddr address) {
   ServiceState& s = serviceState();
   if (notificationPort() == nullptr) return;
-  std::lock_guard guard(s.lock);
-  // A service still running from an earlier call is stopped first, and what an
-  // earlier one left behind is released.
-  releaseService(s);
+  HWND held = nullptr;
+  {
+    std::lock_guard guard(s.lock);
+    // A service still running from an earlier call is stopped first, and what an
+    // earlier one left behind is released.
+    releaseService(s);
 
-  s.shutdown = 0;
-  s.stop = 0;
-  s.connected = 0;
-  s.signal = 0;
-  s.callback = nullptr;
-  s.address = address;
+    s.shutdown = 0;
+    s.stop = 0;
+    s.connected = 0;
+    s.signal = 0;
+    s.callback = nullptr;
+    s.address = address;
 
-  s.window = CreateNotifyWindow(s);
-  if (s.window == nullptr) return;
-  RegisterInterfaceNotification(s);
-  RegisterCustomerEvent(s.window);
+    s.window = CreateNotifyWindow(s);
+    if (s.window == nullptr) return;
+    // The handler would find the lock taken: what arrives while the service is
+    // set up waits, in order, until the lock is free.
+    if (notificationPort()->holdMessages(s.window) == 0) held = s.window;
+    RegisterInterfaceNotification(s);
+    RegisterCustomerEvent(s.window);
 
-  std::unique_ptr<utils::port::WakeEvent> wake;
-  if (notificationPort()->createWakeEvent(&wake) == 0) s.wake = std::move(wake);
-  readInitialConnection(s);
-  // Without a wake event the polling thread could not wait: it is not started.
-  if (s.wake) notificationPort()->startThread([] { RssiPollThread(); }, &s.poller);
+    std::unique_ptr<utils::port::WakeEvent> wake;
+    if (notificationPort()->createWakeEvent(&wake) == 0) s.wake = std::move(wake);
+    readInitialConnection(s);
+    // Without a wake event the polling thread could not wait: it is not started.
+    if (s.wake) notificationPort()->startThread([] { RssiPollThread(); }, &s.poller);
+  }
+  if (held != nullptr) notificationPort()->releaseMessages(held);
 }
 
 UTILS_API DWORD RegisterNotification(UTIL_BT_NotifyCallback callback) {

@@ -193,10 +193,10 @@ int BluezWatch::timeoutMs() const {
   return ms > 60000 ? 60000 : static_cast<int>(ms);
 }
 
-int BluezWatch::process(std::vector<BluezChange>* changes) {
+int BluezWatch::process(std::vector<BluezChange>* changes, size_t most) {
   pending_ = changes;
   int r = 0;
-  while ((r = sd_bus_process(bus_, nullptr)) > 0) {
+  while (changes->size() < most && (r = sd_bus_process(bus_, nullptr)) > 0) {
   }
   pending_ = nullptr;
   return r < 0 ? r : 0;

@@ -7,6 +7,7 @@
 // fd() and then calls process().
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -41,9 +42,11 @@ class BluezWatch {
   short events() const;
   int timeoutMs() const;
 
-  // Handles what arrived and appends the changes, in order. Returns 0, or a
-  // negative errno when the connection is lost (the watch is then finished).
-  int process(std::vector<BluezChange>* changes);
+  // Handles what arrived and appends the changes, in order, stopping once
+  // *changes holds `most` (what is left waits for the next call; timeoutMs() is
+  // then 0). Returns 0, or a negative errno when the connection is lost (the
+  // watch is then finished).
+  int process(std::vector<BluezChange>* changes, size_t most = SIZE_MAX);
 
   // Used by the signal handlers while process() runs.
   void collect(BluezChange change) {

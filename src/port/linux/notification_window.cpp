@@ -1,11 +1,10 @@
 #include "port/linux/notification_window.h"
 
-#include <chrono>
+#include <deque>
 #include <vector>
 
-#include "port/linux/bluez_watch.h"
-#include "port/linux/bus_events.h"
 #include "port/linux/event_thread.h"
+#include "port/linux/notification_sources.h"
 #include "port/linux/notification_wake.h"
 #include "port/linux/radio_handles.h"
 
@@ -18,133 +17,137 @@ struct LinuxNotification::Registration {
 };
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-constexpr auto kRetryEvery = std::chrono::seconds(1);
 constexpr DWORD kErrorInvalidWindowHandle = 1400;
-
-int msUntil(Clock::time_point when) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(when - Clock::now()).count();
-  return left <= 0 ? 0 : static_cast<int>(left);
-}
-
-void lowerTimeout(int* timeoutMs, int candidate) {
-  if (candidate >= 0 && (*timeoutMs < 0 || candidate < *timeoutMs)) *timeoutMs = candidate;
-}
-
 }  // namespace
 
+// A window: its handler runs on the window's event thread, which takes the
+// registrations' changes and delivers, one at a time and in the order they were
+// read, the events that its sources' thread (WindowSources) hands it and the
+// messages posted to it.
 class LinuxNotification::Window : public EventThread::Client {
  public:
-  explicit Window(port::MessageWindowHandler* handler) : handler_(handler) {}
+  Window(port::MessageWindowHandler* handler, std::shared_ptr<std::atomic<uint64_t>> eventsRead)
+      : handler_(handler), eventsRead_(std::move(eventsRead)) {}
 
-  std::shared_ptr<EventThread> thread;  // set once started, before any other use
+  // Starts both threads.
+  static DWORD start(port::MessageWindowHandler* handler, std::shared_ptr<std::atomic<uint64_t>> eventsRead,
+                     std::shared_ptr<Window>* window) {
+    auto created = std::make_shared<Window>(handler, std::move(eventsRead));
+    std::weak_ptr<Window> weak = created;
+    created->sources_ = std::make_shared<WindowSources>(
+        [weak](SourceEvent event) {
+          if (auto alive = weak.lock()) alive->handOver(weak, std::move(event));
+        },
+        created->backlog_);
+    if (const DWORD error = EventThread::start(created, &created->thread); error != 0) return error;
+    if (const DWORD error = EventThread::start(created->sources_, &created->reader); error != 0) {
+      created->thread->stop();
+      return error;
+    }
+    *window = std::move(created);
+    return 0;
+  }
+
+  // Both set by start, before any other use.
+  std::shared_ptr<EventThread> thread;  // the window's thread: runs the handler
+  std::shared_ptr<EventThread> reader;  // reads the sources
+
+  // Ends both threads; from any thread (on the window's own: when this turn is over).
+  void stopThreads() {
+    reader->stop();
+    thread->stop();
+  }
 
   // The members below run on the window's thread only.
   void add(HDEVNOTIFY handle, const Registration& registration) {
     registrations_[handle] = registration;
-    openSources();
+    updateSources();
   }
   bool remove(HDEVNOTIFY handle) {
     const bool removed = registrations_.erase(handle) == 1;
-    if (!needsBusEvents()) events_.reset();
-    if (registrations_.empty()) watch_.reset();
+    updateSources();
     return removed;
   }
   void close() {
     closed_ = true;
     registrations_.clear();
+    held_.clear();
+  }
+  void hold() { holding_ = true; }
+  void release() {
+    holding_ = false;
+    while (!holding_ && !closed_ && !held_.empty()) {
+      auto delivery = std::move(held_.front());
+      held_.pop_front();
+      delivery();
+    }
   }
   void deliverMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (!closed_) handler_->onMessage(message, wParam, lParam);
+    whenFree([this, message, wParam, lParam] {
+      if (!closed_) handler_->onMessage(message, wParam, lParam);
+    });
   }
 
-  void preparePoll(std::vector<pollfd>* fds, int* timeoutMs) override {
-    watchIndex_ = eventsIndex_ = SIZE_MAX;
-    if (watch_) {
-      watchIndex_ = fds->size() - 1;
-      fds->push_back(pollfd{watch_->fd(), watch_->events(), 0});
-      lowerTimeout(timeoutMs, watch_->timeoutMs());
-    } else if (!registrations_.empty()) {
-      lowerTimeout(timeoutMs, msUntil(nextWatchTry_));
-    }
-    if (events_) {
-      eventsIndex_ = fds->size() - 1;
-      fds->push_back(pollfd{events_->fd(), POLLIN, 0});
-    } else if (needsBusEvents()) {
-      lowerTimeout(timeoutMs, msUntil(nextEventsTry_));
-    }
-  }
-
-  void afterPoll(const pollfd* fds, size_t count) override {
-    // sd-bus may hold messages already read (its timeout is then 0): it is
-    // asked every turn, not only when its descriptor is readable.
-    // A task run since the wait may have closed a source.
-    if (watch_ && watchIndex_ < count) readWatch();
-    if (events_ && eventsIndex_ < count && fds[eventsIndex_].revents != 0) readBusEvents();
-    openSources();
-  }
+  void preparePoll(std::vector<pollfd>*, int*) override {}
+  void afterPoll(const pollfd*, size_t) override {}
 
  private:
-  bool needsBusEvents() const {
-    for (const auto& [handle, registration] : registrations_) {
-      if (registration.isHandle) return true;
-    }
-    return false;
+  // On the sources' thread: hands the event to the window's thread.
+  void handOver(std::weak_ptr<Window> weak, SourceEvent event) {
+    backlog_->fetch_add(1);
+    eventsRead_->fetch_add(1);
+    thread->post([weak, event = std::move(event)]() mutable {
+      if (auto alive = weak.lock()) alive->whenFree([alive, event = std::move(event)] { alive->deliverSource(event); });
+    });
   }
 
-  // Opens the sources that the registrations need and that are missing, at
-  // most once a second each.
-  void openSources() {
-    const auto now = Clock::now();
-    if (!watch_ && !registrations_.empty() && now >= nextWatchTry_) {
-      nextWatchTry_ = now + kRetryEvery;
-      if (BluezWatch::open(&watch_) < 0) watch_.reset();
-    }
-    if (!events_ && needsBusEvents() && now >= nextEventsTry_) {
-      nextEventsTry_ = now + kRetryEvery;
-      if (BusEventSubscription::open(&events_) != 0) events_.reset();
+  // Runs delivery now, or once the window is released when it is held.
+  void whenFree(std::function<void()> delivery) {
+    if (holding_) {
+      held_.push_back(std::move(delivery));
+    } else {
+      delivery();
     }
   }
 
-  void readWatch() {
-    std::vector<BluezChange> changes;
-    if (watch_->process(&changes) < 0) watch_.reset();  // the bus went away: connect again later
-    for (const auto& change : changes) {
-      if (change.kind == BluezChange::Kind::kConnection) {
-        const port::DeviceBroadcast record{
-            port::kDbtDevTypeHandle, port::kGuidBluetoothHciEvent,
-            port::hciEventInfoData(change.address, port::kHciConnectionTypeAcl, change.connected)};
-        deliver(port::kDbtCustomEvent, record, [&change](const Registration& registration) {
-          return registration.isHandle && change.path.starts_with(registration.adapterPath + "/");
-        });
-      } else {
-        const DWORD event =
-            change.kind == BluezChange::Kind::kAdapterAdded ? port::kDbtDeviceArrival : port::kDbtDeviceRemoveComplete;
-        const port::DeviceBroadcast record{port::kDbtDevTypeDeviceInterface, port::kGuidBthportDeviceInterface, {}};
-        deliver(event, record, [](const Registration& registration) {
-          return !registration.isHandle &&
-                 port::sameGuid(registration.interfaceClass, port::kGuidBthportDeviceInterface);
-        });
-      }
-    }
-  }
-
-  void readBusEvents() {
-    std::vector<BYTE> event;
-    for (;;) {
-      if (!events_) return;  // a handler ended the last handle registration
-      const DWORD error = events_->next(&event);
-      if (error == ERROR_NO_MORE_ITEMS) return;
-      if (error != 0) {  // vrlbusd went away or broke the stream: subscribe again later
-        events_.reset();
-        return;
-      }
+  void deliverSource(const SourceEvent& event) {
+    // The sources' thread pauses while the backlog is full: one delivered
+    // makes room, and it is woken to read on.
+    if (backlog_->fetch_sub(1) == WindowSources::kMostWaiting) reader->post([] {});
+    if (closed_) return;
+    if (event.isVendorEvent) {
       const port::DeviceBroadcast record{port::kDbtDevTypeHandle, port::kGuidBluetoothHciVendorEvent,
-                                         vendorEventRecordData(event)};
-      if (record.data.empty()) continue;
+                                         event.vendorRecord};
       deliver(port::kDbtCustomEvent, record, [](const Registration& registration) { return registration.isHandle; });
+      return;
     }
+    const BluezChange& change = event.change;
+    if (change.kind == BluezChange::Kind::kConnection) {
+      const port::DeviceBroadcast record{
+          port::kDbtDevTypeHandle, port::kGuidBluetoothHciEvent,
+          port::hciEventInfoData(change.address, port::kHciConnectionTypeAcl, change.connected)};
+      deliver(port::kDbtCustomEvent, record, [&change](const Registration& registration) {
+        return registration.isHandle && change.path.starts_with(registration.adapterPath + "/");
+      });
+    } else {
+      const DWORD code =
+          change.kind == BluezChange::Kind::kAdapterAdded ? port::kDbtDeviceArrival : port::kDbtDeviceRemoveComplete;
+      const port::DeviceBroadcast record{port::kDbtDevTypeDeviceInterface, port::kGuidBthportDeviceInterface, {}};
+      deliver(code, record, [](const Registration& registration) {
+        return !registration.isHandle && port::sameGuid(registration.interfaceClass, port::kGuidBthportDeviceInterface);
+      });
+    }
+  }
+
+  // Tells the sources' thread what the registrations need now; it opens a
+  // missing source before this returns, so that nothing after a registration
+  // is missed.
+  void updateSources() {
+    bool bluez = !registrations_.empty();
+    bool vendorEvents = false;
+    for (const auto& [handle, registration] : registrations_) vendorEvents = vendorEvents || registration.isHandle;
+    std::shared_ptr<WindowSources> sources = sources_;
+    reader->run([sources, bluez, vendorEvents] { sources->setNeeds(bluez, vendorEvents); });
   }
 
   // Hands the record to the handler once for each registration that wants it
@@ -163,14 +166,13 @@ class LinuxNotification::Window : public EventThread::Client {
   }
 
   port::MessageWindowHandler* handler_;
+  std::shared_ptr<std::atomic<uint64_t>> eventsRead_;
+  std::shared_ptr<std::atomic<size_t>> backlog_ = std::make_shared<std::atomic<size_t>>(0);
+  std::shared_ptr<WindowSources> sources_;
   bool closed_ = false;
+  bool holding_ = false;
+  std::deque<std::function<void()>> held_;  // deliveries waiting for release
   std::map<HDEVNOTIFY, Registration> registrations_;
-  std::unique_ptr<BluezWatch> watch_;
-  std::unique_ptr<BusEventSubscription> events_;
-  Clock::time_point nextWatchTry_{};
-  Clock::time_point nextEventsTry_{};
-  size_t watchIndex_ = SIZE_MAX;
-  size_t eventsIndex_ = SIZE_MAX;
 };
 
 LinuxNotification::LinuxNotification(AdapterPathOf adapterPathOf) : adapterPathOf_(std::move(adapterPathOf)) {}
@@ -179,14 +181,14 @@ LinuxNotification::~LinuxNotification() {
   // Windows still open at process end: their threads are told to end; they hold
   // what they use themselves.
   std::lock_guard lock(mutex_);
-  for (auto& [handle, window] : windows_) window->thread->stop();
+  for (auto& [handle, window] : windows_) window->stopThreads();
 }
 
 DWORD LinuxNotification::createWindow(const wchar_t* className, port::MessageWindowHandler* handler, HWND* window) {
   *window = nullptr;
   if (className == nullptr || handler == nullptr) return ERROR_INVALID_PARAMETER;
-  auto created = std::make_shared<Window>(handler);
-  if (const DWORD error = EventThread::start(created, &created->thread); error != 0) return error;
+  std::shared_ptr<Window> created;
+  if (const DWORD error = Window::start(handler, eventsRead_, &created); error != 0) return error;
   const HWND handle = reinterpret_cast<HWND>(nextHandleValue());
   std::lock_guard lock(mutex_);
   windows_[handle] = std::move(created);
@@ -204,9 +206,8 @@ DWORD LinuxNotification::destroyWindow(HWND window) {
     windows_.erase(it);
     std::erase_if(owners_, [window](const auto& entry) { return entry.second == window; });
   }
-  std::shared_ptr<EventThread> thread = found->thread;
-  thread->run([&found] { found->close(); });
-  thread->stop();
+  found->thread->run([&found] { found->close(); });
+  found->stopThreads();
   return 0;
 }
 
@@ -264,6 +265,27 @@ DWORD LinuxNotification::unregisterNotification(HDEVNOTIFY registration) {
     target = window->second;
   }
   target->thread->run([&] { target->remove(registration); });
+  return 0;
+}
+
+std::shared_ptr<LinuxNotification::Window> LinuxNotification::findWindow(HWND window) {
+  std::lock_guard lock(mutex_);
+  auto it = windows_.find(window);
+  return it == windows_.end() ? nullptr : it->second;
+}
+
+DWORD LinuxNotification::holdMessages(HWND window) {
+  std::shared_ptr<Window> target = findWindow(window);
+  if (!target) return ERROR_INVALID_HANDLE;
+  target->thread->run([&target] { target->hold(); });
+  return 0;
+}
+
+DWORD LinuxNotification::releaseMessages(HWND window) {
+  std::shared_ptr<Window> target = findWindow(window);
+  if (!target) return ERROR_INVALID_HANDLE;
+  // Delivered on the window's thread after this returns, ahead of what comes next.
+  target->thread->post([target] { target->release(); });
   return 0;
 }
 

@@ -1,5 +1,6 @@
 #include "port/sim/sim_notification.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -89,6 +90,7 @@ DWORD SimNotification::createWindow(const wchar_t* className, port::MessageWindo
 DWORD SimNotification::destroyWindow(HWND window) {
   std::lock_guard lock(mutex_);
   if (windows_.erase(window) == 0) return ERROR_INVALID_HANDLE;
+  held_.erase(window);
   std::erase_if(registrations_, [window](const auto& entry) { return entry.second.window == window; });
   return 0;
 }
@@ -102,22 +104,51 @@ UINT SimNotification::registerMessage(const char* name) {
 
 DWORD SimNotification::registerInterfaceNotification(HWND window, const GUID& interfaceClass,
                                                      HDEVNOTIFY* registration) {
-  std::lock_guard lock(mutex_);
-  *registration = nullptr;
-  if (windows_.count(window) == 0) return ERROR_INVALID_HANDLE;
-  *registration = reinterpret_cast<HDEVNOTIFY>(nextHandle_++);
-  registrations_[*registration] = Registration{window, false, interfaceClass};
+  std::function<void(bool)> hook;
+  {
+    std::lock_guard lock(mutex_);
+    *registration = nullptr;
+    if (windows_.count(window) == 0) return ERROR_INVALID_HANDLE;
+    *registration = reinterpret_cast<HDEVNOTIFY>(nextHandle_++);
+    registrations_[*registration] = Registration{window, false, interfaceClass};
+    hook = registrationHook_;
+  }
+  if (hook) hook(false);
   return 0;
 }
 
 DWORD SimNotification::registerHandleNotification(HWND window, HANDLE radio, HDEVNOTIFY* registration) {
+  std::function<void(bool)> hook;
+  {
+    std::lock_guard lock(mutex_);
+    *registration = nullptr;
+    if (handleRegistrationError_ != 0) return handleRegistrationError_;
+    if (windows_.count(window) == 0 || radio == nullptr) return ERROR_INVALID_HANDLE;
+    *registration = reinterpret_cast<HDEVNOTIFY>(nextHandle_++);
+    registrations_[*registration] = Registration{window, true, {}};
+    registeredRadios_.push_back(radio);
+    hook = registrationHook_;
+  }
+  if (hook) hook(true);
+  return 0;
+}
+
+void SimNotification::onRegistration(std::function<void(bool isHandle)> hook) {
   std::lock_guard lock(mutex_);
-  *registration = nullptr;
-  if (handleRegistrationError_ != 0) return handleRegistrationError_;
-  if (windows_.count(window) == 0 || radio == nullptr) return ERROR_INVALID_HANDLE;
-  *registration = reinterpret_cast<HDEVNOTIFY>(nextHandle_++);
-  registrations_[*registration] = Registration{window, true, {}};
-  registeredRadios_.push_back(radio);
+  registrationHook_ = std::move(hook);
+}
+
+DWORD SimNotification::holdMessages(HWND window) {
+  std::lock_guard lock(mutex_);
+  if (windows_.count(window) == 0) return ERROR_INVALID_HANDLE;
+  held_.insert(window);
+  return 0;
+}
+
+DWORD SimNotification::releaseMessages(HWND window) {
+  std::lock_guard lock(mutex_);
+  if (windows_.count(window) == 0) return ERROR_INVALID_HANDLE;
+  held_.erase(window);
   return 0;
 }
 
@@ -222,13 +253,15 @@ size_t SimNotification::pump() {
     port::MessageWindowHandler* handler = nullptr;
     {
       std::lock_guard lock(mutex_);
-      if (queue_.empty()) return delivered;
+      // A held window's messages stay where they are.
+      auto next = std::find_if(queue_.begin(), queue_.end(),
+                               [this](const Posted& posted) { return held_.count(posted.window) == 0; });
+      if (next == queue_.end()) return delivered;
       // Another thread's message from after the start waits, and so does what
       // follows it, to keep the order.
-      const Posted& next = queue_.front();
-      if (next.sequence >= postedBefore && next.poster != self) return delivered;
-      message = std::move(queue_.front());
-      queue_.pop_front();
+      if (next->sequence >= postedBefore && next->poster != self) return delivered;
+      message = std::move(*next);
+      queue_.erase(next);
       auto window = windows_.find(message.window);
       // Nothing is delivered for a window or a registration that has ended since.
       if (window == windows_.end()) continue;

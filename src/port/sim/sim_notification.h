@@ -9,10 +9,12 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -35,6 +37,10 @@ class SimNotification : public port::NotificationPort {
   DWORD unregisterNotification(HDEVNOTIFY registration) override;
   DWORD createWakeEvent(std::unique_ptr<port::WakeEvent>* event) override;
   DWORD startThread(std::function<void()> entry, std::unique_ptr<port::WorkerThread>* thread) override;
+  // A held window's messages stay queued, in order, until it is released; a
+  // pump delivers the other windows' messages past them.
+  DWORD holdMessages(HWND window) override;
+  DWORD releaseMessages(HWND window) override;
 
   // Test controls: posting. Each goes to the registrations present now.
   void postRadioArrival();
@@ -72,6 +78,9 @@ class SimNotification : public port::NotificationPort {
   // Test controls: failures and inspection.
   void failCreateWindow(DWORD error) { createWindowError_ = error; }
   void failHandleRegistration(DWORD error) { handleRegistrationError_ = error; }
+  // Runs hook (on the registering thread) after each registration is made, with
+  // whether it is a handle registration: to post what arrives in the middle of set-up.
+  void onRegistration(std::function<void(bool isHandle)> hook);
   size_t windowCount() const;
   size_t registrationCount() const;
   // The radio handles registered so far, in order (also those since ended).
@@ -110,6 +119,8 @@ class SimNotification : public port::NotificationPort {
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::map<HWND, port::MessageWindowHandler*> windows_;
+  std::set<HWND> held_;
+  std::function<void(bool)> registrationHook_;
   std::map<HDEVNOTIFY, Registration> registrations_;
   std::deque<Posted> queue_;
   uint64_t nextSequence_ = 0;

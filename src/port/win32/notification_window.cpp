@@ -251,4 +251,11 @@ DWORD Win32Notification::startThread(std::function<void()> entry, std::unique_pt
   return 0;
 }
 
+// The window belongs to the thread that made it, and its messages are handled
+// only while that thread takes them from its queue: until it does, they wait
+// there in order. Nothing more is needed to hold them.
+DWORD Win32Notification::holdMessages(HWND window) { return IsWindow(window) ? 0 : ERROR_INVALID_HANDLE; }
+
+DWORD Win32Notification::releaseMessages(HWND window) { return IsWindow(window) ? 0 : ERROR_INVALID_HANDLE; }
+
 }  // namespace utils::win32port

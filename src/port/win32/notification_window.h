@@ -22,6 +22,8 @@ class Win32Notification : public port::NotificationPort {
   DWORD unregisterNotification(HDEVNOTIFY registration) override;
   DWORD createWakeEvent(std::unique_ptr<port::WakeEvent>* event) override;
   DWORD startThread(std::function<void()> entry, std::unique_ptr<port::WorkerThread>* thread) override;
+  DWORD holdMessages(HWND window) override;
+  DWORD releaseMessages(HWND window) override;
 
  private:
   DWORD track(HWND window, HDEVNOTIFY registration);
