@@ -65,11 +65,13 @@ class VrlbusdHciTest : public ::testing::Test {
   void SetUp() override {
     standIn_ = std::make_unique<H4StandIn>(folder_.path() + "/controller.sock");
     socket_ = folder_.path() + "/bus.sock";
-    daemon_ = std::make_unique<ChildProcess>(std::vector<std::string>{vrlbusdPath(), "--h4-socket", standIn_->path(),
-                                                                      "--socket", socket_, "--command-timeout", "300"},
-                                             std::map<std::string, std::string>{}, log());
+    std::vector<std::string> arguments{vrlbusdPath(), "--h4-socket", standIn_->path(), "--socket", socket_};
+    for (const auto& option : daemonOptions()) arguments.push_back(option);
+    daemon_ = std::make_unique<ChildProcess>(arguments, std::map<std::string, std::string>{}, log());
     ASSERT_TRUE(waitForSocket(socket_, 5000)) << readFileText(log());
   }
+
+  virtual std::vector<std::string> daemonOptions() const { return {"--command-timeout", "300"}; }
 
   std::string log() const { return folder_.path() + "/vrlbusd.log"; }
 
@@ -83,14 +85,14 @@ class VrlbusdHciTest : public ::testing::Test {
     busproto::Frame reply;
     EXPECT_EQ(0u,
               socket.exchange(busproto::Type::kIoControl, busproto::encodeIoControl({kVendorCode, outputSize, input}),
-                              busproto::Type::kIoControlReply, &reply, 10000));
+                              busproto::Type::kIoControlReply, &reply, 30000));
     return busproto::decodeIoControlReply(reply.body, outputSize).value_or(busproto::IoControlReply{0xFFFFFFFF, {}});
   }
 
   static uint32_t versionError(BusSocket& socket, Bytes* version = nullptr) {
     busproto::Frame reply;
     EXPECT_EQ(0u,
-              socket.exchange(busproto::Type::kControllerVersion, {}, busproto::Type::kVersionReply, &reply, 10000));
+              socket.exchange(busproto::Type::kControllerVersion, {}, busproto::Type::kVersionReply, &reply, 30000));
     if (reply.body.size() < 4) return 0xFFFFFFFF;
     if (version != nullptr) version->assign(reply.body.begin() + 4, reply.body.end());
     return busproto::getU32(reply.body.data());
@@ -235,7 +237,17 @@ bool drainedToEnd(int fd) {
   }
 }
 
-TEST_F(VrlbusdHciTest, ASubscriberThatDoesNotReadIsDroppedAtTheBoundAndTheOthersGoOn) {
+// A daemon that drops a client at 128 KiB of unread answers and events, and
+// gives the controller all the time it needs: no command may fail because a
+// loaded machine held the stand-in back.
+class VrlbusdHciBoundTest : public VrlbusdHciTest {
+ protected:
+  std::vector<std::string> daemonOptions() const override {
+    return {"--command-timeout", "60000", "--client-buffer", "131072"};
+  }
+};
+
+TEST_F(VrlbusdHciBoundTest, ASubscriberThatDoesNotReadIsDroppedAtTheBoundAndTheOthersGoOn) {
   ::setenv("UTILS_BUS_SOCKET", socket_.c_str(), 1);
   std::unique_ptr<linuxport::BusEventSubscription> reader;  // reads everything
   ASSERT_EQ(0u, linuxport::BusEventSubscription::open(&reader));
@@ -243,27 +255,40 @@ TEST_F(VrlbusdHciTest, ASubscriberThatDoesNotReadIsDroppedAtTheBoundAndTheOthers
   // A subscriber that never reads.
   std::unique_ptr<BusSocket> deaf = connect();
   busproto::Frame reply;
-  ASSERT_EQ(0u, deaf->exchange(busproto::Type::kSubscribe, {}, busproto::Type::kSubscribed, &reply, 5000));
+  ASSERT_EQ(0u, deaf->exchange(busproto::Type::kSubscribe, {}, busproto::Type::kSubscribed, &reply, 20000));
 
   // Each command brings 100 vendor events of the largest size (262-byte
-  // frames): 60 commands are well past 1 MiB.
+  // frames). Bursts go on until the daemon drops the subscriber that does not
+  // read; the one that reads takes each burst before the next is asked for.
   H4StandIn::Rule burst;
   Bytes parameters(255, 0x5A);
   parameters[0] = 0x8E;
   burst.after.assign(100, vendorEvent(parameters));
   standIn_->setRule(0xFC50, burst);
   auto producer = connect();
+  const auto deafDropped = [this] {
+    return readFileText(log()).find("not reading its answers, dropped") != std::string::npos;
+  };
   size_t seen = 0;
+  size_t sent = 0;
   std::vector<BYTE> event;
-  for (int i = 0; i < 60; ++i) {
+  while (!deafDropped() && sent < 6000) {
     ASSERT_EQ(0u, ioControl(*producer, commandFor(0xFC50)).error);
-    while (seen < 100u * (i + 1u) && reader->wait(&event, 5000) == 0) ++seen;
+    sent += 100;
+    for (; seen < sent; ++seen) ASSERT_EQ(0u, reader->wait(&event, 20000)) << "event " << seen;
   }
-  EXPECT_EQ(6000u, seen) << "the subscriber that reads gets every event";
   EXPECT_TRUE(drainedToEnd(deaf->fd())) << "the one that does not read is dropped";
-  EXPECT_NE(std::string::npos, readFileText(log()).find("not reading its answers, dropped"));
+  EXPECT_TRUE(deafDropped()) << readFileText(log());
+  EXPECT_LE(sent, 3000u) << "dropped at its own bound, well before 1 MiB";
   EXPECT_EQ(0u, ioControl(*producer, commandFor(0xFC50)).error);
-  EXPECT_EQ(0u, reader->wait(&event, 5000)) << "and the other subscriber stays";
+  EXPECT_EQ(0u, reader->wait(&event, 20000)) << "and the other subscriber stays";
+
+  // The bound is a number of bytes no smaller than the largest answer.
+  TempFolder folder;
+  for (const char* bad : {"131071", "0", "-1", "1M", "1073741825"}) {
+    EXPECT_EQ(2, runProgram({vrlbusdPath(), "--emulate", "--socket", folder.path() + "/s", "--client-buffer", bad}, {}))
+        << bad;
+  }
 }
 
 TEST_F(VrlbusdHciTest, AnUnpluggedControllerGivesNotReadyWithoutABusyLoopAndIsReopenedWhenBack) {

@@ -12,16 +12,12 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 sed -e 's|@UTILS_VRLBUSD_PATH@|/usr/sbin/vrlbusd|' -e 's|@UTILS_DOC_PATH@|/usr/share/doc/libutils-bt|' \
   "$template" > "$work/vrlbusd.service"
-if ! systemd-analyze security --offline=true "$work/vrlbusd.service" > "$work/report" 2>&1; then
-  if ! grep -q 'Overall exposure level' "$work/report"; then
-    cat "$work/report"
-    echo "skipped: systemd-analyze cannot run here"
-    exit 77
-  fi
-fi
+# It exits non-zero when the score is above its own threshold; the score is
+# what counts here. A run that gives no score is a failure, not a skip.
+systemd-analyze security --offline=true "$work/vrlbusd.service" > "$work/report" 2>&1 || true
 grep -v '^✓' "$work/report"
 score=$(sed -n 's/.*Overall exposure level for vrlbusd.service: \([0-9.]*\).*/\1/p' "$work/report")
-[ -n "$score" ] || { echo "no exposure level in the report"; exit 1; }
+[ -n "$score" ] || { cat "$work/report"; echo "no exposure level in the report"; exit 1; }
 if awk -v s="$score" 'BEGIN { exit !(s <= 2.0) }'; then
   echo "vrlbusd.service exposure $score: 2.0 or better"
 else

@@ -46,6 +46,8 @@ Socket and clients:
   --idle-timeout MS     drop a client that sends no request this long (default 10000)
   --command-timeout MS  fail a command the controller does not answer this long (default 2000)
   --queue-timeout MS    fail a command that waits this long for its turn (default 5000)
+  --client-buffer BYTES drop a client that leaves more answers and events than this
+                        unread (default 1048576, at least 131072)
 
 Diagnostics:
   --btsnoop FILE        record the HCI commands and events in FILE (btsnoop format, for btmon -r)
@@ -132,6 +134,9 @@ int main(int argc, char** argv) {
       ok = parseMilliseconds(value, &settings.commandTimeouts.answer);
     } else if (arg == "--queue-timeout") {
       ok = parseMilliseconds(value, &settings.commandTimeouts.queued);
+    } else if (arg == "--client-buffer") {
+      ok = parseNumber(value, 10, 1UL << 30, &number) && number >= 128 * 1024;
+      settings.maxPendingOutput = number;
     } else if (arg == "--max-clients") {
       ok = parseNumber(value, 10, 4096, &number) && number >= 2;
       settings.maxClients = number;

@@ -1,6 +1,7 @@
 #include "server.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,6 +19,14 @@ namespace {
 
 // A client whose unsent answers reach this is not read until they are sent.
 constexpr size_t kReadPauseOutput = 64 * 1024;
+
+// Whether bytes wait unread in a client's socket. A client whose first request
+// arrived in time is not idle because this loop came late to read it (a
+// loaded machine can hold the daemon back past the timeout).
+bool inputWaiting(int fd) {
+  int waiting = 0;
+  return ::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0;
+}
 
 }  // namespace
 
@@ -209,7 +218,8 @@ void Server::expire(Clock::time_point now) {
     if (!client.in.empty() && mayProceed(client) && !hasWholeFrame(client) &&
         now - client.frameStarted >= settings_.frameTimeout) {
       markDrop(client, "frame left incomplete");
-    } else if (!client.active && client.in.empty() && now - client.connected >= settings_.idleTimeout) {
+    } else if (!client.active && client.in.empty() && now - client.connected >= settings_.idleTimeout &&
+               !inputWaiting(fd)) {
       markDrop(client, "sent no request");
     }
   }
