@@ -6,6 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -103,7 +104,15 @@ void H4StandIn::plugIn() {
 }
 
 void H4StandIn::sendNow(const Bytes& packet) {
-  if (connectionFd_ >= 0) ::send(connectionFd_, packet.data(), packet.size(), MSG_NOSIGNAL);
+  // The daemon reads at its own pace: a full socket is waited for (within a
+  // generous bound), so that no packet is lost on a loaded machine.
+  while (connectionFd_ >= 0) {
+    if (::send(connectionFd_, packet.data(), packet.size(), MSG_NOSIGNAL) >= 0) return;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return;
+    pollfd writable{connectionFd_, POLLOUT, 0};
+    if (::poll(&writable, 1, 30000) <= 0) return;
+  }
 }
 
 void H4StandIn::answer(const Bytes& command) {

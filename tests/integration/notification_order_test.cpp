@@ -121,9 +121,9 @@ class NotificationOrderTest : public ::testing::Test {
     standIn_->setRule(0xFC59, {H4StandIn::Answer::kComplete, 0, {}, {}, {}});
     standIn_->setRule(0x1001, versionRule());
     const std::string socket = folder_->path() + "/bus.sock";
-    daemon_ = new ChildProcess(
-        {vrlbusdPath(), "--h4-socket", standIn_->path(), "--socket", socket, "--verbose", "--command-timeout", "60000"},
-        {}, daemonLog());
+    daemon_ = new ChildProcess({vrlbusdPath(), "--h4-socket", standIn_->path(), "--socket", socket, "--verbose",
+                                "--command-timeout", "60000", "--client-buffer", "131072"},
+                               {}, daemonLog());
     ASSERT_TRUE(waitForSocket(socket, 5000));
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bluez_->address().c_str(), 1);
     ::setenv("UTILS_BUS_SOCKET", socket.c_str(), 1);
@@ -281,18 +281,19 @@ TEST_F(NotificationOrderTest, ACallbackThatDoesNotReturnHoldsABoundedBacklog) {
   const uint64_t before = eventsRead();
 
   // Vendor events of the largest size that the service ignores (another
-  // sub-event), far more than the backlog and vrlbusd's bound for a
-  // subscriber that does not read.
+  // sub-event), until vrlbusd drops the subscription that is no longer read
+  // (at 128 KiB waiting there): more than the backlog holds.
   Bytes ignored(258, 0x5A);
   ignored[0] = 0x04;
   ignored[1] = 0xFF;
   ignored[2] = 255;
   ignored[3] = 0x01;
-  for (int i = 0; i < 7000; ++i) standIn_->sendRaw(ignored);
+  const std::string dropped = "not reading its answers, dropped";
   const std::string subscribed = "subscribed to vendor events";
   FileTail drops(daemonLog());
   FileTail subscriptions(daemonLog());
-  ASSERT_TRUE(pollUntil([&drops] { return drops.count("not reading its answers, dropped") > 0; }))
+  for (int sent = 0; sent < 7000 && drops.count(dropped) == 0; ++sent) standIn_->sendRaw(ignored);
+  ASSERT_TRUE(pollUntil([&] { return drops.count(dropped) > 0; }))
       << "vrlbusd never found the library's subscription full";
   EXPECT_EQ(before + linuxport::WindowSources::kMostWaiting, eventsRead()) << "reading stops at the backlog's bound";
 
@@ -302,9 +303,32 @@ TEST_F(NotificationOrderTest, ACallbackThatDoesNotReturnHoldsABoundedBacklog) {
   openGate();
   ASSERT_TRUE(pollUntil([&] { return subscriptions.count(subscribed) > subscribedBefore; }));
   standIn_->sendRaw(signalEvent(0, -50));
-  ASSERT_TRUE(waitUntil([] { return gCalls.size() >= 2; }));
+  ASSERT_TRUE(waitUntil([] { return gCalls.size() >= 2; })) << "read after the bound: " << eventsRead() - before;
   std::lock_guard lock(gMutex);
   EXPECT_EQ((Calls{{1, 6}, {1, 5}}), gCalls);
+}
+
+// A callback that stops the service from within: the window's own thread
+// ends its threads without waiting for itself, and nothing more is delivered.
+DWORD stopFromWithin(DWORD connected, DWORD level) {
+  UTIL_BT_Uninitialize();
+  return record(connected, level);
+}
+
+TEST_F(NotificationOrderTest, ACallbackThatStopsTheServiceEndsItCleanly) {
+  UTIL_BT_Initialize(kWatched);
+  RegisterNotification(stopFromWithin);
+  ASSERT_TRUE(bluez_->mock("ConnectDevice", {"string:hci0", kWatchedText}));
+  ASSERT_TRUE(waitUntil([] { return !gCalls.empty() && !gInCall; }));
+  standIn_->sendRaw(signalEvent(0, -50));
+  ASSERT_TRUE(bluez_->mock("DisconnectDevice", {"string:hci0", kWatchedText}));
+  // A service started again afterwards works as before.
+  UTIL_BT_Initialize(kWatched);
+  RegisterNotification(record);
+  ASSERT_TRUE(bluez_->mock("ConnectDevice", {"string:hci0", kWatchedText}));
+  ASSERT_TRUE(waitUntil([] { return gCalls.size() >= 2 && !gInCall; }));
+  std::lock_guard lock(gMutex);
+  EXPECT_EQ((Calls{{1, 6}, {1, 6}}), gCalls) << "nothing reached the stopped service";
 }
 
 }  // namespace

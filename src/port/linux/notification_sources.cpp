@@ -34,6 +34,7 @@ void WindowSources::openSources() {
   if (!events_ && needsVendorEvents_ && now >= nextEventsTry_) {
     nextEventsTry_ = now + kRetryEvery;
     if (BusEventSubscription::open(&events_) != 0) events_.reset();
+    vendorUnread_ = events_ != nullptr;
   }
 }
 
@@ -52,6 +53,7 @@ void WindowSources::preparePoll(std::vector<pollfd>* fds, int* timeoutMs) {
   if (events_) {
     eventsIndex_ = fds->size() - 1;
     fds->push_back(pollfd{events_->fd(), POLLIN, 0});
+    if (vendorUnread_) lowerTimeout(timeoutMs, 0);
   } else if (needsVendorEvents_) {
     lowerTimeout(timeoutMs, msUntil(nextEventsTry_));
   }
@@ -62,7 +64,7 @@ void WindowSources::afterPoll(const pollfd* fds, size_t count) {
   // every turn, not only when its descriptor is readable. A task run since the
   // wait may have closed a source.
   if (watch_ && watchIndex_ < count) readWatch();
-  if (events_ && eventsIndex_ < count && fds[eventsIndex_].revents != 0) readVendorEvents();
+  if (events_ && eventsIndex_ < count && (fds[eventsIndex_].revents != 0 || vendorUnread_)) readVendorEvents();
   openSources();
 }
 
@@ -75,11 +77,16 @@ void WindowSources::readWatch() {
 
 void WindowSources::readVendorEvents() {
   std::vector<BYTE> event;
+  vendorUnread_ = true;  // until the subscription says nothing more is there
   while (events_ && !paused()) {
     const DWORD error = events_->next(&event);
-    if (error == ERROR_NO_MORE_ITEMS) return;
+    if (error == ERROR_NO_MORE_ITEMS) {
+      vendorUnread_ = false;
+      return;
+    }
     if (error != 0) {  // vrlbusd went away or broke the stream: subscribe again later
       events_.reset();
+      vendorUnread_ = false;
       return;
     }
     std::vector<BYTE> record = vendorEventRecordData(event);

@@ -62,6 +62,9 @@ class WindowSources : public EventThread::Client {
   std::unique_ptr<BusEventSubscription> events_;
   Clock::time_point nextWatchTry_{};
   Clock::time_point nextEventsTry_{};
+  // Frames may wait in the subscription's own buffer, where poll cannot see
+  // them: read in with the reply to the subscription, or left there by a pause.
+  bool vendorUnread_ = false;
   size_t watchIndex_ = SIZE_MAX;
   size_t eventsIndex_ = SIZE_MAX;
 };
