@@ -106,7 +106,11 @@ std::wstring entryName();
 
 // Monitoring.
 void DunStartMonitor();
-void DunStopMonitor();
+// wake: the event to wake the monitor with, when it is no longer the context's.
+void DunStopMonitor(HANDLE wake = nullptr);
+// Takes the wake event out of the context, so that no monitor starts on it any
+// more, and stops the monitor that started on it; the caller closes it.
+HANDLE takeWakeEvent();
 // run: the monitor run whose thread calls it, or null when DunInitialize does.
 void DunQueryStatus(MonitorRun* run);
 

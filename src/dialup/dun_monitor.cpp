@@ -31,13 +31,26 @@ void forgetMonitor(MonitorRun* run) {
 
 }  // namespace
 
+HANDLE takeWakeEvent() {
+  DunContext& ctx = dunContext();
+  HANDLE event = nullptr;
+  {
+    std::lock_guard lock(ctx.threadLock);
+    event = ctx.wakeEvent.exchange(nullptr);
+  }
+  DunStopMonitor(event);
+  return event;
+}
+
 void DunStartMonitor() {
   DunContext& ctx = dunContext();
+  // The event is read under the lock that takeWakeEvent takes it out under: a
+  // monitor either starts before and is stopped there, or does not start.
+  std::lock_guard lock(ctx.threadLock);
   const port::DialConnection connection = ctx.connection.load();
   const HANDLE event = ctx.wakeEvent.load();
   // Without a wake event (the context was released) there is nothing to wait on.
   if (connection == nullptr || event == nullptr) return;
-  std::lock_guard lock(ctx.threadLock);
   if (ctx.monitor) return;
   auto run = std::make_shared<MonitorRun>();
   dialupPort()->resetEvent(event);
@@ -55,7 +68,7 @@ void DunStartMonitor() {
   ctx.monitor = std::move(run);
 }
 
-void DunStopMonitor() {
+void DunStopMonitor(HANDLE wake) {
   DunContext& ctx = dunContext();
   std::shared_ptr<MonitorRun> run;
   {
@@ -64,7 +77,7 @@ void DunStopMonitor() {
     ctx.monitor.reset();
     if (!run) return;
     run->stop = 1;
-    if (const HANDLE event = ctx.wakeEvent.load()) dialupPort()->setEvent(event);
+    if (const HANDLE event = wake != nullptr ? wake : ctx.wakeEvent.load()) dialupPort()->setEvent(event);
     // Called from the monitor's own callback: it ends once the callback returns,
     // and is joined later.
     if (run->thread->isCurrent()) {

@@ -19,7 +19,7 @@ void createWindow(DunContext& ctx) {
 }
 
 void replaceWakeEvent(DunContext& ctx) {
-  if (const HANDLE earlier = ctx.wakeEvent.exchange(nullptr)) dialupPort()->closeEvent(earlier);
+  if (const HANDLE earlier = takeWakeEvent()) dialupPort()->closeEvent(earlier);
   HANDLE event = nullptr;
   if (dialupPort()->createEvent(&event) == 0) ctx.wakeEvent = event;
 }
@@ -38,9 +38,11 @@ void callBack(BYTE connected) {
 void releaseContext() {
   if (!portsInstalled()) return;
   DunContext& ctx = dunContext();
-  DunStopMonitor();
+  // A dial event being handled may be starting a monitor right now: taking the
+  // event out first means it either started (and is stopped here) or will not.
+  const HANDLE event = takeWakeEvent();
   endBackgroundThreads();
-  if (const HANDLE event = ctx.wakeEvent.exchange(nullptr)) dialupPort()->closeEvent(event);
+  if (event != nullptr) dialupPort()->closeEvent(event);
   if (const HWND window = ctx.window.exchange(nullptr)) notificationPort()->destroyWindow(window);
 }
 
