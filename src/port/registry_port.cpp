@@ -1,6 +1,6 @@
 // Operations that every registry adapter without a native equivalent shares:
-// RegGetValueW's type checks, RegDeleteKeyValueW and taking a value, built on the
-// primitive calls.
+// RegGetValueW's type checks, RegDeleteKeyValueW, taking a value and batches of
+// changes, built on the primitive calls.
 #include <cstring>
 #include <vector>
 
@@ -49,7 +49,42 @@ void terminateString(DWORD type, std::vector<BYTE>& bytes) {
   }
 }
 
+DWORD applyOne(RegistryPort& registry, HKEY key, const RegistryChange& change) {
+  using Kind = RegistryChange::Kind;
+  ScopedKey target(registry);
+  switch (change.kind) {
+    case Kind::CreateKey: return registry.createKey(key, change.subKey, KEY_WRITE, target.out(), nullptr);
+    case Kind::SetValue:
+      if (const DWORD error = registry.createKey(key, change.subKey, KEY_SET_VALUE, target.out(), nullptr)) {
+        return error;
+      }
+      return registry.setValue(target.get(), change.name, change.type, change.data, change.size);
+    case Kind::DeleteValue: {
+      DWORD error = registry.openKey(key, change.subKey, KEY_SET_VALUE, target.out());
+      if (error == ERROR_SUCCESS) error = registry.deleteValue(target.get(), change.name);
+      return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+    }
+    case Kind::DeleteTree: {
+      const DWORD error = registry.deleteTree(key, change.subKey);
+      return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+    }
+  }
+  return ERROR_INVALID_PARAMETER;
+}
+
 }  // namespace
+
+DWORD RegistryPort::applyChanges(HKEY key, const RegistryChange* changes, size_t count, size_t* failedIndex) {
+  if (failedIndex != nullptr) *failedIndex = 0;
+  if (changes == nullptr && count != 0) return ERROR_INVALID_PARAMETER;
+  for (size_t i = 0; i < count; ++i) {
+    if (const DWORD error = applyOne(*this, key, changes[i])) {
+      if (failedIndex != nullptr) *failedIndex = i;
+      return error;
+    }
+  }
+  return ERROR_SUCCESS;
+}
 
 DWORD RegistryPort::getValue(HKEY key, const wchar_t* subKey, const wchar_t* name, DWORD flags, DWORD* type, void* data,
                              DWORD* size) {

@@ -27,6 +27,23 @@ inline size_t utf16Length(std::wstring_view text) {
   return units;
 }
 
+// One change of a batch (RegistryPort::applyChanges). Strings and data stay the
+// caller's and must outlive the call.
+struct RegistryChange {
+  enum class Kind {
+    CreateKey,    // subKey and its missing parents
+    SetValue,     // name = data of type under subKey, created when missing
+    DeleteValue,  // name under subKey; nothing to do when either is absent
+    DeleteTree,   // subKey with everything below it; nothing to do when absent
+  };
+  Kind kind = Kind::CreateKey;
+  const wchar_t* subKey = nullptr;  // below the batch's key; null or empty: that key
+  const wchar_t* name = nullptr;    // value name; null or empty: the default value
+  DWORD type = REG_NONE;
+  const BYTE* data = nullptr;
+  DWORD size = 0;
+};
+
 class RegistryPort {
  public:
   virtual ~RegistryPort() = default;
@@ -76,6 +93,16 @@ class RegistryPort {
   // RegDeleteTreeW: removes subKey with all its subkeys and values; with subKey
   // null, removes everything below key but keeps key itself.
   virtual DWORD deleteTree(HKEY key, const wchar_t* subKey) = 0;
+
+  // Applies the changes in order below key as one batch: all of them, or none
+  // when one fails (*failedIndex, may be null, is then its index, or count when
+  // the final commit failed). Needs KEY_SET_VALUE and KEY_CREATE_SUB_KEY on key.
+  // Stores with transactions apply a batch as one transaction, durable once; the
+  // default applies the changes one by one through the calls above and is not
+  // atomic: a failure half-way leaves the changes before it (the Win32 adapter
+  // uses it: the registry's own transactions are a deprecated service that Wine
+  // does not provide).
+  virtual DWORD applyChanges(HKEY key, const RegistryChange* changes, size_t count, size_t* failedIndex);
 
   // RegEnumValueW: the index-th value in a stable order. nameChars is in and out
   // (in wide characters, terminator excluded on output); ERROR_NO_MORE_ITEMS past

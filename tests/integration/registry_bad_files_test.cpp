@@ -13,6 +13,7 @@
 
 namespace {
 
+using registry_test::getDword;
 using registry_test::readFile;
 using registry_test::setDword;
 using registry_test::TempFolder;
@@ -98,7 +99,7 @@ TEST(RegistryBadFiles, EveryCallFailsClearlyAndTheFileIsLeftAlone) {
       {"an empty database with another version mark",
        [](const std::string& p) { return runSql(p, "PRAGMA user_version=5;"); }, ERROR_BADDB},
       {"a store from a newer version",
-       [](const std::string& p) { return makeStore(p) && runSql(p, "PRAGMA user_version=2;"); }, ERROR_BADDB},
+       [](const std::string& p) { return makeStore(p) && runSql(p, "PRAGMA user_version=3;"); }, ERROR_BADDB},
       {"a store mark without its tables",
        [](const std::string& p) {
          return runSql(p, "PRAGMA application_id=1431455047; PRAGMA user_version=1; CREATE TABLE other(x);");
@@ -120,10 +121,12 @@ TEST(RegistryBadFiles, EveryCallFailsClearlyAndTheFileIsLeftAlone) {
     const std::set<std::string> listing = folderListing(folder.path());
     {
       RegistryStore store(machineFolder.file("machine.db"), path);
+      // A write first: reads meet damage only in the pages they read (see
+      // ADamagedStoreTakesNoWrite), a write checks every page first.
+      EXPECT_EQ(setDword(store, HKEY_CURRENT_USER, L"x", 1), bad.expected);
       HKEY key = nullptr;
       EXPECT_EQ(store.openKey(HKEY_CURRENT_USER, L"Software\\Vorlane", KEY_READ, &key), bad.expected);
       EXPECT_EQ(store.queryValue(HKEY_CURRENT_USER, L"x", nullptr, nullptr, nullptr), bad.expected);
-      EXPECT_EQ(setDword(store, HKEY_CURRENT_USER, L"x", 1), bad.expected);
       EXPECT_EQ(store.deleteValue(HKEY_CURRENT_USER, L"x"), bad.expected);
       EXPECT_EQ(store.createKey(HKEY_CURRENT_USER, L"New", KEY_ALL_ACCESS, &key, nullptr), bad.expected);
       EXPECT_EQ(store.deleteTree(HKEY_CURRENT_USER, nullptr), bad.expected);
@@ -138,6 +141,7 @@ TEST(RegistryBadFiles, EveryCallFailsClearlyAndTheFileIsLeftAlone) {
     }
     {
       RegistryStore again(machineFolder.file("machine.db"), path);
+      EXPECT_EQ(setDword(again, HKEY_CURRENT_USER, L"x", 1), bad.expected) << "the next process sees the same";
       EXPECT_EQ(again.queryValue(HKEY_CURRENT_USER, L"x", nullptr, nullptr, nullptr), bad.expected)
           << "the next process sees the same";
     }
@@ -146,6 +150,68 @@ TEST(RegistryBadFiles, EveryCallFailsClearlyAndTheFileIsLeftAlone) {
       EXPECT_EQ(readFile(path), before) << "the file's bytes are unchanged";
     }
   }
+}
+
+// Damage in pages that a write does not read: SQLite does not notice it while
+// writing, so a process's first write is preceded by a check of every page, and
+// the first damage any call meets makes every later call of the process fail.
+TEST(RegistryBadFiles, ADamagedStoreTakesNoWrite) {
+  TempFolder folder;
+  ASSERT_TRUE(folder.ok());
+  const std::string path = folder.file("user.db");
+  const std::string machine = folder.file("machine.db");
+  {
+    RegistryStore store(machine, path);
+    ASSERT_EQ(setDword(store, HKEY_CURRENT_USER, L"Small", 1), ERROR_SUCCESS);
+    HKEY key = nullptr;
+    ASSERT_EQ(store.createKey(HKEY_CURRENT_USER, L"Sub", KEY_ALL_ACCESS, &key, nullptr), ERROR_SUCCESS);
+    store.closeKey(key);
+  }
+  // The page of the index that finds keys by name gets an invalid page type: the
+  // root's values are read and written without it.
+  int64_t indexPage = 0;
+  int64_t pageSize = 0;
+  {
+    sqlite::Connection connection;
+    sqlite::Statement statement;
+    ASSERT_EQ(connection.open(path, false), sqlite::kOk);
+    ASSERT_EQ(connection.prepare("SELECT rootpage, (SELECT page_size FROM pragma_page_size) FROM sqlite_schema"
+                                 " WHERE name='registry_keys_by_parent'",
+                                 &statement, false),
+              sqlite::kOk);
+    ASSERT_EQ(statement.step(), sqlite::kRow);
+    indexPage = statement.columnInt64(0);
+    pageSize = statement.columnInt64(1);
+  }
+  std::string bytes = readFile(path);
+  const size_t offset = static_cast<size_t>((indexPage - 1) * pageSize);
+  ASSERT_GT(indexPage, 1);
+  ASSERT_LT(offset, bytes.size());
+  bytes[offset] = 0x07;
+  ASSERT_TRUE(writeFile(path, bytes));
+
+  DWORD value = 0;
+  {
+    // A process whose first call is a write.
+    RegistryStore store(machine, path);
+    EXPECT_EQ(setDword(store, HKEY_CURRENT_USER, L"Small", 2), ERROR_REGISTRY_CORRUPT);
+    EXPECT_EQ(setDword(store, HKEY_CURRENT_USER, L"Other", 2), ERROR_REGISTRY_CORRUPT);
+    EXPECT_EQ(getDword(store, HKEY_CURRENT_USER, L"Small", &value), ERROR_REGISTRY_CORRUPT);
+  }
+  {
+    // A process that reads: sound data reads until the damage is met, and from
+    // then on nothing, so nothing is written on top of it either.
+    RegistryStore store(machine, path);
+    EXPECT_EQ(getDword(store, HKEY_CURRENT_USER, L"Small", &value), ERROR_SUCCESS);
+    EXPECT_EQ(value, 1u);
+    HKEY key = nullptr;
+    EXPECT_EQ(store.openKey(HKEY_CURRENT_USER, L"Sub", KEY_READ, &key), ERROR_REGISTRY_CORRUPT);
+    EXPECT_EQ(getDword(store, HKEY_CURRENT_USER, L"Small", &value), ERROR_REGISTRY_CORRUPT);
+    EXPECT_EQ(setDword(store, HKEY_CURRENT_USER, L"Small", 3), ERROR_REGISTRY_CORRUPT);
+    EXPECT_EQ(setDword(store, HKEY_LOCAL_MACHINE, L"x", 1), ERROR_SUCCESS) << "the other file is not affected";
+    EXPECT_EQ(store.openHandles(), 0u);
+  }
+  EXPECT_TRUE(readFile(path) == bytes) << "nothing written";
 }
 
 TEST(RegistryBadFiles, AnEmptyFileBecomesAStore) {

@@ -242,7 +242,6 @@ TEST_F(RegistryStoreTest, SqliteFailuresMapToWin32CodesAndLeaveNoTrace) {
       {sqlite::kIoErr | (15 << 8), ERROR_LOCK_FAILED},  // SQLITE_IOERR_LOCK
       {sqlite::kFull, ERROR_DISK_FULL},
       {sqlite::kIoErr, ERROR_REGISTRY_IO_FAILED},
-      {sqlite::kCorrupt, ERROR_REGISTRY_CORRUPT},
       {sqlite::kReadOnly, ERROR_ACCESS_DENIED},
       {sqlite::kNoMem, ERROR_NOT_ENOUGH_MEMORY},
   };
@@ -260,6 +259,20 @@ TEST_F(RegistryStoreTest, SqliteFailuresMapToWin32CodesAndLeaveNoTrace) {
     ASSERT_EQ(getDword(*store, HKEY_CURRENT_USER, L"v", &value), ERROR_SUCCESS);
     EXPECT_EQ(value, 1u);
     EXPECT_EQ(store->openKey(HKEY_CURRENT_USER, L"New", KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+  }
+  {
+    // Damage reported by SQLite lasts: this process writes nothing more to the
+    // file, even once the fault is gone; a new process looks again.
+    sqlite::injectFault(sqlite::Call::Step, sqlite::kCorrupt, 1);
+    DWORD value = 0;
+    EXPECT_EQ(getDword(*store, HKEY_CURRENT_USER, L"NotCached", &value), ERROR_REGISTRY_CORRUPT);
+    sqlite::clearFaults();
+    EXPECT_EQ(setDword(*store, HKEY_CURRENT_USER, L"v", 99), ERROR_REGISTRY_CORRUPT);
+    EXPECT_EQ(getDword(*store, HKEY_CURRENT_USER, L"v", &value), ERROR_REGISTRY_CORRUPT);
+    store.reset();  // the last user of the file lets it go
+    store = open();
+    ASSERT_EQ(getDword(*store, HKEY_CURRENT_USER, L"v", &value), ERROR_SUCCESS);
+    EXPECT_EQ(value, 1u);
   }
 
   // A failure at any step of a three-level create leaves none of it behind.

@@ -13,30 +13,39 @@ namespace {
 constexpr std::string_view kTopic = "reg import";
 constexpr size_t kMaxFileBytes = 64u * 1024 * 1024;
 
-// Applies one section; on failure *failedLine is the line that was refused.
-DWORD applySection(port::RegistryPort& registry, const RegFileSection& section, size_t* failedLine) {
-  *failedLine = section.line;
-  if (section.remove) {
-    const DWORD code = registry.deleteTree(section.key.root, section.key.subKey.c_str());
-    return code == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : code;  // already absent
+// The changes of a file for one root, in file order, with the line and key
+// each comes from.
+struct RootChanges {
+  HKEY root = nullptr;
+  std::vector<port::RegistryChange> changes;
+  std::vector<const RegFileEntry*> entries;  // null: the section line itself
+  std::vector<const RegFileSection*> sections;
+
+  void add(const RegFileSection& section, const RegFileEntry* entry, port::RegistryChange change) {
+    changes.push_back(change);
+    entries.push_back(entry);
+    sections.push_back(&section);
   }
-  port::ScopedKey key(registry);
-  DWORD code = registry.createKey(section.key.root, section.key.subKey.c_str(), KEY_QUERY_VALUE | KEY_SET_VALUE,
-                                  key.out(), nullptr);
-  if (code != ERROR_SUCCESS) return code;
+};
+
+void collect(const RegFileSection& section, RootChanges* out) {
+  using Kind = port::RegistryChange::Kind;
+  const wchar_t* key = section.key.subKey.c_str();
+  if (section.remove) {
+    out->add(section, nullptr, {Kind::DeleteTree, key});
+    return;
+  }
+  out->add(section, nullptr, {Kind::CreateKey, key});
   for (const auto& entry : section.entries) {
-    *failedLine = entry.line;
     const RegValue& value = entry.value;
     if (entry.remove) {
-      code = registry.deleteValue(key.get(), value.name.c_str());
-      if (code == ERROR_FILE_NOT_FOUND) code = ERROR_SUCCESS;  // already absent
+      out->add(section, &entry, {Kind::DeleteValue, key, value.name.c_str()});
     } else {
-      code = registry.setValue(key.get(), value.name.c_str(), value.type, value.data.data(),
-                               static_cast<DWORD>(value.data.size()));
+      out->add(section, &entry,
+               {Kind::SetValue, key, value.name.c_str(), value.type, value.data.data(),
+                static_cast<DWORD>(value.data.size())});
     }
-    if (code != ERROR_SUCCESS) return code;
   }
-  return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -60,12 +69,31 @@ int regImport(std::span<const std::string> args, port::RegistryPort& registry, C
     const std::string where = parseError.line > 0 ? ", line " + std::to_string(parseError.line) : "";
     return usageError(console, file + where + ": " + parseError.message + " Nothing was imported.");
   }
-  for (const auto& section : sections) {
-    size_t line = 0;
-    if (DWORD code = applySection(registry, section, &line); code != ERROR_SUCCESS) {
-      return failure(console, file + ", line " + std::to_string(line) + " (" + wideToUtf8(fullPath(section.key)) +
-                                  "): " + errorText(code) + " The lines before it were imported.");
+
+  // One transaction per store: everything a root receives is applied at once,
+  // all or nothing. The machine store goes first: it is the one most likely to
+  // refuse (it needs write permission on a system file).
+  RootChanges roots[2] = {{HKEY_LOCAL_MACHINE, {}, {}, {}}, {HKEY_CURRENT_USER, {}, {}, {}}};
+  for (const auto& section : sections) collect(section, &roots[section.key.root == HKEY_LOCAL_MACHINE ? 0 : 1]);
+  bool appliedOne = false;
+  for (const RootChanges& root : roots) {
+    if (root.changes.empty()) continue;
+    size_t failed = 0;
+    const DWORD code = registry.applyChanges(root.root, root.changes.data(), root.changes.size(), &failed);
+    if (code != ERROR_SUCCESS) {
+      std::string where;
+      if (failed < root.changes.size()) {
+        const RegFileSection& section = *root.sections[failed];
+        const size_t line = root.entries[failed] != nullptr ? root.entries[failed]->line : section.line;
+        where = ", line " + std::to_string(line) + " (" + wideToUtf8(fullPath(section.key)) + ")";
+      }
+      const std::string what = wideToUtf8(rootLongName(root.root));
+      const std::string outcome =
+          appliedOne ? " Nothing was imported into " + what + "; the changes to HKEY_LOCAL_MACHINE were imported."
+                     : " Nothing was imported.";
+      return failure(console, file + where + ": " + errorText(code) + outcome);
     }
+    appliedOne = true;
   }
   reportSuccess(console);
   return kExitOk;

@@ -1,6 +1,7 @@
 #include "port/linux/registry_store.h"
 
 #include <cstring>
+#include <vector>
 
 #include "common/utf16.h"
 #include "port/linux/registry_paths.h"
@@ -76,8 +77,7 @@ DWORD RegistryStore::openKey(HKEY root, const wchar_t* subKey, REGSAM access, HK
   if ((access & kWriteBits) != 0) {
     if (const DWORD error = base.file->checkWritable()) return error;
   }
-  *result = addHandle(
-      base.file, KeyRef{id, joinFoldedPath(base.key.path, path.folded), base.key.depth + path.names.size()}, access);
+  *result = addHandle(base.file, KeyRef{id, base.key.depth + path.names.size()}, access);
   return ERROR_SUCCESS;
 }
 
@@ -97,8 +97,7 @@ DWORD RegistryStore::createKey(HKEY root, const wchar_t* subKey, REGSAM access, 
     return error;
   }
   if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-  *result = addHandle(
-      base.file, KeyRef{id, joinFoldedPath(base.key.path, path.folded), base.key.depth + path.names.size()}, access);
+  *result = addHandle(base.file, KeyRef{id, base.key.depth + path.names.size()}, access);
   return ERROR_SUCCESS;
 }
 
@@ -150,6 +149,49 @@ DWORD RegistryStore::deleteTree(HKEY key, const wchar_t* subKey) {
   return handle.file->deleteTree(handle.key, path);
 }
 
+DWORD RegistryStore::applyChanges(HKEY key, const port::RegistryChange* changes, size_t count, size_t* failedIndex) {
+  if (failedIndex != nullptr) *failedIndex = 0;
+  Handle handle;
+  if (const DWORD error = resolve(key, &handle)) return error;
+  if ((handle.access & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) != (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) {
+    return ERROR_ACCESS_DENIED;
+  }
+  if (changes == nullptr && count != 0) return ERROR_INVALID_PARAMETER;
+  // Every change is checked and converted before the transaction starts.
+  std::vector<FileChange> prepared(count);
+  for (size_t i = 0; i < count; ++i) {
+    const port::RegistryChange& change = changes[i];
+    FileChange& out = prepared[i];
+    auto refuse = [&](DWORD error) {
+      if (failedIndex != nullptr) *failedIndex = i;
+      return error;
+    };
+    out.kind = change.kind;
+    if (!parseKeyPath(change.subKey, &out.key)) return refuse(ERROR_BAD_PATHNAME);
+    const bool creates =
+        change.kind == port::RegistryChange::Kind::CreateKey || change.kind == port::RegistryChange::Kind::SetValue;
+    if (creates && (out.key.longestName > port::kMaxKeyNameChars ||
+                    handle.key.depth + out.key.names.size() > port::kMaxKeyDepth)) {
+      return refuse(ERROR_INVALID_PARAMETER);
+    }
+    if (change.kind == port::RegistryChange::Kind::SetValue) {
+      if (change.data == nullptr && change.size != 0) return refuse(ERROR_INVALID_PARAMETER);
+      if (change.name != nullptr && port::utf16Length(change.name) > port::kMaxValueNameChars) {
+        return refuse(ERROR_INVALID_PARAMETER);
+      }
+      out.name = (change.name == nullptr) ? std::string() : wideToUtf8(change.name);
+      out.type = change.type;
+      out.data = change.data;
+      out.size = change.size;
+    }
+    out.folded = foldedName(change.name);
+  }
+  size_t failed = 0;
+  const DWORD error = handle.file->applyChanges(handle.key, prepared, &failed);
+  if (error != ERROR_SUCCESS && failedIndex != nullptr) *failedIndex = failed;
+  return error;
+}
+
 DWORD RegistryStore::enumValue(HKEY key, DWORD index, wchar_t* name, DWORD* nameChars, DWORD* type, BYTE* data,
                                DWORD* dataSize) {
   Handle handle;
@@ -183,6 +225,11 @@ DWORD RegistryStore::queryInfoKey(HKEY key, DWORD* subKeys, DWORD* values) {
   Handle handle;
   if (const DWORD error = resolve(key, &handle)) return error;
   return handle.file->counts(handle.key.id, subKeys, values);
+}
+
+int64_t RegistryStore::fileLayout(HKEY root) {
+  if (!isPredefined(root)) return 0;
+  return (root == HKEY_LOCAL_MACHINE ? machine_ : user_)->layout();
 }
 
 DWORD RegistryStore::checkIntegrity(HKEY root, std::string* report) {

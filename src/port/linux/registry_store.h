@@ -37,6 +37,8 @@ class RegistryStore : public port::RegistryPort {
   // value between the comparison and the deletion.
   DWORD takeValue(HKEY key, const wchar_t* name, const BYTE* expected, DWORD size) override;
   DWORD deleteTree(HKEY key, const wchar_t* subKey) override;
+  // In one write transaction per call: all changes or none, durable once.
+  DWORD applyChanges(HKEY key, const port::RegistryChange* changes, size_t count, size_t* failedIndex) override;
   DWORD enumValue(HKEY key, DWORD index, wchar_t* name, DWORD* nameChars, DWORD* type, BYTE* data,
                   DWORD* dataSize) override;
   DWORD enumKey(HKEY key, DWORD index, wchar_t* name, DWORD* nameChars) override;
@@ -45,6 +47,8 @@ class RegistryStore : public port::RegistryPort {
   // SQLite's full integrity check of the file behind a predefined root:
   // ERROR_SUCCESS when sound, else the error, with SQLite's findings in report.
   DWORD checkIntegrity(HKEY root, std::string* report);
+  // The layout version of the file behind a predefined root (0: not open); for tests.
+  int64_t fileLayout(HKEY root);
   // Handles still open (a leak check for tests).
   size_t openHandles() const;
 

@@ -300,6 +300,32 @@ DWORD SimRegistry::deleteTree(HKEY key, const wchar_t* subKey) {
   return ERROR_SUCCESS;
 }
 
+std::unique_ptr<SimRegistry::Node> SimRegistry::cloneNode(const Node& node) {
+  auto copy = std::make_unique<Node>();
+  copy->name = node.name;
+  copy->serial = node.serial;
+  copy->values = node.values;
+  for (const auto& [folded, child] : node.children) copy->children.emplace(folded, cloneNode(*child));
+  return copy;
+}
+
+DWORD SimRegistry::applyChanges(HKEY key, const port::RegistryChange* changes, size_t count, size_t* failedIndex) {
+  std::unique_ptr<Node> machineBefore;
+  std::unique_ptr<Node> userBefore;
+  {
+    std::lock_guard lock(mutex_);
+    machineBefore = cloneNode(machine_);
+    userBefore = cloneNode(user_);
+  }
+  const DWORD error = RegistryPort::applyChanges(key, changes, count, failedIndex);
+  if (error != ERROR_SUCCESS) {
+    std::lock_guard lock(mutex_);
+    machine_ = std::move(*machineBefore);
+    user_ = std::move(*userBefore);
+  }
+  return error;
+}
+
 DWORD SimRegistry::enumValue(HKEY key, DWORD index, wchar_t* name, DWORD* nameChars, DWORD* type, BYTE* data,
                              DWORD* dataSize) {
   std::lock_guard lock(mutex_);

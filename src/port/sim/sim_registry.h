@@ -28,6 +28,10 @@ class SimRegistry : public port::RegistryPort {
   // Atomic: read, compare and delete under one lock; counts as a Delete call.
   DWORD takeValue(HKEY key, const wchar_t* name, const BYTE* expected, DWORD size) override;
   DWORD deleteTree(HKEY key, const wchar_t* subKey) override;
+  // All or none: the changes go through the calls above (so failNext reaches
+  // them) and both roots are put back as they were when one fails. Not isolated
+  // from other threads while it runs.
+  DWORD applyChanges(HKEY key, const port::RegistryChange* changes, size_t count, size_t* failedIndex) override;
   DWORD enumValue(HKEY key, DWORD index, wchar_t* name, DWORD* nameChars, DWORD* type, BYTE* data,
                   DWORD* dataSize) override;
   DWORD enumKey(HKEY key, DWORD index, wchar_t* name, DWORD* nameChars) override;
@@ -65,6 +69,7 @@ class SimRegistry : public port::RegistryPort {
     uint64_t serial;  // of the key opened
   };
 
+  static std::unique_ptr<Node> cloneNode(const Node& node);
   DWORD injected(Op op);
   Node* rootNode(HKEY root);
   // ERROR_INVALID_HANDLE for an unknown handle; ERROR_KEY_DELETED (with the
