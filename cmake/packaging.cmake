@@ -30,6 +30,20 @@ install(CODE "
        DESTINATION \"\${CMAKE_INSTALL_PREFIX}/lib/systemd/system\")
 " COMPONENT runtime)
 
+# The PAM service of the password check. With the prefix /usr (the package) it
+# goes to the system's /etc/pam.d; any other prefix keeps it below itself.
+install(CODE "
+  if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+    set(UTILS_PAM_DIR \"/etc/pam.d\")
+  else()
+    set(UTILS_PAM_DIR \"\${CMAKE_INSTALL_PREFIX}/etc/pam.d\")
+  endif()
+  file(INSTALL ${PROJECT_SOURCE_DIR}/packaging/utils-unlock.pam DESTINATION \"\${UTILS_PAM_DIR}\"
+       RENAME utils-unlock)
+" COMPONENT runtime)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/conffiles ${PROJECT_BINARY_DIR}/packaging/conffiles COPYONLY)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/packaging/conffiles)
+
 # CMake package: find_package(utils CONFIG) gives utils::utils.
 install(EXPORT utilsTargets NAMESPACE utils:: DESTINATION ${UTILS_INSTALL_CMAKEDIR} COMPONENT development)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/packaging/utilsConfig.cmake.in

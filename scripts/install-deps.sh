@@ -7,6 +7,7 @@ packages="build-essential cmake ninja-build pkg-config libsqlite3-dev sqlite3 li
 libbenchmark-dev clang-format util-linux binutils dpkg-dev
 libsystemd-dev libbluetooth-dev python3-dbusmock dbus-daemon dbus-bin libglib2.0-bin
 libxml2-dev clang libclang-rt-14-dev nlohmann-json3-dev
+libpam0g-dev libpam-wrapper pinentry-tty
 systemd bluez"
 
 # shellcheck disable=SC2086 # the package list is meant to split into words

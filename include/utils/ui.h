@@ -8,6 +8,13 @@
 
 UTILS_EXTERN_C_BEGIN
 
+/* Asks the user of the session for the password of the session's own account,
+ * checks it by a logon and hands the verified credentials with context to the
+ * unlock component ("VskSdkDll.dll", entry LE_EnableUnlockFeature). 1 when the
+ * component accepted them, 0 in every other case. The prompt and the warning for
+ * a wrong password are modal to parent (may be null). */
+UTILS_API BOOL GetUserPassword(ULONGLONG context, HWND parent);
+
 /* The language resource library for the user's interface language (or the one
  * the "Lang" settings name), loaded; NULL when there is none or it cannot be
  * loaded. The caller releases it with FreeLibrary. */

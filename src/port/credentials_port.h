@@ -1,8 +1,8 @@
 // The current session's account and the checking of its password: who is logged
 // on, the password prompt, the logon check and the warning shown for a wrong
 // password. On Windows the terminal-services session information, the credential
-// prompt, LSA and LogonUserW; on Linux the login session, an askpass program or
-// the terminal, and PAM.
+// prompt, LSA and LogonUserW; on Linux the login session, the pinentry program
+// over its Assuan protocol, and PAM.
 #pragma once
 
 #include <string>
@@ -46,6 +46,13 @@ enum class PromptStep {
 class CredentialsPort {
  public:
   virtual ~CredentialsPort() = default;
+
+  // A zeroed record for entered credentials, kept out of core dumps and swap
+  // where the platform allows that cheaply; null when no memory is left.
+  virtual EnteredCredentials* allocateCredentials() = 0;
+
+  // Wipes the record (a wipe that is not optimised away) and releases it.
+  virtual void releaseCredentials(EnteredCredentials* record) = 0;
 
   // The account of the caller's session. Returns 0 with account filled, or the
   // error.

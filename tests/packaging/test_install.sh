@@ -16,7 +16,7 @@ libdir=$(cd "$work/stage" && ls -d lib*/ | head -n 1)
 libdir=${libdir%/}
 for f in bin/btutil sbin/vrlbusd include/utils/utils.h include/utils/utils/trace.h \
          lib/systemd/system/vrlbusd.service share/man/man1/btutil.1 share/man/man8/vrlbusd.8 \
-         share/bash-completion/completions/btutil; do
+         share/bash-completion/completions/btutil etc/pam.d/utils-unlock; do
   [ -e "$work/stage/$f" ] || { echo "missing from the installation: $f"; exit 1; }
 done
 grep -q -- '--allow-opcode' "$work/stage/share/man/man8/vrlbusd.8" \
@@ -57,4 +57,8 @@ bash -c '. "$1" && complete -p btutil' sh "$completion" | grep -q -- '-F _btutil
 grep -q "^ExecStart=/usr/sbin/vrlbusd " "$work/root/lib/systemd/system/vrlbusd.service" \
   || grep -q "^ExecStart=/usr/sbin/vrlbusd " "$work/root/usr/lib/systemd/system/vrlbusd.service" \
   || { echo "the packaged unit does not start /usr/sbin/vrlbusd"; exit 1; }
+grep -q "^@include common-auth" "$work/root/etc/pam.d/utils-unlock" \
+  || { echo "the package has no PAM service utils-unlock in /etc/pam.d"; exit 1; }
+dpkg-deb -I "$deb" conffiles | grep -q "^/etc/pam.d/utils-unlock$" \
+  || { echo "the PAM service is not a conffile"; exit 1; }
 echo "packaging: all checks passed"

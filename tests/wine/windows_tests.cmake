@@ -54,6 +54,10 @@ add_dependencies(integration_win32_ui win32_test_lang_library)
 # Callers built with Microsoft's compiler: the class's decorated names and a
 # caller built for that ABI.
 include(${CMAKE_CURRENT_LIST_DIR}/msvc/msvc_caller.cmake)
+# The password prompt's Windows adapter: the warning dialog from the library's
+# resource script, linked into the test program as into the DLL.
+utils_win32_test(integration_win32_credentials integration/win32_credentials_test.cpp
+  ${PROJECT_SOURCE_DIR}/src/port/win32/utils.rc)
 
 # The capture owns the session-wide DBWIN_BUFFER objects: one reader at a time.
 set_tests_properties(integration_win32_ports PROPERTIES RESOURCE_LOCK dbwin)
@@ -75,7 +79,7 @@ set_tests_properties(integration_win32_dll PROPERTIES
 add_test(NAME dll_tables
   COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${UTILS_OBJDUMP} -DLIBRARY=$<TARGET_FILE:utils>
           -DEXPECTED_EXPORTS=${UTILS_WINE_DIR}/utils_dll_exports.txt
-          "-DALLOWED_IMPORTS=ADVAPI32.dll;KERNEL32.dll;msvcrt.dll;ole32.dll;OLEAUT32.dll;SETUPAPI.dll;bthprops.cpl;WS2_32.dll;USER32.dll;RASAPI32.dll"
+          "-DALLOWED_IMPORTS=ADVAPI32.dll;KERNEL32.dll;msvcrt.dll;ole32.dll;OLEAUT32.dll;SETUPAPI.dll;bthprops.cpl;WS2_32.dll;USER32.dll;RASAPI32.dll;WTSAPI32.dll;credui.dll;Secur32.dll;GDI32.dll"
           -P ${UTILS_WINE_DIR}/check_dll_tables.cmake)
 set_tests_properties(dll_tables PROPERTIES LABELS integration)
 

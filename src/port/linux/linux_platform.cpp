@@ -7,6 +7,7 @@
 #include "port/linux/bus_client.h"
 #include "port/linux/clock.h"
 #include "port/linux/debug_output.h"
+#include "port/linux/linux_credentials.h"
 #include "port/linux/linux_modules.h"
 #include "port/linux/linux_shell.h"
 #include "port/linux/nm_dialup.h"
@@ -36,6 +37,7 @@ struct NativeAdapters {
   LibxmlDom xmlDom;
   LinuxShell shell;
   LinuxModules modules;
+  LinuxCredentials credentials;
   LinuxNotification notification{[this](HANDLE handle) { return radio.adapterPathOf(handle); }};
   LinuxDialup dialup{notification};
 };
@@ -56,6 +58,7 @@ void installNativePlatform() {
   record.shell = &adapters.shell;
   record.module = &adapters.modules;
   record.dialup = &adapters.dialup;
+  record.credentials = &adapters.credentials;
   port::installPlatform(record);
 }
 

@@ -89,6 +89,7 @@ void SimPlatform::install() {
   record.shell = &shell;
   record.module = &modules;
   record.dialup = &dialup;
+  record.credentials = &credentials;
   port::installPlatform(record);
 }
 

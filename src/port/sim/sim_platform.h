@@ -9,6 +9,7 @@
 #include "port/platform.h"
 #include "port/sim/sim_bus.h"
 #include "port/sim/sim_dialup.h"
+#include "port/sim/sim_credentials.h"
 #include "port/sim/sim_modules.h"
 #include "port/sim/sim_notification.h"
 #include "port/sim/sim_radio.h"
@@ -85,6 +86,7 @@ struct SimPlatform {
   SimShell shell;
   SimModules modules;
   SimDialup dialup{notification};
+  SimCredentials credentials;
 
   // Makes this the platform the library logic uses.
   void install();

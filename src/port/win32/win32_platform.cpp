@@ -7,6 +7,7 @@
 #include "port/win32/ras_dialup.h"
 #include "port/win32/rfcomm_winsock.h"
 #include "port/win32/win32_clock.h"
+#include "port/win32/win32_credentials.h"
 #include "port/win32/win32_debug_output.h"
 #include "port/win32/win32_modules.h"
 #include "port/win32/win32_registry.h"
@@ -28,6 +29,7 @@ void installNativePlatform() {
   static Win32Shell shell;
   static Win32Modules modules;
   static Win32Dialup dialup;
+  static Win32Credentials credentials;
   port::installPlatform(port::Platform{.registry = &registry,
                                        .debugOutput = &debugOutput,
                                        .clock = &clock,
@@ -37,6 +39,7 @@ void installNativePlatform() {
                                        .notification = &notification,
                                        .xmlDom = &xmlDom,
                                        .dialup = &dialup,
+                                       .credentials = &credentials,
                                        .module = &modules,
                                        .shell = &shell});
 }

@@ -1,0 +1,316 @@
+// GetUserPassword on the Linux adapters: a pinentry stand-in written by the test
+// (and once the real pinentry-tty on a pseudo-terminal), PAM through pam_wrapper
+// and pam_matrix, and the tests' unlock component loaded with dlopen by its bare
+// name.
+#include <dlfcn.h>
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/utf16.h"
+#include "port/linux/clock.h"
+#include "port/linux/debug_output.h"
+#include "port/linux/linux_credentials.h"
+#include "port/linux/linux_modules.h"
+#include "port/linux/pam_logon.h"
+#include "port/linux/session_user.h"
+#include "port/platform.h"
+#include "registry_test_support.h"
+#include "ui_test_unlock_module.h"
+#include "utils/ui.h"
+
+namespace {
+
+using utils::linuxport::LinuxCredentials;
+using utils::linuxport::PinentryOptions;
+
+// Answers like pinentry, as STANDIN_MODE says; logs every line it receives, its
+// arguments and its environment.
+constexpr const char* kStandIn = R"(#!/bin/sh
+log=$STANDIN_LOG
+printf 'ARGV %s\n' "$*" >> "$log"
+env >> "$log.env"
+[ "$STANDIN_MODE" = silent ] && exec sleep 30
+echo "OK Pleased to meet you"
+while IFS= read -r line; do
+  printf '%s\n' "$line" >> "$log"
+  case "$line" in
+    GETPIN)
+      case "$STANDIN_MODE" in
+        cancel) echo "ERR 83886179 Operation cancelled <Pinentry>" ;;
+        die) kill -9 $$ ;;
+        hang) exec sleep 30 ;;
+        *) echo "S some status"; echo "# a comment"; echo "D $STANDIN_PIN"; echo "OK" ;;
+      esac ;;
+    BYE) echo "OK closing connection"; exit 0 ;;
+    *) echo "OK" ;;
+  esac
+done
+)";
+
+// The Linux credentials, checking that each record comes back wiped.
+class CheckedCredentials : public LinuxCredentials {
+ public:
+  using LinuxCredentials::LinuxCredentials;
+  void releaseCredentials(utils::port::EnteredCredentials* record) override {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(record);
+    wipedOnRelease = std::all_of(bytes, bytes + sizeof *record, [](unsigned char b) { return b == 0; });
+    released = record;
+    LinuxCredentials::releaseCredentials(record);
+  }
+  bool wipedOnRelease = false;
+  const void* released = nullptr;
+};
+
+class PasswordLinuxTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::getenv("PAM_WRAPPER") == nullptr) GTEST_SKIP() << "runs under pam_wrapper (see tests/CMakeLists.txt)";
+    ASSERT_TRUE(folder_.ok());
+    ASSERT_EQ(0u, utils::linuxport::sessionUserName(&user_));
+    writePassdb(user_ + ":s3cret:utils-unlock\n");
+    program_ = folder_.file("pinentry-standin");
+    ASSERT_TRUE(registry_test::writeFile(program_, kStandIn));
+    ASSERT_EQ(0, chmod(program_.c_str(), 0700));
+    log_ = folder_.file("standin.log");
+    setenv("STANDIN_LOG", log_.c_str(), 1);
+    setenv("STANDIN_MODE", "ok", 1);
+    // The test keeps the component loaded, so its record outlives the library's
+    // load and release.
+    unlock_ = dlopen("VskSdkDll.so", RTLD_NOW);
+    ASSERT_NE(nullptr, unlock_) << dlerror();
+    record_ = reinterpret_cast<UnlockModuleRecord* (*)()>(dlsym(unlock_, "utilsTestUnlockRecord"))();
+    answer_ = reinterpret_cast<void (*)(unsigned)>(dlsym(unlock_, "utilsTestUnlockAnswer"));
+    *record_ = UnlockModuleRecord{};
+    answer_(0);
+  }
+  void TearDown() override {
+    utils::port::installPlatform({});
+    if (unlock_ != nullptr) dlclose(unlock_);
+    // No pinentry is left behind, running or as a zombie.
+    errno = 0;
+    EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));
+    EXPECT_EQ(ECHILD, errno);
+  }
+  void writePassdb(const std::string& lines) { ASSERT_TRUE(registry_test::writeFile(UTILS_TEST_PASSDB, lines)); }
+  PinentryOptions options(int setupMs = 20000, int userMs = 20000) {
+    PinentryOptions result;
+    result.program = program_;
+    result.setupTimeoutMs = setupMs;
+    result.userTimeoutMs = userMs;
+    result.exitTimeoutMs = 2000;
+    return result;
+  }
+  BOOL run(CheckedCredentials& credentials, ULONGLONG context = 0x1234) {
+    utils::port::Platform record;
+    record.debugOutput = &debugOutput_;
+    record.clock = &clock_;
+    record.credentials = &credentials;
+    record.module = &modules_;
+    utils::port::installPlatform(record);
+    return GetUserPassword(context, nullptr);
+  }
+  std::vector<std::string> logLines() {
+    std::istringstream in(registry_test::readFile(log_));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("ARGV", 0) != 0) lines.push_back(line);
+    }
+    return lines;
+  }
+  int count(const std::string& line) {
+    const auto lines = logLines();
+    return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+  }
+
+  registry_test::TempFolder folder_;
+  std::string user_, program_, log_;
+  void* unlock_ = nullptr;
+  UnlockModuleRecord* record_ = nullptr;
+  void (*answer_)(unsigned) = nullptr;
+  utils::linuxport::LinuxDebugOutput debugOutput_{"stderr"};
+  utils::linuxport::LinuxClock clock_;
+  utils::linuxport::LinuxModules modules_;
+};
+
+TEST_F(PasswordLinuxTest, RightPasswordUnlocks) {
+  setenv("STANDIN_PIN", "s3cret", 1);
+  CheckedCredentials credentials(options());
+  EXPECT_EQ(TRUE, run(credentials, 0xFEEDFACECAFEULL));
+  EXPECT_EQ(1, record_->calls);
+  EXPECT_EQ(0xFEEDFACECAFEULL, record_->context);
+  EXPECT_EQ(utils::utf8ToWide(user_), record_->userName);
+  EXPECT_STREQ(L"", record_->domain);
+  EXPECT_STREQ(L"s3cret", record_->password);
+  EXPECT_EQ(6u, record_->length);
+  // The record the component read was wiped before it went back.
+  EXPECT_TRUE(credentials.wipedOnRelease);
+  EXPECT_EQ(static_cast<const void*>(record_->passwordAddress),
+            reinterpret_cast<const char*>(credentials.released) + offsetof(utils::port::EnteredCredentials, password));
+  EXPECT_EQ(1, count("SETTITLE Bluetooth Proximity"));
+  EXPECT_EQ(1, count("SETDESC Enter password for user account."));
+  EXPECT_EQ(1, count("GETPIN"));
+  EXPECT_EQ(0, count("MESSAGE"));
+}
+
+TEST_F(PasswordLinuxTest, WrongPasswordWarnsOnce) {
+  setenv("STANDIN_PIN", "guess", 1);
+  CheckedCredentials credentials(options());
+  EXPECT_EQ(FALSE, run(credentials));
+  EXPECT_EQ(0, record_->calls);
+  EXPECT_EQ(1, count("MESSAGE"));
+  EXPECT_EQ(1, count("SETTITLE Warning"));
+  EXPECT_EQ(1, count("SETDESC %20%20Invalid  password !"));
+  EXPECT_TRUE(credentials.wipedOnRelease);
+}
+
+TEST_F(PasswordLinuxTest, PinentryFailuresAreFailedPrompts) {
+  struct Row {
+    const char* mode;
+    int setupMs, userMs;
+  };
+  // A silent program and one that never answers GETPIN are bounded by short
+  // waits here; the bounds are what is tested, not the machine's speed.
+  for (const Row& row :
+       {Row{"cancel", 20000, 20000}, Row{"die", 20000, 20000}, Row{"silent", 300, 20000}, Row{"hang", 20000, 500}}) {
+    SCOPED_TRACE(row.mode);
+    setenv("STANDIN_MODE", row.mode, 1);
+    CheckedCredentials credentials(options(row.setupMs, row.userMs));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(FALSE, run(credentials));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+    EXPECT_EQ(0, record_->calls);
+    EXPECT_EQ(0, count("MESSAGE"));
+  }
+  setenv("STANDIN_MODE", "ok", 1);
+  PinentryOptions missing = options();
+  missing.program = folder_.file("no-such-pinentry");
+  CheckedCredentials credentials(missing);
+  EXPECT_EQ(FALSE, run(credentials));
+}
+
+TEST_F(PasswordLinuxTest, EscapesAndEncodingOfThePin) {
+  struct Row {
+    const char* wire;
+    const wchar_t* password;  // null: not readable, the warning is shown
+  };
+  const Row rows[] = {
+      {"a%25b%0Ac", L"a%b\nc"}, {"p\xC3\xA4ss", L"p\u00E4ss"}, {"", L""}, {"bad%G1", nullptr}, {"cut%2", nullptr},
+      {"\xC3", nullptr},        {"nul%00x", nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.wire);
+    setenv("STANDIN_PIN", row.wire, 1);
+    LinuxCredentials credentials(options());
+    utils::port::EnteredCredentials entered;
+    utils::port::PromptStep step = utils::port::PromptStep::kNone;
+    const utils::port::PasswordPrompt prompt{nullptr, L"T", L"D", L"user", 0};
+    const DWORD error = credentials.promptForPassword(prompt, &entered, &step);
+    if (row.password != nullptr) {
+      EXPECT_EQ(0u, error);
+      EXPECT_STREQ(row.password, entered.password);
+      EXPECT_EQ(std::wcslen(row.password) + 1, entered.passwordChars);
+      EXPECT_STREQ(L"user", entered.userName);
+    } else {
+      EXPECT_NE(0u, error);
+      EXPECT_EQ(utils::port::PromptStep::kUnpack, step);
+      EXPECT_STREQ(L"", entered.password);
+    }
+  }
+  // 199 characters fit, 200 do not.
+  setenv("STANDIN_PIN", std::string(199, 'x').c_str(), 1);
+  LinuxCredentials credentials(options());
+  utils::port::EnteredCredentials entered;
+  utils::port::PromptStep step = utils::port::PromptStep::kNone;
+  const utils::port::PasswordPrompt prompt{nullptr, L"T", L"D", L"user", 0};
+  EXPECT_EQ(0u, credentials.promptForPassword(prompt, &entered, &step));
+  setenv("STANDIN_PIN", std::string(200, 'x').c_str(), 1);
+  EXPECT_NE(0u, credentials.promptForPassword(prompt, &entered, &step));
+  EXPECT_EQ(utils::port::PromptStep::kUnpack, step);
+  // Texts with the protocol's special characters reach the program escaped.
+  const utils::port::PasswordPrompt odd{nullptr, L"100% sure", L"line\nbreak", L"user", 0};
+  credentials.promptForPassword(odd, &entered, &step);
+  EXPECT_EQ(1, count("SETTITLE 100%25 sure"));
+  EXPECT_EQ(1, count("SETDESC line%0Abreak"));
+}
+
+TEST_F(PasswordLinuxTest, PasswordNeverInArgumentsOrEnvironment) {
+  setenv("STANDIN_PIN", "s3cret", 1);
+  CheckedCredentials credentials(options());
+  EXPECT_EQ(TRUE, run(credentials));
+  std::string environment = registry_test::readFile(log_ + ".env");
+  for (size_t at; (at = environment.find("STANDIN_PIN=s3cret")) != std::string::npos;) environment.erase(at, 18);
+  // Only the stand-in's own variable carries it.
+  EXPECT_EQ(std::string::npos, environment.find("s3cret"));
+  const std::string all = registry_test::readFile(log_);
+  for (std::istringstream in(all); !in.eof();) {
+    std::string line;
+    std::getline(in, line);
+    if (line.rfind("ARGV", 0) == 0) {
+      EXPECT_EQ(std::string::npos, line.find("s3cret"));
+    }
+  }
+}
+
+TEST_F(PasswordLinuxTest, PamRightWrongAndEmpty) {
+  writePassdb(user_ + ":s3cret:utils-unlock\nnopass::utils-unlock\nother:pw:other-service\n");
+  using utils::linuxport::pamLogon;
+  EXPECT_EQ(0u, pamLogon(user_.c_str(), "s3cret"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_LOGON_FAILURE), pamLogon(user_.c_str(), "S3cret"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_LOGON_FAILURE), pamLogon(user_.c_str(), ""));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_LOGON_FAILURE), pamLogon("nobody-here", "s3cret"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_LOGON_FAILURE), pamLogon("other", "pw"));  // not for this service
+  LinuxCredentials credentials(options());
+  EXPECT_EQ(0u, credentials.logon(utils::utf8ToWide(user_).c_str(), L"", L"s3cret"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_LOGON_FAILURE), credentials.logon(utils::utf8ToWide(user_).c_str(), L"", L""));
+}
+
+TEST_F(PasswordLinuxTest, RealPinentryTtyOnAPseudoTerminal) {
+  if (access("/usr/bin/pinentry-tty", X_OK) != 0) GTEST_SKIP() << "pinentry-tty is not installed";
+  int master = -1;
+  int slave = -1;
+  char name[256] = {};
+  ASSERT_EQ(0, openpty(&master, &slave, name, nullptr, nullptr));
+  const std::string wrapper = folder_.file("pinentry-on-pty");
+  ASSERT_TRUE(registry_test::writeFile(
+      wrapper, "#!/bin/sh\nexec /usr/bin/pinentry-tty --ttyname " + std::string(name) + " \"$@\"\n"));
+  ASSERT_EQ(0, chmod(wrapper.c_str(), 0700));
+  // The user: waits for the prompt on the terminal and types the password.
+  std::thread user([master] {
+    std::string screen;
+    char chunk[256];
+    while (screen.find("PIN: ") == std::string::npos && screen.size() < 65536) {
+      pollfd ready{master, POLLIN, 0};
+      if (poll(&ready, 1, 30000) <= 0) return;
+      const ssize_t n = read(master, chunk, sizeof chunk);
+      if (n <= 0) return;
+      screen.append(chunk, static_cast<size_t>(n));
+    }
+    const char typed[] = "s3cret\n";
+    (void)!write(master, typed, sizeof typed - 1);
+  });
+  PinentryOptions real = options(20000, 30000);
+  real.program = wrapper;
+  CheckedCredentials credentials(real);
+  EXPECT_EQ(TRUE, run(credentials));
+  EXPECT_STREQ(L"s3cret", record_->password);
+  close(slave);
+  close(master);
+  user.join();
+}
+
+}  // namespace
