@@ -3,6 +3,7 @@
 #include <windows.h>
 // after windows.h, which they need
 #include <ntsecapi.h>
+#include <objbase.h>
 #include <wincred.h>
 #include <wtsapi32.h>
 
@@ -15,6 +16,8 @@ namespace utils::win32port {
 namespace {
 
 constexpr DWORD kPackedCapacity = 112;
+// CredUnPackAuthenticationBufferW: decrypt protected credentials.
+constexpr DWORD kPackProtectedCredentials = 0x1;
 
 // Frees what WTSQuerySessionInformationW returned.
 struct SessionRecord {
@@ -105,7 +108,7 @@ DWORD Win32Credentials::promptForPassword(const port::PasswordPrompt& prompt, po
   DWORD domainChars = static_cast<DWORD>(std::size(entered->domain));
   DWORD passwordChars = static_cast<DWORD>(std::size(entered->password));
   const BOOL unpacked =
-      CredUnPackAuthenticationBufferW(CRED_PACK_PROTECTED_CREDENTIALS, returned, returnedSize, entered->userName,
+      CredUnPackAuthenticationBufferW(kPackProtectedCredentials, returned, returnedSize, entered->userName,
                                       &userChars, entered->domain, &domainChars, entered->password, &passwordChars);
   const DWORD unpackError = unpacked ? 0 : GetLastError();
   // The prompt's buffer held the password: wiped over its full size, then freed.
