@@ -267,16 +267,71 @@ TEST_F(PasswordLinuxTest, PasswordNeverInArgumentsOrEnvironment) {
 }
 
 TEST_F(PasswordLinuxTest, PamRightWrongAndEmpty) {
-  writePassdb(user_ + ":s3cret:utils-unlock\nnopass::utils-unlock\nother:pw:other-service\n");
+  // pam_matrix's account check refuses an account listed for another service:
+  // the password is right but the account may not use this one.
+  writePassdb(user_ +
+              ":s3cret:utils-unlock\nnopass::utils-unlock\nother:pw:other-service\n"
+              "othernopass::other-service\n");
   using utils::linuxport::pamLogon;
-  EXPECT_EQ(0u, pamLogon(user_.c_str(), "s3cret"));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_LOGON_FAILURE), pamLogon(user_.c_str(), "S3cret"));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_LOGON_FAILURE), pamLogon(user_.c_str(), ""));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_LOGON_FAILURE), pamLogon("nobody-here", "s3cret"));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_LOGON_FAILURE), pamLogon("other", "pw"));  // not for this service
+  struct Row {
+    const char* user;
+    const char* password;
+    DWORD expected;
+  };
+  const Row rows[] = {
+      {nullptr, "s3cret", 0},
+      {nullptr, "S3cret", ERROR_LOGON_FAILURE},
+      {nullptr, "", ERROR_LOGON_FAILURE},
+      {nullptr, "s3cret\n", ERROR_LOGON_FAILURE},
+      {"nobody-here", "s3cret", ERROR_LOGON_FAILURE},
+      {"nopass", "", 0},
+      {"nopass", "x", ERROR_LOGON_FAILURE},
+      {"other", "pw", ERROR_ACCOUNT_RESTRICTION},
+      {"other", "", ERROR_LOGON_FAILURE},
+      {"othernopass", "", ERROR_ACCOUNT_RESTRICTION},
+  };
+  for (const Row& row : rows) {
+    const char* user = row.user != nullptr ? row.user : user_.c_str();
+    SCOPED_TRACE(std::string(user) + " / '" + row.password + "'");
+    EXPECT_EQ(row.expected, pamLogon(user, row.password));
+  }
   LinuxCredentials credentials(options());
   EXPECT_EQ(0u, credentials.logon(utils::utf8ToWide(user_).c_str(), L"", L"s3cret"));
   EXPECT_EQ(static_cast<DWORD>(ERROR_LOGON_FAILURE), credentials.logon(utils::utf8ToWide(user_).c_str(), L"", L""));
+}
+
+// The whole prompt with the session user's PAM entry as each row gives it: an
+// empty password that PAM accepts but whose account policy refuses still
+// unlocks (length 0); a refused account with a password warns.
+TEST_F(PasswordLinuxTest, BlankPasswordRuleOnPam) {
+  struct Row {
+    const char* entry;  // the session user's passdb line after the name
+    const char* typed;
+    BOOL result;
+    int warnings;
+  };
+  const Row rows[] = {
+      {"::utils-unlock", "", TRUE, 0},                // PAM accepts the empty password
+      {"::other-service", "", TRUE, 0},               // accepted, then refused by policy
+      {":s3cret:other-service", "s3cret", FALSE, 1},  // right but refused: not blank
+      {":s3cret:utils-unlock", "", FALSE, 1},         // empty is not this password
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.entry) + " typed '" + row.typed + "'");
+    writePassdb(user_ + row.entry + "\n");
+    setenv("STANDIN_PIN", row.typed, 1);
+    ASSERT_TRUE(registry_test::writeFile(log_, ""));
+    *record_ = UnlockModuleRecord{};
+    CheckedCredentials credentials(options());
+    EXPECT_EQ(row.result, run(credentials));
+    EXPECT_EQ(row.result ? 1 : 0, record_->calls);
+    if (row.result) {
+      EXPECT_EQ(0u, record_->length);
+      EXPECT_STREQ(L"", record_->password);
+    }
+    EXPECT_EQ(row.warnings, count("MESSAGE"));
+    EXPECT_TRUE(credentials.wipedOnRelease);
+  }
 }
 
 TEST_F(PasswordLinuxTest, RealPinentryTtyOnAPseudoTerminal) {

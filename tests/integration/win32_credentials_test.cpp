@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -26,13 +27,44 @@ std::wstring controlText(HWND dialog, int id) {
   return text;
 }
 
-// Waits for the top-level "Warning" dialog of this process to appear (bounded).
-HWND waitForDialog() {
-  for (int i = 0; i < 2000; ++i) {
-    if (HWND found = FindWindowW(nullptr, L"Warning"); found != nullptr) return found;
-    Sleep(10);
+// Handles the messages sent to this thread's windows until done() holds or about
+// 20 s have passed; answers done().
+template <typename Done>
+bool pumpUntil(Done done) {
+  for (int i = 0; i < 2000 && !done(); ++i) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
   }
-  return nullptr;
+  return done();
+}
+
+// Waits for the top-level "Warning" dialog of this process to appear (bounded).
+// Messages sent to this thread's windows are handled meanwhile: a modal dialog
+// owned by one of them disables its owner with a message sent across threads
+// and is created only once that message has been handled.
+HWND waitForDialog() {
+  HWND found = nullptr;
+  pumpUntil([&found] { return (found = FindWindowW(nullptr, L"Warning")) != nullptr; });
+  return found;
+}
+
+// A small popup owner at the right edge of the screen.
+HWND createOwnerNearTheRightEdge() {
+  const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
+  return CreateWindowExW(0, L"STATIC", L"parent", WS_POPUP, screenWidth - 50, 10, 40, 40, nullptr, nullptr, nullptr,
+                         nullptr);
+}
+
+// The dialog is centred over its owner at the right edge, which would push it
+// past the edge: it is moved back so that its right side is the screen's.
+void expectOnScreen(HWND dialog) {
+  RECT placed{};
+  ASSERT_TRUE(GetWindowRect(dialog, &placed));
+  EXPECT_EQ(placed.right, GetSystemMetrics(SM_CXSCREEN));
+  EXPECT_GE(placed.left, 0);
+  EXPECT_GE(placed.top, 0);
+  EXPECT_GT(placed.right - placed.left, 0);
 }
 
 class Win32CredentialsTest : public ::testing::Test {
@@ -59,20 +91,72 @@ TEST_F(Win32CredentialsTest, WarningDialogFromTheResources) {
   EXPECT_EQ(0u, result.load());
 }
 
+// What a thread showing the dialog reports; shared, so that a thread left
+// behind by a failed test never writes into a finished test's frame.
+struct ShowerState {
+  std::atomic<DWORD> result{0xFFFF};
+  std::atomic<bool> ownerMade{false};
+  std::atomic<bool> ownerEnabledAfter{false};
+};
+
+// Joins the showing thread once it has finished; a thread still stuck in the
+// dialog is left behind so that the failure is reported instead of hanging.
+void finish(std::thread& shower, const std::shared_ptr<ShowerState>& state) {
+  if (pumpUntil([&] { return state->result.load() != 0xFFFF; })) {
+    shower.join();
+  } else {
+    ADD_FAILURE() << "the dialog's thread did not finish";
+    shower.detach();
+  }
+}
+
+// The usual case: the caller's window belongs to the thread that asks for the
+// password.
 TEST_F(Win32CredentialsTest, WarningOverAParentNearTheEdgeStaysOnScreen) {
-  const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
-  HWND parent = CreateWindowExW(0, L"STATIC", L"parent", WS_POPUP, screenWidth - 50, 10, 40, 40, nullptr, nullptr,
-                                nullptr, nullptr);
-  ASSERT_NE(nullptr, parent);
-  std::thread shower([parent] { utils::win32port::showWarningDialog(parent); });
+  auto state = std::make_shared<ShowerState>();
+  std::thread shower([state] {
+    HWND parent = createOwnerNearTheRightEdge();
+    state->ownerMade = parent != nullptr;
+    if (parent == nullptr) {
+      state->result = 0xDDDD;
+      return;
+    }
+    const DWORD result = utils::win32port::showWarningDialog(parent);
+    state->ownerEnabledAfter = IsWindowEnabled(parent) != FALSE;
+    DestroyWindow(parent);
+    state->result = result;
+  });
   HWND dialog = waitForDialog();
+  if (dialog != nullptr) {
+    expectOnScreen(dialog);
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
+  }
+  finish(shower, state);
+  EXPECT_TRUE(state->ownerMade.load());
   ASSERT_NE(nullptr, dialog);
-  RECT placed{};
-  GetWindowRect(dialog, &placed);
-  EXPECT_LE(placed.right, screenWidth);
-  EXPECT_GE(placed.left, 0);
-  PostMessageW(dialog, WM_CLOSE, 0, 0);
-  shower.join();
+  EXPECT_EQ(0u, state->result.load());
+  EXPECT_TRUE(state->ownerEnabledAfter.load());
+}
+
+// An owner made by another thread: the dialog appears once that thread handles
+// its messages, disables the owner while it is open and enables it again.
+TEST_F(Win32CredentialsTest, WarningOverAnOwnerOfAnotherThread) {
+  HWND parent = createOwnerNearTheRightEdge();
+  ASSERT_NE(nullptr, parent);
+  auto state = std::make_shared<ShowerState>();
+  std::thread shower([parent, state] { state->result = utils::win32port::showWarningDialog(parent); });
+  HWND dialog = waitForDialog();
+  if (dialog != nullptr) {
+    expectOnScreen(dialog);
+    EXPECT_FALSE(IsWindowEnabled(parent));
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
+  }
+  // Enabling the owner again is a message sent to this thread too: finish()
+  // keeps handling them until the dialog's thread is done.
+  finish(shower, state);
+  ASSERT_NE(nullptr, dialog);
+  EXPECT_EQ(0u, state->result.load());
+  EXPECT_TRUE(IsWindowEnabled(parent));
   DestroyWindow(parent);
 }
 

@@ -45,9 +45,17 @@ DWORD pamLogon(const char* user, const char* password) {
   pam_handle_t* handle = nullptr;
   if (pam_start(kPamService, user, &conversation, &handle) != PAM_SUCCESS) return ERROR_LOGON_FAILURE;
   int status = pam_authenticate(handle, PAM_SILENT);
-  if (status == PAM_SUCCESS) status = pam_acct_mgmt(handle, PAM_SILENT);
+  const bool authenticated = status == PAM_SUCCESS;
+  if (authenticated) status = pam_acct_mgmt(handle, PAM_SILENT);
   pam_end(handle, status);
-  return status == PAM_SUCCESS ? ERROR_SUCCESS : ERROR_LOGON_FAILURE;
+  if (status == PAM_SUCCESS) return ERROR_SUCCESS;
+  if (!authenticated) return ERROR_LOGON_FAILURE;
+  switch (status) {
+    case PAM_ACCT_EXPIRED: return ERROR_ACCOUNT_EXPIRED;
+    case PAM_NEW_AUTHTOK_REQD: return ERROR_PASSWORD_EXPIRED;
+    case PAM_USER_UNKNOWN: return ERROR_LOGON_FAILURE;
+    default: return ERROR_ACCOUNT_RESTRICTION;
+  }
 }
 
 }  // namespace utils::linuxport
