@@ -39,14 +39,19 @@ bool pumpUntil(Done done) {
   return done();
 }
 
-// Waits for the top-level "Warning" dialog of this process to appear (bounded).
-// Messages sent to this thread's windows are handled meanwhile: a modal dialog
-// owned by one of them disables its owner with a message sent across threads
-// and is created only once that message has been handled.
+// Waits for the top-level "Warning" dialog of this process to be shown
+// (bounded). A modal dialog is shown only after WM_INITDIALOG has placed it;
+// before that it exists at its default place. Messages sent to this thread's
+// windows are handled meanwhile: a modal dialog owned by one of them disables
+// its owner with a message sent across threads and is created only once that
+// message has been handled.
 HWND waitForDialog() {
   HWND found = nullptr;
-  pumpUntil([&found] { return (found = FindWindowW(nullptr, L"Warning")) != nullptr; });
-  return found;
+  pumpUntil([&found] {
+    found = FindWindowW(nullptr, L"Warning");
+    return found != nullptr && IsWindowVisible(found);
+  });
+  return found != nullptr && IsWindowVisible(found) ? found : nullptr;
 }
 
 // A small popup owner at the right edge of the screen.
