@@ -8,8 +8,8 @@
 
 #include "port/platform.h"
 #include "port/sim/sim_bus.h"
-#include "port/sim/sim_dialup.h"
 #include "port/sim/sim_credentials.h"
+#include "port/sim/sim_dialup.h"
 #include "port/sim/sim_modules.h"
 #include "port/sim/sim_notification.h"
 #include "port/sim/sim_radio.h"

@@ -108,8 +108,8 @@ DWORD Win32Credentials::promptForPassword(const port::PasswordPrompt& prompt, po
   DWORD domainChars = static_cast<DWORD>(std::size(entered->domain));
   DWORD passwordChars = static_cast<DWORD>(std::size(entered->password));
   const BOOL unpacked =
-      CredUnPackAuthenticationBufferW(kPackProtectedCredentials, returned, returnedSize, entered->userName,
-                                      &userChars, entered->domain, &domainChars, entered->password, &passwordChars);
+      CredUnPackAuthenticationBufferW(kPackProtectedCredentials, returned, returnedSize, entered->userName, &userChars,
+                                      entered->domain, &domainChars, entered->password, &passwordChars);
   const DWORD unpackError = unpacked ? 0 : GetLastError();
   // The prompt's buffer held the password: wiped over its full size, then freed.
   if (returned != nullptr) {
