@@ -363,9 +363,11 @@ TEST_F(PasswordLinuxTest, RealPinentryTtyOnAPseudoTerminal) {
   CheckedCredentials credentials(real);
   EXPECT_EQ(TRUE, run(credentials));
   EXPECT_STREQ(L"s3cret", record_->password);
+  // With the terminal's other end closed, a user still waiting reads an error
+  // and ends; the master is closed only once it has.
   close(slave);
-  close(master);
   user.join();
+  close(master);
 }
 
 }  // namespace
