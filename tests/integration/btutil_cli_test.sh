@@ -10,42 +10,9 @@ readme=${2:?usage: btutil_cli_test.sh PATH_TO_BTUTIL README}
 for tool in iconv od; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing"; exit 77; }
 done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/btutil_harness.sh"
 export UTILS_REGISTRY_MACHINE=$work/machine.db
 export UTILS_REGISTRY_USER=$work/user.db
-export UTILS_DEBUG_OUTPUT=$work/debug.log
-
-passed=0
-failed=0
-code=0
-out=
-err=
-
-# run ARGS...: runs btutil and keeps its exit code, standard output and error.
-run() {
-  "$btutil" "$@" >"$work/stdout" 2>"$work/stderr"
-  code=$?
-  out=$(tr -d '\000' <"$work/stdout")  # the bytes of -0 output are checked from the file
-  err=$(cat "$work/stderr")
-}
-
-# check DESCRIPTION COMMAND...: counts the check, shows the last run on failure.
-check() {
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    printf 'FAIL: %s\n  exit code: %s\n  stdout: %s\n  stderr: %s\n' "$what" "$code" "$out" "$err"
-  fi
-}
-exits() { [ "$code" -eq "$1" ]; }
-has() { [[ $1 == *"$2"* ]]; }
-is() { [ "$1" = "$2" ]; }
-# A usage error: exit code 2, "ERROR: ..." with the fragment on stderr, nothing on stdout.
-refused() { [ "$code" -eq 2 ] && [ -z "$out" ] && [[ $err == "ERROR: "*"$1"* ]]; }
 
 # --- the self-demonstration on empty stores -----------------------------------
 run
@@ -387,5 +354,4 @@ check "a folder as FILE is the system's refusal" exits 3
 run ftplist unpack "$work/missing.bin"
 check "a missing FILE is the system's refusal" exits 3
 
-echo "btutil: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish "btutil"

@@ -10,35 +10,9 @@ data=${2:?usage: btutil_reg_import_test.sh PATH_TO_BTUTIL DATA_FOLDER}
 for tool in cmp sha256sum timeout; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing"; exit 77; }
 done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/btutil_harness.sh"
 export UTILS_REGISTRY_MACHINE=$work/machine.db
 export UTILS_REGISTRY_USER=$work/user.db
-export UTILS_DEBUG_OUTPUT=$work/debug.log
-
-passed=0
-failed=0
-code=0
-out=
-err=
-
-run() {
-  timeout 60 "$btutil" "$@" >"$work/stdout" 2>"$work/stderr"
-  code=$?
-  out=$(cat "$work/stdout")
-  err=$(cat "$work/stderr")
-}
-check() {
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    printf 'FAIL: %s\n  exit code: %s\n  stdout: %s\n  stderr: %s\n' "$what" "$code" "$out" "$err"
-  fi
-}
-exits() { [ "$code" -eq "$1" ]; }
 
 # --- round trip of a file exported by Wine's regedit /E ---------------------------
 run reg import "$data/wine_regedit_export.reg"
@@ -51,5 +25,4 @@ check "its own export imports again" exits 0
 run reg export 'HKCU\Software\RoundTrip' "$work/third.reg" /y
 check "to the same bytes again" cmp "$data/wine_regedit_export.reg" "$work/third.reg"
 
-echo "btutil reg import: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish "btutil reg import"

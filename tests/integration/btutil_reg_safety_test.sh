@@ -12,38 +12,9 @@ btutil=${1:?usage: btutil_reg_safety_test.sh PATH_TO_BTUTIL}
 for tool in iconv sha256sum stat timeout mkfifo; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing"; exit 77; }
 done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/btutil_harness.sh"
 export UTILS_REGISTRY_MACHINE=$work/machine/registry/machine.db
 export UTILS_REGISTRY_USER=$work/home/config/utils/registry.db
-export UTILS_DEBUG_OUTPUT=$work/debug.log
-
-passed=0
-failed=0
-code=0
-out=
-err=
-
-run() {
-  timeout 60 "$btutil" "$@" >"$work/stdout" 2>"$work/stderr"
-  code=$?
-  out=$(cat "$work/stdout")
-  err=$(cat "$work/stderr")
-}
-check() {
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    printf 'FAIL: %s\n  exit code: %s\n  stdout: %s\n  stderr: %s\n' "$what" "$code" "$out" "$err"
-  fi
-}
-exits() { [ "$code" -eq "$1" ]; }
-has() { [[ $1 == *"$2"* ]]; }
-is() { [ "$1" = "$2" ]; }
-refused() { [ "$code" -eq 2 ] && [ -z "$out" ] && [[ $err == "ERROR: "*"$1"* ]]; }
 stores() { sha256sum "$UTILS_REGISTRY_MACHINE" "$UTILS_REGISTRY_USER"; }
 mode() { stat -c %a "$1"; }
 # utf16 FILE: the UTF-8 text on stdin as UTF-16LE with its byte order mark.
@@ -195,5 +166,4 @@ UTILS_REGISTRY_USER=$work/dangling.db run reg add 'HKCU\Software\Vendor' /v Mine
 check "a dangling link at a store path refuses writes" exits 3
 check "nothing was made at the link's target" test ! -e "$work/not-yet.db"
 
-echo "btutil reg safety: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish "btutil reg safety"
