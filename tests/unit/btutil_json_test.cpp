@@ -89,12 +89,13 @@ TEST_F(BtutilJsonTest, RegQueryGivesEveryTypeItsJsonForm) {
   // Not found: the negative answer, and no document at all on standard output.
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"reg", "query", "HKCU\\Software\\Json", "/v", "Missing", "--json"},
-        {"reg", "query", "HKCU\\Software\\Json", "/v", "Missing", "/s", "--json"},
         {"reg", "query", "HKCU\\Software\\Missing", "--json"}}) {
     r = run(args);
     EXPECT_EQ(kExitNo, r.code) << args[3];
     EXPECT_EQ("", r.out) << args[3];
   }
+  EXPECT_EQ(Json::parse(R"({"keys": []})"),
+            Json::parse(run({"reg", "query", "HKCU\\Software\\Json", "/v", "Missing", "/s", "--json"}).out));
   EXPECT_EQ(kExitUsage, run({"reg", "query", "HKCU\\Software\\Json", "--json", "--json"}).code);
 }
 

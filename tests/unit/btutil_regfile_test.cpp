@@ -43,6 +43,8 @@ std::vector<KeySnapshot> sampleTree() {
   first.values.push_back({L"Multi", REG_MULTI_SZ, {'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0}});
   first.values.push_back({L"Lines", REG_SZ, stringData(L"one\r\ntwo")});
   first.values.push_back({L"Unterminated", REG_SZ, {'x', 0}});
+  first.values.push_back({L"NoBytes", REG_SZ, {}});
+  first.values.push_back({L"Nul", REG_SZ, {'a', 0, 0, 0, 'b', 0, 0, 0}});
   first.values.push_back({L"ShortDword", REG_DWORD, {1, 2}});
   first.values.push_back({L"Odd", 0x20, {0xFF}});
   first.values.push_back({L"Accent\u00e9", REG_SZ, stringData(L"\u00e9t\u00e9 \u65e5")});
@@ -73,6 +75,8 @@ TEST(BtutilRegFileTest, FormatsAsRegeditWritesIt) {
       // Strings the quoted form would not give back exactly are written in hex.
       L"\"Lines\"=hex(1):6f,00,6e,00,65,00,0d,00,0a,00,74,00,77,00,6f,00,00,00\r\n"
       L"\"Unterminated\"=hex(1):78,00\r\n"
+      L"\"NoBytes\"=hex(1):\r\n"
+      L"\"Nul\"=hex(1):61,00,00,00,62,00,00,00\r\n"
       L"\"ShortDword\"=hex(4):01,02\r\n"
       L"\"Odd\"=hex(20):ff\r\n"
       L"\"Accent\u00e9\"=\"\u00e9t\u00e9 \u65e5\"\r\n"

@@ -50,14 +50,16 @@ constexpr std::string_view kRegQuery = R"(Usage: btutil reg query KEY [/v NAME |
 
 Prints the key's values (NAME, type and data) and its subkeys.
   /v NAME   only this value
-  /ve       only the default value
+  /ve       only the default value, shown as (value not set) when not set
   /s        the whole tree below KEY; with /v or /ve every key that has the value
+            (finding none is a search that ends with 0 matches, not an error)
   --json    one JSON document instead: {"keys": [{"key", "values", "subkeys"}]}
             with each value as {"name", "type", "data"}; subkeys only without /s
             and /v. Nothing is printed on standard output when the key or value
             is not found.
 
-Numbers print as 0x..., binary data as hex digits, strings as text. In JSON,
+The text is laid out as reg lays it out: a key without values lists just its
+subkeys. Numbers print as 0x..., binary data as hex digits, strings as text. In JSON,
 REG_DWORD, REG_DWORD_BIG_ENDIAN and REG_QWORD data are numbers, REG_SZ and
 REG_EXPAND_SZ strings, REG_MULTI_SZ an array of strings, anything else hex
 digits; the default value's name is "".
@@ -86,7 +88,13 @@ constexpr std::string_view kRegExport = R"(Usage: btutil reg export KEY FILE [/y
 
 Writes KEY and everything below it to FILE in the registry file format
 ("Windows Registry Editor Version 5.00", UTF-16LE with a byte order mark).
-  /y        overwrite FILE if it exists; without it an existing file is an error
+  /y        overwrite FILE if it exists; without it an existing file is an error.
+            /y goes after KEY and FILE.
+
+A REG_SZ that the quoted form would not give back byte for byte (no
+terminator, a NUL or a line break inside) is written as hex(1):..., so that
+an import restores it exactly; reg writes such a string quoted, up to its
+first NUL.
 
 Example:
   btutil reg export "HKLM\Software\vorlane" vorlane.reg

@@ -3,6 +3,7 @@
 
 #include "command_args.h"
 #include "file_io.h"
+#include "options.h"
 #include "reg_commands.h"
 #include "reg_file.h"
 #include "registry_reader.h"
@@ -15,11 +16,24 @@ namespace {
 constexpr std::string_view kTopic = "reg export";
 constexpr OptionSpec kSpecs[] = {{"y", false}};
 
+// reg takes /y only after KEY and FILE; "--" ends the switches.
+bool yesBeforeFile(std::span<const std::string> args) {
+  size_t positional = 0;
+  for (const auto& arg : args) {
+    const std::string lower = lowerAscii(arg);
+    if (lower == "/y" || lower == "-y" || lower == "--y") return positional < 2;
+    if (arg == "--") return false;
+    ++positional;  // help requests and unknown switches ended the command before
+  }
+  return false;
+}
+
 }  // namespace
 
 int regExport(std::span<const std::string> args, port::RegistryPort& registry, Console& console) {
   ParsedArgs parsed;
   if (int code = prepareArgs(args, kSpecs, 2, kTopic, console, &parsed); code >= 0) return code;
+  if (yesBeforeFile(args)) return usageError(console, "/y goes after KEY and FILE.", kTopic);
   KeyPath path;
   if (!keyArgument(parsed.positional[0], kTopic, console, &path)) return kExitUsage;
   const std::string& file = parsed.positional[1];

@@ -57,6 +57,8 @@ int queryTree(port::RegistryPort& registry, const KeyPath& path, std::vector<Key
 }
 
 // One value of the key, or with recursive of every key of its tree that has it.
+// A key's default value that is not set is still an answer to a one-key /ve
+// query ("(value not set)"); a search simply does not count it.
 int queryValue(port::RegistryPort& registry, const KeyPath& path, const std::wstring& name, bool recursive,
                std::vector<KeyReport>* found, Console& console) {
   std::vector<KeyPath> paths{path};
@@ -75,33 +77,49 @@ int queryValue(port::RegistryPort& registry, const KeyPath& path, const std::wst
     DWORD code = registry.openKey(keyPath.root, keyPath.subKey.c_str(), KEY_QUERY_VALUE, key.out());
     if (code == ERROR_SUCCESS) code = readValue(registry, key.get(), name, &value);
     if (code == ERROR_FILE_NOT_FOUND && recursive) continue;  // keys without it are skipped
+    if (code == ERROR_FILE_NOT_FOUND && name.empty()) {
+      found->push_back(KeyReport{keyPath, {}, {}});
+      continue;
+    }
     if (code == ERROR_FILE_NOT_FOUND) {
       return notFound(console, "The value " + displayName(name) + " was not found under " + shownPath(keyPath) + ".");
     }
     if (code != ERROR_SUCCESS) return readFailure(console, keyPath, code);
     found->push_back(KeyReport{keyPath, {std::move(value)}, {}});
   }
-  if (recursive && found->empty()) {
-    return notFound(console,
-                    "The value " + displayName(name) + " was not found under " + shownPath(path) + " or below it.");
-  }
   return kExitOk;
 }
 
-// What reg prints.
+void printValues(const KeyReport& key, std::ostream& out) {
+  out << shownPath(key.path) << '\n';
+  for (const auto& value : key.values) {
+    out << "    " << displayName(value.name) << "    " << typeName(value.type) << "    " << displayData(value)
+        << '\n';
+  }
+}
+
+// What reg prints: a blank line, then per key its path, its values and a blank
+// line. A one-key listing shows its key's path only when it has values (a key
+// with only subkeys lists just them), then the subkeys' paths; a tree listing
+// likewise leaves out a top key without values.
 void printText(const std::vector<KeyReport>& found, Shape shape, std::ostream& out) {
-  for (const KeyReport& key : found) {
-    out << '\n' << shownPath(key.path) << '\n';
-    for (const auto& value : key.values) {
-      out << "    " << displayName(value.name) << "    " << typeName(value.type) << "    " << displayData(value)
-          << '\n';
+  out << '\n';
+  for (size_t i = 0; i < found.size(); ++i) {
+    const KeyReport& key = found[i];
+    const bool unsetDefault = shape == Shape::kValue && key.values.empty();
+    if (unsetDefault) {
+      out << shownPath(key.path) << "\n    (Default)    REG_SZ    (value not set)\n";
+      continue;
     }
-    if (shape != Shape::kKey) continue;
-    if (!key.values.empty()) out << '\n';
+    if (key.values.empty() && i == 0 && (shape == Shape::kKey || shape == Shape::kTree)) {
+      for (const auto& child : key.subkeys) out << shownPath(child) << '\n';
+      continue;
+    }
+    printValues(key, out);
+    out << '\n';
     for (const auto& child : key.subkeys) out << shownPath(child) << '\n';
   }
-  if (shape == Shape::kValue) out << '\n';
-  if (shape == Shape::kValueSearch) out << "\nEnd of search: " << found.size() << " match(es) found.\n";
+  if (shape == Shape::kValueSearch) out << "End of search: " << found.size() << " match(es) found.\n";
 }
 
 // {"keys": [{"key": "HKEY_...", "values": [...], "subkeys": [...]}]}; subkeys only
