@@ -93,8 +93,7 @@ int queryValue(port::RegistryPort& registry, const KeyPath& path, const std::wst
 void printValues(const KeyReport& key, std::ostream& out) {
   out << shownPath(key.path) << '\n';
   for (const auto& value : key.values) {
-    out << "    " << displayName(value.name) << "    " << typeName(value.type) << "    " << displayData(value)
-        << '\n';
+    out << "    " << displayName(value.name) << "    " << typeName(value.type) << "    " << displayData(value) << '\n';
   }
 }
 
