@@ -130,23 +130,29 @@ HKEY SimRegistry::newHandle(HKEY root, std::vector<std::wstring> path, REGSAM ac
   return handle;
 }
 
+DWORD SimRegistry::resolveFor(HKEY key, REGSAM needed, Target* target) {
+  target->state = resolve(key, &target->root, &target->path, &target->access);
+  if (target->state == ERROR_INVALID_HANDLE) return target->state;
+  if ((target->access & needed) != needed) return ERROR_ACCESS_DENIED;
+  if (target->state == ERROR_SUCCESS) target->node = find(target->root, target->path);
+  return ERROR_SUCCESS;
+}
+
 DWORD SimRegistry::openKey(HKEY root, const wchar_t* subKey, REGSAM access, HKEY* result) {
   std::lock_guard lock(mutex_);
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   if (DWORD error = injected(Op::Open)) return error;
-  HKEY base;
-  std::vector<std::wstring> path;
-  REGSAM baseAccess;
-  if (DWORD error = resolve(root, &base, &path, &baseAccess)) return error;
+  Target base;
+  if (DWORD error = resolveFor(root, 0, &base)) return error;
+  if (base.state != ERROR_SUCCESS) return base.state;
   std::vector<std::wstring> components;
   if (!splitKeyPath(subKey, &components)) return ERROR_BAD_PATHNAME;
-  for (const auto& c : components) path.push_back(foldName(c));
-  const Node* node = find(base, path);
+  for (const auto& c : components) base.path.push_back(foldName(c));
+  const Node* node = find(base.root, base.path);
   if (node == nullptr) return ERROR_FILE_NOT_FOUND;
-  const bool readOnly = (base == HKEY_LOCAL_MACHINE) ? machineReadOnly_ : userReadOnly_;
-  if (readOnly && (access & kWriteBits) != 0) return ERROR_ACCESS_DENIED;
-  *result = newHandle(base, std::move(path), access, node->serial);
+  if (readOnly(base.root) && (access & kWriteBits) != 0) return ERROR_ACCESS_DENIED;
+  *result = newHandle(base.root, std::move(base.path), access, node->serial);
   return ERROR_SUCCESS;
 }
 
@@ -155,26 +161,24 @@ DWORD SimRegistry::createKey(HKEY root, const wchar_t* subKey, REGSAM access, HK
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   if (DWORD error = injected(Op::Create)) return error;
-  HKEY base;
-  std::vector<std::wstring> path;
-  REGSAM baseAccess;
-  if (DWORD error = resolve(root, &base, &path, &baseAccess)) return error;
+  Target base;
+  if (DWORD error = resolveFor(root, 0, &base)) return error;
+  if (base.state != ERROR_SUCCESS) return base.state;
   std::vector<std::wstring> components;
   if (!splitKeyPath(subKey, &components)) return ERROR_BAD_PATHNAME;
-  if (path.size() + components.size() > port::kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
+  if (base.path.size() + components.size() > port::kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
   for (const auto& c : components) {
     if (port::utf16Length(c) > port::kMaxKeyNameChars) return ERROR_INVALID_PARAMETER;
   }
-  const bool readOnly = (base == HKEY_LOCAL_MACHINE) ? machineReadOnly_ : userReadOnly_;
-
-  Node* node = find(base, path);
+  const bool locked = readOnly(base.root);
+  Node* node = base.node;
   bool created = false;
   for (const auto& c : components) {
     const std::wstring folded = foldName(c);
-    path.push_back(folded);
+    base.path.push_back(folded);
     auto it = node->children.find(folded);
     if (it == node->children.end()) {
-      if (readOnly) return ERROR_ACCESS_DENIED;
+      if (locked) return ERROR_ACCESS_DENIED;
       auto child = std::make_unique<Node>();
       child->name = c;
       child->serial = nextSerial_++;
@@ -183,9 +187,9 @@ DWORD SimRegistry::createKey(HKEY root, const wchar_t* subKey, REGSAM access, HK
     }
     node = it->second.get();
   }
-  if (readOnly && (access & kWriteBits) != 0) return ERROR_ACCESS_DENIED;
+  if (locked && (access & kWriteBits) != 0) return ERROR_ACCESS_DENIED;
   if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-  *result = newHandle(base, std::move(path), access, node->serial);
+  *result = newHandle(base.root, std::move(base.path), access, node->serial);
   return ERROR_SUCCESS;
 }
 
@@ -198,17 +202,12 @@ DWORD SimRegistry::closeKey(HKEY key) {
 DWORD SimRegistry::queryValue(HKEY key, const wchar_t* name, DWORD* type, BYTE* data, DWORD* size) {
   std::lock_guard lock(mutex_);
   if (DWORD error = injected(Op::Query)) return error;
-  HKEY base;
-  std::vector<std::wstring> path;
-  REGSAM access;
-  const DWORD state = resolve(key, &base, &path, &access);
-  if (state == ERROR_INVALID_HANDLE) return state;
-  if ((access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+  Target k;
+  if (DWORD error = resolveFor(key, KEY_QUERY_VALUE, &k)) return error;
   if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
-  if (state != ERROR_SUCCESS) return state;
-  Node* node = find(base, path);
-  auto it = node->values.find(valueKey(name));
-  if (it == node->values.end()) return ERROR_FILE_NOT_FOUND;
+  if (k.state != ERROR_SUCCESS) return k.state;
+  auto it = k.node->values.find(valueKey(name));
+  if (it == k.node->values.end()) return ERROR_FILE_NOT_FOUND;
   const Value& value = it->second;
   if (type != nullptr) *type = value.type;
   if (size == nullptr) return ERROR_SUCCESS;
@@ -223,18 +222,14 @@ DWORD SimRegistry::queryValue(HKEY key, const wchar_t* name, DWORD* type, BYTE* 
 DWORD SimRegistry::setValue(HKEY key, const wchar_t* name, DWORD type, const BYTE* data, DWORD size) {
   std::lock_guard lock(mutex_);
   if (DWORD error = injected(Op::Set)) return error;
-  HKEY base;
-  std::vector<std::wstring> path;
-  REGSAM access;
-  const DWORD state = resolve(key, &base, &path, &access);
-  if (state == ERROR_INVALID_HANDLE) return state;
-  if ((access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
+  Target k;
+  if (DWORD error = resolveFor(key, KEY_SET_VALUE, &k)) return error;
   if (data == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
   if (name != nullptr && port::utf16Length(name) > port::kMaxValueNameChars) return ERROR_INVALID_PARAMETER;
-  if (state != ERROR_SUCCESS) return state;
-  if ((base == HKEY_LOCAL_MACHINE ? machineReadOnly_ : userReadOnly_)) return ERROR_ACCESS_DENIED;
+  if (k.state != ERROR_SUCCESS) return k.state;
+  if (readOnly(k.root)) return ERROR_ACCESS_DENIED;
   // An existing value keeps the spelling it was created with.
-  Value& value = find(base, path)->values[valueKey(name)];
+  Value& value = k.node->values[valueKey(name)];
   if (value.name.empty() && name != nullptr) value.name = name;
   value.type = type;
   value.data.assign(data, data + size);
@@ -244,30 +239,22 @@ DWORD SimRegistry::setValue(HKEY key, const wchar_t* name, DWORD type, const BYT
 DWORD SimRegistry::deleteValue(HKEY key, const wchar_t* name) {
   std::lock_guard lock(mutex_);
   if (DWORD error = injected(Op::Delete)) return error;
-  HKEY base;
-  std::vector<std::wstring> path;
-  REGSAM access;
-  const DWORD state = resolve(key, &base, &path, &access);
-  if (state == ERROR_INVALID_HANDLE) return state;
-  if ((access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
-  if (state != ERROR_SUCCESS) return state;
-  if ((base == HKEY_LOCAL_MACHINE ? machineReadOnly_ : userReadOnly_)) return ERROR_ACCESS_DENIED;
-  return find(base, path)->values.erase(valueKey(name)) == 1 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+  Target k;
+  if (DWORD error = resolveFor(key, KEY_SET_VALUE, &k)) return error;
+  if (k.state != ERROR_SUCCESS) return k.state;
+  if (readOnly(k.root)) return ERROR_ACCESS_DENIED;
+  return k.node->values.erase(valueKey(name)) == 1 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
 DWORD SimRegistry::takeValue(HKEY key, const wchar_t* name, const BYTE* expected, DWORD size) {
   std::lock_guard lock(mutex_);
   if (DWORD error = injected(Op::Delete)) return error;
-  HKEY base;
-  std::vector<std::wstring> path;
-  REGSAM access;
-  const DWORD state = resolve(key, &base, &path, &access);
-  if (state == ERROR_INVALID_HANDLE) return state;
-  if ((access & (KEY_QUERY_VALUE | KEY_SET_VALUE)) != (KEY_QUERY_VALUE | KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+  Target k;
+  if (DWORD error = resolveFor(key, KEY_QUERY_VALUE | KEY_SET_VALUE, &k)) return error;
   if (expected == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
-  if (state != ERROR_SUCCESS) return state;
-  if ((base == HKEY_LOCAL_MACHINE ? machineReadOnly_ : userReadOnly_)) return ERROR_ACCESS_DENIED;
-  auto& values = find(base, path)->values;
+  if (k.state != ERROR_SUCCESS) return k.state;
+  if (readOnly(k.root)) return ERROR_ACCESS_DENIED;
+  auto& values = k.node->values;
   auto it = values.find(valueKey(name));
   if (it == values.end()) return ERROR_FILE_NOT_FOUND;
   const std::vector<BYTE>& data = it->second.data;
@@ -279,24 +266,23 @@ DWORD SimRegistry::takeValue(HKEY key, const wchar_t* name, const BYTE* expected
 DWORD SimRegistry::deleteTree(HKEY key, const wchar_t* subKey) {
   std::lock_guard lock(mutex_);
   if (DWORD error = injected(Op::Delete)) return error;
-  HKEY base;
-  std::vector<std::wstring> path;
-  REGSAM access;
-  if (DWORD error = resolve(key, &base, &path, &access)) return error;
+  Target k;
+  if (DWORD error = resolveFor(key, 0, &k)) return error;
+  if (k.state != ERROR_SUCCESS) return k.state;
   std::vector<std::wstring> components;
   if (!splitKeyPath(subKey, &components)) return ERROR_BAD_PATHNAME;
-  for (const auto& c : components) path.push_back(foldName(c));
-  Node* node = find(base, path);
+  for (const auto& c : components) k.path.push_back(foldName(c));
+  Node* node = find(k.root, k.path);
   if (node == nullptr) return ERROR_FILE_NOT_FOUND;
-  if ((base == HKEY_LOCAL_MACHINE ? machineReadOnly_ : userReadOnly_)) return ERROR_ACCESS_DENIED;
+  if (readOnly(k.root)) return ERROR_ACCESS_DENIED;
   if (components.empty()) {  // everything below the key, the key itself stays
     node->children.clear();
     node->values.clear();
     return ERROR_SUCCESS;
   }
-  const std::wstring last = path.back();
-  path.pop_back();
-  find(base, path)->children.erase(last);
+  const std::wstring last = k.path.back();
+  k.path.pop_back();
+  find(k.root, k.path)->children.erase(last);
   return ERROR_SUCCESS;
 }
 
@@ -330,17 +316,11 @@ DWORD SimRegistry::enumValue(HKEY key, DWORD index, wchar_t* name, DWORD* nameCh
                              DWORD* dataSize) {
   std::lock_guard lock(mutex_);
   if (DWORD error = injected(Op::Enum)) return error;
-  HKEY base;
-  std::vector<std::wstring> path;
-  REGSAM access;
-  const DWORD state = resolve(key, &base, &path, &access);
-  if (state == ERROR_INVALID_HANDLE) return state;
-  if ((access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
-  if (state != ERROR_SUCCESS) return state;
-  Node* node = find(base, path);
-  if (index >= node->values.size()) return ERROR_NO_MORE_ITEMS;
-  auto it = std::next(node->values.begin(), index);
-  const Value& value = it->second;
+  Target k;
+  if (DWORD error = resolveFor(key, KEY_QUERY_VALUE, &k)) return error;
+  if (k.state != ERROR_SUCCESS) return k.state;
+  if (index >= k.node->values.size()) return ERROR_NO_MORE_ITEMS;
+  const Value& value = std::next(k.node->values.begin(), index)->second;
   if (DWORD error = copyName(value.name, name, nameChars)) return error;
   if (type != nullptr) *type = value.type;
   if (dataSize != nullptr) {
@@ -357,27 +337,20 @@ DWORD SimRegistry::enumValue(HKEY key, DWORD index, wchar_t* name, DWORD* nameCh
 DWORD SimRegistry::enumKey(HKEY key, DWORD index, wchar_t* name, DWORD* nameChars) {
   std::lock_guard lock(mutex_);
   if (DWORD error = injected(Op::Enum)) return error;
-  HKEY base;
-  std::vector<std::wstring> path;
-  REGSAM access;
-  const DWORD state = resolve(key, &base, &path, &access);
-  if (state == ERROR_INVALID_HANDLE) return state;
-  if ((access & KEY_ENUMERATE_SUB_KEYS) == 0) return ERROR_ACCESS_DENIED;
-  if (state != ERROR_SUCCESS) return state;
-  Node* node = find(base, path);
-  if (index >= node->children.size()) return ERROR_NO_MORE_ITEMS;
-  return copyName(std::next(node->children.begin(), index)->second->name, name, nameChars);
+  Target k;
+  if (DWORD error = resolveFor(key, KEY_ENUMERATE_SUB_KEYS, &k)) return error;
+  if (k.state != ERROR_SUCCESS) return k.state;
+  if (index >= k.node->children.size()) return ERROR_NO_MORE_ITEMS;
+  return copyName(std::next(k.node->children.begin(), index)->second->name, name, nameChars);
 }
 
 DWORD SimRegistry::queryInfoKey(HKEY key, DWORD* subKeys, DWORD* values) {
   std::lock_guard lock(mutex_);
-  HKEY base;
-  std::vector<std::wstring> path;
-  REGSAM access;
-  if (DWORD error = resolve(key, &base, &path, &access)) return error;
-  Node* node = find(base, path);
-  if (subKeys != nullptr) *subKeys = static_cast<DWORD>(node->children.size());
-  if (values != nullptr) *values = static_cast<DWORD>(node->values.size());
+  Target k;
+  if (DWORD error = resolveFor(key, 0, &k)) return error;
+  if (k.state != ERROR_SUCCESS) return k.state;
+  if (subKeys != nullptr) *subKeys = static_cast<DWORD>(k.node->children.size());
+  if (values != nullptr) *values = static_cast<DWORD>(k.node->values.size());
   return ERROR_SUCCESS;
 }
 

@@ -76,6 +76,19 @@ class SimRegistry : public port::RegistryPort {
   // outputs filled) when its key was deleted. Callers check access before that.
   DWORD resolve(HKEY key, HKEY* root, std::vector<std::wstring>* path, REGSAM* access);
   Node* find(HKEY root, const std::vector<std::wstring>& path);
+  // A handle resolved for one call: where its key is and whether it still exists.
+  struct Target {
+    HKEY root = nullptr;
+    std::vector<std::wstring> path;
+    REGSAM access = 0;
+    DWORD state = ERROR_SUCCESS;  // ERROR_KEY_DELETED when the key is gone
+    Node* node = nullptr;         // the key, while it exists
+  };
+  // Answers what every call answers first: an unknown handle, then a handle
+  // opened without the `needed` access. The key's own state is left in
+  // target->state, which callers answer after checking their arguments.
+  DWORD resolveFor(HKEY key, REGSAM needed, Target* target);
+  bool readOnly(HKEY root) const { return root == HKEY_LOCAL_MACHINE ? machineReadOnly_ : userReadOnly_; }
   HKEY newHandle(HKEY root, std::vector<std::wstring> path, REGSAM access, uint64_t serial);
 
   mutable std::mutex mutex_;
