@@ -3,6 +3,7 @@
 // driver. The requests that reach the daemon are read back byte for byte.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -161,8 +162,19 @@ TEST_F(BluezRadioTest, DevicesServiceSwitchAndListings) {
   linuxport::BluezRadio radioPort(nullptr);
   HANDLE search = nullptr;
   HANDLE radio = nullptr;
+  const auto found = std::chrono::steady_clock::now();
   ASSERT_EQ(0u, radioPort.findFirstRadio(&search, &radio));
   EXPECT_EQ(0u, radioPort.findRadioClose(search));
+  // Finding the radio and describing it at once reads the daemon's objects once
+  // (unless this machine stalled for a second in between); later, afresh.
+  BLUETOOTH_RADIO_INFO radioInfo{};
+  radioInfo.dwSize = sizeof radioInfo;
+  ASSERT_EQ(0u, radioPort.getRadioInfo(radio, &radioInfo));
+  const bool stalled = std::chrono::steady_clock::now() - found >= std::chrono::seconds(1);
+  EXPECT_EQ(stalled ? 2u : 1u, radioPort.snapshotCount());
+  ASSERT_EQ(0u, radioPort.getRadioInfo(radio, &radioInfo));
+  EXPECT_EQ(stalled ? 3u : 2u, radioPort.snapshotCount());
+  EXPECT_EQ(0x000102030405ULL, radioInfo.address.ullLong);
 
   std::vector<BLUETOOTH_DEVICE_INFO> remembered;
   ASSERT_EQ(0u, radioPort.rememberedDevices(radio, &remembered));

@@ -89,6 +89,8 @@ DWORD BluezRadio::snapshot(BluezSnapshot* objects) {
       }
       sd_bus_set_method_call_timeout(bus_, kCallTimeoutUs);
     }
+    ++snapshots_;
+    justFound_.reset();
     const int r = readBluezSnapshot(bus_, objects);
     if (r >= 0) return 0;
     if (r != -ECONNRESET && r != -ENOTCONN && r != -EPIPE) return busErrorToWin32(r);
@@ -118,10 +120,23 @@ DWORD BluezRadio::findFirstRadio(HANDLE* search, HANDLE* radio) {
   BluezSnapshot objects;
   if (const DWORD error = snapshot(&objects); error != 0) return error;
   if (objects.adapters.empty()) return ERROR_NO_MORE_ITEMS;
-  const std::string& path = objects.adapters.front().path;
-  *radio = handles_.add(std::make_shared<Opened>(Opened{Opened::Kind::kRadio, path}));
-  *search = handles_.add(std::make_shared<Opened>(Opened{Opened::Kind::kSearch, path}));
+  const BluezAdapter& first = objects.adapters.front();
+  *radio = handles_.add(std::make_shared<Opened>(Opened{Opened::Kind::kRadio, first.path}));
+  *search = handles_.add(std::make_shared<Opened>(Opened{Opened::Kind::kSearch, first.path}));
+  std::lock_guard lock(busMutex_);
+  justFound_ = JustFound{*radio, first, std::chrono::steady_clock::now()};
   return 0;
+}
+
+bool BluezRadio::takeJustFound(HANDLE radio, BluezAdapter* adapter) {
+  // Older than this, the daemon is asked again: the radio may have changed.
+  constexpr auto kFresh = std::chrono::seconds(1);
+  std::lock_guard lock(busMutex_);
+  if (!justFound_ || justFound_->radio != radio) return false;
+  const bool fresh = std::chrono::steady_clock::now() - justFound_->when < kFresh;
+  if (fresh) *adapter = std::move(justFound_->adapter);
+  justFound_.reset();
+  return fresh;
 }
 
 DWORD BluezRadio::firstAdapterState(uint64_t* address, bool* powered) {
@@ -146,8 +161,11 @@ DWORD BluezRadio::findRadioClose(HANDLE search) {
 DWORD BluezRadio::getRadioInfo(HANDLE radio, BLUETOOTH_RADIO_INFO* info) {
   if (info == nullptr || info->dwSize != sizeof(BLUETOOTH_RADIO_INFO)) return ERROR_INVALID_PARAMETER;
   BluezSnapshot objects;
-  const BluezAdapter* adapter = nullptr;
-  if (const DWORD error = adapterOf(radio, &objects, &adapter); error != 0) return error;
+  BluezAdapter found;
+  const BluezAdapter* adapter = &found;
+  if (!takeJustFound(radio, &found)) {
+    if (const DWORD error = adapterOf(radio, &objects, &adapter); error != 0) return error;
+  }
   uint64_t address = 0;
   if (!parseBluezAddress(adapter->address, &address)) return ERROR_INVALID_DATA;
   std::memset(info, 0, sizeof *info);
@@ -277,6 +295,8 @@ DWORD BluezRadio::close(HANDLE handle) {
   auto opened = handles_.find(handle);
   if (opened == nullptr || opened->kind == Opened::Kind::kSearch) return ERROR_INVALID_HANDLE;
   handles_.remove(handle);
+  std::lock_guard lock(busMutex_);
+  if (justFound_ && justFound_->radio == handle) justFound_.reset();
   return 0;
 }
 

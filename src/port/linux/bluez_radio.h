@@ -6,6 +6,7 @@
 // stays.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -40,6 +41,11 @@ class BluezRadio : public port::RadioPort {
   DWORD close(HANDLE handle) override;
 
   size_t openHandleCount() const { return handles_.size(); }
+  // How many times the daemon's objects were read (a cost check for tests).
+  size_t snapshotCount() {
+    std::lock_guard lock(busMutex_);
+    return snapshots_;
+  }
 
   // The adapter object path behind an open radio or interface handle ("" when
   // the handle is not one).
@@ -59,6 +65,10 @@ class BluezRadio : public port::RadioPort {
   DWORD snapshot(BluezSnapshot* objects);
   // The adapter behind a radio handle in a fresh snapshot.
   DWORD adapterOf(HANDLE radio, BluezSnapshot* objects, const BluezAdapter** adapter);
+  // The adapter as findFirstRadio saw it, when radio is the handle it gave
+  // out a moment ago: finding the radio and describing it (the usual pair)
+  // then reads the daemon's objects once. Each is used once.
+  bool takeJustFound(HANDLE radio, BluezAdapter* adapter);
 
   // The controller version of the adapter at path with address, asked through
   // versionSource_ the first time. False when the controller cannot say.
@@ -66,6 +76,13 @@ class BluezRadio : public port::RadioPort {
 
   std::mutex busMutex_;  // sd-bus connections are not thread-safe
   sd_bus* bus_ = nullptr;
+  size_t snapshots_ = 0;  // GUARDED_BY(busMutex_)
+  struct JustFound {
+    HANDLE radio;
+    BluezAdapter adapter;
+    std::chrono::steady_clock::time_point when;
+  };
+  std::optional<JustFound> justFound_;  // GUARDED_BY(busMutex_)
   VersionSource versionSource_;
   struct KnownVersion {
     std::string adapterPath;
