@@ -51,7 +51,7 @@ void WriteLogLine(int level, const char* module, const char* message) {
   port::platform().debugOutput->writeLogLine(level, module, line);
 }
 
-void WriteLogLineWide(int level, const wchar_t* module, const wchar_t* message) {
+void WriteLogLine(int level, const wchar_t* module, const wchar_t* message) {
   if (module == nullptr) module = L"";
   char narrowModule[kModuleSize];
   char narrowMessage[kMessageSize];
@@ -60,6 +60,9 @@ void WriteLogLineWide(int level, const wchar_t* module, const wchar_t* message) 
   if (!WideToOem(message, narrowMessage, sizeof narrowMessage)) return;
   WriteLogLine(level, narrowModule, narrowMessage);
 }
+
+void writePlain(const char* message) { port::platform().debugOutput->writeNarrow(message); }
+void writePlain(const wchar_t* message) { port::platform().debugOutput->writeWide(message); }
 
 // Runs the whole of a trace call, from reading the masks to the output, and
 // drops the text on any exception (a failed allocation in a platform's output
@@ -76,29 +79,19 @@ void guarded(Body body) noexcept {
 // kept out of line so that a filtered-out call sets up no message buffer.
 
 // Plain trace text: the formatted message as it is, no prefix, no newline.
-[[gnu::noinline]] void tracePlain(const char* format, va_list args) {
-  char message[kMessageSize];
-  formatBounded(message, sizeof message, format, args);
-  port::platform().debugOutput->writeNarrow(message);
-}
-
-[[gnu::noinline]] void tracePlain(const wchar_t* format, va_list args) {
-  wchar_t message[kMessageSize];
+template <typename Char>
+[[gnu::noinline]] void tracePlain(const Char* format, va_list args) {
+  Char message[kMessageSize];
   formatBounded(message, kMessageSize, format, args);
-  port::platform().debugOutput->writeWide(message);
+  writePlain(message);
 }
 
 // A prefixed line from a narrow or a wide format.
-[[gnu::noinline]] void writeLogFormatted(int level, const char* module, const char* format, va_list args) {
-  char message[kMessageSize];
-  formatBounded(message, sizeof message, format, args);
-  WriteLogLine(level, module, message);
-}
-
-[[gnu::noinline]] void writeLogFormatted(int level, const wchar_t* module, const wchar_t* format, va_list args) {
-  wchar_t message[kMessageSize];
+template <typename Char>
+[[gnu::noinline]] void writeLogFormatted(int level, const Char* module, const Char* format, va_list args) {
+  Char message[kMessageSize];
   formatBounded(message, kMessageSize, format, args);
-  WriteLogLineWide(level, module, message);
+  WriteLogLine(level, module, message);
 }
 
 bool appBitSet(DWORD bit) { return (GetAppDebugMask() & bit) != 0; }
@@ -108,7 +101,8 @@ bool appBitSet(DWORD bit) { return (GetAppDebugMask() & bit) != 0; }
 
 using namespace utils::diag;
 
-// Each plain member: a null format returns before the trace mask is read.
+// Each member: a null format returns before any mask is read; the masks are
+// tested inside the guard.
 #define UTILS_TRACE_PLAIN(bit, format)              \
   do {                                              \
     if ((format) == nullptr) return;                \
@@ -120,22 +114,25 @@ using namespace utils::diag;
     va_end(args);                                   \
   } while (0)
 
+#define UTILS_TRACE_LINE(enabled, level, module, format)           \
+  do {                                                             \
+    if ((format) == nullptr) return;                               \
+    va_list args;                                                  \
+    va_start(args, format);                                        \
+    guarded([&] {                                                  \
+      if (enabled) writeLogFormatted(level, module, format, args); \
+    });                                                            \
+    va_end(args);                                                  \
+  } while (0)
+
 extern "C" {
 
 UTILS_API void WRITELOG_A(int level, const char* module, const char* format, ...) {
-  if (format == nullptr || !levelEnabled(level)) return;
-  va_list args;
-  va_start(args, format);
-  guarded([&] { writeLogFormatted(level, module, format, args); });
-  va_end(args);
+  UTILS_TRACE_LINE(levelEnabled(level), level, module, format);
 }
 
 UTILS_API void WRITELOG_W(int level, const wchar_t* module, const wchar_t* format, ...) {
-  if (format == nullptr || !levelEnabled(level)) return;
-  va_list args;
-  va_start(args, format);
-  guarded([&] { writeLogFormatted(level, module, format, args); });
-  va_end(args);
+  UTILS_TRACE_LINE(levelEnabled(level), level, module, format);
 }
 
 UTILS_API void VRLN_BT_TRACE(const char* format, ...) { UTILS_TRACE_PLAIN(kBitTrace, format); }
@@ -147,27 +144,11 @@ UTILS_API void VRLN_BT_ATLTRACE_U(const wchar_t* format, ...) { UTILS_TRACE_PLAI
 // The prefixed ATL members write at level 4 with an empty module tag, so they
 // also need bit 0x4 of the log level mask.
 UTILS_API void VRLN_BT_ATLTRACE_A(const char* format, ...) {
-  if (format == nullptr) return;
-  va_list args;
-  va_start(args, format);
-  guarded([&] {
-    if (appBitSet(kBitAtlTraceNarrow) && levelEnabled(kAtlTraceLevel)) {
-      writeLogFormatted(kAtlTraceLevel, "", format, args);
-    }
-  });
-  va_end(args);
+  UTILS_TRACE_LINE(appBitSet(kBitAtlTraceNarrow) && levelEnabled(kAtlTraceLevel), kAtlTraceLevel, "", format);
 }
 
 UTILS_API void VRLN_BT_ATLTRACE_W(const wchar_t* format, ...) {
-  if (format == nullptr) return;
-  va_list args;
-  va_start(args, format);
-  guarded([&] {
-    if (appBitSet(kBitAtlTraceWide) && levelEnabled(kAtlTraceLevel)) {
-      writeLogFormatted(kAtlTraceLevel, L"", format, args);
-    }
-  });
-  va_end(args);
+  UTILS_TRACE_LINE(appBitSet(kBitAtlTraceWide) && levelEnabled(kAtlTraceLevel), kAtlTraceLevel, L"", format);
 }
 
 }  // extern "C"
