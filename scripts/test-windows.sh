@@ -16,11 +16,18 @@ jobs=${UTILS_JOBS:-2}
 seconds() { date +%s; }
 begin=$(seconds)
 
+# The differential test of btutil reg against Wine's reg runs the Linux btutil:
+# the release build's (UTILS_LINUX_BUILD_DIR, default build), built here if needed.
+linux_build=${UTILS_LINUX_BUILD_DIR:-$root/build}
+
 cmake -S "$root" -B "$build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DUTILS_BUILD_TESTS=ON
+  -DUTILS_BUILD_TESTS=ON -DUTILS_LINUX_BTUTIL="$linux_build/tools/btutil/btutil"
+[ -f "$linux_build/CMakeCache.txt" ] ||
+  cmake -S "$root" -B "$linux_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 configured=$(seconds)
 
+cmake --build "$linux_build" -j "$jobs" --target btutil
 cmake --build "$build" -j "$jobs"
 built=$(seconds)
 

@@ -150,6 +150,11 @@ TEST_F(BtutilCommandTest, QueryPrintsWhatRegPrints) {
   ASSERT_EQ(0, run({"reg", "add", "HKCU\\T\\S2", "/ve", "/d", "d"}).code);
   ASSERT_EQ(0, run({"reg", "add", "HKCU\\O\\K1"}).code);
   ASSERT_EQ(0, run({"reg", "add", "HKCU\\O\\K2\\K3"}).code);
+  HKEY key = nullptr;  // reg keeps a REG_DWORD_BIG_ENDIAN little-endian and shows it so
+  ASSERT_EQ(0u, sim_.registry.createKey(HKEY_CURRENT_USER, L"B", KEY_WRITE, &key, nullptr));
+  const BYTE bigEndian[] = {0, 0, 1, 2};
+  EXPECT_EQ(0u, sim_.registry.setValue(key, L"X", REG_DWORD_BIG_ENDIAN, bigEndian, 4));
+  sim_.registry.closeKey(key);
   struct Case {
     std::vector<std::string> args;
     int code;
@@ -160,6 +165,7 @@ TEST_F(BtutilCommandTest, QueryPrintsWhatRegPrints) {
       {{"HKCU\\T"}, 0, "\n" + t + "\n    A    REG_SZ    top\n\n" + t + "\\S1\n" + t + "\\S2\n"},
       {{"HKCU\\O"}, 0, "\n" + o + "\\K1\n" + o + "\\K2\n"},
       {{"HKCU\\O\\K1"}, 0, "\n"},
+      {{"HKCU\\B"}, 0, "\nHKEY_CURRENT_USER\\B\n    X    REG_DWORD_BIG_ENDIAN    0x2010000\n\n"},
       {{"HKCU\\T", "/s"},
        0,
        "\n" + t + "\n    A    REG_SZ    top\n\n" + t + "\\S1\n    A    REG_MULTI_SZ    x\\0y\n\n" + t +

@@ -85,6 +85,16 @@ add_test(NAME dll_tables
           -P ${UTILS_WINE_DIR}/check_dll_tables.cmake)
 set_tests_properties(dll_tables PROPERTIES LABELS integration)
 
+# btutil reg (the Linux build's binary) and Wine's reg.exe side by side on the
+# same generated commands and registry files. scripts/test-windows.sh builds it.
+set(UTILS_LINUX_BTUTIL "${PROJECT_SOURCE_DIR}/build/tools/btutil/btutil" CACHE FILEPATH
+    "The Linux btutil that the differential test runs against Wine's reg")
+find_program(UTILS_PYTHON3 NAMES python3 REQUIRED)
+add_test(NAME reg_differential
+  COMMAND ${UTILS_PYTHON3} ${UTILS_WINE_DIR}/reg_differential_test.py ${CMAKE_CROSSCOMPILING_EMULATOR}
+          ${UTILS_LINUX_BTUTIL})
+set_tests_properties(reg_differential PROPERTIES LABELS integration SKIP_RETURN_CODE 77)
+
 add_test(NAME wine_setup COMMAND ${UTILS_WINE_DIR}/wine-setup.sh ${CMAKE_CROSSCOMPILING_EMULATOR} ${UTILS_WINESERVER})
 add_test(NAME wine_cleanup COMMAND ${UTILS_WINE_DIR}/wine-cleanup.sh ${UTILS_WINESERVER})
 set_tests_properties(wine_setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 180)

@@ -90,11 +90,18 @@ int queryValue(port::RegistryPort& registry, const KeyPath& path, const std::wst
   return kExitOk;
 }
 
+// reg stores and shows a REG_DWORD_BIG_ENDIAN as a little-endian REG_DWORD
+// under its own type name.
+std::string shownLine(const RegValue& value) {
+  const bool bigEndian = value.type == REG_DWORD_BIG_ENDIAN;
+  const std::string type = bigEndian ? "REG_DWORD_BIG_ENDIAN" : typeName(value.type);
+  const std::string data = bigEndian ? displayData(RegValue{value.name, REG_DWORD, value.data}) : displayData(value);
+  return "    " + displayName(value.name) + "    " + type + "    " + data + "\n";
+}
+
 void printValues(const KeyReport& key, std::ostream& out) {
   out << shownPath(key.path) << '\n';
-  for (const auto& value : key.values) {
-    out << "    " << displayName(value.name) << "    " << typeName(value.type) << "    " << displayData(value) << '\n';
-  }
+  for (const auto& value : key.values) out << shownLine(value);
 }
 
 // What reg prints: a blank line, then per key its path, its values and a blank
