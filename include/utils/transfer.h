@@ -35,17 +35,24 @@ UTILS_API DWORD CalcFtpFileListSize(const FTPCHAR* lead, const FTPCHAR* const* n
 UTILS_API void* BuildFtpFileList(const FTPCHAR* lead, const FTPCHAR* const* names, DWORD count);
 
 /* Writes the strings into a block the caller sized with CalcFtpFileListSize; the
- * size field and the two spare bytes are left as they are. Returns 1. */
+ * size field and the two spare bytes are left as they are. Returns 1; 0 (and
+ * nothing written) for a null block. */
 UTILS_API BOOL PutFtpFileList(void* block, const FTPCHAR* lead, const FTPCHAR* const* names, DWORD count);
 
 /* The number of non-empty strings from offset 4 to the list's end (a leading
- * string counts as a name). */
+ * string counts as a name); 0 for a null block. */
 UTILS_API DWORD GetFtpFileListCount(const void* block);
 
 /* Takes a block apart: with lead given, the first string is the leading string
  * and *lead points at it; *names receives a malloc'ed array of pointers into the
  * block (null when there are no names), *count the number of names. Each output
- * may be null. 0 when the array cannot be allocated. */
+ * may be null. 0 when the array cannot be allocated, and for a null block (the
+ * given outputs then hold null and 0).
+ *
+ * The block's size field is not read: PutFtpFileList leaves it to the caller, so
+ * it may hold anything. A block from outside the process is checked first (the
+ * size field against the bytes received, every string ended inside the block)
+ * by the program that receives it, as btutil does. */
 UTILS_API BOOL GetFtpFileList(void* block, FTPCHAR** lead, FTPCHAR*** names, DWORD* count);
 
 UTILS_EXTERN_C_END

@@ -1,5 +1,6 @@
 // Loads and stores of fixed-order numbers in unaligned byte buffers, byte by
-// byte, so any address is valid and the host's byte order plays no part.
+// byte, so any address is valid and the host's byte order plays no part. A
+// null buffer is neither read nor written: a load from it gives 0.
 #include "utils/primitives.h"
 
 namespace {
@@ -7,6 +8,7 @@ namespace {
 template <typename T, int N>
 T loadBigEndian(const BYTE* p) {
   T value = 0;
+  if (p == nullptr) return value;
   for (int i = 0; i < N; ++i) value = static_cast<T>((value << 8) | p[i]);
   return value;
 }
@@ -14,17 +16,20 @@ T loadBigEndian(const BYTE* p) {
 template <typename T, int N>
 T loadLittleEndian(const BYTE* p) {
   T value = 0;
+  if (p == nullptr) return value;
   for (int i = N - 1; i >= 0; --i) value = static_cast<T>((value << 8) | p[i]);
   return value;
 }
 
 template <typename T, int N>
 void storeBigEndian(BYTE* p, T v) {
+  if (p == nullptr) return;
   for (int i = N - 1; i >= 0; --i, v = static_cast<T>(v >> 8)) p[i] = static_cast<BYTE>(v);
 }
 
 template <typename T, int N>
 void storeLittleEndian(BYTE* p, T v) {
+  if (p == nullptr) return;
   for (int i = 0; i < N; ++i, v = static_cast<T>(v >> 8)) p[i] = static_cast<BYTE>(v);
 }
 

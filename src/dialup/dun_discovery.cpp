@@ -6,6 +6,7 @@
 #include "common/utf16.h"
 #include "dialup/dun_context.h"
 #include "port/platform.h"
+#include "radio/bus_device.h"
 
 namespace utils::dialup {
 namespace {
@@ -41,24 +42,19 @@ std::wstring peerName(const BLUETOOTH_DEVICE_INFO& peer) {
 }  // namespace
 
 void DunReadPeerName(ULONGLONG address) {
-  port::RadioPort* radio = port::platform().radio;
-  if (radio == nullptr) return;
-  HANDLE search = nullptr;
-  HANDLE radioHandle = nullptr;
-  if (radio->findFirstRadio(&search, &radioHandle) != 0 || search == nullptr) return;
+  // The radio handle and its search are released on every path, a throwing one
+  // included.
   BLUETOOTH_RADIO_INFO radioInfo{};
-  radioInfo.dwSize = sizeof radioInfo;
-  if (radio->getRadioInfo(radioHandle, &radioInfo) == 0) {
-    BLUETOOTH_DEVICE_INFO device{};
-    device.dwSize = sizeof device;
-    device.Address.ullLong = address;
-    if (radio->getDeviceInfo(radioHandle, &device) != 0) device = BLUETOOTH_DEVICE_INFO{};
-    DunContext& ctx = dunContext();
-    std::lock_guard lock(ctx.dataLock);
-    ctx.peer = device;
-  }
-  radio->close(radioHandle);
-  radio->findRadioClose(search);
+  DWORD infoError = 0;
+  const radio::ScopedRadio radioHandle(radio::findFirstRadio(&radioInfo, &infoError));
+  if (radioHandle.get() == nullptr || infoError != 0) return;
+  BLUETOOTH_DEVICE_INFO device{};
+  device.dwSize = sizeof device;
+  device.Address.ullLong = address;
+  if (port::platform().radio->getDeviceInfo(radioHandle.get(), &device) != 0) device = BLUETOOTH_DEVICE_INFO{};
+  DunContext& ctx = dunContext();
+  std::lock_guard lock(ctx.dataLock);
+  ctx.peer = device;
 }
 
 void DunFindModem() {

@@ -1,6 +1,7 @@
 // Hanging up: on the window thread after a dial ends, and in the background
 // after DunDisConnect, where a thread waits until the dialler has let the
 // connection go.
+#include "diag/export_guard.h"
 #include "dialup/dun_context.h"
 #include "port/platform.h"
 
@@ -68,10 +69,12 @@ void startHangUpThread(port::DialConnection connection) {
       finished.push_back(old);
       return true;
     });
+    // Room for the new run first: once its thread runs, nothing here may fail.
+    ctx.hangUps.reserve(ctx.hangUps.size() + 1);
     std::unique_ptr<port::WorkerThread> thread;
     if (port::platform().notification->startThread(
             [run, connection] {
-              DunHangUpThread(run.get(), connection);
+              diag::guardExport("DunHangUpThread", [&] { DunHangUpThread(run.get(), connection); });
               run->finished = true;
             },
             &thread) == 0) {

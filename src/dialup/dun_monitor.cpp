@@ -1,5 +1,6 @@
 // Following a connection that is up: the monitor thread waits for the
 // dialler's connection notifications and reports the connection's state.
+#include "diag/export_guard.h"
 #include "dialup/dun_context.h"
 #include "port/platform.h"
 
@@ -58,7 +59,7 @@ void DunStartMonitor() {
   std::unique_ptr<port::WorkerThread> thread;
   if (port::platform().notification->startThread(
           [run] {
-            DunMonitorThread(run.get());
+            diag::guardExport("DunMonitorThread", [&run] { DunMonitorThread(run.get()); });
             run->finished = true;
           },
           &thread) != 0) {

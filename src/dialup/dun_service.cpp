@@ -1,5 +1,6 @@
 // The exported dial-up calls: setting the context up, the callback, dialling,
 // hanging up, and releasing the context.
+#include "diag/export_guard.h"
 #include "dialup/dun_context.h"
 #include "port/platform.h"
 
@@ -49,8 +50,11 @@ void releaseContext() {
 }  // namespace utils::dialup
 
 using namespace utils::dialup;
+using utils::diag::guardExport;
 
-UTILS_API void DunInitialize(BtAddr address) {
+namespace {
+
+void initialize(BtAddr address) {
   DunContext& ctx = dunContext();
   ctx.callback = nullptr;
   if (!portsInstalled()) return;
@@ -77,13 +81,7 @@ UTILS_API void DunInitialize(BtAddr address) {
   DunReadPeerName(address);
 }
 
-UTILS_API DWORD DunRegisterNotification(DunNotifyCallback callback) {
-  if (callback == nullptr) return ERROR_INVALID_BLOCK;
-  dunContext().callback = callback;
-  return 0;
-}
-
-UTILS_API BOOL DunConnect(void) {
+BOOL connect() {
   if (!portsInstalled()) return FALSE;
   DunContext& ctx = dunContext();
   if (!DunWriteEntry()) return FALSE;
@@ -106,10 +104,33 @@ UTILS_API BOOL DunConnect(void) {
   return FALSE;
 }
 
-UTILS_API void DunDisConnect(void) {
-  if (!portsInstalled()) return;
-  DunStopMonitor();
-  startHangUpThread(dunContext().connection.exchange(nullptr));
+}  // namespace
+
+UTILS_API void DunInitialize(BtAddr address) {
+  guardExport("DunInitialize", [address] { initialize(address); });
 }
 
-UTILS_API void DunUninitialize(void) { releaseContext(); }
+UTILS_API DWORD DunRegisterNotification(DunNotifyCallback callback) {
+  if (callback == nullptr) return ERROR_INVALID_BLOCK;
+  dunContext().callback = callback;
+  return 0;
+}
+
+UTILS_API BOOL DunConnect(void) { return guardExport("DunConnect", BOOL{FALSE}, connect); }
+
+UTILS_API void DunDisConnect(void) {
+  if (!portsInstalled()) return;
+  guardExport("DunDisConnect", [] {
+    DunStopMonitor();
+    const utils::port::DialConnection connection = dunContext().connection.exchange(nullptr);
+    try {
+      startHangUpThread(connection);
+    } catch (...) {
+      // No thread took the connection: it is hung up here, as without a thread.
+      if (connection != nullptr) dialupPort()->hangUp(connection);
+      throw;
+    }
+  });
+}
+
+UTILS_API void DunUninitialize(void) { guardExport("DunUninitialize", releaseContext); }

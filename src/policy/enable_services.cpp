@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "diag/export_guard.h"
 #include "policy/policy_keys.h"
 #include "port/platform.h"
 #include "utils/policy.h"
@@ -165,10 +166,7 @@ void enableNewServices(const BtAddr* deviceAddress) {
 }  // namespace
 }  // namespace utils::policy
 
+// A stopped exception (a failed allocation) records nothing: the next call tries again.
 extern "C" UTILS_API void UTILS_EnableNewServices(const BtAddr* device) {
-  try {
-    utils::policy::enableNewServices(device);
-  } catch (...) {
-    // Only an allocation failure can get here; the next call tries again.
-  }
+  utils::diag::guardExport("UTILS_EnableNewServices", [device] { utils::policy::enableNewServices(device); });
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "diag/export_guard.h"
 #include "policy/policy_keys.h"
 #include "port/platform.h"
 #include "utils/policy.h"
@@ -91,9 +92,8 @@ BOOL isRequestPermitted(const BYTE* localAddress, const BYTE* remoteAddress, WOR
 }  // namespace utils::policy
 
 extern "C" UTILS_API BOOL IsRequestPermitted(const BYTE* localAddress, const BYTE* remoteAddress, WORD requestCode) {
-  try {
+  // A stopped exception (a failed allocation): no permission could be read.
+  return utils::diag::guardExport("IsRequestPermitted", BOOL{FALSE}, [&] {
     return utils::policy::isRequestPermitted(localAddress, remoteAddress, requestCode);
-  } catch (...) {
-    return FALSE;  // only an allocation failure: no permission could be read
-  }
+  });
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "diag/export_guard.h"
 #include "policy/policy_keys.h"
 #include "port/platform.h"
 #include "utils/policy.h"
@@ -68,19 +69,13 @@ BOOL ftpClientRegistered(const BtAddr* device) {
 extern "C" {
 
 UTILS_API BOOL UTILS_BluetoothIsLocalServiceSupported(const GUID* service) {
-  try {
-    return utils::policy::isLocalServiceSupported(service);
-  } catch (...) {
-    return FALSE;
-  }
+  return utils::diag::guardExport("UTILS_BluetoothIsLocalServiceSupported", BOOL{FALSE},
+                                  [service] { return utils::policy::isLocalServiceSupported(service); });
 }
 
 UTILS_API BOOL UTILS_FtpClientRegistered(const BtAddr* device) {
-  try {
-    return utils::policy::ftpClientRegistered(device);
-  } catch (...) {
-    return FALSE;
-  }
+  return utils::diag::guardExport("UTILS_FtpClientRegistered", BOOL{FALSE},
+                                  [device] { return utils::policy::ftpClientRegistered(device); });
 }
 
 }  // extern "C"

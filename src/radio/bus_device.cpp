@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "diag/export_guard.h"
 #include "port/platform.h"
 #include "utils/radio.h"
 #include "utils/trace.h"
@@ -39,6 +40,26 @@ BusOpening openFirstInterface() {
   }
   return result;
 }
+
+// Ends a radio search when it goes out of scope; the radio handle it found is
+// released with it unless the caller keeps it.
+class RadioSearch {
+ public:
+  RadioSearch(port::RadioPort& radioPort, HANDLE search, HANDLE radio)
+      : port_(radioPort), search_(search), radio_(radio) {}
+  ~RadioSearch() {
+    port_.findRadioClose(search_);
+    if (radio_ != nullptr) port_.close(radio_);
+  }
+  RadioSearch(const RadioSearch&) = delete;
+  RadioSearch& operator=(const RadioSearch&) = delete;
+  HANDLE keepRadio() { return std::exchange(radio_, nullptr); }
+
+ private:
+  port::RadioPort& port_;
+  HANDLE search_;
+  HANDLE radio_;
+};
 
 // A handle as the 32-bit number that the trace lines print.
 unsigned handleText(HANDLE handle) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(handle)); }
@@ -97,13 +118,13 @@ HANDLE findFirstRadio(BLUETOOTH_RADIO_INFO* info, DWORD* infoError) {
   HANDLE search = nullptr;
   HANDLE radio = nullptr;
   if (radioPort->findFirstRadio(&search, &radio) != 0 || search == nullptr) return nullptr;
+  RadioSearch found(*radioPort, search, radio);
   if (info != nullptr) {
     info->dwSize = sizeof(BLUETOOTH_RADIO_INFO);
     const DWORD error = radioPort->getRadioInfo(radio, info);
     if (infoError != nullptr) *infoError = error;
   }
-  radioPort->findRadioClose(search);
-  return radio;
+  return found.keepRadio();
 }
 
 HANDLE FindLocalRadio(BLUETOOTH_RADIO_INFO* info) {
@@ -116,6 +137,7 @@ HANDLE FindLocalRadio(BLUETOOTH_RADIO_INFO* info) {
   }
   WRITELOG_W(kLevel, kModule, L"local radio handle = 0x%x radio found = 0x%x\n", handleText(radio), handleText(search));
   if (search == nullptr) return nullptr;
+  RadioSearch found(*radioPort, search, radio);
   if (info != nullptr) {
     info->dwSize = sizeof(BLUETOOTH_RADIO_INFO);
     if (radioPort->getRadioInfo(radio, info) == ERROR_SUCCESS) {
@@ -123,8 +145,7 @@ HANDLE FindLocalRadio(BLUETOOTH_RADIO_INFO* info) {
                  info->manufacturer);
     }
   }
-  radioPort->findRadioClose(search);
-  return radio;
+  return found.keepRadio();
 }
 
 void closeBusHandle(HANDLE handle) {
@@ -142,8 +163,13 @@ void closeRadioHandle(HANDLE handle) {
 }  // namespace utils::radio
 
 UTILS_API HANDLE OpenBusHandle(void) {
-  HANDLE handle = nullptr;
-  return utils::radio::openBus(&handle) == 0 ? handle : nullptr;
+  return utils::diag::guardExport("OpenBusHandle", HANDLE{nullptr}, [] {
+    HANDLE handle = nullptr;
+    return utils::radio::openBus(&handle) == 0 ? handle : nullptr;
+  });
 }
 
-UTILS_API HANDLE EnumerateFirstBthRadioHandle(BLUETOOTH_RADIO_INFO* info) { return utils::radio::findFirstRadio(info); }
+UTILS_API HANDLE EnumerateFirstBthRadioHandle(BLUETOOTH_RADIO_INFO* info) {
+  return utils::diag::guardExport("EnumerateFirstBthRadioHandle", HANDLE{nullptr},
+                                  [info] { return utils::radio::findFirstRadio(info); });
+}

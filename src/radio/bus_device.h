@@ -1,6 +1,8 @@
 // Opening the suite's bus driver and the first local radio.
 #pragma once
 
+#include <utility>
+
 #include "utils/wintypes.h"
 
 namespace utils::radio {
@@ -26,5 +28,24 @@ HANDLE findFirstRadio(BLUETOOTH_RADIO_INFO* info, DWORD* infoError = nullptr);
 // INVALID_HANDLE_VALUE are ignored.
 void closeBusHandle(HANDLE handle);
 void closeRadioHandle(HANDLE handle);
+
+// Owns a bus or a radio handle until it goes out of scope or release() hands it on.
+template <void (*Close)(HANDLE)>
+class ScopedHandle {
+ public:
+  ScopedHandle() = default;
+  explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
+  ~ScopedHandle() { Close(handle_); }
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+  HANDLE* out() { return &handle_; }
+  HANDLE get() const { return handle_; }
+  HANDLE release() { return std::exchange(handle_, nullptr); }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+using ScopedBus = ScopedHandle<closeBusHandle>;
+using ScopedRadio = ScopedHandle<closeRadioHandle>;
 
 }  // namespace utils::radio

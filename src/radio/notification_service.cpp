@@ -3,6 +3,7 @@
 // thread.
 #include <cstdint>
 
+#include "diag/export_guard.h"
 #include "port/platform.h"
 #include "radio/bus_device.h"
 #include "radio/notification_state.h"
@@ -36,19 +37,14 @@ void RegisterInterfaceNotification(ServiceState& s) {
 void readInitialConnection(ServiceState& s) {
   port::RadioPort* radioPort = port::platform().radio;
   if (radioPort == nullptr) return;
-  HANDLE search = nullptr;
-  HANDLE radio = nullptr;
-  if (radioPort->findFirstRadio(&search, &radio) != 0 || search == nullptr) return;
   BLUETOOTH_RADIO_INFO radioInfo{};
-  radioInfo.dwSize = sizeof radioInfo;
-  if (radioPort->getRadioInfo(radio, &radioInfo) == 0) {
-    BLUETOOTH_DEVICE_INFO device{};
-    device.dwSize = sizeof device;
-    device.Address.ullLong = s.address.load();
-    if (radioPort->getDeviceInfo(radio, &device) == 0 && device.fConnected != FALSE) s.connected = 1;
-  }
-  radioPort->close(radio);
-  radioPort->findRadioClose(search);
+  DWORD infoError = 0;
+  const ScopedRadio radio(findFirstRadio(&radioInfo, &infoError));
+  if (radio.get() == nullptr || infoError != 0) return;
+  BLUETOOTH_DEVICE_INFO device{};
+  device.dwSize = sizeof device;
+  device.Address.ullLong = s.address.load();
+  if (radioPort->getDeviceInfo(radio.get(), &device) == 0 && device.fConnected != FALSE) s.connected = 1;
 }
 
 // Stops the polling thread and releases the registrations, the window and the
@@ -101,9 +97,9 @@ DWORD GetSignalLevel() {
 BOOL RegisterCustomerEvent(HWND window) {
   ServiceState& s = serviceState();
   BLUETOOTH_RADIO_INFO info{};
-  HANDLE radio = FindLocalRadio(&info);
-  WRITELOG_W(kTraceLevel, kTraceModule, L"RegisterCustomerEvent _hRadio = %x.\n", traceValue(radio));
-  if (radio == nullptr) {
+  const ScopedRadio radio(FindLocalRadio(&info));
+  WRITELOG_W(kTraceLevel, kTraceModule, L"RegisterCustomerEvent _hRadio = %x.\n", traceValue(radio.get()));
+  if (radio.get() == nullptr) {
     WRITELOG_W(kTraceLevel, kTraceModule, L"RegisterCustomerEvent can not find a bluetooth radio.\n");
     return FALSE;
   }
@@ -115,7 +111,7 @@ BOOL RegisterCustomerEvent(HWND window) {
     s.devNotify = nullptr;
   }
   HDEVNOTIFY registration = nullptr;
-  const DWORD error = notificationPort()->registerHandleNotification(window, radio, &registration);
+  const DWORD error = notificationPort()->registerHandleNotification(window, radio.get(), &registration);
   s.devNotify = error == 0 ? registration : nullptr;
   if (s.devNotify != nullptr) {
     WRITELOG_W(kTraceLevel, kTraceModule, L"register device custom notification. m_hDevNotify = 0x%x\n",
@@ -123,10 +119,43 @@ BOOL RegisterCustomerEvent(HWND window) {
   } else {
     WRITELOG_W(kTraceLevel, kTraceModule, L"register device custom notification. error code = 0x%d\n", error);
   }
-  closeRadioHandle(radio);
   return s.devNotify != nullptr ? TRUE : FALSE;
 }
 
+namespace {
+
+// Sets the service up; *held receives the window whose messages wait until the
+// caller has let the lock go.
+void startService(ServiceState& s, BtAddr address, HWND* held) {
+  // A service still running from an earlier call is stopped first, and what an
+  // earlier one left behind is released.
+  releaseService(s);
+
+  s.shutdown = 0;
+  s.stop = 0;
+  s.connected = 0;
+  s.signal = 0;
+  s.callback = nullptr;
+  s.address = address;
+
+  s.window = CreateNotifyWindow(s);
+  if (s.window == nullptr) return;
+  // The handler would find the lock taken: what arrives while the service is
+  // set up waits, in order, until the lock is free.
+  if (notificationPort()->holdMessages(s.window) == 0) *held = s.window;
+  RegisterInterfaceNotification(s);
+  RegisterCustomerEvent(s.window);
+
+  std::unique_ptr<utils::port::WakeEvent> wake;
+  if (notificationPort()->createWakeEvent(&wake) == 0) s.wake = std::move(wake);
+  readInitialConnection(s);
+  // Without a wake event the polling thread could not wait: it is not started.
+  if (s.wake) {
+    notificationPort()->startThread([] { diag::guardExport("RssiPollThread", [] { RssiPollThread(); }); }, &s.poller);
+  }
+}
+
+}  // namespace
 }  // namespace utils::radio::notify
 
 using namespace utils::radio::notify;
@@ -135,33 +164,18 @@ UTILS_API void UTIL_BT_Initialize(BtAddr address) {
   ServiceState& s = serviceState();
   if (notificationPort() == nullptr) return;
   HWND held = nullptr;
-  {
+  utils::diag::guardExport("UTIL_BT_Initialize", [&] {
     std::lock_guard guard(s.lock);
-    // A service still running from an earlier call is stopped first, and what an
-    // earlier one left behind is released.
-    releaseService(s);
-
-    s.shutdown = 0;
-    s.stop = 0;
-    s.connected = 0;
-    s.signal = 0;
-    s.callback = nullptr;
-    s.address = address;
-
-    s.window = CreateNotifyWindow(s);
-    if (s.window == nullptr) return;
-    // The handler would find the lock taken: what arrives while the service is
-    // set up waits, in order, until the lock is free.
-    if (notificationPort()->holdMessages(s.window) == 0) held = s.window;
-    RegisterInterfaceNotification(s);
-    RegisterCustomerEvent(s.window);
-
-    std::unique_ptr<utils::port::WakeEvent> wake;
-    if (notificationPort()->createWakeEvent(&wake) == 0) s.wake = std::move(wake);
-    readInitialConnection(s);
-    // Without a wake event the polling thread could not wait: it is not started.
-    if (s.wake) notificationPort()->startThread([] { RssiPollThread(); }, &s.poller);
-  }
+    try {
+      startService(s, address, &held);
+    } catch (...) {
+      // A service half started is no service: what was made is released, the
+      // window with its held messages included.
+      releaseService(s);
+      held = nullptr;
+      throw;
+    }
+  });
   if (held != nullptr) notificationPort()->releaseMessages(held);
 }
 
@@ -173,6 +187,8 @@ UTILS_API DWORD RegisterNotification(UTIL_BT_NotifyCallback callback) {
 UTILS_API void UTIL_BT_Uninitialize(void) {
   ServiceState& s = serviceState();
   if (notificationPort() == nullptr) return;
-  std::lock_guard guard(s.lock);
-  releaseService(s);
+  utils::diag::guardExport("UTIL_BT_Uninitialize", [&] {
+    std::lock_guard guard(s.lock);
+    releaseService(s);
+  });
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "diag/export_guard.h"
 #include "port/platform.h"
 #include "radio/bus_device.h"
 #include "radio/bus_requests.h"
@@ -69,15 +70,15 @@ DWORD SendBusHciCommand(WORD opcode, int parameterCount, const BYTE* parameters,
   if (request.empty()) return kBusCommandFailed;
 
   BYTE answer[kVendorOutputSize] = {};
-  HANDLE bus = nullptr;
+  ScopedBus bus;
   DWORD error = 0;
-  const BOOL opened = EnumBusDevice(&bus, &error);
+  const BOOL opened = EnumBusDevice(bus.out(), &error);
   WRITELOG_W(kLevel, kModule, L"[HIDDEBUG] EnumBusDevice handle = %x\n",
-             static_cast<unsigned>(reinterpret_cast<uintptr_t>(bus)));
+             static_cast<unsigned>(reinterpret_cast<uintptr_t>(bus.get())));
   if (opened) {
-    error = port::platform().bus->ioControl(bus, kIoctlVendorHciCommand, request.data(),
+    error = port::platform().bus->ioControl(bus.get(), kIoctlVendorHciCommand, request.data(),
                                             static_cast<DWORD>(request.size()), answer, sizeof answer, nullptr);
-    closeBusHandle(bus);
+    closeBusHandle(bus.release());
     if (error == 0) {
       WRITELOG_W(kLevel, kModule, L"send HCI command successfully.\n");
       if (status != nullptr && isCommandComplete(answer, sizeof answer)) *status = answer[5];
@@ -97,7 +98,9 @@ UTILS_API DWORD SendRssiCmdWithAddr(const BYTE* address) {
   using namespace utils::radio;
   // Without an address there is no device to ask about; nothing is sent.
   if (address == nullptr) return kBusCommandFailed;
-  BYTE parameters[kRssiParameterCount] = {kRssiLeadByte};
-  std::memcpy(&parameters[1], address, 6);
-  return SendBusHciCommand(kRssiOpcode, kRssiParameterCount, parameters, TRUE, kRssiPatternByte, nullptr);
+  return utils::diag::guardExport("SendRssiCmdWithAddr", kBusCommandFailed, [address] {
+    BYTE parameters[kRssiParameterCount] = {kRssiLeadByte};
+    std::memcpy(&parameters[1], address, 6);
+    return SendBusHciCommand(kRssiOpcode, kRssiParameterCount, parameters, TRUE, kRssiPatternByte, nullptr);
+  });
 }

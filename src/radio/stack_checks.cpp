@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "diag/export_guard.h"
 #include "port/platform.h"
 #include "radio/bus_device.h"
 #include "utils/radio.h"
@@ -42,6 +43,26 @@ void closeInterface(HANDLE handle) {
   if (handle != INVALID_HANDLE_VALUE && handle != nullptr) port::platform().radio->close(handle);
 }
 
+// Balances one successful startup of the socket layer with its cleanup.
+class SocketLayer {
+ public:
+  explicit SocketLayer(port::RfcommPort* rfcomm) : rfcomm_(rfcomm) {
+    if (rfcomm_ != nullptr && rfcomm_->startup() != 0) rfcomm_ = nullptr;
+  }
+  ~SocketLayer() {
+    if (rfcomm_ != nullptr) rfcomm_->cleanup();
+  }
+  SocketLayer(const SocketLayer&) = delete;
+  SocketLayer& operator=(const SocketLayer&) = delete;
+  // The started layer, or null when it could not be started.
+  port::RfcommPort* get() const { return rfcomm_; }
+
+ private:
+  port::RfcommPort* rfcomm_;
+};
+
+using ScopedInterface = ScopedHandle<closeInterface>;
+
 }  // namespace
 
 HANDLE OpenRadioInterface() {
@@ -49,15 +70,15 @@ HANDLE OpenRadioInterface() {
   if (radioPort == nullptr) return INVALID_HANDLE_VALUE;
   std::vector<port::RadioInterface> interfaces;
   if (radioPort->listRadioInterfaces(&interfaces) != 0) return INVALID_HANDLE_VALUE;
-  HANDLE handle = INVALID_HANDLE_VALUE;
+  ScopedInterface handle;
   for (const auto& radioInterface : interfaces) {
-    closeInterface(handle);
-    handle = INVALID_HANDLE_VALUE;
+    closeInterface(handle.release());
     if (radioInterface.detailError != 0) continue;
     HANDLE opened = INVALID_HANDLE_VALUE;
-    if (radioPort->openRadioInterface(radioInterface.path.c_str(), &opened) == 0) handle = opened;
+    if (radioPort->openRadioInterface(radioInterface.path.c_str(), &opened) == 0) *handle.out() = opened;
   }
-  return handle;
+  HANDLE last = handle.release();
+  return last != nullptr ? last : INVALID_HANDLE_VALUE;
 }
 
 void resetRemoveFlag() { gRemoveFlag.store(0); }
@@ -67,48 +88,48 @@ void resetRemoveFlag() { gRemoveFlag.store(0); }
 UTILS_API void SetDeviceRemoveFlag(DWORD flag) { utils::radio::gRemoveFlag.store(flag); }
 
 UTILS_API DWORD CheckBtStackIsStart(void) {
-  utils::port::RfcommPort* rfcomm = utils::port::platform().rfcomm;
-  if (rfcomm == nullptr || rfcomm->startup() != 0) return 0;
-  utils::port::RfcommProbe probe;
-  const bool bound = rfcomm->probe(&probe) == 0;
-  rfcomm->cleanup();
-  return bound ? 1 : 0;
+  return utils::diag::guardExport("CheckBtStackIsStart", DWORD{0}, []() -> DWORD {
+    const utils::radio::SocketLayer sockets(utils::port::platform().rfcomm);
+    if (sockets.get() == nullptr) return 0;
+    utils::port::RfcommProbe probe;
+    return sockets.get()->probe(&probe) == 0 ? 1 : 0;
+  });
 }
 
 UTILS_API DWORD BtDriverIsReady(void) {
-  using namespace utils::radio;
-  const auto& platform = utils::port::platform();
-  HANDLE radio = OpenRadioInterface();
-  if (radio == INVALID_HANDLE_VALUE) return 0;
-  if (platform.rfcomm == nullptr || platform.rfcomm->startup() != 0) {
-    closeInterface(radio);
-    return 0;
-  }
-  DWORD outcome = 0;
-  for (int attempt = 0; attempt < kReadyAttempts; ++attempt) {
-    if (gRemoveFlag.load() == kRemovedAndReady) {
-      outcome = 1;
-      continue;
+  return utils::diag::guardExport("BtDriverIsReady", DWORD{0}, []() -> DWORD {
+    using namespace utils::radio;
+    const auto& platform = utils::port::platform();
+    const ScopedInterface radio(OpenRadioInterface());
+    if (radio.get() == INVALID_HANDLE_VALUE) return 0;
+    const SocketLayer sockets(platform.rfcomm);
+    if (sockets.get() == nullptr) return 0;
+    DWORD outcome = 0;
+    for (int attempt = 0; attempt < kReadyAttempts; ++attempt) {
+      if (gRemoveFlag.load() == kRemovedAndReady) {
+        outcome = 1;
+        continue;
+      }
+      if (probeWithTrace(*sockets.get())) {
+        outcome = 1;
+        break;
+      }
+      outcome = 0;
+      platform.clock->sleepMs(kReadyPauseMs);
     }
-    if (probeWithTrace(*platform.rfcomm)) {
-      outcome = 1;
-      break;
-    }
-    outcome = 0;
-    platform.clock->sleepMs(kReadyPauseMs);
-  }
-  platform.rfcomm->cleanup();
-  closeInterface(radio);
-  return outcome;
+    return outcome;
+  });
 }
 
 UTILS_API DWORD DeviceIsVorlane(void) {
-  utils::port::RadioPort* radioPort = utils::port::platform().radio;
-  if (radioPort == nullptr) return 0;
-  std::vector<utils::port::RadioDevice> devices;
-  if (radioPort->listRadioDevices(utils::radio::kDescriptionUnits, &devices) != 0) return 0;
-  for (const auto& device : devices) {
-    if (device.descriptionError == 0) return 1;
-  }
-  return 0;
+  return utils::diag::guardExport("DeviceIsVorlane", DWORD{0}, []() -> DWORD {
+    utils::port::RadioPort* radioPort = utils::port::platform().radio;
+    if (radioPort == nullptr) return 0;
+    std::vector<utils::port::RadioDevice> devices;
+    if (radioPort->listRadioDevices(utils::radio::kDescriptionUnits, &devices) != 0) return 0;
+    for (const auto& device : devices) {
+      if (device.descriptionError == 0) return 1;
+    }
+    return 0;
+  });
 }

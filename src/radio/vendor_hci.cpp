@@ -3,18 +3,21 @@
 #include <algorithm>
 #include <cstring>
 
+#include "diag/export_guard.h"
 #include "port/platform.h"
 #include "radio/bus_device.h"
 #include "radio/bus_requests.h"
 #include "utils/radio.h"
 
-UTILS_API DWORD SendVendorHCICmdEx(WORD opcode, int parameterCount, const BYTE* parameters, BOOL usePattern,
-                                   BYTE patternByte, BYTE* output, DWORD outputSize) {
+namespace {
+
+DWORD sendVendorCommand(WORD opcode, int parameterCount, const BYTE* parameters, BOOL usePattern, BYTE patternByte,
+                        BYTE* output, DWORD outputSize) {
   using namespace utils::radio;
 
   BLUETOOTH_RADIO_INFO info{};
-  HANDLE radio = findFirstRadio(&info);
-  if (radio == nullptr) return UTILS_NO_RADIO;
+  ScopedRadio radio(findFirstRadio(&info));
+  if (radio.get() == nullptr) return UTILS_NO_RADIO;
 
   VendorCommand command;
   command.manufacturer = info.manufacturer;
@@ -25,23 +28,27 @@ UTILS_API DWORD SendVendorHCICmdEx(WORD opcode, int parameterCount, const BYTE* 
   command.patternByte = patternByte;
   const std::vector<BYTE> request = buildVendorCommand(command, LengthByteRule::kCountPatternNeverZero);
 
-  DWORD result = ERROR_INVALID_PARAMETER;
-  if (!request.empty()) {
-    BYTE answer[kVendorOutputSize] = {};
-    HANDLE bus = nullptr;
-    result = openBus(&bus);
-    if (result == 0) {
-      result =
-          utils::port::platform().bus->ioControl(bus, kIoctlVendorHciCommand, request.data(),
-                                                 static_cast<DWORD>(request.size()), answer, sizeof answer, nullptr);
-      closeBusHandle(bus);
-      if (result == 0 && output != nullptr && outputSize != 0) {
-        std::memcpy(output, answer, std::min<DWORD>(outputSize, sizeof answer));
-      }
+  if (request.empty()) return ERROR_INVALID_PARAMETER;
+  BYTE answer[kVendorOutputSize] = {};
+  ScopedBus bus;
+  DWORD result = openBus(bus.out());
+  if (result == 0) {
+    result = utils::port::platform().bus->ioControl(bus.get(), kIoctlVendorHciCommand, request.data(),
+                                                    static_cast<DWORD>(request.size()), answer, sizeof answer, nullptr);
+    if (result == 0 && output != nullptr && outputSize != 0) {
+      std::memcpy(output, answer, std::min<DWORD>(outputSize, sizeof answer));
     }
   }
-  closeRadioHandle(radio);
   return result;
+}
+
+}  // namespace
+
+UTILS_API DWORD SendVendorHCICmdEx(WORD opcode, int parameterCount, const BYTE* parameters, BOOL usePattern,
+                                   BYTE patternByte, BYTE* output, DWORD outputSize) {
+  return utils::diag::guardExport("SendVendorHCICmdEx", DWORD{ERROR_NOT_ENOUGH_MEMORY}, [&] {
+    return sendVendorCommand(opcode, parameterCount, parameters, usePattern, patternByte, output, outputSize);
+  });
 }
 
 UTILS_API DWORD SendVendorHCICmd(WORD opcode, int parameterCount, const BYTE* parameters, BOOL usePattern,

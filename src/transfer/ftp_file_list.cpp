@@ -137,13 +137,25 @@ UTILS_API void* BuildFtpFileList(const FTPCHAR* lead, const FTPCHAR* const* name
 }
 
 UTILS_API BOOL PutFtpFileList(void* block, const FTPCHAR* lead, const FTPCHAR* const* names, DWORD count) {
+  if (block == nullptr) return FALSE;
   putStrings(static_cast<BYTE*>(block), lead, names, count, nullptr);
   return TRUE;
 }
 
-UTILS_API DWORD GetFtpFileListCount(const void* block) { return countStrings(stringAt(const_cast<void*>(block), 0)); }
+UTILS_API DWORD GetFtpFileListCount(const void* block) {
+  if (block == nullptr) return 0;
+  return countStrings(stringAt(const_cast<void*>(block), 0));
+}
 
 UTILS_API BOOL GetFtpFileList(void* block, FTPCHAR** lead, FTPCHAR*** names, DWORD* count) {
+  if (block == nullptr) {
+    // No block: every output the caller gave says "nothing", so none is left
+    // holding whatever it held before.
+    if (lead != nullptr) *lead = nullptr;
+    if (names != nullptr) *names = nullptr;
+    if (count != nullptr) *count = 0;
+    return FALSE;
+  }
   size_t skip = 0;
   if (lead != nullptr) {
     *lead = stringAt(block, 0);

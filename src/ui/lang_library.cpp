@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/utf16.h"
+#include "diag/export_guard.h"
 #include "port/platform.h"
 #include "ui/lang_table.h"
 #include "utils/ui.h"
@@ -103,14 +104,18 @@ UTILS_API HMODULE LoadVskStackLangLibrary(void) {
 }
 
 UTILS_API DWORD GetAdditionalMessageBoxStyle(void) {
-  const LANGID language = utils::port::platform().shell->userUiLanguage();
-  return (language == 0x0401 || language == 0x040D) ? utils::ui::kRtlReading : 0;
+  return utils::diag::guardExport("GetAdditionalMessageBoxStyle", DWORD{0}, []() -> DWORD {
+    const LANGID language = utils::port::platform().shell->userUiLanguage();
+    return (language == 0x0401 || language == 0x040D) ? utils::ui::kRtlReading : 0;
+  });
 }
 
 #if !defined(_WIN32)
 UTILS_API BOOL FreeLibrary(HMODULE module) {
   if (module == nullptr) return FALSE;
-  return utils::port::platform().module->release(module) == ERROR_SUCCESS ? TRUE : FALSE;
+  return utils::diag::guardExport("FreeLibrary", BOOL{FALSE}, [module]() -> BOOL {
+    return utils::port::platform().module->release(module) == ERROR_SUCCESS ? TRUE : FALSE;
+  });
 }
 #endif
 

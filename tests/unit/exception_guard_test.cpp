@@ -1,0 +1,151 @@
+// No exception leaves an exported function. Each row runs one function once
+// for every call it makes to a platform port, with that call throwing
+// std::bad_alloc (as a failed allocation inside a real adapter would): the
+// function must answer its own failure value, write one trace line naming
+// itself, and release everything it had obtained.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "dialup_fixture.h"
+#include "faulty_ports.h"
+#include "utils/notification.h"
+#include "utils/policy.h"
+#include "utils/radio.h"
+#include "utils/registry.h"
+#include "utils/ui.h"
+
+namespace utils::test {
+namespace {
+
+constexpr uint64_t kNoResult = 0;  // the answer of a function without a result
+
+template <typename T>
+uint64_t asNumber(T value) {
+  if constexpr (std::is_pointer_v<T>) {
+    return reinterpret_cast<uintptr_t>(value);
+  } else {
+    return static_cast<uint64_t>(value);
+  }
+}
+
+// Runs a handle-returning call and releases what it handed out.
+uint64_t released(HANDLE handle) {
+  const uint64_t number = asNumber(handle);
+  if (handle != nullptr) releaseHandle(handle);
+  return number;
+}
+
+struct Row {
+  const char* traced;  // the function name in the trace line
+  std::function<uint64_t()> call;
+  uint64_t failure;
+};
+
+class ExceptionGuardTest : public DunTest {
+ protected:
+  void SetUp() override {
+    DunTest::SetUp();
+    faulty_.install();
+    HKEY key = nullptr;
+    ASSERT_EQ(0u, sim_.registry.createKey(HKEY_CURRENT_USER, L"Software\\Guard", KEY_WRITE, &key, nullptr));
+    const BYTE four[4] = {4, 0, 0, 0};
+    const BYTE text[4] = {'h', 0, 0, 0};
+    ASSERT_EQ(0u, sim_.registry.setValue(key, L"Number", REG_DWORD, four, sizeof four));
+    ASSERT_EQ(0u, sim_.registry.setValue(key, L"Text", REG_SZ, text, sizeof text));
+    sim_.registry.closeKey(key);
+  }
+
+  bool traced(const std::string& function) const {
+    const std::string wanted = "[4][utils]" + function + " failed: out of memory";
+    for (const auto& message : messages()) {
+      if (message == wanted) return true;
+    }
+    return false;
+  }
+
+  FaultyPlatform faulty_{sim_};
+};
+
+TEST_F(ExceptionGuardTest, EveryFailingPortCallGivesTheFailureAnswer) {
+  const BtAddr phone = kPhone;
+  const BYTE local[6] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
+  const BYTE remote[6] = {0x00, 0x19, 0xA1, 0xB2, 0xC3, 0xD4};
+  const GUID ftp{0x00001106, 0x0000, 0x1000, {0x80, 0x00, 0x00, 0x80, 0x5f, 0x9b, 0x34, 0xfb}};
+  const BYTE parameters[2] = {1, 2};
+  BLUETOOTH_RADIO_INFO info{};
+  wchar_t text[8] = {};
+  DWORD number = 0;
+
+  const Row rows[] = {
+      {"SetRegisterDWORD", [&] { return asNumber(SetRegisterDWORD(L"Software\\Guard", L"Set", 7, HKEY_CURRENT_USER)); },
+       0},
+      {"GetRegisterDWORD",
+       [&] { return asNumber(GetRegisterDWORD(L"Software\\Guard", L"Number", &number, HKEY_CURRENT_USER)); }, 0},
+      {"SetRegisterStr", [&] { return asNumber(SetRegisterStr(L"Software\\Guard", L"S", L"x", HKEY_CURRENT_USER)); },
+       0},
+      {"GetRegisterStr",
+       [&] { return asNumber(GetRegisterStr(L"Software\\Guard", L"Text", text, 8, HKEY_CURRENT_USER)); }, 0},
+      {"CreateRegisterSubKey",
+       [&] { return asNumber(CreateRegisterSubKey(L"Software\\Guard\\New", HKEY_CURRENT_USER)); }, 0},
+      {"DeleteRegisterSubkey",
+       [&] { return asNumber(DeleteRegisterSubkey(L"Software\\Guard", L"Set", HKEY_CURRENT_USER)); }, 0},
+      {"DeleteRegisterSubTree",
+       [&] { return asNumber(DeleteRegisterSubTree(L"Software\\Guard\\New", HKEY_CURRENT_USER)); }, 0},
+      {"OpenBusHandle", [] { return released(OpenBusHandle()); }, 0},
+      {"EnumerateFirstBthRadioHandle", [&] { return released(EnumerateFirstBthRadioHandle(&info)); }, 0},
+      {"SendVendorHCICmdEx",
+       [&] { return asNumber(SendVendorHCICmdEx(0xFC01, 2, parameters, TRUE, 0x5A, nullptr, 0)); },
+       ERROR_NOT_ENOUGH_MEMORY},
+      {"SendVendorHCICmdEx", [&] { return asNumber(SendVendorHCICmd(0xFC01, 2, parameters, FALSE, 0)); },
+       ERROR_NOT_ENOUGH_MEMORY},
+      {"NotifyDriverPairedDeviceNum", [] { return NotifyDriverPairedDeviceNum(), kNoResult; }, kNoResult},
+      {"CheckBtStackIsStart", [] { return asNumber(CheckBtStackIsStart()); }, 0},
+      {"BtDriverIsReady", [] { return asNumber(BtDriverIsReady()); }, 0},
+      {"DeviceIsVorlane", [] { return asNumber(DeviceIsVorlane()); }, 0},
+      {"SendRssiCmdWithAddr", [&] { return asNumber(SendRssiCmdWithAddr(remote)); }, 0xFFFFFFFE},
+      {"UTIL_BT_Initialize", [&] { return UTIL_BT_Initialize(phone), kNoResult; }, kNoResult},
+      {"IsRequestPermitted", [&] { return asNumber(IsRequestPermitted(local, remote, 0x1105)); }, 0},
+      {"UTILS_EnableNewServices", [&] { return UTILS_EnableNewServices(&phone), kNoResult; }, kNoResult},
+      {"UTILS_BluetoothIsLocalServiceSupported", [&] { return asNumber(UTILS_BluetoothIsLocalServiceSupported(&ftp)); },
+       0},
+      {"UTILS_FtpClientRegistered", [&] { return asNumber(UTILS_FtpClientRegistered(&phone)); }, 0},
+      {"DunInitialize", [&] { return DunInitialize(phone), kNoResult; }, kNoResult},
+      {"DunConnect", [] { return asNumber(DunConnect()); }, FALSE},
+      {"DunDisConnect", [] { return DunDisConnect(), kNoResult; }, kNoResult},
+  };
+
+  for (const Row& row : rows) {
+    size_t failures = 0;
+    for (size_t call = 1;; ++call) {
+      SCOPED_TRACE(std::string(row.traced) + ", port call " + std::to_string(call) + " throws");
+      sim_.debugOutput.clear();
+      faulty_.plan.failCall(call);
+      const uint64_t answer = row.call();
+      faulty_.plan.disarm();
+      if (!faulty_.plan.fired()) break;  // the function made fewer calls: done
+      ++failures;
+      EXPECT_EQ(row.failure, answer);
+      EXPECT_TRUE(traced(row.traced)) << (messages().empty() ? std::string("(none)") : messages().back());
+      EXPECT_EQ(0u, sim_.registry.openHandles()) << "a registry key was left open";
+      EXPECT_EQ(0u, sim_.radio.openHandles()) << "a radio handle or search was left open";
+      EXPECT_EQ(0u, sim_.bus.openHandleCount()) << "a bus handle was left open";
+      EXPECT_EQ(sim_.rfcomm.startups(), sim_.rfcomm.cleanups()) << "a socket layer start-up was not ended";
+      // A notification service that failed to start holds nothing.
+      if (std::string(row.traced) == "UTIL_BT_Initialize") {
+        EXPECT_EQ(0u, sim_.notification.windowCount());
+        EXPECT_EQ(0u, sim_.notification.registrationCount());
+        EXPECT_EQ(0u, sim_.notification.threadsRunning());
+      }
+      UTIL_BT_Uninitialize();
+      ASSERT_TRUE(sim_.notification.settle());
+    }
+    EXPECT_GT(failures, 0u) << row.traced << " made no port call: the row tests nothing";
+    UTIL_BT_Uninitialize();
+  }
+}
+
+}  // namespace
+}  // namespace utils::test
