@@ -7,6 +7,7 @@
 // fail: they run in destructors and on clean-up paths.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <new>
 #include <thread>
@@ -16,7 +17,8 @@
 
 namespace utils::test {
 
-// Counts the calls of the test's thread and throws at the chosen one.
+// Counts the calls of the test's thread and throws at the chosen one. Library
+// threads call in too (and are not counted), so the plan is read atomically.
 class FaultPlan {
  public:
   // Fails the n-th counted call from now on (1 is the next one); 0 fails none.
@@ -31,7 +33,7 @@ class FaultPlan {
   bool fired() const { return fired_; }
 
   void enter() {
-    if (countdown_ == 0 || std::this_thread::get_id() != owner_) return;
+    if (countdown_.load() == 0 || std::this_thread::get_id() != owner_.load()) return;
     if (--countdown_ == 0) {
       fired_ = true;
       throw std::bad_alloc();
@@ -39,9 +41,9 @@ class FaultPlan {
   }
 
  private:
-  size_t countdown_ = 0;
-  bool fired_ = false;
-  std::thread::id owner_;
+  std::atomic<size_t> countdown_{0};
+  std::atomic<bool> fired_{false};
+  std::atomic<std::thread::id> owner_;
 };
 
 class FaultyRegistry : public port::RegistryPort {
