@@ -92,15 +92,13 @@ bool langLibraryPathToLoad(wchar_t (&path)[kMaxPathChars]) {
 extern "C" {
 
 UTILS_API HMODULE LoadVskStackLangLibrary(void) {
-  try {
+  return utils::diag::guardExport("LoadVskStackLangLibrary", HMODULE{nullptr}, []() -> HMODULE {
     wchar_t path[utils::ui::kMaxPathChars];
     if (!utils::ui::langLibraryPathToLoad(path)) return nullptr;
     HMODULE module = nullptr;
     if (utils::port::platform().module->load(path, &module) != ERROR_SUCCESS) return nullptr;
     return module;
-  } catch (...) {
-    return nullptr;
-  }
+  });
 }
 
 UTILS_API DWORD GetAdditionalMessageBoxStyle(void) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "diag/export_guard.h"
 #include "port/platform.h"
 #include "ui/shell_checks.h"
 #include "utils/trace.h"
@@ -92,27 +93,17 @@ void resetWindowsVersionCache() { gIsWindows8.store(kVersionUnknown); }
 extern "C" {
 
 UTILS_API DWORD M2D_IsWindows8(void) {
-  try {
-    return utils::ui::isWindows8();
-  } catch (...) {
-    return 0;
-  }
+  return utils::diag::guardExport("M2D_IsWindows8", DWORD{0}, []() -> DWORD { return utils::ui::isWindows8(); });
 }
 
 UTILS_API void* M2D_Initialize(void) {
-  try {
-    return utils::ui::initialize();
-  } catch (...) {
-    return nullptr;
-  }
+  return utils::diag::guardExport("M2D_Initialize", static_cast<void*>(nullptr),
+                                  []() -> void* { return utils::ui::initialize(); });
 }
 
 UTILS_API DWORD M2D_NeedSwitch2ShellTray(void* context) {
-  try {
-    return utils::ui::needSwitchToShellTray(context);
-  } catch (...) {
-    return 1;
-  }
+  return utils::diag::guardExport("M2D_NeedSwitch2ShellTray", DWORD{1},
+                                  [context]() -> DWORD { return utils::ui::needSwitchToShellTray(context); });
 }
 
 UTILS_API void M2D_Uninitialize(void* context) {

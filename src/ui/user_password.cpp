@@ -3,8 +3,10 @@
 // Every record that held the password in clear is wiped before it is released.
 #include <algorithm>
 #include <memory>
+#include <type_traits>
 
 #include "common/secure_wipe.h"
+#include "diag/export_guard.h"
 #include "port/platform.h"
 #include "utils/ui.h"
 
@@ -30,22 +32,27 @@ struct CredentialsRelease {
 };
 using CredentialsRecord = std::unique_ptr<port::EnteredCredentials, CredentialsRelease>;
 
+// A loaded unlock component, released on every path.
+struct ModuleRelease {
+  port::ModulePort* port;
+  void operator()(HMODULE module) const { port->release(module); }
+};
+using LoadedModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleRelease>;
+
 // Loads the unlock component, calls its entry and releases it. 1 when the entry
 // returned 0.
 BOOL enableUnlock(ULONGLONG context, const port::SessionAccount& account, const port::EnteredCredentials& entered) {
   port::ModulePort& modules = *port::platform().module;
-  HMODULE library = nullptr;
-  if (modules.load(kUnlockLibrary, &library) != ERROR_SUCCESS) return FALSE;
+  HMODULE loaded = nullptr;
+  if (modules.load(kUnlockLibrary, &loaded) != ERROR_SUCCESS) return FALSE;
+  const LoadedModule library(loaded, ModuleRelease{&modules});
   port::ModuleEntry entry = nullptr;
-  BOOL result = FALSE;
-  if (modules.entry(library, kUnlockEntry, &entry) == ERROR_SUCCESS && entry != nullptr) {
-    constexpr DWORD kMaxLength = sizeof entered.password / sizeof entered.password[0] - 1;
-    const DWORD length = entered.passwordChars > 0 ? std::min(entered.passwordChars - 1, kMaxLength) : 0;
-    const auto unlock = reinterpret_cast<UnlockEntry>(entry);
-    result = unlock(context, account.userName.c_str(), account.domain.c_str(), entered.password, length) == 0;
-  }
-  modules.release(library);
-  return result;
+  if (modules.entry(library.get(), kUnlockEntry, &entry) != ERROR_SUCCESS || entry == nullptr) return FALSE;
+  constexpr DWORD kMaxLength = sizeof entered.password / sizeof entered.password[0] - 1;
+  const DWORD length = entered.passwordChars > 0 ? std::min(entered.passwordChars - 1, kMaxLength) : 0;
+  const auto unlock = reinterpret_cast<UnlockEntry>(entry);
+  return unlock(context, account.userName.c_str(), account.domain.c_str(), entered.password, length) == 0 ? TRUE
+                                                                                                          : FALSE;
 }
 
 BOOL getUserPassword(ULONGLONG context, HWND parent) {
@@ -84,9 +91,6 @@ BOOL getUserPassword(ULONGLONG context, HWND parent) {
 }  // namespace utils::ui
 
 extern "C" UTILS_API BOOL GetUserPassword(ULONGLONG context, HWND parent) {
-  try {
-    return utils::ui::getUserPassword(context, parent);
-  } catch (...) {
-    return FALSE;
-  }
+  return utils::diag::guardExport("GetUserPassword", BOOL{FALSE},
+                                  [context, parent] { return utils::ui::getUserPassword(context, parent); });
 }

@@ -11,6 +11,7 @@
 
 #include "dialup_fixture.h"
 #include "faulty_ports.h"
+#include "ui/shell_checks.h"
 #include "utils/notification.h"
 #include "utils/policy.h"
 #include "utils/radio.h"
@@ -38,6 +39,8 @@ uint64_t released(HANDLE handle) {
   return number;
 }
 
+DWORD acceptUnlock(ULONGLONG, const wchar_t*, const wchar_t*, const wchar_t*, DWORD) { return 0; }
+
 struct Row {
   const char* traced;  // the function name in the trace line
   std::function<uint64_t()> call;
@@ -56,6 +59,22 @@ class ExceptionGuardTest : public DunTest {
     ASSERT_EQ(0u, sim_.registry.setValue(key, L"Number", REG_DWORD, four, sizeof four));
     ASSERT_EQ(0u, sim_.registry.setValue(key, L"Text", REG_SZ, text, sizeof text));
     sim_.registry.closeKey(key);
+    // The language library named by the settings, a right password and an
+    // unlock component that accepts it, a taskbar on a monitor.
+    ASSERT_EQ(
+        0u, sim_.registry.createKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vorlane\\Pelmora\\Lang", KEY_WRITE, &key, nullptr));
+    const BYTE one[4] = {1, 0, 0, 0};
+    const BYTE library[8] = {'l', 0, '.', 0, 'd', 0, 0, 0};
+    ASSERT_EQ(0u, sim_.registry.setValue(key, L"DisableLangFromLocal", REG_DWORD, one, sizeof one));
+    ASSERT_EQ(0u, sim_.registry.setValue(key, L"VskStack", REG_SZ, library, sizeof library));
+    sim_.registry.closeKey(key);
+    sim_.modules.define(L"l.d");
+    sim_.modules.define(L"VskSdkDll.dll",
+                        {{"LE_EnableUnlockFeature", reinterpret_cast<port::ModuleEntry>(&acceptUnlock)}});
+    sim_.credentials.setAccount(L"alice", L"");
+    sim_.credentials.setAccountPassword(L"pw");
+    sim_.credentials.setEntry({.password = L"pw"});
+    sim_.shell.setTaskbar(reinterpret_cast<HWND>(0x10), reinterpret_cast<HMONITOR>(0x20));
   }
 
   bool traced(const std::string& function) const {
@@ -78,6 +97,9 @@ TEST_F(ExceptionGuardTest, EveryFailingPortCallGivesTheFailureAnswer) {
   BLUETOOTH_RADIO_INFO info{};
   wchar_t text[8] = {};
   DWORD number = 0;
+  void* shellContext = M2D_Initialize();
+  ASSERT_NE(nullptr, shellContext);
+  const int shellObjects = sim_.shell.liveObjects();
 
   const Row rows[] = {
       {"SetRegisterDWORD", [&] { return asNumber(SetRegisterDWORD(L"Software\\Guard", L"Set", 7, HKEY_CURRENT_USER)); },
@@ -115,6 +137,29 @@ TEST_F(ExceptionGuardTest, EveryFailingPortCallGivesTheFailureAnswer) {
       {"DunInitialize", [&] { return DunInitialize(phone), kNoResult; }, kNoResult},
       {"DunConnect", [] { return asNumber(DunConnect()); }, FALSE},
       {"DunDisConnect", [] { return DunDisConnect(), kNoResult; }, kNoResult},
+      {"GetUserPassword", [] { return asNumber(GetUserPassword(1, nullptr)); }, FALSE},
+      {"LoadVskStackLangLibrary",
+       [this] {
+         HMODULE module = LoadVskStackLangLibrary();
+         if (module != nullptr) sim_.modules.release(module);
+         return asNumber(module);
+       },
+       0},
+      {"GetAdditionalMessageBoxStyle", [] { return asNumber(GetAdditionalMessageBoxStyle()); }, 0},
+      {"M2D_IsWindows8",
+       [] {
+         ui::resetWindowsVersionCache();
+         return asNumber(M2D_IsWindows8());
+       },
+       0},
+      {"M2D_Initialize",
+       [] {
+         void* context = M2D_Initialize();
+         M2D_Uninitialize(context);
+         return asNumber(context);
+       },
+       0},
+      {"M2D_NeedSwitch2ShellTray", [&] { return asNumber(M2D_NeedSwitch2ShellTray(shellContext)); }, 1},
   };
 
   for (const Row& row : rows) {
@@ -133,6 +178,9 @@ TEST_F(ExceptionGuardTest, EveryFailingPortCallGivesTheFailureAnswer) {
       EXPECT_EQ(0u, sim_.radio.openHandles()) << "a radio handle or search was left open";
       EXPECT_EQ(0u, sim_.bus.openHandleCount()) << "a bus handle was left open";
       EXPECT_EQ(sim_.rfcomm.startups(), sim_.rfcomm.cleanups()) << "a socket layer start-up was not ended";
+      EXPECT_EQ(0, sim_.modules.openLoads()) << "a library was left loaded";
+      EXPECT_EQ(0, sim_.credentials.liveRecords()) << "a credentials record was not released";
+      EXPECT_EQ(shellObjects, sim_.shell.liveObjects()) << "an app visibility object was left";
       // A notification service that failed to start holds nothing.
       if (std::string(row.traced) == "UTIL_BT_Initialize") {
         EXPECT_EQ(0u, sim_.notification.windowCount());
@@ -145,6 +193,7 @@ TEST_F(ExceptionGuardTest, EveryFailingPortCallGivesTheFailureAnswer) {
     EXPECT_GT(failures, 0u) << row.traced << " made no port call: the row tests nothing";
     UTIL_BT_Uninitialize();
   }
+  M2D_Uninitialize(shellContext);
 }
 
 }  // namespace

@@ -2,13 +2,14 @@
 // call, which throws std::bad_alloc as a failed allocation inside a real adapter
 // would. Only calls made on the test's own thread count, so the failing call is
 // the same on every run. Calls that release something (closing a key or handle,
-// ending a search, a registration, a window, a connection, an event or a hold
-// of messages) never
-// fail: they run in destructors and on clean-up paths.
+// ending a search, a registration, a window, a connection, an event, a hold
+// of messages, a library or a credentials record) never fail: they run in
+// destructors and on clean-up paths.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
+#include <memory>
 #include <new>
 #include <thread>
 
@@ -186,6 +187,56 @@ class FaultyDialup : public port::DialupPort {
   FaultPlan& plan_;
 };
 
+class FaultyShell : public port::ShellPort {
+ public:
+  FaultyShell(port::ShellPort& inner, FaultPlan& plan) : in_(inner), plan_(plan) {}
+  LANGID userUiLanguage() override { return plan_.enter(), in_.userUiLanguage(); }
+  DWORD osVersion(DWORD* a, DWORD* i) override { return plan_.enter(), in_.osVersion(a, i); }
+  DWORD createAppVisibility(std::unique_ptr<port::AppVisibility>* o) override {
+    return plan_.enter(), in_.createAppVisibility(o);
+  }
+  HWND findWindow(const wchar_t* c) override { return plan_.enter(), in_.findWindow(c); }
+  HMONITOR monitorFromWindow(HWND w) override { return plan_.enter(), in_.monitorFromWindow(w); }
+
+ private:
+  port::ShellPort& in_;
+  FaultPlan& plan_;
+};
+
+class FaultyModules : public port::ModulePort {
+ public:
+  FaultyModules(port::ModulePort& inner, FaultPlan& plan) : in_(inner), plan_(plan) {}
+  DWORD load(const wchar_t* n, HMODULE* m) override { return plan_.enter(), in_.load(n, m); }
+  DWORD entry(HMODULE m, const char* n, port::ModuleEntry* e) override { return plan_.enter(), in_.entry(m, n, e); }
+  DWORD release(HMODULE m) override { return in_.release(m); }
+
+ private:
+  port::ModulePort& in_;
+  FaultPlan& plan_;
+};
+
+class FaultyCredentials : public port::CredentialsPort {
+ public:
+  FaultyCredentials(port::CredentialsPort& inner, FaultPlan& plan) : in_(inner), plan_(plan) {}
+  port::EnteredCredentials* allocateCredentials() override { return plan_.enter(), in_.allocateCredentials(); }
+  void releaseCredentials(port::EnteredCredentials* r) override { in_.releaseCredentials(r); }
+  DWORD sessionAccount(port::SessionAccount* a) override { return plan_.enter(), in_.sessionAccount(a); }
+  DWORD authenticationPackage(const char* n, ULONG* i) override {
+    return plan_.enter(), in_.authenticationPackage(n, i);
+  }
+  DWORD promptForPassword(const port::PasswordPrompt& p, port::EnteredCredentials* e, port::PromptStep* f) override {
+    return plan_.enter(), in_.promptForPassword(p, e, f);
+  }
+  DWORD logon(const wchar_t* u, const wchar_t* d, const wchar_t* p) override {
+    return plan_.enter(), in_.logon(u, d, p);
+  }
+  DWORD showInvalidPasswordWarning(HWND p) override { return plan_.enter(), in_.showInvalidPasswordWarning(p); }
+
+ private:
+  port::CredentialsPort& in_;
+  FaultPlan& plan_;
+};
+
 // The simulated platform with every port above in front of its own.
 struct FaultyPlatform {
   explicit FaultyPlatform(sim::SimPlatform& sim)
@@ -194,7 +245,10 @@ struct FaultyPlatform {
         bus(sim.bus, plan),
         rfcomm(sim.rfcomm, plan),
         notification(sim.notification, plan),
-        dialup(sim.dialup, plan) {}
+        dialup(sim.dialup, plan),
+        shell(sim.shell, plan),
+        modules(sim.modules, plan),
+        credentials(sim.credentials, plan) {}
 
   // Installs these ports in front of the simulation's (call after its install).
   void install() {
@@ -205,6 +259,9 @@ struct FaultyPlatform {
     record.rfcomm = &rfcomm;
     record.notification = &notification;
     record.dialup = &dialup;
+    record.shell = &shell;
+    record.module = &modules;
+    record.credentials = &credentials;
     port::installPlatform(record);
   }
 
@@ -215,6 +272,9 @@ struct FaultyPlatform {
   FaultyRfcomm rfcomm;
   FaultyNotification notification;
   FaultyDialup dialup;
+  FaultyShell shell;
+  FaultyModules modules;
+  FaultyCredentials credentials;
 };
 
 }  // namespace utils::test
