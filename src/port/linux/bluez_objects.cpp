@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "port/linux/dbus_dict.h"
+
 namespace utils::linuxport {
 namespace {
 
@@ -85,24 +87,14 @@ void applyDevice(BluezDevice& device, const std::string& name, const Value& valu
 
 // Reads one interface's a{sv} into the adapter or the device (or skips it).
 int readProperties(sd_bus_message* message, BluezAdapter* adapter, BluezDevice* device) {
-  int r = sd_bus_message_enter_container(message, SD_BUS_TYPE_ARRAY, "{sv}");
-  if (r < 0) return r;
-  while ((r = sd_bus_message_enter_container(message, SD_BUS_TYPE_DICT_ENTRY, "sv")) > 0) {
-    const char* name = nullptr;
-    if ((r = sd_bus_message_read_basic(message, 's', &name)) < 0) return r;
-    if (adapter == nullptr && device == nullptr) {
-      r = sd_bus_message_skip(message, "v");
-    } else {
-      Value value;
-      r = readVariant(message, &value);
-      if (r > 0 && adapter != nullptr) applyAdapter(*adapter, name, value);
-      if (r > 0 && device != nullptr) applyDevice(*device, name, value);
-    }
-    if (r < 0) return r;
-    if ((r = sd_bus_message_exit_container(message)) < 0) return r;
-  }
-  if (r < 0) return r;
-  return sd_bus_message_exit_container(message);
+  return forEachDictEntry(message, "sv", [&](const char* name) {
+    if (adapter == nullptr && device == nullptr) return sd_bus_message_skip(message, "v");
+    Value value;
+    const int r = readVariant(message, &value);
+    if (r > 0 && adapter != nullptr) applyAdapter(*adapter, name, value);
+    if (r > 0 && device != nullptr) applyDevice(*device, name, value);
+    return r;
+  });
 }
 
 // hci2 before hci10: shorter paths first, then by text.
@@ -111,37 +103,25 @@ bool adapterOrder(const BluezAdapter& a, const BluezAdapter& b) {
 }
 
 int readObjects(sd_bus_message* reply, BluezSnapshot* snapshot) {
-  int r = sd_bus_message_enter_container(reply, SD_BUS_TYPE_ARRAY, "{oa{sa{sv}}}");
-  if (r < 0) return r;
-  while ((r = sd_bus_message_enter_container(reply, SD_BUS_TYPE_DICT_ENTRY, "oa{sa{sv}}")) > 0) {
-    const char* path = nullptr;
-    if ((r = sd_bus_message_read_basic(reply, 'o', &path)) < 0) return r;
-    if ((r = sd_bus_message_enter_container(reply, SD_BUS_TYPE_ARRAY, "{sa{sv}}")) < 0) return r;
-    while ((r = sd_bus_message_enter_container(reply, SD_BUS_TYPE_DICT_ENTRY, "sa{sv}")) > 0) {
-      const char* interface = nullptr;
-      if ((r = sd_bus_message_read_basic(reply, 's', &interface)) < 0) return r;
+  return forEachDictEntry(reply, "oa{sa{sv}}", [&](const char* path) {
+    return forEachDictEntry(reply, "sa{sv}", [&](const char* interface) {
       if (std::strcmp(interface, kAdapterInterface) == 0) {
         BluezAdapter adapter;
         adapter.path = path;
-        r = readProperties(reply, &adapter, nullptr);
+        const int r = readProperties(reply, &adapter, nullptr);
         if (r >= 0) snapshot->adapters.push_back(std::move(adapter));
-      } else if (std::strcmp(interface, kDeviceInterface) == 0) {
+        return r;
+      }
+      if (std::strcmp(interface, kDeviceInterface) == 0) {
         BluezDevice device;
         device.path = path;
-        r = readProperties(reply, nullptr, &device);
+        const int r = readProperties(reply, nullptr, &device);
         if (r >= 0) snapshot->devices.push_back(std::move(device));
-      } else {
-        r = readProperties(reply, nullptr, nullptr);
+        return r;
       }
-      if (r < 0) return r;
-      if ((r = sd_bus_message_exit_container(reply)) < 0) return r;
-    }
-    if (r < 0) return r;
-    if ((r = sd_bus_message_exit_container(reply)) < 0) return r;
-    if ((r = sd_bus_message_exit_container(reply)) < 0) return r;
-  }
-  if (r < 0) return r;
-  return sd_bus_message_exit_container(reply);
+      return readProperties(reply, nullptr, nullptr);
+    });
+  });
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "port/linux/bluez_objects.h"
+#include "port/linux/dbus_dict.h"
 
 namespace utils::linuxport {
 namespace {
@@ -37,23 +38,18 @@ constexpr const char* kMatchOwner =
 // Reads the "Connected" boolean out of an a{sv}; skips the rest. 1 when found.
 int readConnected(sd_bus_message* message, bool* connected) {
   int found = 0;
-  int r = sd_bus_message_enter_container(message, SD_BUS_TYPE_ARRAY, "{sv}");
-  if (r < 0) return r;
-  while ((r = sd_bus_message_enter_container(message, SD_BUS_TYPE_DICT_ENTRY, "sv")) > 0) {
-    const char* name = nullptr;
-    if ((r = sd_bus_message_read_basic(message, 's', &name)) < 0) return r;
-    if (std::strcmp(name, "Connected") == 0 && sd_bus_message_verify_type(message, 'v', "b") > 0) {
-      int value = 0;
-      if ((r = sd_bus_message_read(message, "v", "b", &value)) < 0) return r;
+  const int r = forEachDictEntry(message, "sv", [&](const char* name) {
+    if (std::strcmp(name, "Connected") != 0 || sd_bus_message_verify_type(message, 'v', "b") <= 0) {
+      return sd_bus_message_skip(message, "v");
+    }
+    int value = 0;
+    const int read = sd_bus_message_read(message, "v", "b", &value);
+    if (read >= 0) {
       *connected = value != 0;
       found = 1;
-    } else if ((r = sd_bus_message_skip(message, "v")) < 0) {
-      return r;
     }
-    if ((r = sd_bus_message_exit_container(message)) < 0) return r;
-  }
-  if (r < 0) return r;
-  r = sd_bus_message_exit_container(message);
+    return read;
+  });
   return r < 0 ? r : found;
 }
 
@@ -76,14 +72,11 @@ int onInterfacesAdded(sd_bus_message* message, void* userdata, sd_bus_error*) {
   if (!watch->fromBluez(message)) return 0;
   const char* path = nullptr;
   if (sd_bus_message_read_basic(message, 'o', &path) < 0) return 0;
-  if (sd_bus_message_enter_container(message, SD_BUS_TYPE_ARRAY, "{sa{sv}}") < 0) return 0;
-  while (sd_bus_message_enter_container(message, SD_BUS_TYPE_DICT_ENTRY, "sa{sv}") > 0) {
-    const char* interface = nullptr;
-    if (sd_bus_message_read_basic(message, 's', &interface) < 0) return 0;
+  forEachDictEntry(message, "sa{sv}", [&](const char* interface) {
     if (std::strcmp(interface, kAdapterInterface) == 0)
       watch->collect(BluezChange{BluezChange::Kind::kAdapterAdded, path, 0, false});
-    if (sd_bus_message_skip(message, "a{sv}") < 0 || sd_bus_message_exit_container(message) < 0) return 0;
-  }
+    return sd_bus_message_skip(message, "a{sv}");
+  });
   return 0;
 }
 

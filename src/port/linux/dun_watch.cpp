@@ -3,9 +3,11 @@
 #include <systemd/sd-bus.h>
 
 #include <algorithm>
+#include <cstring>
 #include <ctime>
 
 #include "port/dialup_port.h"
+#include "port/linux/dbus_dict.h"
 #include "port/linux/nm_message.h"
 
 namespace utils::linuxport {
@@ -37,21 +39,18 @@ DunWatch* watchOf(void* userdata) { return static_cast<DunWatch*>(userdata); }
 // PropertiesChanged: the State in the changed properties, if any.
 bool changedState(sd_bus_message* message, const char** interface, uint32_t* state) {
   if (sd_bus_message_read_basic(message, 's', interface) < 0) return false;
-  if (sd_bus_message_enter_container(message, SD_BUS_TYPE_ARRAY, "{sv}") < 0) return false;
   bool found = false;
-  while (sd_bus_message_enter_container(message, SD_BUS_TYPE_DICT_ENTRY, "sv") > 0) {
-    const char* name = nullptr;
-    if (sd_bus_message_read_basic(message, 's', &name) < 0) return false;
+  const int r = forEachDictEntry(message, "sv", [&](const char* name) {
     const char* contents = nullptr;
-    if (std::string(name) == "State" && sd_bus_message_peek_type(message, nullptr, &contents) >= 0 &&
-        contents != nullptr && std::string(contents) == "u") {
-      found = sd_bus_message_read(message, "v", "u", state) >= 0;
-    } else if (sd_bus_message_skip(message, "v") < 0) {
-      return false;
+    if (std::strcmp(name, "State") == 0 && sd_bus_message_peek_type(message, nullptr, &contents) >= 0 &&
+        contents != nullptr && std::strcmp(contents, "u") == 0) {
+      const int read = sd_bus_message_read(message, "v", "u", state);
+      found = read >= 0;
+      return read;
     }
-    if (sd_bus_message_exit_container(message) < 0) return false;
-  }
-  return found;
+    return sd_bus_message_skip(message, "v");
+  });
+  return r >= 0 && found;
 }
 
 int onNmSignal(sd_bus_message* message, void* userdata, sd_bus_error* /*error*/) {

@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+#include "port/linux/dbus_dict.h"
+
 namespace utils::linuxport {
 namespace {
 
@@ -156,26 +158,12 @@ std::string* textField(NmProfile* profile, const std::string& setting, const std
 }
 
 int readSettings(sd_bus_message* reply, NmProfile* profile) {
-  int r = sd_bus_message_enter_container(reply, SD_BUS_TYPE_ARRAY, "{sa{sv}}");
-  if (r < 0) return r;
-  while ((r = sd_bus_message_enter_container(reply, SD_BUS_TYPE_DICT_ENTRY, "sa{sv}")) > 0) {
-    const char* setting = nullptr;
-    if ((r = sd_bus_message_read_basic(reply, 's', &setting)) < 0) return r;
-    if ((r = sd_bus_message_enter_container(reply, SD_BUS_TYPE_ARRAY, "{sv}")) < 0) return r;
-    while ((r = sd_bus_message_enter_container(reply, SD_BUS_TYPE_DICT_ENTRY, "sv")) > 0) {
-      const char* key = nullptr;
-      if ((r = sd_bus_message_read_basic(reply, 's', &key)) < 0) return r;
+  return forEachDictEntry(reply, "sa{sv}", [&](const char* setting) {
+    return forEachDictEntry(reply, "sv", [&](const char* key) {
       const bool isAddress = std::string(setting) == "bluetooth" && std::string(key) == "bdaddr";
-      r = readSettingValue(reply, textField(profile, setting, key), isAddress ? &profile->bdaddr : nullptr);
-      if (r < 0) return r;
-      if ((r = sd_bus_message_exit_container(reply)) < 0) return r;
-    }
-    if (r < 0) return r;
-    if ((r = sd_bus_message_exit_container(reply)) < 0) return r;
-    if ((r = sd_bus_message_exit_container(reply)) < 0) return r;
-  }
-  if (r < 0) return r;
-  return sd_bus_message_exit_container(reply);
+      return readSettingValue(reply, textField(profile, setting, key), isAddress ? &profile->bdaddr : nullptr);
+    });
+  });
 }
 
 int callProfileMethod(sd_bus* bus, const char* path, const char* member, Reply* reply, std::string* errorName) {
