@@ -187,6 +187,11 @@ FIXTURE = """[KEY\\q]
 [KEY\\x_strings]
 "Empty"=""
 "Quote\\"d\\\\"="a\\"b\\\\c"
+[KEY\\e_wrap]
+"A value name long enough to push its data past where the line breaks"=hex:""" + hex_bytes(range(100)) + """
+"B"=hex(2):""" + hex_bytes("%SystemRoot%\\system32;%ProgramFiles%\\Vorlane\\bin\0".encode("utf-16-le")) + """
+"C"=hex:""" + hex_bytes(range(24)) + """
+"D"=hex:""" + hex_bytes(range(22)) + """
 [KEY\\e_hex1]
 "Empty"=hex(1):
 "Nul"=hex(1):41,00,00,00,42,00,00,00
@@ -219,6 +224,8 @@ def fixture_cases():
         ("q_twice", [q, "/s", "/s"], False),
         ("x_short_dword", [ROOT + "\\x_short_dword"], True),
         ("q_null", [ROOT + "\\q_null"], True),
+        ("q_strings", [ROOT + "\\x_strings"], True),
+        ("q_wrap", [ROOT + "\\e_wrap"], True),
         ("k_order_underscore", [ROOT + "\\k_order_underscore"], True),
     ]
     cases = [Case(name, "query", args, compare_out=out) for name, args, out in rows]
@@ -229,6 +236,7 @@ def fixture_cases():
         ("e_strings", [ROOT + "\\x_strings", "{F}"], False),
         ("e_null", [ROOT + "\\q_null", "{F}"], False),
         ("e_hex1", [ROOT + "\\e_hex1", "{F}"], False),
+        ("e_wrap", [ROOT + "\\e_wrap", "{F}"], False),
         ("e_empty_key", [q + "\\empty", "{F}"], False),
         ("e_exists_y", [q, "{F}", "/y"], True),
         ("e_y_first", [q, "/y", "{F}"], False),
