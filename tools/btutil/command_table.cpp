@@ -5,6 +5,7 @@
 #include "options.h"
 #include "radio_commands.h"
 #include "reg_commands.h"
+#include "ui_commands.h"
 #include "xml_command.h"
 
 namespace utils::btutil {
@@ -46,6 +47,10 @@ constexpr Command kCommands[] = {
      [](auto args, auto& c) { return runServices(args, c.console); }, servicesHelp},
     {"ftplist", "ftplist ...", "pack and unpack file-name list blocks",
      [](auto args, auto& c) { return runFtplist(args, c.in, c.console); }, ftplistHelp},
+    {"unlock", "unlock [--context N]", "prompt for the account's password and unlock",
+     [](auto args, auto& c) { return runUnlock(args, c.console); }, unlockHelp},
+    {"lang", "lang", "the interface language and its language library",
+     [](auto args, auto& c) { return runLang(args, c.console); }, langHelp},
     {"demo", "demo", "the self-demonstration (also btutil without a command)", demo, demoHelp},
 };
 

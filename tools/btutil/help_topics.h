@@ -19,6 +19,8 @@ std::span<const HelpTopic> stackHelp();
 std::span<const HelpTopic> rssiHelp();
 std::span<const HelpTopic> watchHelp();
 std::span<const HelpTopic> dunHelp();
+std::span<const HelpTopic> unlockHelp();
+std::span<const HelpTopic> langHelp();
 std::span<const HelpTopic> permitHelp();
 std::span<const HelpTopic> servicesHelp();
 std::span<const HelpTopic> ftplistHelp();
