@@ -147,6 +147,23 @@ class PasswordLinuxTest : public ::testing::Test {
   utils::linuxport::LinuxModules modules_;
 };
 
+TEST(PinentryProgram, PrivilegedProcessesRunTheSystemOne) {
+  struct Row {
+    bool privileged;
+    const char* configured;
+    const char* program;
+  };
+  const Row rows[] = {
+      {false, nullptr, "pinentry"},          {false, "", "pinentry"},
+      {false, "/opt/p", "/opt/p"},           {true, nullptr, "/usr/bin/pinentry"},
+      {true, "/tmp/p", "/usr/bin/pinentry"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(row.program, utils::linuxport::pinentryProgram(row.privileged, row.configured))
+        << row.privileged << " " << (row.configured != nullptr ? row.configured : "(none)");
+  }
+}
+
 TEST_F(PasswordLinuxTest, RightPasswordUnlocks) {
   setenv("STANDIN_PIN", "s3cret", 1);
   CheckedCredentials credentials(options());

@@ -1,6 +1,7 @@
 #include "port/linux/linux_credentials.h"
 
 #include <string.h>
+#include <sys/auxv.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -61,10 +62,14 @@ SecretBuffer passwordUtf8(const wchar_t* password) {
 
 }  // namespace
 
+std::string pinentryProgram(bool privileged, const char* configured) {
+  if (privileged) return "/usr/bin/pinentry";
+  if (configured != nullptr && configured[0] != '\0') return configured;
+  return "pinentry";
+}
+
 LinuxCredentials::LinuxCredentials() {
-  if (const char* program = std::getenv("UTILS_PINENTRY"); program != nullptr && program[0] != '\0') {
-    options_.program = program;
-  }
+  options_.program = pinentryProgram(getauxval(AT_SECURE) != 0, ::secure_getenv("UTILS_PINENTRY"));
 }
 
 port::EnteredCredentials* LinuxCredentials::allocateCredentials() {

@@ -3,10 +3,18 @@
 // PAM. The pinentry program is UTILS_PINENTRY, else "pinentry" on PATH.
 #pragma once
 
+#include <string>
+
 #include "port/credentials_port.h"
 #include "port/linux/pinentry_session.h"
 
 namespace utils::linuxport {
+
+// The pinentry program to run: configured (UTILS_PINENTRY) when given, else
+// "pinentry" on PATH. A set-user-ID or otherwise privileged process runs the
+// system's own, so its caller's environment (UTILS_PINENTRY, PATH) cannot choose
+// the program that is run with its privileges.
+std::string pinentryProgram(bool privileged, const char* configured);
 
 class LinuxCredentials : public port::CredentialsPort {
  public:
