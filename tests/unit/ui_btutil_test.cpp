@@ -6,6 +6,7 @@
 #include "common/utf16.h"
 #include "console.h"
 #include "policy_fixture.h"
+#include "port/platform.h"
 #include "ui/lang_library.h"
 
 namespace utils::test {
@@ -41,48 +42,41 @@ class UiBtutilTest : public PolicyTest {
 };
 
 TEST_F(UiBtutilTest, LangShowsWhatWouldLoad) {
-  sim_.shell.setLanguage(1036);
-  EXPECT_EQ(btutil::kExitNo, run({"lang"}));
-  EXPECT_NE(std::string::npos, out_.str().find("1036 (0x40c)")) << out_.str();
-  EXPECT_NE(std::string::npos, out_.str().find("VskStackFRA.dll")) << out_.str();
-  EXPECT_NE(std::string::npos, out_.str().find("Would load: nothing")) << out_.str();
-
-  installFrenchLibrary();
   const std::wstring path =
       std::wstring(L"inst") + ui::kPathSeparator + L"langs" + ui::kPathSeparator + L"VskStackFRA.dll";
-  EXPECT_EQ(btutil::kExitNo, run({"lang"}));
-  EXPECT_NE(std::string::npos, out_.str().find("Loads: no")) << out_.str();
-  sim_.modules.define(path);
-  EXPECT_EQ(btutil::kExitOk, run({"lang"}));
-  EXPECT_NE(std::string::npos, out_.str().find("Loads: yes")) << out_.str();
-  EXPECT_EQ(0, sim_.modules.openLoads()) << "the library is released again";
-
+  struct Row {
+    LANGID language;
+    bool settings, defined;
+    int exitCode;
+    const char* text;  // in the plain output
+    nlohmann::json library, rightToLeft, loads;
+  };
+  const Row rows[] = {
+      {1033, false, false, btutil::kExitNo, "Language library: none for this language", nullptr, false, false},
+      {1036, false, false, btutil::kExitNo, "1036 (0x40c)", "VskStackFRA.dll", false, false},
+      {1025, false, false, btutil::kExitNo, "Message boxes: right to left", "VskStackARA.dll", true, false},
+      {1036, true, false, btutil::kExitNo, "Loads: no", "VskStackFRA.dll", false, false},
+      {1036, true, true, btutil::kExitOk, "Loads: yes", "VskStackFRA.dll", false, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    sim_.shell.setLanguage(row.language);
+    if (row.settings) installFrenchLibrary();
+    if (row.defined) sim_.modules.define(path);
+    EXPECT_EQ(row.exitCode, run({"lang"}));
+    EXPECT_NE(std::string::npos, out_.str().find(row.text)) << out_.str();
+    EXPECT_EQ(row.exitCode, run({"lang", "--json"}));
+    const auto document = nlohmann::json::parse(out_.str());
+    EXPECT_EQ(row.language, document["language"]);
+    EXPECT_EQ(row.library, document["library"]);
+    EXPECT_EQ(row.rightToLeft, document["rightToLeft"]);
+    EXPECT_EQ(row.loads, document["loads"]);
+    EXPECT_EQ(row.settings, document["path"].is_string());
+    EXPECT_EQ(0, sim_.modules.openLoads()) << "the library is released again";
+  }
   EXPECT_EQ(btutil::kExitUsage, run({"lang", "extra"}));
   EXPECT_TRUE(out_.str().empty());
   EXPECT_NE(std::string::npos, err_.str().find("ERROR: ")) << err_.str();
-}
-
-TEST_F(UiBtutilTest, LangJson) {
-  sim_.shell.setLanguage(1037);  // Hebrew: no library of its own, right to left
-  EXPECT_EQ(btutil::kExitNo, run({"lang", "--json"}));
-  auto document = nlohmann::json::parse(out_.str());
-  EXPECT_EQ(1037, document["language"]);
-  EXPECT_TRUE(document["library"].is_null());
-  EXPECT_TRUE(document["path"].is_null());
-  EXPECT_EQ(true, document["rightToLeft"]);
-  EXPECT_EQ(false, document["loads"]);
-
-  sim_.shell.setLanguage(1036);
-  installFrenchLibrary();
-  const std::wstring path =
-      std::wstring(L"inst") + ui::kPathSeparator + L"langs" + ui::kPathSeparator + L"VskStackFRA.dll";
-  sim_.modules.define(path);
-  EXPECT_EQ(btutil::kExitOk, run({"lang", "--json"}));
-  document = nlohmann::json::parse(out_.str());
-  EXPECT_EQ("VskStackFRA.dll", document["library"]);
-  EXPECT_EQ(false, document["rightToLeft"]);
-  EXPECT_EQ(true, document["loads"]);
-  EXPECT_TRUE(document["path"].is_string());
 }
 
 TEST_F(UiBtutilTest, UnlockExitCodes) {
@@ -119,6 +113,14 @@ TEST_F(UiBtutilTest, UnlockExitCodes) {
     EXPECT_TRUE(out_.str().empty());
   }
   EXPECT_EQ(prompts, sim_.credentials.prompts().size());
+
+  // A build without the prompt or the language support says so.
+  port::Platform record = port::platform();
+  record.credentials = nullptr;
+  record.shell = nullptr;
+  port::installPlatform(record);
+  EXPECT_EQ(btutil::kExitFailed, run({"unlock"}));
+  EXPECT_EQ(btutil::kExitFailed, run({"lang"}));
 }
 
 TEST_F(UiBtutilTest, HelpGivesTheAnswers) {

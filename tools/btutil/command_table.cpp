@@ -49,7 +49,7 @@ constexpr Command kCommands[] = {
      [](auto args, auto& c) { return runFtplist(args, c.in, c.console); }, ftplistHelp},
     {"unlock", "unlock [--context N]", "prompt for the account's password and unlock",
      [](auto args, auto& c) { return runUnlock(args, c.console); }, unlockHelp},
-    {"lang", "lang", "the interface language and its language library",
+    {"lang", "lang [--json]", "the interface language and its language library",
      [](auto args, auto& c) { return runLang(args, c.console); }, langHelp},
     {"demo", "demo", "the self-demonstration (also btutil without a command)", demo, demoHelp},
 };
