@@ -1,6 +1,7 @@
 // btutil unlock [--context N]: the password prompt and the unlock component, as
 // GetUserPassword runs them. btutil lang [--json]: the user interface language,
 // the language library that would be loaded, and whether it loads.
+#include "ui_commands.h"
 #include "command_args.h"
 #include "common/utf16.h"
 #include "json_output.h"
@@ -9,7 +10,6 @@
 #include "port/platform.h"
 #include "ui/lang_library.h"
 #include "ui/lang_table.h"
-#include "ui_commands.h"
 #include "utils/ui.h"
 
 namespace utils::btutil {
