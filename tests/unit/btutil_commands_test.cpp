@@ -339,8 +339,9 @@ TEST_F(BtutilCommandTest, ImportAppliesDeletionsAndRefusesMalformedFilesWhole) {
   r = run({"reg", "import", bad});
   EXPECT_EQ(kExitUsage, r.code);
   EXPECT_EQ("ERROR: " + bad +
-                ", line 7: Bad hex byte \"0g\": bytes are two hex digits separated by commas. Nothing "
-                "was imported.\n",
+                ": 1 malformed line, which reg.exe would skip or mangle while importing the rest. btutil imports a "
+                "file whole or not at all. Nothing was imported.\n  line 7: Bad hex data at \"0g\": bytes are 1 or 2 "
+                "hex digits separated by commas. (the value starts on line 6)\n",
             r.err);
   EXPECT_EQ("", r.out);
   EXPECT_EQ(before, dump(HKEY_CURRENT_USER));

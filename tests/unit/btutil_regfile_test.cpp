@@ -141,8 +141,9 @@ TEST(BtutilRegFileTest, ParsesHandWrittenFiles) {
       L"[hkcu\\Software\\New]   \n"
       L"  \"Spaced\" = \"v\"  \n"
       L"\"Gone\"=-\n"
-      L"\"Hex\"=HEX:01, 2,\\\n"
+      L"\"Hex\"=hex:01, 2,\\\n"
       L"\n"
+      L"  03\n"
       L"\"Tail\"=hex:0a,\\\n"
       L"    0b\n"
       L"\"Small\"=dword:C\n"
@@ -160,10 +161,10 @@ TEST(BtutilRegFileTest, ParsesHandWrittenFiles) {
   EXPECT_EQ(stringData(L"v"), entries[0].value.data);
   EXPECT_TRUE(entries[1].remove);
   EXPECT_EQ(L"Gone", entries[1].value.name);
-  // A continuation onto a blank line ends the list there.
-  EXPECT_EQ((std::vector<BYTE>{0x01, 0x02}), entries[2].value.data);
+  // A continuation passes over a blank line.
+  EXPECT_EQ((std::vector<BYTE>{0x01, 0x02, 0x03}), entries[2].value.data);
   EXPECT_EQ((std::vector<BYTE>{0x0A, 0x0B}), entries[3].value.data);
-  EXPECT_EQ(10u, entries[3].line);
+  EXPECT_EQ(11u, entries[3].line);
   EXPECT_EQ(static_cast<DWORD>(REG_DWORD), entries[4].value.type);
   EXPECT_EQ((std::vector<BYTE>{12, 0, 0, 0}), entries[4].value.data);
   EXPECT_EQ(L"", entries[5].value.name);
@@ -180,23 +181,21 @@ TEST(BtutilRegFileTest, MalformedFilesNameTheLine) {
       {L"\"a\"=dword:1\r\n", 2, "before the first [KEY]"},
       {L"[HKLM\\A]\r\n\"a\"=dword:123456789\r\n", 3, "1 to 8 hex digits"},
       {L"[HKLM\\A]\r\n\"a\"=dword:xyz\r\n", 3, "1 to 8 hex digits"},
-      {L"[HKLM\\A]\r\n\"a\"=hex:01,02,\\\r\n  03,zz\r\n", 4, "Bad hex byte \"zz\""},
-      {L"[HKLM\\A]\r\n\"a\"=hex:01,,02\r\n", 3, "Bad hex byte \"\""},
-      {L"[HKLM\\A]\r\n\"a\"=hex:123\r\n", 3, "Bad hex byte \"123\""},
-      {L"[HKLM\\A]\r\n\"a\"=hex:01,\\", 3, "ends after a continuation"},
+      {L"[HKLM\\A]\r\n\"a\"=hex:01,02,\\\r\n  03,zz\r\n", 4, "Bad hex data at \"zz\""},
+      {L"[HKLM\\A]\r\n\"a\"=hex:01,,02\r\n", 3, "Bad hex data"},
+      {L"[HKLM\\A]\r\n\"a\"=hex:123\r\n", 3, "Bad hex data"},
       {L"[HKLM\\A]\r\n\"a\"=hex(zz):01\r\n", 3, "hex digits"},
       {L"[HKLM\\A]\r\n\"a\"=hex(:01\r\n", 3, "hex(N):"},
       {L"[HKLM\\A]\r\n\"a=\"x\"\r\n", 3, "not followed by \"=\""},
       {L"[HKLM\\A]\r\n\"a\"=\"unterminated\r\n", 3, "no closing quote"},
       {L"[HKLM\\A]\r\n\"a\"=\"C:\\dir\"\r\n", 3, "Unknown escape"},
-      {L"[HKLM\\A]\r\n\"a\"=\"x\" trailing\r\n", 3, "after the closing quote"},
+      {L"[HKLM\\A]\r\n\"a\"=\"x\" trailing\r\n", 3, "may follow the closing quote"},
       {L"[HKLM\\A]\r\n\"a\"=word:1\r\n", 3, "Unrecognised value data"},
-      {L"[HKLM\\A]\r\nplain text\r\n", 3, "Unrecognised line"},
+      {L"[HKLM\\A]\r\nplain text\r\n", 3, "Not a [KEY] line"},
       {L"\r\n[HKLM\\A\r\n", 3, "closing \"]\""},
       {L"[HKCR\\.txt]\r\n", 2, "not available here"},
       {L"[HKLM\\A\\\\B]\r\n", 2, "empty component"},
       {L"[-HKLM]\r\n", 2, "root key cannot be deleted"},
-      {L"[-HKLM\\A]\r\n\"a\"=dword:1\r\n", 3, "follows the key deletion on line 2"},
       // A NUL would cut a name short where the registry reads it.
       {withNul(L"[-HKCU\\@x]\r\n"), 2, "NUL character"},
       {withNul(L"[-HKLM\\Software\\Vendor@Legacy]\r\n"), 2, "NUL character"},
@@ -225,9 +224,8 @@ TEST(BtutilRegFileTest, MalformedFilesNameTheLine) {
   EXPECT_FALSE(parseRegFile(header + deep + L"\\d]\r\n", &sections, &error));
   EXPECT_NE(std::string::npos, error.message.find("513 levels deep")) << error.message;
 
-  EXPECT_FALSE(parseRegFile(L"REGEDIT4\r\n[HKLM\\A]\r\n", &sections, &error));
-  EXPECT_EQ(1u, error.line);
-  EXPECT_NE(std::string::npos, error.message.find("REGEDIT4"));
+  EXPECT_TRUE(parseRegFile(L"REGEDIT4\r\n[HKLM\\A]\r\n", &sections, &error)) << error.message;
+  EXPECT_EQ(1u, sections.size());
   EXPECT_FALSE(parseRegFile(L"", &sections, &error));
   EXPECT_EQ(1u, error.line);
   EXPECT_FALSE(parseRegFile(L"[HKLM\\A]\r\n", &sections, &error));
@@ -265,6 +263,190 @@ TEST(BtutilRegFileTest, FileEncodings) {
     EXPECT_FALSE(decodeTextFile(bytes, &text, &error));
     EXPECT_EQ("Line 2: the text is not valid UTF-16 (a lone surrogate).", error);
   }
+}
+
+}  // namespace
+}  // namespace utils::btutil
+
+namespace utils::btutil {
+namespace {
+
+using namespace std::string_view_literals;
+
+// A REGEDIT4 file (or 5.00 with unicode) with one key, [HKEY_CURRENT_USER\T],
+// and then body.
+RegFileContent readBody(const std::wstring& body, bool unicode = false) {
+  const std::wstring header = unicode ? L"Windows Registry Editor Version 5.00" : L"REGEDIT4";
+  RegFileContent content;
+  RegFileError error;
+  EXPECT_TRUE(readRegFile(header + L"\r\n\r\n[HKEY_CURRENT_USER\\T]\r\n" + body, unicode, &content, &error))
+      << error.message;
+  return content;
+}
+
+std::vector<BYTE> utf16Bytes(std::u16string_view text) {
+  std::vector<BYTE> bytes;
+  for (char16_t unit : text) {
+    bytes.push_back(static_cast<BYTE>(unit & 0xFF));
+    bytes.push_back(static_cast<BYTE>(unit >> 8));
+  }
+  return bytes;
+}
+
+// Lines reg.exe reads, and what it stores for the one value "V" (or the
+// default value) they hold.
+TEST(BtutilRegFileTest, ReadsWhatRegExeReads) {
+  struct Case {
+    std::wstring body;
+    DWORD type;
+    std::vector<BYTE> data;
+    bool unicode = false;
+  };
+  const std::vector<Case> cases = {
+      {L"\"V\"=\"x\" ;comment\r\n", REG_SZ, {'x', 0, 0, 0}},
+      {L"\"V\"=\"\\n\\r\\\\\\\"\"\r\n", REG_SZ, utf16Bytes(u"\n\r\\\"\0"sv)},
+      {L"\"V\"=\"x\"\t\t;comment", REG_SZ, {'x', 0, 0, 0}},
+      {L"@=\"d\"\r\n", REG_SZ, {'d', 0, 0, 0}},
+      {L"\"V\"=dword:1234 ;comment\r\n", REG_DWORD, {0x34, 0x12, 0, 0}},
+      {L"\"V\"=dword:1234;5678\r\n", REG_DWORD, {0x34, 0x12, 0, 0}},
+      {L"\"V\"=dword: 1\r\n", REG_DWORD, {1, 0, 0, 0}},
+      {L"\"V\"=hex:11,22,\\\r\n  33\r\n", REG_BINARY, {0x11, 0x22, 0x33}},
+      {L"\"V\"=hex:11,\\;comment\r\n  22\r\n", REG_BINARY, {0x11, 0x22}},
+      {L"\"V\"=hex:11,  \\  ;comment\r\n  22\r\n", REG_BINARY, {0x11, 0x22}},
+      {L"\"V\"=hex:11,\\\r\n;comment\r\n  22\r\n", REG_BINARY, {0x11, 0x22}},
+      {L"\"V\"=hex:11,\\\r\n\r\n   \r\n\t\r\n  22\r\n", REG_BINARY, {0x11, 0x22}},
+      {L"\"V\"=hex:11,22,\r\n", REG_BINARY, {0x11, 0x22}},
+      {L"\"V\"=hex:11,22,;comment\r\n", REG_BINARY, {0x11, 0x22}},
+      {L"\"V\"=hex:\\\r\n  11\r\n", REG_BINARY, {0x11}},
+      {L"\"V\"=hex:11,\\", REG_BINARY, {0x11}},  // a "\" as the file's last character
+      {L"\"V\"=hex(ffffffff):01\r\n", 0xFFFFFFFF, {0x01}},
+      {L"\"V\"=hex(0):01,02\r\n", REG_NONE, {0x01, 0x02}},
+      // ANSI string data become UTF-16, with the final NUL reg.exe adds.
+      {L"\"V\"=hex(2):25,41,25\r\n", REG_EXPAND_SZ, utf16Bytes(u"%A%\0"sv)},
+      {L"\"V\"=hex(7):61,00,62,00,00\r\n", REG_MULTI_SZ, utf16Bytes(u"a\0b\0\0"sv)},
+      {L"\"V\"=hex(7):61,00,62\r\n", REG_MULTI_SZ, utf16Bytes(u"a\0b\0"sv)},
+      {L"\"V\"=hex(2):e9\r\n", REG_EXPAND_SZ, utf16Bytes(u"\u00e9\0"sv)},     // Windows-1252
+      {L"\"V\"=hex(2):c3,a9\r\n", REG_EXPAND_SZ, utf16Bytes(u"\u00e9\0"sv)},  // UTF-8
+      {L"\"V\"=hex(1):41,00\r\n", REG_SZ, utf16Bytes(u"A\0"sv)},
+      // A 5.00 file's string data are UTF-16 already; hex(1) stays as written.
+      {L"\"V\"=hex(2):41,00,42,00\r\n", REG_EXPAND_SZ, utf16Bytes(u"AB\0"sv), true},
+      {L"\"V\"=hex(7):41,00\r\n", REG_MULTI_SZ, utf16Bytes(u"A\0"sv), true},
+      {L"\"V\"=hex(1):41,00\r\n", REG_SZ, {0x41, 0x00}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.body.begin(), c.body.end()));
+    const RegFileContent content = readBody(c.body, c.unicode);
+    ASSERT_TRUE(content.skipped.empty()) << content.skipped.front().line << ": " << content.skipped.front().message;
+    ASSERT_EQ(content.sections.size(), 1u);
+    ASSERT_EQ(content.sections[0].entries.size(), 1u);
+    EXPECT_EQ(content.sections[0].entries[0].value.type, c.type);
+    EXPECT_EQ(content.sections[0].entries[0].value.data, c.data);
+  }
+}
+
+// Lines reg.exe skips: every one is listed with its number.
+TEST(BtutilRegFileTest, ListsEveryLineRegExeSkips) {
+  struct Case {
+    std::wstring body;  // starts on line 4
+    std::vector<size_t> lines;
+  };
+  const std::vector<Case> cases = {
+      {L"\"V\"=\"x\" #comment\r\n", {4}},
+      {L"\"V\"=\"x\"y\"\r\n", {4}},
+      {L"\"V\"=dword:1234 #comment\r\n", {4}},
+      {L"\"V\"=dword:123456789\r\n\"W\"=dword:\r\n\"X\"=dword:0x12\r\n", {4, 5, 6}},
+      {L"\"V\"=-\"x\"\r\n", {4}},
+      {L"\"V\"=hex:11,22\\\r\n  33\r\n", {4, 5}},      // no comma before "\"
+      {L"\"V\"=hex:11,\\\r\n,22\r\n", {5}},            // a continuation that starts with a comma
+      {L"\"V\"=hex:11,\\\r\n\\\r\n  22\r\n", {5, 6}},  // a lone "\" line
+      {L"\"V\"=hex:11,\\#comment\r\n  22\r\n", {4, 5}},
+      {L"\"V\"=hex:11,\\\r\n\"W\"=\"x\"\r\n", {5}},  // the next value is taken as hex data
+      {L"\"V\"=hex:11,\\\r\n#comment\r\n\"W\"=\"x\"\r\n", {5}},
+      {L"\"V\"=hex:100\r\n\"W\"=hex:,11\r\n", {4, 5}},
+      {L"\"V\"=hex(100000000):01\r\n\"W\"=hex(0x2):01\r\n", {4, 5}},
+      {L"[ HKEY_CURRENT_USER\\T\\A]\r\n\"V\"=dword:1\r\n", {4, 5}},
+      {L"[HKEY_CURRENT_USERS\\T\\A]\r\n\"V\"=dword:1\r\n", {4, 5}},
+      {L"[HKEY_CURRENT_USER\\T\\A\r\n", {4}},
+      {L"plain text\r\n  65,6e\r\n", {4, 5}},
+      {L"\"Wine\\\r\n42a\"=\"Value 1\"\r\n", {4, 5}},
+      {L"\"V\"=\"a\\0b\"\r\n\"W\"=\"C:\\Temp\"\r\n\"X\\q\"=\"x\"\r\n", {4, 5, 6}},  // \0 and unknown escapes
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.body.begin(), c.body.end()));
+    const RegFileContent content = readBody(c.body);
+    std::vector<size_t> lines;
+    for (const auto& skipped : content.skipped) {
+      lines.push_back(skipped.line);
+      EXPECT_FALSE(skipped.message.empty());
+    }
+    EXPECT_EQ(lines, c.lines);
+  }
+}
+
+TEST(BtutilRegFileTest, HeadersAsRegExeTakesThem) {
+  struct Case {
+    std::wstring header;
+    bool accepted;
+    RegFileHeader kind;
+  };
+  const std::vector<Case> cases = {
+      {L"Windows Registry Editor Version 5.00", true, RegFileHeader::Unicode},
+      {L"REGEDIT4", true, RegFileHeader::Ansi},
+      {L" REGEDIT4", true, RegFileHeader::Ansi},
+      {L"\tREGEDIT4", true, RegFileHeader::Ansi},
+      {L"REGEDIT", true, RegFileHeader::Win31},
+      {L"REGEDIT3", true, RegFileHeader::Ignored},
+      {L"REGEDIT 4", true, RegFileHeader::Ignored},
+      {L"REGEDIT4 FOO", true, RegFileHeader::Ignored},
+      {L"REGEDIT4FOO", true, RegFileHeader::Ignored},
+      {L"regedit4", false, RegFileHeader::Unicode},
+      {L"Regedit4", false, RegFileHeader::Unicode},
+      {L"\r\nREGEDIT4", false, RegFileHeader::Unicode},
+      {L"AREGEDIT4", false, RegFileHeader::Unicode},
+      {L"Windows Registry Editor Version 4.00", false, RegFileHeader::Unicode},
+      {L"WINDOWS REGISTRY EDITOR VERSION 5.00", false, RegFileHeader::Unicode},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.header.begin(), c.header.end()));
+    RegFileContent content;
+    RegFileError error;
+    const bool read =
+        readRegFile(c.header + L"\r\n\r\n[HKEY_CURRENT_USER\\T]\r\n\"V\"=\"x\"\r\n", false, &content, &error);
+    EXPECT_EQ(read, c.accepted);
+    if (!read) {
+      EXPECT_EQ(error.line, 1u);
+      continue;
+    }
+    EXPECT_EQ(content.header, c.kind);
+    const bool readsValues = c.kind == RegFileHeader::Unicode || c.kind == RegFileHeader::Ansi;
+    EXPECT_EQ(content.sections.size(), readsValues ? 1u : 0u);
+  }
+  // A Windows 3.1 file: reg.exe sets HKEY_CLASSES_ROOT from lines that start
+  // with its name, spelt exactly so, and ignores every other line.
+  RegFileContent win31;
+  RegFileError win31Error;
+  ASSERT_TRUE(
+      readRegFile(L"REGEDIT\r\nHKEY_CLASSES_ROOT\\.x = y\r\nhkey_classes_root\\.z = y\r\n  "
+                  L"HKEY_CLASSES_ROOT\\.w = y\r\nother\r\n",
+                  false, &win31, &win31Error));
+  ASSERT_EQ(win31.skipped.size(), 1u);
+  EXPECT_EQ(win31.skipped[0].line, 2u);
+  // Values after a key deletion are ignored, as reg.exe ignores them.
+  const RegFileContent content = readBody(L"[-HKEY_CURRENT_USER\\T\\Old]\r\n\"V\"=dword:1\r\n");
+  EXPECT_TRUE(content.skipped.empty());
+  ASSERT_EQ(content.ignored.size(), 1u);
+  EXPECT_EQ(content.ignored[0].line, 5u);
+  // A key line with trailing backslashes names the key without them.
+  const RegFileContent trailing = readBody(L"[HKEY_CURRENT_USER\\T\\A\\\\]\r\n");
+  ASSERT_EQ(trailing.sections.size(), 2u);
+  EXPECT_EQ(trailing.sections[1].key.subKey, L"T\\A");
+  // An ANSI file that is not UTF-8 reads as Windows-1252.
+  std::wstring text;
+  bool utf16 = true;
+  std::string error;
+  ASSERT_TRUE(decodeRegFileText("REGEDIT4\r\n\"\xE9\x80\"", &text, &utf16, &error));
+  EXPECT_FALSE(utf16);
+  EXPECT_EQ(text, L"REGEDIT4\r\n\"\u00e9\u20ac\"");
 }
 
 }  // namespace

@@ -102,11 +102,25 @@ Example:
 
 constexpr std::string_view kRegImport = R"(Usage: btutil reg import FILE
 
-Applies a registry file: "Windows Registry Editor Version 5.00" files in UTF-16
-(with byte order mark) or UTF-8 (with or without one). [KEY] creates a key,
-[-KEY] deletes one with its tree, "name"=- deletes a value. The whole file is
-checked first: a malformed file is reported with its line number and nothing is
-imported.
+Applies a registry file as reg.exe reads it. "Windows Registry Editor Version
+5.00" files come in UTF-16 with its byte order mark, or in UTF-8. "REGEDIT4"
+files are ANSI: read as UTF-8 when the bytes are valid UTF-8, otherwise as
+Windows-1252, and their hex(1), hex(2) and hex(7) data become UTF-16. Other
+headers that start with REGEDIT ("REGEDIT 4", "REGEDIT4 FOO"...) are accepted
+and nothing of the file is read, as reg.exe does. [KEY] creates a key, [-KEY]
+deletes one with its tree (values after it are ignored), "name"=- deletes a
+value; lines starting with ; or # are comments, and ; starts one after data.
+In quoted texts \\ is a backslash, \" a quote, \n and \r line breaks.
+hex(2) and hex(7) data get their final NUL when they lack it; hex(1) data do
+not (reg.exe adds one): such strings stay exactly as export writes them.
+
+Unlike reg.exe, which skips a malformed line and imports the rest, btutil
+imports a file whole or not at all: it lists every line reg.exe would skip,
+with its number and why, and imports nothing. It also refuses what reg.exe
+would store mangled: an unknown escape such as \T in "C:\Temp" (reg.exe drops
+the backslash). A "REGEDIT" (Windows 3.1) file can only set HKEY_CLASSES_ROOT,
+which this registry does not hold: its lines are refused. Each store takes its
+part of the file in one transaction.
 
 Example:
   btutil reg import vorlane.reg

@@ -35,13 +35,36 @@ struct RegFileError {
   std::string message;
 };
 
+// What the first line of a file makes of it, as reg.exe reads it.
+enum class RegFileHeader {
+  Unicode,  // "Windows Registry Editor Version 5.00"
+  Ansi,     // "REGEDIT4": in a file without a UTF-16 mark, hex(1), hex(2) and hex(7) data are ANSI text
+  Win31,    // "REGEDIT": Windows 3.1 lines, which name HKEY_CLASSES_ROOT only
+  Ignored,  // any other line that starts with "REGEDIT": reg.exe accepts the file and reads none of it
+};
+
+// Everything a file holds. skipped: the lines reg.exe would skip as malformed,
+// with why (an import refuses the whole file when there is one); ignored: lines
+// reg.exe ignores by design (values after a key deletion).
+struct RegFileContent {
+  RegFileHeader header = RegFileHeader::Unicode;
+  std::vector<RegFileSection> sections;
+  std::vector<RegFileError> skipped;
+  std::vector<RegFileError> ignored;
+};
+
 // The keys as a registry file (CRLF line ends, without the byte order mark).
 // Fails, naming the key or value, when a name cannot be written in the format
 // (a line break in it).
 bool formatRegFile(const std::vector<KeySnapshot>& keys, std::wstring* text, std::string* error);
 
-// Parses a whole registry file. Nothing is applied here; a malformed line gives
-// its line number and what is wrong.
+// Reads a whole registry file line by line as reg.exe does, listing every line
+// it would skip. utf16File: the file had a UTF-16 byte order mark. False (with
+// error) only when the first line is not a header reg.exe accepts.
+bool readRegFile(std::wstring_view text, bool utf16File, RegFileContent* content, RegFileError* error);
+
+// As readRegFile for a UTF-16 file, failing at the first line reg.exe would
+// skip; a file whose header makes reg.exe read nothing gives no sections.
 bool parseRegFile(std::wstring_view text, std::vector<RegFileSection>* sections, RegFileError* error);
 
 }  // namespace utils::btutil

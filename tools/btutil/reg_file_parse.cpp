@@ -1,95 +1,131 @@
+// Reading registry files line by line as reg.exe reads them: which headers it
+// accepts, which lines it takes as comments, how it joins hex data over several
+// lines, and which lines it skips. Where reg.exe skips a line and imports the
+// rest, the line is listed (RegFileContent::skipped) so that an import can refuse
+// the whole file instead.
 #include "common/utf16.h"
 #include "numbers.h"
 #include "reg_file.h"
+#include "reg_file_text.h"
 
 namespace utils::btutil {
 namespace {
 
-bool isBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+using reg_text::endsHere;
+using reg_text::isBlank;
+using reg_text::shown;
+using reg_text::skipBlanks;
 
-std::wstring_view trimmed(std::wstring_view text) {
-  while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-bool startsWithIgnoringCase(std::wstring_view text, std::wstring_view prefix) {
-  return text.size() >= prefix.size() && upperAscii(text.substr(0, prefix.size())) == upperAscii(prefix);
-}
-
-std::string shown(std::wstring_view text) { return "\"" + wideToUtf8(text) + "\""; }
-
-// Parses one file, line by line, into sections; the first fault ends it.
 class Parser {
  public:
-  explicit Parser(std::wstring_view text) {
-    for (size_t start = 0; start <= text.size();) {
-      size_t end = text.find(L'\n', start);
-      if (end == std::wstring_view::npos) end = text.size();
-      std::wstring_view line = text.substr(start, end - start);
-      if (!line.empty() && line.back() == L'\r') line.remove_suffix(1);
-      lines_.push_back(line);
-      start = end + 1;
+  Parser(std::wstring_view text, bool utf16File) : utf16File_(utf16File) {
+    // reg.exe ends a line at CR, LF or CR LF.
+    for (size_t start = 0;;) {
+      const size_t end = text.find_first_of(L"\r\n", start);
+      if (end == std::wstring_view::npos) {
+        lines_.push_back(text.substr(start));
+        break;
+      }
+      lines_.push_back(text.substr(start, end - start));
+      start = end + ((text[end] == L'\r' && end + 1 < text.size() && text[end + 1] == L'\n') ? 2 : 1);
     }
   }
 
-  bool run(std::vector<RegFileSection>* sections, RegFileError* error) {
-    error_ = error;
-    if (trimmed(lines_[0]) != kRegFileHeader) {
-      if (startsWithIgnoringCase(trimmed(lines_[0]), L"REGEDIT4")) {
-        return fail(1,
-                    "REGEDIT4 files are not supported; the file must start with \"Windows Registry Editor "
-                    "Version 5.00\".");
-      }
-      return fail(1, "The file must start with the line \"Windows Registry Editor Version 5.00\".");
-    }
+  bool run(RegFileContent* content, RegFileError* error) {
+    content_ = content;
+    *content = {};
+    if (!readHeader(error)) return false;
+    if (content->header == RegFileHeader::Ignored) return true;
     // A NUL would cut a key path or a value name short where the registry reads
     // it, so that "[-HKEY_CURRENT_USER<NUL>x]" would name the whole root.
-    for (size_t i = 0; i < lines_.size(); ++i) {
+    for (size_t i = 1; i < lines_.size(); ++i) {
       if (lines_[i].find(L'\0') != std::wstring_view::npos) {
-        return fail(i + 1, "The line holds a NUL character; key paths, value names and texts cannot.");
+        skip(i + 1, "The line holds a NUL character; key paths, value names and texts cannot.");
       }
     }
     for (index_ = 1; index_ < lines_.size(); ++index_) {
-      const std::wstring_view line = trimmed(lines_[index_]);
-      if (line.empty() || line.front() == L';') continue;
-      const bool ok = line.front() == L'[' ? parseSection(line) : parseValueLine(line);
-      if (!ok) return false;
+      if (lines_[index_].find(L'\0') != std::wstring_view::npos) continue;
+      if (content->header == RegFileHeader::Win31) {
+        win31Line(lines_[index_]);
+        continue;
+      }
+      const std::wstring_view line = skipBlanks(lines_[index_]);
+      if (line.empty() || line.front() == L';' || line.front() == L'#') continue;  // comments
+      if (line.front() == L'[') {
+        keyLine(line);
+      } else if (line.front() == L'@' || line.front() == L'"') {
+        valueLine(line);
+      } else {
+        skip(lineNumber(), "Not a [KEY] line, a \"name\"=data line or a comment: " + shown(line) + ".");
+      }
     }
-    *sections = std::move(sections_);
     return true;
   }
 
  private:
-  size_t lineNumber() const { return index_ + 1; }
+  enum class Target { None, Key, Deleted, Unusable };
 
-  bool fail(size_t line, std::string message) {
-    error_->line = line;
-    error_->message = std::move(message);
-    return false;
+  size_t lineNumber() const { return index_ + 1; }
+  void skip(size_t line, std::string reason) { content_->skipped.push_back({line, std::move(reason)}); }
+
+  bool readHeader(RegFileError* error) {
+    // Blanks before the header are allowed, a blank line is not.
+    const std::wstring_view header = skipBlanks(lines_[0]);
+    if (header == kRegFileHeader) {
+      content_->header = RegFileHeader::Unicode;
+    } else if (header == L"REGEDIT4") {
+      content_->header = RegFileHeader::Ansi;
+    } else if (header == L"REGEDIT") {
+      content_->header = RegFileHeader::Win31;
+    } else if (header.substr(0, 7) == L"REGEDIT") {
+      content_->header = RegFileHeader::Ignored;
+    } else {
+      error->line = 1;
+      error->message = "The file must start with the line \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\".";
+      return false;
+    }
+    return true;
   }
 
-  bool parseSection(std::wstring_view line) {
-    if (line.back() != L']') return fail(lineNumber(), "The key line has no closing \"]\".");
-    std::wstring_view inner = line.substr(1, line.size() - 2);
+  // Windows 3.1 files set default values of HKEY_CLASSES_ROOT keys, which this
+  // registry does not hold; reg.exe ignores every line that does not start with
+  // that root name, spelt exactly so.
+  void win31Line(std::wstring_view line) {
+    if (line.starts_with(L"HKEY_CLASSES_ROOT")) {
+      skip(lineNumber(),
+           "Windows 3.1 registry lines (REGEDIT) set HKEY_CLASSES_ROOT, which this registry does not hold.");
+    }
+  }
+
+  void keyLine(std::wstring_view line) {
+    target_ = Target::Unusable;
+    targetLine_ = lineNumber();
+    // The name runs to the last "]"; reg.exe ignores what follows it.
+    const size_t close = line.rfind(L']');
+    if (close == std::wstring_view::npos) return skip(lineNumber(), "The key line has no closing \"]\".");
+    std::wstring_view inner = line.substr(1, close - 1);
     RegFileSection section;
     section.line = lineNumber();
     if (!inner.empty() && inner.front() == L'-') {
       section.remove = true;
       inner.remove_prefix(1);
     }
-    std::string keyError;
-    if (!parseKeyPath(inner, &section.key, &keyError)) return fail(lineNumber(), keyError);
-    if (section.remove && section.key.subKey.empty()) {
-      return fail(lineNumber(), "A root key cannot be deleted: " + shown(inner) + ".");
+    if (inner.empty() || isBlank(inner.front())) {
+      return skip(lineNumber(), "A blank after \"[\" or \"[-\": the key name must follow at once.");
     }
-    if (!withinLimits(section.key.subKey)) return false;
-    sections_.push_back(std::move(section));
-    return true;
+    // reg.exe opens "Key\" and "Key\\" as "Key".
+    while (!inner.empty() && inner.back() == L'\\') inner.remove_suffix(1);
+    std::string keyError;
+    if (!parseKeyPath(inner, &section.key, &keyError)) return skip(lineNumber(), keyError);
+    if (section.remove && section.key.subKey.empty()) {
+      return skip(lineNumber(), "A root key cannot be deleted: " + shown(inner) + ".");
+    }
+    if (!withinLimits(section.key.subKey)) return;
+    target_ = section.remove ? Target::Deleted : Target::Key;
+    content_->sections.push_back(std::move(section));
   }
 
-  // The registry's limits on key names and depth, checked before anything is
-  // written.
+  // The registry's limits on key names and depth.
   bool withinLimits(std::wstring_view subKey) {
     size_t depth = 0;
     for (size_t start = 0; !subKey.empty() && start <= subKey.size();) {
@@ -97,177 +133,138 @@ class Parser {
       if (end == std::wstring_view::npos) end = subKey.size();
       const std::wstring_view name = subKey.substr(start, end - start);
       if (port::utf16Length(name) > port::kMaxKeyNameChars) {
-        return fail(lineNumber(), "The key name " + shown(name.substr(0, 40)) + "... is longer than " +
-                                      std::to_string(port::kMaxKeyNameChars) + " characters.");
+        skip(lineNumber(), "The key name " + shown(name.substr(0, 40)) + "... is longer than " +
+                               std::to_string(port::kMaxKeyNameChars) + " characters.");
+        return false;
       }
       ++depth;
       start = end + 1;
     }
     if (depth > port::kMaxKeyDepth) {
-      return fail(lineNumber(), "The key path is " + std::to_string(depth) + " levels deep; the registry allows " +
-                                    std::to_string(port::kMaxKeyDepth) + ".");
+      skip(lineNumber(), "The key path is " + std::to_string(depth) + " levels deep; the registry allows " +
+                             std::to_string(port::kMaxKeyDepth) + ".");
+      return false;
     }
     return true;
   }
 
-  // Reads a quoted text starting at *pos (on the opening quote), undoing the
-  // \\ and \" escapes; *pos ends after the closing quote.
-  bool parseQuoted(std::wstring_view line, size_t* pos, std::wstring* out) {
-    out->clear();
-    for (size_t i = *pos + 1; i < line.size(); ++i) {
-      const wchar_t c = line[i];
-      if (c == L'"') {
-        *pos = i + 1;
-        return true;
-      }
-      if (c == L'\\') {
-        if (i + 1 >= line.size() || (line[i + 1] != L'\\' && line[i + 1] != L'"')) {
-          return fail(lineNumber(),
-                      "Unknown escape in a quoted text: a backslash must be written \\\\ and a quote "
-                      "\\\".");
-        }
-        ++i;
-      }
-      out->push_back(line[i]);
-    }
-    return fail(lineNumber(), "A quoted text has no closing quote.");
-  }
-
-  bool parseValueLine(std::wstring_view line) {
-    if (line.front() != L'@' && line.front() != L'"') {
-      return fail(lineNumber(), "Unrecognised line " + shown(line) + ": expected [KEY], \"name\"=data or @=data.");
-    }
-    if (sections_.empty()) return fail(lineNumber(), "A value line stands before the first [KEY] line.");
-    RegFileSection& section = sections_.back();
-    if (section.remove) {
-      return fail(lineNumber(), "A value line follows the key deletion on line " + std::to_string(section.line) +
-                                    "; start a [KEY] section first.");
-    }
+  void valueLine(std::wstring_view line) {
     RegFileEntry entry;
     entry.line = lineNumber();
-    size_t pos = 0;
-    if (line.front() == L'@') {
-      pos = 1;  // the default value
-    } else if (!parseQuoted(line, &pos, &entry.value.name)) {
-      return false;
-    } else if (port::utf16Length(entry.value.name) > port::kMaxValueNameChars) {
-      return fail(lineNumber(),
+    std::string reason;
+    size_t pos = 1;  // past "@", the default value
+    if (line.front() == L'"') {
+      pos = 0;
+      if (!reg_text::parseQuoted(line, &pos, &entry.value.name, &reason)) return skip(entry.line, reason);
+    }
+    std::wstring_view rest = skipBlanks(line.substr(pos));
+    if (rest.empty() || rest.front() != L'=') return skip(entry.line, "The value name is not followed by \"=\".");
+    if (!parseData(skipBlanks(rest.substr(1)), &entry, &reason)) {
+      const std::string start =
+          lineNumber() == entry.line ? "" : " (the value starts on line " + std::to_string(entry.line) + ")";
+      return skip(lineNumber(), reason + start);
+    }
+    switch (target_) {
+      case Target::None: return skip(entry.line, "A value line stands before the first [KEY] line.");
+      case Target::Unusable:
+        return skip(entry.line, "The value belongs to the key on line " + std::to_string(targetLine_) +
+                                    ", which reg.exe cannot open.");
+      case Target::Deleted:
+        content_->ignored.push_back({entry.line, "A value after the key deletion on line " +
+                                                     std::to_string(targetLine_) +
+                                                     " is ignored, as reg.exe ignores it."});
+        return;
+      case Target::Key: break;
+    }
+    if (port::utf16Length(entry.value.name) > port::kMaxValueNameChars) {
+      return skip(entry.line,
                   "The value name is longer than " + std::to_string(port::kMaxValueNameChars) + " characters.");
     }
-    while (pos < line.size() && isBlank(line[pos])) ++pos;
-    if (pos >= line.size() || line[pos] != L'=') return fail(lineNumber(), "The value name is not followed by \"=\".");
-    const std::wstring_view data = trimmed(line.substr(pos + 1));
-    if (!parseData(data, &entry)) return false;
-    section.entries.push_back(std::move(entry));
-    return true;
+    content_->sections.back().entries.push_back(std::move(entry));
   }
 
-  bool parseData(std::wstring_view data, RegFileEntry* entry) {
+  bool parseData(std::wstring_view data, RegFileEntry* entry, std::string* reason) {
     RegValue& value = entry->value;
-    if (data == L"-") {
+    if (!data.empty() && data.front() == L'-') {
       entry->remove = true;
-      return true;
+      if (endsHere(data.substr(1))) return true;
+      *reason = "Only a ; comment may follow \"-\".";
+      return false;
     }
     if (!data.empty() && data.front() == L'"') {
       size_t pos = 0;
       std::wstring text;
-      if (!parseQuoted(data, &pos, &text)) return false;
-      if (pos != data.size()) return fail(lineNumber(), "Unexpected text after the closing quote.");
+      if (!reg_text::parseQuoted(data, &pos, &text, reason)) return false;
+      if (!endsHere(data.substr(pos))) {
+        *reason = "Only a ; comment may follow the closing quote.";
+        return false;
+      }
       value.type = REG_SZ;
       value.data = stringData(text);
       return true;
     }
-    if (startsWithIgnoringCase(data, L"dword:")) {
-      const std::wstring_view digits = data.substr(6);
-      if (digits.empty() || digits.size() > 8) {
-        return fail(lineNumber(), "A dword needs 1 to 8 hex digits, as in dword:0000000c.");
-      }
-      uint64_t number = 0;
-      for (wchar_t c : digits) {
-        const int digit = hexDigitValue(c);
-        if (digit < 0) return fail(lineNumber(), "A dword needs 1 to 8 hex digits, as in dword:0000000c.");
-        number = number * 16 + static_cast<uint64_t>(digit);
-      }
-      value.type = REG_DWORD;
-      value.data = littleEndianBytes(number, 4);
-      return true;
-    }
-    if (startsWithIgnoringCase(data, L"hex:")) {
+    if (data.substr(0, 6) == L"dword:") return reg_text::parseDword(data.substr(6), &value, reason);
+    std::wstring_view list;
+    if (data.substr(0, 4) == L"hex:") {
       value.type = REG_BINARY;
-      return parseHexList(data.substr(4), &value.data);
+      list = data.substr(4);
+    } else if (data.substr(0, 4) == L"hex(") {
+      if (!reg_text::parseHexType(data.substr(4), &value.type, &list, reason)) return false;
+    } else {
+      *reason = "Unrecognised value data " + shown(data) + ": expected \"text\", dword:, hex:, hex(N): or -.";
+      return false;
     }
-    if (startsWithIgnoringCase(data, L"hex(")) {
-      const size_t close = data.find(L"):");
-      if (close == std::wstring_view::npos || close == 4 || close > 12) {
-        return fail(lineNumber(), "A typed hex value is written hex(N): with N the type in hex, as in hex(b):.");
-      }
-      uint64_t type = 0;
-      for (wchar_t c : data.substr(4, close - 4)) {
-        const int digit = hexDigitValue(c);
-        if (digit < 0) return fail(lineNumber(), "The type in hex(N): must be hex digits.");
-        type = type * 16 + static_cast<uint64_t>(digit);
-      }
-      value.type = static_cast<DWORD>(type);
-      return parseHexList(data.substr(close + 2), &value.data);
-    }
-    return fail(lineNumber(), "Unrecognised value data " + shown(data) +
-                                  ": expected \"text\", dword:, hex:, hex(N): or - to delete.");
+    if (!parseHexData(list, &value.data, reason)) return false;
+    reg_text::finishStringData(value.type, utf16File_ || content_->header != RegFileHeader::Ansi, &value.data);
+    return true;
   }
 
-  // Comma-separated hex bytes; a line ending in "\" continues on the next one.
-  // Each byte's line is kept so a fault names the right line.
-  bool parseHexList(std::wstring_view first, std::vector<BYTE>* bytes) {
-    struct Piece {
-      size_t offset;
-      size_t line;
-    };
-    std::wstring joined;
-    std::vector<Piece> pieces;
-    std::wstring_view piece = trimmed(first);
-    for (;;) {
-      const bool continues = !piece.empty() && piece.back() == L'\\';
-      if (continues) piece = trimmed(piece.substr(0, piece.size() - 1));
-      pieces.push_back({joined.size(), lineNumber()});
-      joined += piece;
-      if (!continues) break;
-      if (index_ + 1 >= lines_.size()) return fail(lineNumber(), "The file ends after a continuation \"\\\".");
-      ++index_;
-      piece = trimmed(lines_[index_]);
-    }
-    auto lineOf = [&pieces](size_t offset) {
-      size_t line = pieces.front().line;
-      for (const auto& p : pieces) {
-        if (p.offset <= offset) line = p.line;
-      }
-      return line;
-    };
+  // The hex bytes of one value: a "\" after a comma continues the list on the
+  // next line that is neither blank nor a ; comment; that line must start with a
+  // hex digit. At the end of the file the list ends.
+  bool parseHexData(std::wstring_view first, std::vector<BYTE>* bytes, std::string* reason) {
     bytes->clear();
-    for (size_t start = 0; start < joined.size();) {
-      size_t end = joined.find(L',', start);
-      if (end == std::wstring::npos) end = joined.size();
-      const std::wstring_view token = trimmed(std::wstring_view(joined).substr(start, end - start));
-      // A comma closing the list leaves no token behind: the loop ends first.
-      const int high = token.size() == 2 ? hexDigitValue(token[0]) : 0;
-      const int low = token.empty() || token.size() > 2 ? -1 : hexDigitValue(token.back());
-      if (high < 0 || low < 0) {
-        return fail(lineOf(start), "Bad hex byte " + shown(token) + ": bytes are two hex digits separated by commas.");
+    bool continues = false;
+    if (!reg_text::parseHexLine(first, bytes, &continues, reason)) return false;
+    while (continues) {
+      std::wstring_view line;
+      do {
+        if (index_ + 1 >= lines_.size()) return true;
+        ++index_;
+        line = skipBlanks(lines_[index_]);
+      } while (line.empty() || line.front() == L';');
+      if (hexDigitValue(line.front()) < 0) {
+        *reason = "The line continues hex data but does not start with a hex digit: " + shown(line.substr(0, 40)) + ".";
+        return false;
       }
-      bytes->push_back(static_cast<BYTE>(high * 16 + low));
-      start = end + 1;
+      if (!reg_text::parseHexLine(line, bytes, &continues, reason)) return false;
     }
     return true;
   }
 
+  const bool utf16File_;
   std::vector<std::wstring_view> lines_;
   size_t index_ = 0;
-  std::vector<RegFileSection> sections_;
-  RegFileError* error_ = nullptr;
+  RegFileContent* content_ = nullptr;
+  Target target_ = Target::None;
+  size_t targetLine_ = 0;
 };
 
 }  // namespace
 
+bool readRegFile(std::wstring_view text, bool utf16File, RegFileContent* content, RegFileError* error) {
+  return Parser(text, utf16File).run(content, error);
+}
+
 bool parseRegFile(std::wstring_view text, std::vector<RegFileSection>* sections, RegFileError* error) {
-  return Parser(text).run(sections, error);
+  RegFileContent content;
+  if (!readRegFile(text, true, &content, error)) return false;
+  if (!content.skipped.empty()) {
+    *error = content.skipped.front();
+    return false;
+  }
+  *sections = std::move(content.sections);
+  return true;
 }
 
 }  // namespace utils::btutil

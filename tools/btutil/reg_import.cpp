@@ -62,13 +62,35 @@ int regImport(std::span<const std::string> args, port::RegistryPort& registry, C
   // The whole file is decoded and parsed before anything is written, so a
   // malformed file changes nothing.
   std::wstring text;
-  if (!decodeTextFile(bytes, &text, &error)) return usageError(console, file + ": " + error + " Nothing was imported.");
-  std::vector<RegFileSection> sections;
-  RegFileError parseError;
-  if (!parseRegFile(text, &sections, &parseError)) {
-    const std::string where = parseError.line > 0 ? ", line " + std::to_string(parseError.line) : "";
-    return usageError(console, file + where + ": " + parseError.message + " Nothing was imported.");
+  bool utf16 = false;
+  if (!decodeRegFileText(bytes, &text, &utf16, &error)) {
+    return usageError(console, file + ": " + error + " Nothing was imported.");
   }
+  RegFileContent content;
+  RegFileError headerError;
+  if (!readRegFile(text, utf16, &content, &headerError)) {
+    return usageError(console, file + ", line 1: " + headerError.message + " Nothing was imported.");
+  }
+  if (!content.skipped.empty()) {
+    // reg.exe would skip these lines and import the rest; a half-imported
+    // settings file is a half-configured machine, so nothing is imported.
+    std::string message = file + ": " + std::to_string(content.skipped.size()) +
+                          (content.skipped.size() == 1 ? " malformed line" : " malformed lines") +
+                          ", which reg.exe would skip or mangle while importing the rest. btutil imports a file "
+                          "whole or not at all. Nothing was imported.";
+    for (const RegFileError& line : content.skipped) {
+      message += "\n  line " + std::to_string(line.line) + ": " + line.message;
+    }
+    return usageError(console, message);
+  }
+  if (content.header == RegFileHeader::Ignored) {
+    console.out << "Nothing was imported: reg.exe reads nothing of a file with this header.\n";
+    return kExitOk;
+  }
+  for (const RegFileError& line : content.ignored) {
+    console.err << file << ", line " << line.line << ": " << line.message << "\n";
+  }
+  const std::vector<RegFileSection>& sections = content.sections;
 
   // One transaction per store: everything a root receives is applied at once,
   // all or nothing. The machine store goes first: it is the one most likely to

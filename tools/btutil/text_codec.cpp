@@ -69,6 +69,35 @@ bool decodeTextFile(std::string_view bytes, std::wstring* text, std::string* err
   return true;
 }
 
+std::wstring decodeAnsi(std::string_view bytes) {
+  if (isValidUtf8(bytes)) return utf8ToWide(bytes);
+  // Windows-1252 is Latin-1 but for 0x80 to 0x9F; its five unassigned bytes map
+  // to the same code points, as Windows maps them.
+  static constexpr char16_t kHigh[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                         0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                         0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                         0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+  std::wstring text;
+  text.reserve(bytes.size());
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    text.push_back(byte >= 0x80 && byte < 0xA0 ? static_cast<wchar_t>(kHigh[byte - 0x80]) : static_cast<wchar_t>(byte));
+  }
+  return text;
+}
+
+bool decodeRegFileText(std::string_view bytes, std::wstring* text, bool* utf16, std::string* error) {
+  *utf16 = startsWith(bytes, "\xFF\xFE") || startsWith(bytes, "\xFE\xFF");
+  if (*utf16) return decodeTextFile(bytes, text, error);
+  if (startsWith(bytes, "\xEF\xBB\xBF")) bytes.remove_prefix(3);
+  if (bytes.find('\0') != std::string_view::npos) {
+    *error = "The file holds NUL bytes: UTF-16 text needs its byte order mark (FF FE).";
+    return false;
+  }
+  *text = decodeAnsi(bytes);
+  return true;
+}
+
 std::string encodeUtf16LeWithBom(std::wstring_view text) { return "\xFF\xFE" + utf16ToLeBytes(wideToUtf16(text)); }
 
 }  // namespace utils::btutil

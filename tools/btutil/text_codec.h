@@ -11,6 +11,16 @@ namespace utils::btutil {
 // applies, at which line (1-based).
 bool decodeTextFile(std::string_view bytes, std::wstring* text, std::string* error);
 
+// Bytes without a UTF-16 mark as reg.exe's ANSI reading gives them on Linux:
+// UTF-8 when they are valid UTF-8, otherwise Windows-1252 (the ANSI code page of
+// Western Windows).
+std::wstring decodeAnsi(std::string_view bytes);
+
+// A registry file: UTF-16 behind its byte order mark (*utf16 set), otherwise as
+// decodeAnsi reads it (a UTF-8 mark is dropped). Fails on lone surrogates and on
+// NUL bytes outside UTF-16.
+bool decodeRegFileText(std::string_view bytes, std::wstring* text, bool* utf16, std::string* error);
+
 // The text as UTF-16LE bytes behind the byte order mark FF FE.
 std::string encodeUtf16LeWithBom(std::wstring_view text);
 
