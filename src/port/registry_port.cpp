@@ -159,4 +159,23 @@ DWORD RegistryPort::takeValue(HKEY key, const wchar_t* name, const BYTE* expecte
   return deleteValue(key, name);
 }
 
+DWORD copyValueOut(DWORD storedType, const std::vector<BYTE>& stored, DWORD* type, BYTE* data, DWORD* size) {
+  if (type != nullptr) *type = storedType;
+  if (size == nullptr) return ERROR_SUCCESS;
+  const DWORD capacity = *size;
+  *size = static_cast<DWORD>(stored.size());
+  if (data == nullptr) return ERROR_SUCCESS;
+  if (capacity < stored.size()) return ERROR_MORE_DATA;
+  if (!stored.empty()) std::memcpy(data, stored.data(), stored.size());
+  return ERROR_SUCCESS;
+}
+
+DWORD copyNameOut(const std::wstring& source, wchar_t* name, DWORD* chars) {
+  if (name == nullptr || chars == nullptr) return ERROR_INVALID_PARAMETER;
+  if (*chars < source.size() + 1) return ERROR_MORE_DATA;
+  std::memcpy(name, source.c_str(), (source.size() + 1) * sizeof(wchar_t));
+  *chars = static_cast<DWORD>(source.size());
+  return ERROR_SUCCESS;
+}
+
 }  // namespace utils::port

@@ -6,7 +6,9 @@
 
 #include <cstddef>
 #include <cwchar>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "utils/wintypes.h"
 
@@ -117,6 +119,16 @@ class RegistryPort {
   // pointer may be null.
   virtual DWORD queryInfoKey(HKEY key, DWORD* subKeys, DWORD* values) = 0;
 };
+
+// For adapters that keep values themselves: hands stored data to a caller as
+// RegQueryValueExW does (the type when asked; *size set to the data's size when
+// size is given; the data copied when data is given and *size was enough, else
+// ERROR_MORE_DATA).
+DWORD copyValueOut(DWORD storedType, const std::vector<BYTE>& stored, DWORD* type, BYTE* data, DWORD* size);
+
+// Copies a key or value name into a caller's buffer of *chars wide characters
+// (terminator included); on return *chars is the length without it.
+DWORD copyNameOut(const std::wstring& source, wchar_t* name, DWORD* chars);
 
 // Closes a key when it goes out of scope.
 class ScopedKey {

@@ -259,15 +259,7 @@ DWORD RegistryFile::queryValue(int64_t key, const std::string& folded, DWORD* ty
     }
   }
   if (!value->present) return ERROR_FILE_NOT_FOUND;
-  if (type != nullptr) *type = value->type;
-  if (size == nullptr) return ERROR_SUCCESS;
-  const DWORD capacity = *size;
-  const auto needed = static_cast<DWORD>(value->data.size());
-  *size = needed;
-  if (data == nullptr) return ERROR_SUCCESS;
-  if (capacity < needed) return ERROR_MORE_DATA;
-  if (needed > 0) std::memcpy(data, value->data.data(), needed);
-  return ERROR_SUCCESS;
+  return port::copyValueOut(value->type, value->data, type, data, size);
 }
 
 }  // namespace utils::linuxport

@@ -17,12 +17,7 @@ bool isPredefined(HKEY key) { return key == HKEY_LOCAL_MACHINE || key == HKEY_CU
 // Copies a UTF-8 name into a caller buffer of *chars wide characters (terminator
 // included); on return *chars is the length without the terminator.
 DWORD copyName(const std::string& utf8, wchar_t* name, DWORD* chars) {
-  if (name == nullptr || chars == nullptr) return ERROR_INVALID_PARAMETER;
-  const std::wstring wide = utf8ToWide(utf8);
-  if (*chars < wide.size() + 1) return ERROR_MORE_DATA;
-  std::memcpy(name, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
-  *chars = static_cast<DWORD>(wide.size());
-  return ERROR_SUCCESS;
+  return port::copyNameOut(utf8ToWide(utf8), name, chars);
 }
 
 }  // namespace
@@ -200,16 +195,7 @@ DWORD RegistryStore::enumValue(HKEY key, DWORD index, wchar_t* name, DWORD* name
   ValueEntry value;
   if (const DWORD error = handle.file->valueAt(handle.key.id, index, &value)) return error;
   if (const DWORD error = copyName(value.name, name, nameChars)) return error;
-  if (type != nullptr) *type = value.type;
-  if (dataSize != nullptr) {
-    const DWORD capacity = *dataSize;
-    *dataSize = static_cast<DWORD>(value.data.size());
-    if (data != nullptr) {
-      if (capacity < value.data.size()) return ERROR_MORE_DATA;
-      if (!value.data.empty()) std::memcpy(data, value.data.data(), value.data.size());
-    }
-  }
-  return ERROR_SUCCESS;
+  return port::copyValueOut(value.type, value.data, type, data, dataSize);
 }
 
 DWORD RegistryStore::enumKey(HKEY key, DWORD index, wchar_t* name, DWORD* nameChars) {

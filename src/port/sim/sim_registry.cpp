@@ -11,16 +11,6 @@ bool isPredefined(HKEY key) { return key == HKEY_LOCAL_MACHINE || key == HKEY_CU
 
 std::wstring valueKey(const wchar_t* name) { return foldName(name == nullptr ? std::wstring() : name); }
 
-// Copies a name into a caller buffer of *chars wide characters (terminator
-// included); on return *chars is the length without the terminator.
-DWORD copyName(const std::wstring& source, wchar_t* name, DWORD* chars) {
-  if (name == nullptr || chars == nullptr) return ERROR_INVALID_PARAMETER;
-  if (*chars < source.size() + 1) return ERROR_MORE_DATA;
-  std::memcpy(name, source.c_str(), (source.size() + 1) * sizeof(wchar_t));
-  *chars = static_cast<DWORD>(source.size());
-  return ERROR_SUCCESS;
-}
-
 }  // namespace
 
 std::wstring foldName(const std::wstring& name) {
@@ -208,15 +198,7 @@ DWORD SimRegistry::queryValue(HKEY key, const wchar_t* name, DWORD* type, BYTE* 
   if (k.state != ERROR_SUCCESS) return k.state;
   auto it = k.node->values.find(valueKey(name));
   if (it == k.node->values.end()) return ERROR_FILE_NOT_FOUND;
-  const Value& value = it->second;
-  if (type != nullptr) *type = value.type;
-  if (size == nullptr) return ERROR_SUCCESS;
-  const DWORD capacity = *size;
-  *size = static_cast<DWORD>(value.data.size());
-  if (data == nullptr) return ERROR_SUCCESS;
-  if (capacity < value.data.size()) return ERROR_MORE_DATA;
-  if (!value.data.empty()) std::memcpy(data, value.data.data(), value.data.size());
-  return ERROR_SUCCESS;
+  return port::copyValueOut(it->second.type, it->second.data, type, data, size);
 }
 
 DWORD SimRegistry::setValue(HKEY key, const wchar_t* name, DWORD type, const BYTE* data, DWORD size) {
@@ -321,17 +303,8 @@ DWORD SimRegistry::enumValue(HKEY key, DWORD index, wchar_t* name, DWORD* nameCh
   if (k.state != ERROR_SUCCESS) return k.state;
   if (index >= k.node->values.size()) return ERROR_NO_MORE_ITEMS;
   const Value& value = std::next(k.node->values.begin(), index)->second;
-  if (DWORD error = copyName(value.name, name, nameChars)) return error;
-  if (type != nullptr) *type = value.type;
-  if (dataSize != nullptr) {
-    const DWORD capacity = *dataSize;
-    *dataSize = static_cast<DWORD>(value.data.size());
-    if (data != nullptr) {
-      if (capacity < value.data.size()) return ERROR_MORE_DATA;
-      if (!value.data.empty()) std::memcpy(data, value.data.data(), value.data.size());
-    }
-  }
-  return ERROR_SUCCESS;
+  if (DWORD error = port::copyNameOut(value.name, name, nameChars)) return error;
+  return port::copyValueOut(value.type, value.data, type, data, dataSize);
 }
 
 DWORD SimRegistry::enumKey(HKEY key, DWORD index, wchar_t* name, DWORD* nameChars) {
@@ -341,7 +314,7 @@ DWORD SimRegistry::enumKey(HKEY key, DWORD index, wchar_t* name, DWORD* nameChar
   if (DWORD error = resolveFor(key, KEY_ENUMERATE_SUB_KEYS, &k)) return error;
   if (k.state != ERROR_SUCCESS) return k.state;
   if (index >= k.node->children.size()) return ERROR_NO_MORE_ITEMS;
-  return copyName(std::next(k.node->children.begin(), index)->second->name, name, nameChars);
+  return port::copyNameOut(std::next(k.node->children.begin(), index)->second->name, name, nameChars);
 }
 
 DWORD SimRegistry::queryInfoKey(HKEY key, DWORD* subKeys, DWORD* values) {
