@@ -1,6 +1,6 @@
 #include "controller_choice.h"
 
-#include <cstdio>
+#include "port/linux/address_text.h"
 
 namespace vrlbusd {
 
@@ -28,32 +28,9 @@ std::optional<int> chooseController(const std::vector<ControllerInfo>& controlle
 }
 
 bool parseControllerAddress(const std::string& text, uint64_t* address) {
-  if (text.size() != 17) return false;
-  uint64_t value = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (i % 3 == 2) {
-      if (c != ':') return false;
-      continue;
-    }
-    int digit = -1;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    if (digit < 0) return false;
-    value = value << 4 | static_cast<uint64_t>(digit);
-  }
-  *address = value;
-  return true;
+  return utils::linuxport::parseColonAddress(text, address);
 }
 
-std::string controllerAddressText(uint64_t address) {
-  char text[18];
-  std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", static_cast<unsigned>(address >> 40 & 0xFF),
-                static_cast<unsigned>(address >> 32 & 0xFF), static_cast<unsigned>(address >> 24 & 0xFF),
-                static_cast<unsigned>(address >> 16 & 0xFF), static_cast<unsigned>(address >> 8 & 0xFF),
-                static_cast<unsigned>(address & 0xFF));
-  return text;
-}
+std::string controllerAddressText(uint64_t address) { return utils::linuxport::colonAddressText(address); }
 
 }  // namespace vrlbusd

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "port/linux/address_text.h"
 #include "port/linux/dbus_dict.h"
 
 namespace utils::linuxport {
@@ -152,24 +153,6 @@ int readBluezSnapshot(sd_bus* bus, BluezSnapshot* snapshot) {
   return 0;
 }
 
-bool parseBluezAddress(const std::string& text, uint64_t* value) {
-  if (text.size() != 17) return false;
-  uint64_t result = 0;
-  for (size_t i = 0; i < 17; ++i) {
-    const char c = text[i];
-    if (i % 3 == 2) {
-      if (c != ':') return false;
-      continue;
-    }
-    int digit = -1;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    if (digit < 0) return false;
-    result = result << 4 | static_cast<uint64_t>(digit);
-  }
-  *value = result;
-  return true;
-}
+bool parseBluezAddress(const std::string& text, uint64_t* value) { return parseColonAddress(text, value); }
 
 }  // namespace utils::linuxport
