@@ -185,6 +185,12 @@ class RegistryFile {
 
   // Writing (registry_file_write.cpp). Inside a write transaction.
   DWORD refusedWrite(int64_t key, DWORD error);
+  // Runs change() in one write transaction once the key is found still there
+  // (ERROR_KEY_DELETED otherwise), commits when it succeeds, and drops the read
+  // cache either way. The caller holds mutex_ and has checked that the file is
+  // writable.
+  template <typename Change>
+  DWORD writeToKey(int64_t key, Change change);
   DWORD createPath(int64_t base, const KeyPath& relative, std::unordered_map<std::string, int64_t>* known, int64_t* id,
                    bool* created);
   DWORD upsertValue(int64_t key, const std::string& folded, const std::string& name, DWORD type, const BYTE* data,

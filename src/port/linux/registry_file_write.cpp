@@ -87,6 +87,19 @@ DWORD RegistryFile::removeSubtree(int64_t top, bool keepTop) {
   return ERROR_SUCCESS;
 }
 
+template <typename Change>
+DWORD RegistryFile::writeToKey(int64_t key, Change change) {
+  if (const DWORD error = beginWrite()) return error;
+  bool live = false;
+  DWORD error = keyLive(key, &live);
+  if (error == ERROR_SUCCESS && !live) error = ERROR_KEY_DELETED;
+  if (error == ERROR_SUCCESS) error = change();
+  if (error == ERROR_SUCCESS) error = commit();
+  rollback();
+  cache_.clear();
+  return error;
+}
+
 // ---- Keys ----
 
 DWORD RegistryFile::createKey(const KeyRef& base, const KeyPath& relative, bool wantWrite, int64_t* id, bool* created) {
@@ -105,16 +118,9 @@ DWORD RegistryFile::createKey(const KeyRef& base, const KeyPath& relative, bool 
     return ERROR_SUCCESS;
   }
   if (const DWORD error = writableLocked()) return error;
-
-  if (const DWORD error = beginWrite()) return error;
-  DWORD error = keyLive(base.id, &live);
-  if (error == ERROR_SUCCESS && !live) error = ERROR_KEY_DELETED;
-  bool madeAny = false;
   int64_t made = 0;
-  if (error == ERROR_SUCCESS) error = createPath(base.id, relative, nullptr, &made, &madeAny);
-  if (error == ERROR_SUCCESS) error = commit();
-  rollback();
-  cache_.clear();
+  bool madeAny = false;
+  const DWORD error = writeToKey(base.id, [&] { return createPath(base.id, relative, nullptr, &made, &madeAny); });
   if (error != ERROR_SUCCESS) return error;
   *id = made;
   *created = madeAny;
@@ -131,17 +137,12 @@ DWORD RegistryFile::deleteTree(const KeyRef& base, const KeyPath& relative) {
   if (target == 0) return ERROR_FILE_NOT_FOUND;
   if (const DWORD error = writableLocked()) return error;
 
-  if (const DWORD error = beginWrite()) return error;
   // Looked up again under the write lock: another process may have changed it.
-  DWORD error = keyLive(base.id, &live);
-  if (error == ERROR_SUCCESS && !live) error = ERROR_KEY_DELETED;
-  if (error == ERROR_SUCCESS) error = walkPath(base.id, relative, &target);
-  if (error == ERROR_SUCCESS && target == 0) error = ERROR_FILE_NOT_FOUND;
-  if (error == ERROR_SUCCESS) error = removeSubtree(target, relative.empty());
-  if (error == ERROR_SUCCESS) error = commit();
-  rollback();
-  cache_.clear();
-  return error;
+  return writeToKey(base.id, [&] {
+    DWORD error = walkPath(base.id, relative, &target);
+    if (error == ERROR_SUCCESS && target == 0) error = ERROR_FILE_NOT_FOUND;
+    return error == ERROR_SUCCESS ? removeSubtree(target, relative.empty()) : error;
+  });
 }
 
 // ---- Values ----
@@ -151,32 +152,18 @@ DWORD RegistryFile::setValue(int64_t key, const std::string& folded, const std::
   std::lock_guard lock(mutex_);
   if (const DWORD error = ensureOpen(false)) return error;
   if (const DWORD error = writableLocked()) return refusedWrite(key, error);
-  if (const DWORD error = beginWrite()) return error;
-  bool live = false;
-  DWORD error = keyLive(key, &live);
-  if (error == ERROR_SUCCESS && !live) error = ERROR_KEY_DELETED;
-  if (error == ERROR_SUCCESS) error = upsertValue(key, folded, name, type, data, size);
-  if (error == ERROR_SUCCESS) error = commit();
-  rollback();
-  cache_.clear();
-  return error;
+  return writeToKey(key, [&] { return upsertValue(key, folded, name, type, data, size); });
 }
 
 DWORD RegistryFile::deleteValue(int64_t key, const std::string& folded) {
   std::lock_guard lock(mutex_);
   if (const DWORD error = ensureOpen(false)) return error;
   if (const DWORD error = writableLocked()) return refusedWrite(key, error);
-  if (const DWORD error = beginWrite()) return error;
-  bool live = false;
-  DWORD error = keyLive(key, &live);
-  if (error == ERROR_SUCCESS && !live) error = ERROR_KEY_DELETED;
-  bool removed = false;
-  if (error == ERROR_SUCCESS) error = removeValue(key, folded, &removed);
-  if (error == ERROR_SUCCESS && !removed) error = ERROR_FILE_NOT_FOUND;
-  if (error == ERROR_SUCCESS) error = commit();
-  rollback();
-  cache_.clear();
-  return error;
+  return writeToKey(key, [&] {
+    bool removed = false;
+    const DWORD error = removeValue(key, folded, &removed);
+    return (error == ERROR_SUCCESS && !removed) ? ERROR_FILE_NOT_FOUND : error;
+  });
 }
 
 DWORD RegistryFile::takeValue(int64_t key, const std::string& folded, const BYTE* expected, DWORD size) {
@@ -185,29 +172,24 @@ DWORD RegistryFile::takeValue(int64_t key, const std::string& folded, const BYTE
   if (const DWORD error = writableLocked()) return refusedWrite(key, error);
   // BEGIN IMMEDIATE takes the write lock before the read, so no other process can
   // read the same value as present and take it too.
-  if (const DWORD error = beginWrite()) return error;
-  bool live = false;
-  DWORD error = keyLive(key, &live);
-  if (error == ERROR_SUCCESS && !live) error = ERROR_KEY_DELETED;
-  if (error == ERROR_SUCCESS) {
-    sqlite::StatementRun statement(queries_[schema::kValue]);
-    statement->bindInt64(1, key);
-    statement->bindText(2, folded);
-    const int rc = statement->step();
-    if (rc == sqlite::kRow) {
-      size_t bytes = 0;
-      const unsigned char* blob = statement->columnBlob(1, &bytes);
-      if (bytes != size || (size > 0 && std::memcmp(blob, expected, size) != 0)) error = ERROR_INVALID_DATA;
-    } else {
-      error = (rc == sqlite::kDone) ? ERROR_FILE_NOT_FOUND : fromSqlite(rc);
+  return writeToKey(key, [&] {
+    DWORD error = ERROR_SUCCESS;
+    {
+      sqlite::StatementRun statement(queries_[schema::kValue]);
+      statement->bindInt64(1, key);
+      statement->bindText(2, folded);
+      const int rc = statement->step();
+      if (rc == sqlite::kRow) {
+        size_t bytes = 0;
+        const unsigned char* blob = statement->columnBlob(1, &bytes);
+        if (bytes != size || (size > 0 && std::memcmp(blob, expected, size) != 0)) error = ERROR_INVALID_DATA;
+      } else {
+        error = (rc == sqlite::kDone) ? ERROR_FILE_NOT_FOUND : fromSqlite(rc);
+      }
     }
-  }
-  bool removed = false;
-  if (error == ERROR_SUCCESS) error = removeValue(key, folded, &removed);
-  if (error == ERROR_SUCCESS) error = commit();
-  rollback();
-  cache_.clear();
-  return error;
+    bool removed = false;
+    return error == ERROR_SUCCESS ? removeValue(key, folded, &removed) : error;
+  });
 }
 
 // ---- Batches ----
@@ -239,21 +221,19 @@ DWORD RegistryFile::applyChanges(const KeyRef& base, const std::vector<FileChang
   *failed = 0;
   if (const DWORD error = ensureOpen(false)) return error;
   if (const DWORD error = writableLocked()) return refusedWrite(base.id, error);
-  if (const DWORD error = beginWrite()) return error;
-  bool live = false;
-  DWORD error = keyLive(base.id, &live);
-  if (error == ERROR_SUCCESS && !live) error = ERROR_KEY_DELETED;
-  std::unordered_map<std::string, int64_t> known;
-  for (size_t i = 0; error == ERROR_SUCCESS && i < changes.size(); ++i) {
-    error = applyChange(base.id, changes[i], &known);
-    if (error != ERROR_SUCCESS) *failed = i;
-  }
-  if (error == ERROR_SUCCESS) {
-    error = commit();
-    if (error != ERROR_SUCCESS) *failed = changes.size();
-  }
-  rollback();
-  cache_.clear();
+  bool applied = false;
+  const DWORD error = writeToKey(base.id, [&] {
+    std::unordered_map<std::string, int64_t> known;
+    for (size_t i = 0; i < changes.size(); ++i) {
+      if (const DWORD changeError = applyChange(base.id, changes[i], &known)) {
+        *failed = i;
+        return changeError;
+      }
+    }
+    applied = true;
+    return DWORD{ERROR_SUCCESS};
+  });
+  if (error != ERROR_SUCCESS && applied) *failed = changes.size();  // the commit failed
   return error;
 }
 
