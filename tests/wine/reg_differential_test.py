@@ -227,6 +227,7 @@ def fixture_cases():
         ("x_short_dword", [ROOT + "\\x_short_dword"], True),
         ("q_null", [ROOT + "\\q_null"], True),
         ("q_strings", [ROOT + "\\x_strings"], True),
+        ("q_case", ["hkey_current_user\\SOFTWARE\\utilsregdiff\\Q\\S1", "/s"], True),
         ("q_wrap", [ROOT + "\\e_wrap"], True),
         ("k_order_underscore", [ROOT + "\\k_order_underscore"], True),
     ]
@@ -239,6 +240,7 @@ def fixture_cases():
         ("e_null", [ROOT + "\\q_null", "{F}"], False),
         ("e_hex1", [ROOT + "\\e_hex1", "{F}"], False),
         ("e_wrap", [ROOT + "\\e_wrap", "{F}"], False),
+        ("e_case", ["hkcu\\software\\UTILSREGDIFF\\q\\S1", "{F}"], False),
         ("e_empty_key", [q + "\\empty", "{F}"], False),
         ("e_exists_y", [q, "{F}", "/y"], True),
         ("e_y_first", [q, "/y", "{F}"], False),
