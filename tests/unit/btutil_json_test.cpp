@@ -69,6 +69,7 @@ TEST_F(BtutilJsonTest, RegQueryGivesEveryTypeItsJsonForm) {
   EXPECT_EQ(12, byName["Dword"]["data"]);
   EXPECT_EQ(0xFFFFFFFFFFFFFFFFULL, byName["Qword"]["data"].get<uint64_t>());
   EXPECT_EQ(0x102, byName["BigEndian"]["data"]);
+  EXPECT_EQ("REG_DWORD_BIG_ENDIAN", byName["BigEndian"]["type"]);
   EXPECT_EQ("%HOME%/x \xC3\xBC \"q\"\\", byName["Expand"]["data"]);
   EXPECT_EQ(Json::array({"a", "b"}), byName["Multi"]["data"]);
   EXPECT_EQ("DEAD", byName["Binary"]["data"]);
