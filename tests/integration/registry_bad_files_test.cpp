@@ -15,6 +15,7 @@ namespace {
 
 using registry_test::getDword;
 using registry_test::readFile;
+using registry_test::runSql;
 using registry_test::setDword;
 using registry_test::TempFolder;
 using registry_test::writeFile;
@@ -54,11 +55,6 @@ bool makeStore(const std::string& path) {
   std::error_code ignored;
   std::filesystem::remove(path + ".machine", ignored);
   return true;
-}
-
-bool runSql(const std::string& path, const char* sql) {
-  sqlite::Connection connection;
-  return connection.open(path, true) == sqlite::kOk && connection.exec(sql) == sqlite::kOk;
 }
 
 struct BadFile {

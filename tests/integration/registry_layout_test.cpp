@@ -18,6 +18,7 @@ namespace {
 using registry_test::getDword;
 using registry_test::readDwordAt;
 using registry_test::readFile;
+using registry_test::runSql;
 using registry_test::setDword;
 using registry_test::TempFolder;
 using utils::linuxport::RegistryStore;
@@ -47,11 +48,6 @@ constexpr char kFirstLayoutFile[] =
     "INSERT INTO registry_values VALUES(1, '', '', 1, x'7800');"
     "INSERT INTO registry_values VALUES(5, 'DEEP', 'Deep', 4, x'05000000');"
     "PRAGMA application_id=1431455047; PRAGMA user_version=1;";
-
-bool runSql(const std::string& path, const char* sql) {
-  sqlite::Connection connection;
-  return connection.open(path, true) == sqlite::kOk && connection.exec(sql) == sqlite::kOk;
-}
 
 int64_t queryNumber(const std::string& path, const char* sql) {
   sqlite::Connection connection;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "port/linux/registry_sqlite.h"
 #include "port/linux/registry_store.h"
 #include "utils/wintypes.h"
 
@@ -52,6 +53,13 @@ inline bool writeFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);
+}
+
+// Runs SQL on the file at path (made if missing) with SQLite itself.
+inline bool runSql(const std::string& path, const char* sql) {
+  utils::linuxport::sqlite::Connection connection;
+  return connection.open(path, true) == utils::linuxport::sqlite::kOk &&
+         connection.exec(sql) == utils::linuxport::sqlite::kOk;
 }
 
 inline DWORD setDword(utils::port::RegistryPort& registry, HKEY key, const wchar_t* name, DWORD value) {

@@ -10,7 +10,6 @@
 #include <cerrno>
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -145,7 +144,6 @@ TEST_F(XmlSaveBytes, LongTextsAndManyNamesAreWrittenWhole) {
 TEST_F(XmlSaveBytes, AnyFailureWritesNothingAndKeepsTheOldFile) {
   XmlObject good(L"good");
   const std::u16string before = saved(good);
-  const wchar_t badUnits[] = {0x1, 0xB, 0xFFFE, 0xFFFF, 0xD800, 0xDFFF};
   int cases = 0;
   auto expectRefused = [&](XmlObject& root) {
     EXPECT_EQ(root.Save(path("out.xml").c_str()), 0) << "case " << cases;
@@ -154,28 +152,23 @@ TEST_F(XmlSaveBytes, AnyFailureWritesNothingAndKeepsTheOldFile) {
     EXPECT_FALSE(fs::exists(dir_ / "new.xml")) << "case " << cases;
     ++cases;
   };
-  for (const wchar_t* name : {L"1a", L"a b", L"-x", L"a<"}) {
-    XmlObject root(L"r");
-    root.AppendChild(new XmlObject(name));
-    expectRefused(root);
-    XmlObject attribute(L"r");
-    attribute.AppendAttribute(name, L"v");
-    expectRefused(attribute);
-  }
-  for (wchar_t unit : badUnits) {
-    const std::wstring bad = std::wstring(L"ok") + unit + L"ok";
-    XmlObject text(L"r");
-    auto* child = new XmlObject(L"c");
-    child->SetNodeText(bad.c_str());
-    text.AppendChild(child);
-    expectRefused(text);
-    XmlObject value(L"r");
-    value.AppendAttribute(L"v", bad.c_str());
-    expectRefused(value);
-  }
-  XmlObject beyond(L"r");
-  beyond.SetNodeText(std::wstring(1, static_cast<wchar_t>(0x110000)).c_str());
-  expectRefused(beyond);
+  // Which names and characters XML refuses is the unit tests' (XmlChars); here
+  // each place the writer checks: an element's name, an attribute's name and
+  // value, a text.
+  XmlObject root(L"r");
+  root.AppendChild(new XmlObject(L"1a"));
+  expectRefused(root);
+  XmlObject attribute(L"r");
+  attribute.AppendAttribute(L"a<", L"v");
+  expectRefused(attribute);
+  XmlObject text(L"r");
+  auto* child = new XmlObject(L"c");
+  child->SetNodeText(L"ok\xFFFEok");
+  text.AppendChild(child);
+  expectRefused(text);
+  XmlObject value(L"r");
+  value.AppendAttribute(L"v", L"ok\x1ok");
+  expectRefused(value);
   // An element without a name, three levels down, after good siblings.
   XmlObject deep(L"r");
   deep.AppendChild(new XmlObject(L"fine"));
@@ -298,20 +291,14 @@ TEST_F(XmlSaveBytes, WriterFollowsDomRulesWhenUsedDirectly) {
   EXPECT_NE(document->save(L""), 0u);
 }
 
-TEST_F(XmlSaveBytes, AnExistingFileKeepsItsPermissions) {
+// An existing file keeps its mode (xml_save_file_test); a new one gets the
+// usual permissions, as the process's mask allows.
+TEST_F(XmlSaveBytes, ANewFileTakesTheProcesssMask) {
   XmlObject root(L"r");
-  const std::string target = (dir_ / "out.xml").string();
-  std::ofstream(target) << "old";
-  ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
-  ASSERT_EQ(root.Save(path("out.xml").c_str()), 1);
-  struct stat status {};
-  ASSERT_EQ(::stat(target.c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 07777, 0640u);
-  EXPECT_EQ(units("out.xml"), kDeclaration + u"<r/>\n");
-  // A new file gets the usual permissions, as the process's mask allows.
   const mode_t mask = ::umask(022);
   ::umask(mask);
   ASSERT_EQ(root.Save(path("new.xml").c_str()), 1);
+  struct stat status {};
   ASSERT_EQ(::stat((dir_ / "new.xml").c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 0666u & ~mask);
 }

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstring>
 #include <cwchar>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -471,41 +472,33 @@ TYPED_TEST_P(RegistryContract, HandlesAllowOnlyTheAccessTheyWereOpenedWith) {
     ASSERT_EQ(r.openKey(HKEY_CURRENT_USER, L"M", KEY_ALL_ACCESS, root.out()), DWORD{ERROR_SUCCESS});
     ASSERT_EQ(setBytes(r, root.get(), L"v", REG_DWORD, dwordBytes(1)), DWORD{ERROR_SUCCESS});
   }
-  wchar_t name[16];
-  DWORD chars = 16;
-  std::vector<BYTE> bytes;
-
-  ScopedKey setOnly(r);
-  ASSERT_EQ(r.openKey(HKEY_CURRENT_USER, L"M", KEY_SET_VALUE, setOnly.out()), DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(readBytes(r, setOnly.get(), L"v", &bytes), DWORD{ERROR_ACCESS_DENIED});
-  EXPECT_EQ(r.enumValue(setOnly.get(), 0, name, &chars, nullptr, nullptr, nullptr), DWORD{ERROR_ACCESS_DENIED});
-  EXPECT_EQ(r.enumKey(setOnly.get(), 0, name, &chars), DWORD{ERROR_ACCESS_DENIED});
-  EXPECT_EQ(setBytes(r, setOnly.get(), L"v", REG_DWORD, dwordBytes(2)), DWORD{ERROR_SUCCESS});
-
-  ScopedKey queryOnly(r);
-  ASSERT_EQ(r.openKey(HKEY_CURRENT_USER, L"M", KEY_QUERY_VALUE, queryOnly.out()), DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(setBytes(r, queryOnly.get(), L"v", REG_DWORD, dwordBytes(3)), DWORD{ERROR_ACCESS_DENIED});
-  EXPECT_EQ(r.deleteValue(queryOnly.get(), L"v"), DWORD{ERROR_ACCESS_DENIED});
-  EXPECT_EQ(r.enumKey(queryOnly.get(), 0, name, &chars), DWORD{ERROR_ACCESS_DENIED});
-  ASSERT_EQ(readBytes(r, queryOnly.get(), L"v", &bytes), DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(bytes, dwordBytes(2)) << "the refused writes changed nothing";
-
-  ScopedKey enumOnly(r);
-  ASSERT_EQ(r.openKey(HKEY_CURRENT_USER, L"M", KEY_ENUMERATE_SUB_KEYS, enumOnly.out()), DWORD{ERROR_SUCCESS});
-  chars = 16;
-  EXPECT_EQ(r.enumKey(enumOnly.get(), 0, name, &chars), DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(readBytes(r, enumOnly.get(), L"v", &bytes), DWORD{ERROR_ACCESS_DENIED});
-
-  ScopedKey read(r);
-  ASSERT_EQ(r.openKey(HKEY_CURRENT_USER, L"M", KEY_READ, read.out()), DWORD{ERROR_SUCCESS});
-  chars = 16;
-  EXPECT_EQ(r.enumKey(read.get(), 0, name, &chars), DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(readBytes(r, read.get(), L"v", &bytes), DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(setBytes(r, read.get(), L"v", REG_DWORD, dwordBytes(4)), DWORD{ERROR_ACCESS_DENIED});
-  ScopedKey write(r);
-  ASSERT_EQ(r.openKey(HKEY_CURRENT_USER, L"M", KEY_WRITE, write.out()), DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(setBytes(r, write.get(), L"v", REG_DWORD, dwordBytes(4)), DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(readBytes(r, write.get(), L"v", &bytes), DWORD{ERROR_ACCESS_DENIED});
+  const struct {
+    REGSAM access;
+    bool query, set, enumerate;
+  } rows[] = {{KEY_SET_VALUE, false, true, false},
+              {KEY_QUERY_VALUE, true, false, false},
+              {KEY_ENUMERATE_SUB_KEYS, false, false, true},
+              {KEY_READ, true, false, true},
+              {KEY_WRITE, false, true, false}};
+  const DWORD ok = DWORD{ERROR_SUCCESS};
+  const DWORD denied = DWORD{ERROR_ACCESS_DENIED};
+  DWORD stored = 1;
+  for (DWORD i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(rows[i].access);
+    ScopedKey key(r);
+    ASSERT_EQ(r.openKey(HKEY_CURRENT_USER, L"M", rows[i].access, key.out()), ok);
+    std::vector<BYTE> bytes;
+    EXPECT_EQ(readBytes(r, key.get(), L"v", &bytes), rows[i].query ? ok : denied);
+    EXPECT_TRUE(!rows[i].query || bytes == dwordBytes(stored)) << "the refused writes changed nothing";
+    wchar_t name[16];
+    DWORD chars = 16;
+    EXPECT_EQ(r.enumValue(key.get(), 0, name, &chars, nullptr, nullptr, nullptr), rows[i].query ? ok : denied);
+    chars = 16;
+    EXPECT_EQ(r.enumKey(key.get(), 0, name, &chars), rows[i].enumerate ? ok : denied);
+    EXPECT_EQ(setBytes(r, key.get(), L"v", REG_DWORD, dwordBytes(10 + i)), rows[i].set ? ok : denied);
+    if (rows[i].set) stored = 10 + i;
+    EXPECT_TRUE(rows[i].set || r.deleteValue(key.get(), L"v") == denied);
+  }
 }
 
 TYPED_TEST_P(RegistryContract, ReadOnlyMachineRootReadsButRefusesWrites) {

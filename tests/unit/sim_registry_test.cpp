@@ -48,26 +48,4 @@ TEST(SimRegistryControls, InjectedFaultsCountCallsAndExpire) {
             DWORD{ERROR_SUCCESS});
 }
 
-TEST(SimRegistryControls, ReadOnlyRootKeepsItsData) {
-  SimRegistry registry;
-  HKEY key = nullptr;
-  ASSERT_EQ(registry.createKey(HKEY_LOCAL_MACHINE, L"Software\\vorlane", KEY_ALL_ACCESS, &key, nullptr),
-            DWORD{ERROR_SUCCESS});
-  const DWORD value = 12;
-  ASSERT_EQ(registry.setValue(key, L"LogDebug", REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4),
-            DWORD{ERROR_SUCCESS});
-  registry.closeKey(key);
-  registry.setReadOnly(HKEY_LOCAL_MACHINE, true);
-  EXPECT_EQ(registry.openKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\VORLANE", KEY_WRITE, &key), DWORD{ERROR_ACCESS_DENIED});
-  ASSERT_EQ(registry.openKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\VORLANE", KEY_READ, &key), DWORD{ERROR_SUCCESS});
-  DWORD read = 0;
-  DWORD size = 4;
-  EXPECT_EQ(registry.queryValue(key, L"logdebug", nullptr, reinterpret_cast<BYTE*>(&read), &size),
-            DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(read, 12u);
-  EXPECT_EQ(registry.deleteTree(HKEY_LOCAL_MACHINE, L"Software"), DWORD{ERROR_ACCESS_DENIED});
-  registry.closeKey(key);
-  EXPECT_EQ(registry.openHandles(), 0u);
-}
-
 }  // namespace

@@ -76,19 +76,6 @@ TEST(XmlObject, AttributesKeepOrderAndRepeats) {
   EXPECT_EQ(element.GetAttributeNumber(), 3u);
 }
 
-TEST(XmlObject, ChildrenAreOwnedAndIndexedSafely) {
-  XmlObject parent(L"p");
-  auto* first = new XmlObject(L"a");
-  auto* second = new XmlObject(L"b");
-  parent.AppendChild(first);
-  parent.AppendChild(second);
-  ASSERT_EQ(parent.GetChildernNumber(), 2u);
-  EXPECT_EQ(parent.GetChild(0), first);
-  EXPECT_EQ(parent.GetChild(1), second);
-  EXPECT_EQ(parent.GetChild(2), nullptr);
-  EXPECT_EQ(parent.GetChild(static_cast<size_t>(-1)), nullptr);
-}
-
 TEST(XmlObject, AppendChildRefusesWhatWouldBreakOwnership) {
   auto* root = new XmlObject(L"root");
   auto* child = new XmlObject(L"child");

@@ -3,10 +3,13 @@
 
 #include <memory>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "port/sim/sim_platform.h"
 #include "sim_fixture.h"
 #include "utils/xml.h"
+#include "xml/xml_chars.h"
 
 #pragma GCC diagnostic ignored "-Wdelete-non-virtual-dtor"
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
@@ -130,6 +133,32 @@ TEST_F(XmlSaveSim, FailedWritesReturnZeroAndSayWhy) {
   EXPECT_EQ(sim_.xmlDom.files.count(L"out.xml"), 0u);
   EXPECT_EQ(takeLines(), std::vector<std::string>{
                              "[utils][XmlObject::Save] No XML document could be made; out.xml was not written\n"});
+}
+
+TEST(XmlChars, NamesAndTextsThatXmlCannotCarryAreRefused) {
+  using utils::xml::isXmlName;
+  using utils::xml::isXmlText;
+  struct Row {
+    std::wstring value;
+    bool name;
+    bool text;
+  };
+  std::vector<Row> rows = {
+      {L"a", true, true},       {L"p:c-d_e.\u00E9\u00B7", true, true}, {L"_\u0300\u203F", true, true},
+      {L"1a", false, true},     {L"a b", false, true},                 {L"-x", false, true},
+      {L"a<", false, true},     {L"", false, true},                    {L"\t\r\n \u20AC\u0085", false, true},
+      {L"\U0001F600", true, true}, {L"\U0010FFFF", false, true},
+  };
+  for (wchar_t unit : {0x1, 0xB, 0xFFFE, 0xFFFF, 0xD800, 0xDFFF}) rows.push_back({std::wstring(L"ok") + unit + L"ok", false, false});
+  if constexpr (sizeof(wchar_t) == 4) rows.push_back({std::wstring(1, static_cast<wchar_t>(0x110000)), false, false});
+  for (const Row& row : rows) {
+    std::string units;
+    for (wchar_t c : row.value) units += std::to_string(static_cast<unsigned>(c)) + " ";
+    EXPECT_EQ(isXmlName(row.value.c_str()), row.name) << units;
+    EXPECT_EQ(isXmlText(row.value.c_str()), row.text) << units;
+  }
+  EXPECT_FALSE(isXmlName(nullptr));
+  EXPECT_FALSE(isXmlText(nullptr));
 }
 
 // A derived class reaches the building step directly, with the flag that goes
