@@ -190,29 +190,28 @@ TEST(FtpFileListCheck, AcceptsWhatBuildMakesAndRefusesEveryTruncation) {
 }
 
 TEST(FtpFileListCheck, NamesEachMalformation) {
-  std::string error;
-  EXPECT_FALSE(check({8, 0, 0}, false, &error));
-  EXPECT_NE(std::string::npos, error.find("smallest block has 8")) << error;
-
-  // The size field plays no part: a block made in place never had it written.
-  EXPECT_TRUE(check({9, 0, 0, 0, 0, 0, 0, 0}, false, &error)) << error;
-  EXPECT_TRUE(check({0xAA, 0xBB, 0xCC, 0xDD, 'a', 0, 0, 0, 0, 0, 0, 0}, false, &error)) << error;
-
-  EXPECT_FALSE(check({9, 0, 0, 0, 0, 0, 0, 0, 0}, false, &error));
-  EXPECT_NE(std::string::npos, error.find("odd")) << error;
-
-  // "a" with no terminator before the spare bytes.
-  EXPECT_FALSE(check({10, 0, 0, 0, 'a', 0, 'b', 0, 0, 0}, false, &error));
-  EXPECT_NE(std::string::npos, error.find("terminat")) << error;
-
-  // A list that ends early, with bytes after its terminator.
-  EXPECT_FALSE(check({12, 0, 0, 0, 0, 0, 'x', 0, 0, 0, 0, 0}, false, &error));
-  EXPECT_NE(std::string::npos, error.find("after the end")) << error;
-
-  // An empty leading string needs its own terminator and the list's.
-  EXPECT_TRUE(check({8, 0, 0, 0, 0, 0, 0, 0}, false, &error));
-  EXPECT_FALSE(check({8, 0, 0, 0, 0, 0, 0, 0}, true, &error));
-  EXPECT_TRUE(check({10, 0, 0, 0, 0, 0, 0, 0, 0, 0}, true, &error)) << error;
+  const struct {
+    std::vector<BYTE> block;
+    bool withLead;
+    const char* error;  // a part of the error; null: the block is sound
+  } rows[] = {
+      {{8, 0, 0}, false, "smallest block has 8"},
+      // The size field plays no part: a block made in place never had it written.
+      {{9, 0, 0, 0, 0, 0, 0, 0}, false, nullptr},
+      {{0xAA, 0xBB, 0xCC, 0xDD, 'a', 0, 0, 0, 0, 0, 0, 0}, false, nullptr},
+      {{9, 0, 0, 0, 0, 0, 0, 0, 0}, false, "odd"},
+      {{10, 0, 0, 0, 'a', 0, 'b', 0, 0, 0}, false, "terminat"},  // no terminator before the spare bytes
+      {{12, 0, 0, 0, 0, 0, 'x', 0, 0, 0, 0, 0}, false, "after the end"},  // bytes after the list's end
+      // An empty leading string needs its own terminator and the list's.
+      {{8, 0, 0, 0, 0, 0, 0, 0}, true, ""},
+      {{10, 0, 0, 0, 0, 0, 0, 0, 0, 0}, true, nullptr},
+  };
+  for (const auto& row : rows) {
+    std::string error;
+    const std::string name = ::testing::PrintToString(row.block) + (row.withLead ? " with lead" : "");
+    EXPECT_EQ(check(row.block, row.withLead, &error), row.error == nullptr) << name << ": " << error;
+    EXPECT_TRUE(row.error == nullptr || error.find(row.error) != std::string::npos) << name << ": " << error;
+  }
 }
 
 }  // namespace
