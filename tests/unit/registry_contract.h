@@ -197,15 +197,21 @@ TYPED_TEST_P(RegistryContract, ValuesKeepTypeAndBytesAndReportSizes) {
   RegistryPort& r = this->reg();
   ScopedKey key(r);
   ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"Values", KEY_ALL_ACCESS, key.out(), nullptr), DWORD{ERROR_SUCCESS});
-  const std::vector<BYTE> qword{1, 2, 3, 4, 5, 6, 7, 8};
-  const std::vector<BYTE> binary{0xDE, 0xAD, 0x00};
-  ASSERT_EQ(setBytes(r, key.get(), L"Dword", REG_DWORD, dwordBytes(0x01020304)), DWORD{ERROR_SUCCESS});
-  ASSERT_EQ(setBytes(r, key.get(), L"Qword", REG_QWORD, qword), DWORD{ERROR_SUCCESS});
-  ASSERT_EQ(setBytes(r, key.get(), L"Text", REG_SZ, stringBytes(L"hello")), DWORD{ERROR_SUCCESS});
-  ASSERT_EQ(setBytes(r, key.get(), L"Binary", REG_BINARY, binary), DWORD{ERROR_SUCCESS});
-  ASSERT_EQ(setBytes(r, key.get(), L"Empty", REG_BINARY, {}), DWORD{ERROR_SUCCESS});
-  ASSERT_EQ(setBytes(r, key.get(), nullptr, REG_SZ, stringBytes(L"default")), DWORD{ERROR_SUCCESS});
-
+  const struct {
+    const wchar_t* name;  // null: the default value, read back as ""
+    DWORD type;
+    std::vector<BYTE> bytes;
+  } values[] = {
+      {L"Dword", REG_DWORD, dwordBytes(0x01020304)},
+      {L"Qword", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8}},
+      {L"Text", REG_SZ, stringBytes(L"hello")},
+      {L"Binary", REG_BINARY, {0xDE, 0xAD, 0x00}},
+      {L"Empty", REG_BINARY, {}},
+      {nullptr, REG_SZ, stringBytes(L"default")},
+  };
+  for (const auto& value : values) {
+    ASSERT_EQ(setBytes(r, key.get(), value.name, value.type, value.bytes), DWORD{ERROR_SUCCESS});
+  }
   DWORD type = 0;
   DWORD size = 0;
   ASSERT_EQ(r.queryValue(key.get(), L"Dword", &type, nullptr, &size), DWORD{ERROR_SUCCESS});
@@ -220,26 +226,15 @@ TYPED_TEST_P(RegistryContract, ValuesKeepTypeAndBytesAndReportSizes) {
   EXPECT_EQ(r.queryValue(key.get(), L"Dword", nullptr, buffer, nullptr), DWORD{ERROR_INVALID_PARAMETER});
 
   std::vector<BYTE> bytes;
-  ASSERT_EQ(readBytes(r, key.get(), L"Dword", &bytes, &type), DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(bytes, (std::vector<BYTE>{4, 3, 2, 1})) << "REG_DWORD is little-endian";
-  ASSERT_EQ(readBytes(r, key.get(), L"Qword", &bytes, &type), DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(bytes, qword);
-  EXPECT_EQ(type, static_cast<DWORD>(REG_QWORD));
-  ASSERT_EQ(readBytes(r, key.get(), L"Text", &bytes, &type), DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(bytes.size(), 12u) << "UTF-16LE with its terminator";
-  EXPECT_EQ(bytes, stringBytes(L"hello"));
-  size = 11;
+  for (const auto& value : values) {
+    ASSERT_EQ(readBytes(r, key.get(), value.name != nullptr ? value.name : L"", &bytes, &type), DWORD{ERROR_SUCCESS});
+    EXPECT_EQ(bytes, value.bytes) << (value.name != nullptr ? value.name : L"(default)");
+    EXPECT_EQ(type, value.type) << (value.name != nullptr ? value.name : L"(default)");
+  }
+  size = 11;  // "hello" takes 12 bytes in UTF-16LE with its terminator
   std::vector<BYTE> tooSmall(11);
   EXPECT_EQ(r.queryValue(key.get(), L"Text", &type, tooSmall.data(), &size), DWORD{ERROR_MORE_DATA});
   EXPECT_EQ(size, 12u);
-  ASSERT_EQ(readBytes(r, key.get(), L"Binary", &bytes, &type), DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(bytes, binary);
-  ASSERT_EQ(readBytes(r, key.get(), L"Empty", &bytes, &type), DWORD{ERROR_SUCCESS});
-  EXPECT_TRUE(bytes.empty());
-  EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
-  ASSERT_EQ(readBytes(r, key.get(), L"", &bytes, &type), DWORD{ERROR_SUCCESS})
-      << "null and empty name: the default value";
-  EXPECT_EQ(bytes, stringBytes(L"default"));
   EXPECT_EQ(readBytes(r, key.get(), L"Missing", &bytes), DWORD{ERROR_FILE_NOT_FOUND});
   EXPECT_EQ(r.setValue(key.get(), L"Bad", REG_BINARY, nullptr, 3), DWORD{ERROR_INVALID_PARAMETER});
 
@@ -261,41 +256,44 @@ TYPED_TEST_P(RegistryContract, GetValueChecksTypesAndWidths) {
   ASSERT_EQ(setBytes(r, key.get(), L"Text", REG_SZ, stringBytes(L"abc", false)), DWORD{ERROR_SUCCESS});
   ASSERT_EQ(setBytes(r, key.get(), L"Qword", REG_QWORD, {9, 0, 0, 0, 0, 0, 0, 0}), DWORD{ERROR_SUCCESS});
 
-  DWORD value = 0;
-  DWORD size = sizeof value;
+  constexpr uint64_t kUnchanged = 0xFFFFFFFF;
+  const struct {
+    HKEY key;
+    const wchar_t* subKey;
+    const wchar_t* name;
+    DWORD flags;
+    DWORD size;
+    DWORD expected;
+    uint64_t value;  // what the buffer holds after the call
+    DWORD type;      // on success
+  } rows[] = {
+      {HKEY_CURRENT_USER, L"TYPED", L"dword", RRF_RT_DWORD, 4, ERROR_SUCCESS, 7, REG_DWORD},
+      {key.get(), nullptr, L"Binary3", RRF_RT_DWORD, 4, ERROR_DATATYPE_MISMATCH, kUnchanged, 0},
+      {key.get(), nullptr, L"Binary4", RRF_RT_DWORD, 4, ERROR_SUCCESS, 1, REG_BINARY},
+      {key.get(), nullptr, L"Text", RRF_RT_DWORD, 4, ERROR_UNSUPPORTED_TYPE, kUnchanged, 0},
+      {key.get(), nullptr, L"Dword", RRF_RT_QWORD, 4, ERROR_UNSUPPORTED_TYPE, kUnchanged, 0},
+      {key.get(), nullptr, L"Qword", RRF_RT_QWORD, 8, ERROR_SUCCESS, 9, REG_QWORD},
+      {key.get(), L"Missing", L"Dword", RRF_RT_DWORD | RRF_ZEROONFAILURE, 4, ERROR_FILE_NOT_FOUND, 0, 0},
+      {key.get(), nullptr, L"Dword", 0, 4, ERROR_INVALID_PARAMETER, kUnchanged, 0},
+  };
   DWORD type = 0;
-  EXPECT_EQ(r.getValue(HKEY_CURRENT_USER, L"TYPED", L"dword", RRF_RT_DWORD, &type, &value, &size),
-            DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(value, 7u);
-  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
-  size = sizeof value;
-  EXPECT_EQ(r.getValue(key.get(), nullptr, L"Binary3", RRF_RT_DWORD, &type, &value, &size),
-            DWORD{ERROR_DATATYPE_MISMATCH});
-  size = sizeof value;
-  EXPECT_EQ(r.getValue(key.get(), nullptr, L"Binary4", RRF_RT_DWORD, &type, &value, &size), DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(value, 1u);
-  size = sizeof value;
-  EXPECT_EQ(r.getValue(key.get(), nullptr, L"Text", RRF_RT_DWORD, &type, &value, &size), DWORD{ERROR_UNSUPPORTED_TYPE});
-  size = sizeof value;
-  EXPECT_EQ(r.getValue(key.get(), nullptr, L"Dword", RRF_RT_QWORD, &type, &value, &size),
-            DWORD{ERROR_UNSUPPORTED_TYPE});
-  uint64_t wide = 0;
-  size = sizeof wide;
-  EXPECT_EQ(r.getValue(key.get(), nullptr, L"Qword", RRF_RT_QWORD, &type, &wide, &size), DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(wide, 9u);
+  DWORD size = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(::testing::Message() << row.name << " flags " << row.flags);
+    uint64_t value = kUnchanged;
+    size = row.size;
+    type = 0;
+    EXPECT_EQ(r.getValue(row.key, row.subKey, row.name, row.flags, &type, &value, &size), row.expected);
+    EXPECT_EQ(value, row.value);
+    EXPECT_TRUE(row.expected != DWORD{ERROR_SUCCESS} || type == row.type) << type;
+  }
 
   wchar_t text[8] = {};
   size = sizeof text;
   ASSERT_EQ(r.getValue(key.get(), nullptr, L"Text", RRF_RT_REG_SZ, &type, text, &size), DWORD{ERROR_SUCCESS});
   EXPECT_EQ(size, 8u) << "a string comes back terminated";
 
-  value = 0xFFFFFFFF;
-  size = sizeof value;
-  EXPECT_EQ(r.getValue(key.get(), L"Missing", L"Dword", RRF_RT_DWORD | RRF_ZEROONFAILURE, &type, &value, &size),
-            DWORD{ERROR_FILE_NOT_FOUND});
-  EXPECT_EQ(value, 0u);
-  EXPECT_EQ(r.getValue(key.get(), nullptr, L"Dword", 0, &type, &value, &size), DWORD{ERROR_INVALID_PARAMETER});
-
+  DWORD value = 0;
   ScopedKey noQuery(r);
   ASSERT_EQ(r.openKey(HKEY_CURRENT_USER, L"Typed", KEY_SET_VALUE, noQuery.out()), DWORD{ERROR_SUCCESS});
   size = sizeof value;
