@@ -200,7 +200,7 @@ TEST(FtpFileListCheck, NamesEachMalformation) {
       {{9, 0, 0, 0, 0, 0, 0, 0}, false, nullptr},
       {{0xAA, 0xBB, 0xCC, 0xDD, 'a', 0, 0, 0, 0, 0, 0, 0}, false, nullptr},
       {{9, 0, 0, 0, 0, 0, 0, 0, 0}, false, "odd"},
-      {{10, 0, 0, 0, 'a', 0, 'b', 0, 0, 0}, false, "terminat"},  // no terminator before the spare bytes
+      {{10, 0, 0, 0, 'a', 0, 'b', 0, 0, 0}, false, "terminat"},           // no terminator before the spare bytes
       {{12, 0, 0, 0, 0, 0, 'x', 0, 0, 0, 0, 0}, false, "after the end"},  // bytes after the list's end
       // An empty leading string needs its own terminator and the list's.
       {{8, 0, 0, 0, 0, 0, 0, 0}, true, ""},
