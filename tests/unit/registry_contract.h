@@ -73,6 +73,16 @@ inline std::wstring subKeyAt(RegistryPort& registry, HKEY key, DWORD index, DWOR
   return *error == DWORD{ERROR_SUCCESS} ? std::wstring(name, chars) : std::wstring();
 }
 
+// Every value name (or subkey name) in enumeration order; *end: the code that ended it.
+inline std::vector<std::wstring> allNames(RegistryPort& registry, HKEY key, bool subKeys, DWORD* end) {
+  std::vector<std::wstring> names;
+  for (DWORD i = 0;; ++i) {
+    std::wstring name = subKeys ? subKeyAt(registry, key, i, end) : valueNameAt(registry, key, i, end);
+    if (*end != DWORD{ERROR_SUCCESS}) return names;
+    names.push_back(name);
+  }
+}
+
 }  // namespace registry_contract
 
 template <typename Factory>
@@ -315,22 +325,11 @@ TYPED_TEST_P(RegistryContract, EnumerationIsStableAndInFoldedNameOrder) {
     ASSERT_EQ(r.createKey(key.get(), name, KEY_ALL_ACCESS, child.out(), nullptr), DWORD{ERROR_SUCCESS});
   }
   for (int pass = 0; pass < 2; ++pass) {
-    std::vector<std::wstring> values;
-    DWORD error = DWORD{ERROR_SUCCESS};
-    for (DWORD i = 0; error == DWORD{ERROR_SUCCESS}; ++i) {
-      std::wstring name = valueNameAt(r, key.get(), i, &error);
-      if (error == DWORD{ERROR_SUCCESS}) values.push_back(name);
-    }
-    EXPECT_EQ(error, DWORD{ERROR_NO_MORE_ITEMS});
-    EXPECT_EQ(values, (std::vector<std::wstring>{L"A", L"b", L"c", L"\u00E4rger"}));
-    std::vector<std::wstring> keys;
-    error = DWORD{ERROR_SUCCESS};
-    for (DWORD i = 0; error == DWORD{ERROR_SUCCESS}; ++i) {
-      std::wstring name = subKeyAt(r, key.get(), i, &error);
-      if (error == DWORD{ERROR_SUCCESS}) keys.push_back(name);
-    }
-    EXPECT_EQ(error, DWORD{ERROR_NO_MORE_ITEMS});
-    EXPECT_EQ(keys, (std::vector<std::wstring>{L"Alpha", L"beta", L"zeta"}));
+    DWORD end = 0;
+    EXPECT_EQ(allNames(r, key.get(), false, &end), (std::vector<std::wstring>{L"A", L"b", L"c", L"\u00E4rger"}));
+    EXPECT_EQ(end, DWORD{ERROR_NO_MORE_ITEMS});
+    EXPECT_EQ(allNames(r, key.get(), true, &end), (std::vector<std::wstring>{L"Alpha", L"beta", L"zeta"}));
+    EXPECT_EQ(end, DWORD{ERROR_NO_MORE_ITEMS});
   }
 
   wchar_t name[8] = {};
