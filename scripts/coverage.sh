@@ -49,4 +49,6 @@ set -- --root "$root" --object-directory "$build" --filter 'src/' --filter 'tool
   --exclude-unreachable-branches --exclude-throw-branches \
   --html-details "$build/coverage/index.html" --print-summary
 [ -n "$json" ] && set -- "$@" --json "$json"
-gcovr "$@"
+# Search only the coverage build for counters: gcovr follows symbolic links,
+# and a Wine prefix in the tree links to the whole file system.
+gcovr "$@" "$build"
