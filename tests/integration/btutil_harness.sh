@@ -34,6 +34,10 @@ check() {
 exits() { [ "$code" -eq "$1" ]; }
 has() { [[ $1 == *"$2"* ]]; }
 is() { [ "$1" = "$2" ]; }
+# answers CODE FRAGMENT: that exit code, the fragment on stdout.
+answers() { [ "$code" -eq "$1" ] && [[ $out == *"$2"* ]]; }
+# fails CODE FRAGMENT: that exit code, the fragment on stderr.
+fails() { [ "$code" -eq "$1" ] && [[ $err == *"$2"* ]]; }
 # A usage error: exit code 2, "ERROR: ..." with the fragment on stderr, nothing on stdout.
 refused() { [ "$code" -eq 2 ] && [ -z "$out" ] && [[ $err == "ERROR: "*"$1"* ]]; }
 

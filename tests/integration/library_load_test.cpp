@@ -11,25 +11,21 @@
 #include <fstream>
 #include <map>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "registry_test_support.h"
+
 namespace {
+
+using registry_test::readFile;
 
 class LibraryLoadTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/utils-load-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    dir_ = pattern;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
   // How the probe's standard error is set up, and what came of the run.
   enum class StandardError { Captured, ReaderGone };
   struct Run {
-    int exitCode = -1;  // -1: killed by a signal (see signal), -2: did not end in time
+    int exitCode = -1;  // -1: killed by a signal (see signal; SIGALRM: it did not end in 30 s)
     int signal = 0;
     std::string standardError;
   };
@@ -43,16 +39,14 @@ class LibraryLoadTest : public ::testing::Test {
     if (mode == StandardError::ReaderGone) close(fds[0]);
     const pid_t child = fork();
     if (child == 0) {
-      setenv("UTILS_REGISTRY_MACHINE", (dir_ + "/machine.db").c_str(), 1);
-      setenv("UTILS_REGISTRY_USER", (dir_ + "/user.db").c_str(), 1);
-      setenv("UTILS_DEBUG_OUTPUT", (dir_ + "/debug.log").c_str(), 1);
+      setenv("UTILS_REGISTRY_MACHINE", dir_.file("machine.db").c_str(), 1);
+      setenv("UTILS_REGISTRY_USER", dir_.file("user.db").c_str(), 1);
+      setenv("UTILS_DEBUG_OUTPUT", dir_.file("debug.log").c_str(), 1);
       for (const auto& [name, value] : overrides) {
-        if (value.empty())
-          unsetenv(name.c_str());
-        else
-          setenv(name.c_str(), value.c_str(), 1);
+        value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
       }
       signal(SIGPIPE, SIG_DFL);
+      alarm(30);  // generous bound, kept across exec: a probe that blocks is killed
       dup2(fds[1], 2);
       std::vector<char*> argv{const_cast<char*>(program.c_str())};
       for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -62,26 +56,18 @@ class LibraryLoadTest : public ::testing::Test {
     }
     close(fds[1]);
     Run result;
-    // Generous bound: a probe that blocks is killed and reported as such.
-    int status = 0;
-    pid_t ended = 0;
-    for (int waited = 0; (ended = waitpid(child, &status, WNOHANG)) == 0 && waited < 30000; waited += 10) {
-      usleep(10000);
-    }
-    if (ended == 0) {
-      kill(child, SIGKILL);
-      waitpid(child, &status, 0);
-      result.exitCode = -2;
-    } else if (WIFEXITED(status)) {
-      result.exitCode = WEXITSTATUS(status);
-    } else {
-      result.signal = WTERMSIG(status);
-    }
     if (mode == StandardError::Captured) {
       char buffer[4096];
       ssize_t n;
       while ((n = read(fds[0], buffer, sizeof buffer)) > 0) result.standardError.append(buffer, static_cast<size_t>(n));
       close(fds[0]);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (WIFEXITED(status)) {
+      result.exitCode = WEXITSTATUS(status);
+    } else {
+      result.signal = WTERMSIG(status);
     }
     return result;
   }
@@ -90,17 +76,12 @@ class LibraryLoadTest : public ::testing::Test {
 
   bool exists(const std::string& name) const {
     struct stat status {};
-    return lstat((dir_ + "/" + name).c_str(), &status) == 0;
+    return lstat(dir_.file(name).c_str(), &status) == 0;
   }
 
-  std::string output() {
-    std::ifstream in(dir_ + "/debug.log", std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string output() { return readFile(dir_.file("debug.log")); }
 
-  std::string dir_;
+  registry_test::TempFolder dir_;
 };
 
 TEST_F(LibraryLoadTest, SettingsComeFromTheStoreAtLoad) {
@@ -110,7 +91,7 @@ TEST_F(LibraryLoadTest, SettingsComeFromTheStoreAtLoad) {
 
   ASSERT_EQ(0, probe({"set-dword", "Software\\vorlane", "LogDebug", "12"}));
   ASSERT_EQ(0, probe({"set-dword", "SOFTWARE\\VORLANE", "EnableAppDebug", "0x1000D"}));
-  std::remove((dir_ + "/debug.log").c_str());
+  std::remove(dir_.file("debug.log").c_str());
   ASSERT_EQ(0, probe({"trace"}));
 
   // Level 4 and 8 pass a mask of 12, level 1 does not; the trace mask keeps its
@@ -127,13 +108,11 @@ TEST_F(LibraryLoadTest, SettingsComeFromTheStoreAtLoad) {
 }
 
 TEST_F(LibraryLoadTest, UnreadableStoreStillLoads) {
-  std::ofstream(dir_ + "/machine.db") << "this is not a registry store, and must stay as it is";
+  const std::string notAStore = "this is not a registry store, and must stay as it is";
+  std::ofstream(dir_.file("machine.db")) << notAStore;
   ASSERT_EQ(0, probe({"trace"}));
   EXPECT_EQ("AppDebug=0\n", output());
-  std::ifstream in(dir_ + "/machine.db");
-  std::string kept;
-  std::getline(in, kept);
-  EXPECT_EQ("this is not a registry store, and must stay as it is", kept);
+  EXPECT_EQ(notAStore, readFile(dir_.file("machine.db")));
 }
 
 TEST_F(LibraryLoadTest, DebugOutputNeverStopsOrKillsTheHost) {
@@ -145,8 +124,8 @@ TEST_F(LibraryLoadTest, DebugOutputNeverStopsOrKillsTheHost) {
 
   // A FIFO nobody reads, named before main runs, neither blocks the load nor
   // the trace lines.
-  ASSERT_EQ(0, mkfifo((dir_ + "/fifo").c_str(), 0600));
-  Run result = run({"trace"}, {{"UTILS_DEBUG_OUTPUT", dir_ + "/fifo"}});
+  ASSERT_EQ(0, mkfifo(dir_.file("fifo").c_str(), 0600));
+  Run result = run({"trace"}, {{"UTILS_DEBUG_OUTPUT", dir_.file("fifo")}});
   EXPECT_EQ(0, result.exitCode) << "signal " << result.signal;
 
   // Standard error whose reader is gone: no SIGPIPE.
@@ -166,11 +145,11 @@ TEST_F(LibraryLoadTest, PrivilegedProcessIgnoresTheCallersPaths) {
   // A set-user-ID copy owned by nobody, run by root: the library must not take
   // its store files, debug output or bus socket from the caller's environment,
   // though nobody could write all of them in this folder.
-  ASSERT_EQ(0, chmod(dir_.c_str(), 0711));
-  const std::string open = dir_ + "/open";
+  ASSERT_EQ(0, chmod(dir_.path().c_str(), 0711));
+  const std::string open = dir_.file("open");
   ASSERT_EQ(0, mkdir(open.c_str(), 0777));
   ASSERT_EQ(0, chmod(open.c_str(), 0777));
-  const std::string copy = dir_ + "/probe-suid";
+  const std::string copy = dir_.file("probe-suid");
   ASSERT_EQ(0, std::system(("cp '" UTILS_PROBE_PATH "' '" + copy + "'").c_str()));
   ASSERT_EQ(0, chown(copy.c_str(), 65534, 65534));
   ASSERT_EQ(0, chmod(copy.c_str(), 04755));

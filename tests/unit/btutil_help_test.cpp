@@ -4,8 +4,8 @@
 #include <functional>
 #include <sstream>
 
+#include "btutil_runner.h"
 #include "command_table.h"
-#include "commands.h"
 #include "radio_fixture.h"
 #include "usage.h"
 
@@ -19,17 +19,7 @@ using btutil::kExitUsage;
 
 class BtutilHelpTest : public RadioTest {
  protected:
-  struct Result {
-    int code;
-    std::string out;
-    std::string err;
-  };
-  Result run(std::vector<std::string> args, const std::string& input = "") {
-    std::istringstream in(input);
-    std::ostringstream out, err;
-    const int code = btutil::runBtutil(args, in, out, err);
-    return {code, out.str(), err.str()};
-  }
+  static BtutilRun run(const std::vector<std::string>& args) { return runBtutil(args); }
   static std::string help(std::string_view topic) {
     std::ostringstream out;
     EXPECT_TRUE(btutil::printHelp(out, topic)) << topic;
@@ -47,9 +37,10 @@ TEST_F(BtutilHelpTest, EveryCommandAnswersEveryHelpRequest) {
     const std::string text = help(name);
     EXPECT_NE(std::string::npos, text.find("Usage")) << name;
     EXPECT_NE(std::string::npos, text.find("\nExit status:\n  0  ")) << name;
-    for (const auto& request : std::vector<std::vector<std::string>>{
-             {name, "--help"}, {name, "-h"}, {name, "/?"}, {"help", name}, {name, "help"}, {"--help", name}}) {
-      const Result r = run(request);
+    const std::vector<std::vector<std::string>> requests{
+        {name, "--help"}, {name, "-h"}, {name, "/?"}, {name, "-?"}, {"help", name}, {name, "help"}, {"--help", name}};
+    for (const auto& request : requests) {
+      const BtutilRun r = run(request);
       EXPECT_EQ(kExitOk, r.code) << request[0] << ' ' << request[1];
       EXPECT_EQ(text, r.out) << request[0] << ' ' << request[1];
       EXPECT_EQ("", r.err) << request[0] << ' ' << request[1];
@@ -62,7 +53,8 @@ TEST_F(BtutilHelpTest, EveryCommandAnswersEveryHelpRequest) {
     }
   }
   EXPECT_EQ(overview, run({"help"}).out);
-  const Result unknown = run({"help", "frobnicate"});
+  EXPECT_EQ(overview, run({"-h"}).out);
+  const BtutilRun unknown = run({"help", "frobnicate"});
   EXPECT_EQ(kExitUsage, unknown.code);
   EXPECT_NE(std::string::npos, unknown.err.find("There is no help on \"frobnicate\"")) << unknown.err;
 }
@@ -134,7 +126,7 @@ TEST_F(BtutilHelpTest, EveryCommandEndsWithTheCodesOfOneTable) {
     sim_.radio.setRadio(0x0000112233445566ULL);
     sim_.bus.setInterfaces({L"\\\\?\\vrlbus#0"});
     if (c.prepare) c.prepare();
-    const Result r = run(c.args);
+    const BtutilRun r = run(c.args);
     std::string shown;
     for (const auto& arg : c.args) shown += arg + ' ';
     EXPECT_EQ(c.code, r.code) << shown << "\n" << r.err;

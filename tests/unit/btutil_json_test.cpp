@@ -3,9 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
-#include <sstream>
 
-#include "commands.h"
+#include "btutil_runner.h"
 #include "sim_fixture.h"
 
 namespace utils::btutil {
@@ -15,16 +14,7 @@ using Json = nlohmann::json;
 
 class BtutilJsonTest : public test::SimTest {
  protected:
-  struct Result {
-    int code;
-    std::string out;
-    std::string err;
-  };
-  Result run(std::vector<std::string> args) {
-    std::ostringstream out, err;
-    const int code = runBtutil(args, out, err);
-    return {code, out.str(), err.str()};
-  }
+  static test::BtutilRun run(const std::vector<std::string>& args) { return test::runBtutil(args); }
   void put(const wchar_t* path, const wchar_t* name, DWORD type, std::vector<BYTE> data) {
     HKEY key = nullptr;
     ASSERT_EQ(0u, sim_.registry.createKey(HKEY_CURRENT_USER, path, KEY_WRITE, &key, nullptr));
@@ -56,7 +46,7 @@ TEST_F(BtutilJsonTest, RegQueryGivesEveryTypeItsJsonForm) {
   put(key, L"Lone", REG_SZ, {0x00, 0xD8, 0, 0});  // a lone surrogate is replaced, not thrown over
   put(L"Software\\Json\\Child", L"Dword", REG_DWORD, {1, 0, 0, 0});
 
-  Result r = run({"reg", "query", "HKCU\\Software\\Json", "--json"});
+  test::BtutilRun r = run({"reg", "query", "HKCU\\Software\\Json", "--json"});
   ASSERT_EQ(kExitOk, r.code) << r.err;
   const Json one = Json::parse(r.out);
   ASSERT_EQ(1u, one["keys"].size());
@@ -107,7 +97,7 @@ TEST_F(BtutilJsonTest, AddrAsJson) {
                   {"value", 0x1A7DDA7113ULL},
                   {"bdAddr", "00 1A 7D DA 71 13"}}),
             address);
-  const Result refused = run({"addr", "00:11", "--json"});
+  const test::BtutilRun refused = run({"addr", "00:11", "--json"});
   EXPECT_EQ(kExitUsage, refused.code);
   EXPECT_EQ("", refused.out);
 }
