@@ -28,6 +28,8 @@ run
 check "demo shows the stored settings" has "$out" "    LogDebug        REG_DWORD    0xc"
 check "demo shows the library's masks" has "$out" "log level mask 0xC, application trace mask 0x3"
 check "the trace mask is announced on the debug output" grep -q "AppDebug=3" "$work/debug.log"
+run reg add "$key" /v LogDebug /t REG_DWORD /d 3
+check "an existing value in the store needs /f" refused "already exists"
 
 # --- every type through the store ---------------------------------------------
 run reg add "HKEY_LOCAL_MACHINE\\software\\VORLANE" /v Blob /t REG_BINARY /d 000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f
@@ -127,6 +129,9 @@ run reg query HKLM /s
 check "malformed import left the machine store" is "$out" "$machine_before"
 run reg query HKCU /s
 check "malformed import left the user store" is "$out" "$user_before"
+printf 'Windows Registry Editor Version 5.00\n[HKCU\\X]\n"a"="\xc3("\n' >"$work/utf8.reg"
+run reg import "$work/utf8.reg"
+check "a file of invalid UTF-8 is refused with its line" refused "Line 3: the text is not valid UTF-8."
 run reg import /tmp
 check "a directory is not imported" fails 3 "Cannot read /tmp: not a regular file"
 if [ "$(id -u)" != 0 ]; then
@@ -183,12 +188,19 @@ check "LogDebug is read at start" grep -qF "$line" "$work/debug.log"
 : >"$work/debug.log"
 run --trace 0 services enable $device
 check "--trace 0 silences LogDebug for the run" is "$(cat "$work/debug.log")" ""
+run --trace 4x services enable $device
+check "a malformed mask is refused" refused 'The trace mask "4x"'
 unset DBUS_SYSTEM_BUS_ADDRESS
 
 # --- permit, services and ftplist on the real stores and files ----------------
 radio=00:11:22:33:44:55
 run permit grant $radio $device 0x1105 --once
 check "grant writes to the user store" exits 0
+run permit show $radio $device
+check "show decodes a one-time permission" has "$out" "  request 0x1105   once"
+run permit show $radio $device --json
+check "show --json is one document" python3 -c 'import json, sys; d = json.loads(sys.argv[1])
+sys.exit(0 if d["requests"][0]["code"] == 0x1105 and d["requests"][0]["grants"] else 1)' "$out"
 run permit check $radio $device 0x1105
 check "check answers yes and uses the permission up" exits 0
 run permit check $radio $device 0x1105
