@@ -15,8 +15,6 @@ using utils::win32port::Win32Clock;
 // FILETIME of 1970-01-01 00:00:00 UTC.
 constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ULL;
 
-int secondsOfDay(int hour, int minute, int second) { return (hour * 60 + minute) * 60 + second; }
-
 TEST(Win32ClockTest, SystemTimeIsFileTimeSince1601) {
   Win32Clock clock;
   const auto before = std::chrono::system_clock::now();
@@ -34,30 +32,22 @@ TEST(Win32ClockTest, SystemTimeIsFileTimeSince1601) {
 
 TEST(Win32ClockTest, LocalTimeIsTheSystemTimeInTheLocalZone) {
   Win32Clock clock;
-  // Retry when a second boundary falls between the two readings.
-  for (int attempt = 0; attempt < 5; ++attempt) {
-    const uint64_t fileTime = clock.systemTimeAsFileTime();
-    const utils::port::LocalTime local = clock.localTime();
-
-    FILETIME utc{static_cast<DWORD>(fileTime), static_cast<DWORD>(fileTime >> 32)};
-    SYSTEMTIME utcParts{};
-    SYSTEMTIME expected{};
-    ASSERT_TRUE(FileTimeToSystemTime(&utc, &utcParts));
-    ASSERT_TRUE(SystemTimeToTzSpecificLocalTime(nullptr, &utcParts, &expected));
-
-    EXPECT_GE(local.month, 1);
-    EXPECT_LE(local.month, 12);
-    EXPECT_GE(local.millisecond, 0);
-    EXPECT_LE(local.millisecond, 999);
-    const int drift = secondsOfDay(local.hour, local.minute, local.second) -
-                      secondsOfDay(expected.wHour, expected.wMinute, expected.wSecond);
-    if (drift != 0) continue;
-    EXPECT_EQ(local.year, expected.wYear);
-    EXPECT_EQ(local.month, expected.wMonth);
-    EXPECT_EQ(local.day, expected.wDay);
-    return;
-  }
-  ADD_FAILURE() << "local time and system time never agreed to the second";
+  // Read between two system times, the local time taken back to UTC lies between
+  // them (to its millisecond), whatever second boundary fell in between.
+  const uint64_t before = clock.systemTimeAsFileTime();
+  const utils::port::LocalTime local = clock.localTime();
+  const uint64_t after = clock.systemTimeAsFileTime();
+  const auto word = [](int field) { return static_cast<WORD>(field); };
+  const SYSTEMTIME localParts{word(local.year),   word(local.month),      0,
+                              word(local.day),    word(local.hour),       word(local.minute),
+                              word(local.second), word(local.millisecond)};
+  SYSTEMTIME utcParts{};
+  ASSERT_TRUE(TzSpecificLocalTimeToSystemTime(nullptr, &localParts, &utcParts));
+  FILETIME utc{};
+  ASSERT_TRUE(SystemTimeToFileTime(&utcParts, &utc)) << "a field is out of its range";
+  const uint64_t read = (static_cast<uint64_t>(utc.dwHighDateTime) << 32) | utc.dwLowDateTime;
+  EXPECT_GE(read + 10'000, before);
+  EXPECT_LE(read, after);
 }
 
 TEST(Win32ClockTest, MonotonicTimeAdvancesAcrossASleep) {

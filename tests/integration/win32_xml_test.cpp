@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -47,6 +48,10 @@ class Win32Xml : public ::testing::Test {
     return std::unique_ptr<XmlObject>(out);
   }
   static XmlObject* sentinel() { return reinterpret_cast<XmlObject*>(0x5a5a); }
+  static std::string readAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+  }
 
   utils::win32port::MsxmlDom dom_;
   fs::path dir_;
@@ -103,10 +108,7 @@ TEST_F(Win32Xml, SavedDocumentsAreUtf16AndLoadBack) {
   root.AppendChild(new XmlObject(L"b"));
   const std::wstring path = (dir_ / "out.xml").wstring();
   ASSERT_EQ(root.Save(path.c_str()), 1);
-  std::ifstream in(dir_ / "out.xml", std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
-  ASSERT_GE(bytes.size(), 2u);
-  EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
+  EXPECT_EQ(readAll(dir_ / "out.xml").substr(0, 2), "\xFF\xFE");
 
   XmlObject* out = nullptr;
   ASSERT_EQ(XmlObject::Load(path.c_str(), &out, L""), OBJECT_ERROR_NONE);
@@ -139,9 +141,7 @@ TEST_F(Win32Xml, FailedSavesReturnZeroAndKeepTheOldFile) {
   XmlObject good(L"good");
   const std::wstring path = (dir_ / "out.xml").wstring();
   ASSERT_EQ(good.Save(path.c_str()), 1);
-  std::ifstream in(dir_ / "out.xml", std::ios::binary);
-  const std::string before((std::istreambuf_iterator<char>(in)), {});
-  in.close();
+  const std::string before = readAll(dir_ / "out.xml");
 
   // A bad name or text anywhere: 0, nothing written, the old file kept.
   XmlObject badName(L"r");
@@ -154,23 +154,11 @@ TEST_F(Win32Xml, FailedSavesReturnZeroAndKeepTheOldFile) {
     EXPECT_EQ(bad->Save((dir_ / "new.xml").wstring().c_str()), 0);
     EXPECT_FALSE(fs::exists(dir_ / "new.xml"));
   }
-  std::ifstream again(dir_ / "out.xml", std::ios::binary);
-  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(again)), {}), before);
+  EXPECT_EQ(readAll(dir_ / "out.xml"), before);
   // A missing folder: 0 and no file.
   EXPECT_EQ(good.Save((dir_ / "none" / "out.xml").wstring().c_str()), 0);
   EXPECT_FALSE(fs::exists(dir_ / "none" / "out.xml"));
-  int files = 0;
-  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir_)) ++files;
-  EXPECT_EQ(files, 1) << "a temporary file was left behind";
-}
-
-}  // namespace
-
-namespace {
-
-std::string readAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1) << "a temporary file was left behind";
 }
 
 TEST_F(Win32Xml, SavesWriteTheFileALinkNamesAndKeepWhatTheFileHas) {
@@ -229,9 +217,7 @@ TEST_F(Win32Xml, SavesWriteTheFileALinkNamesAndKeepWhatTheFileHas) {
   CloseHandle(held);
   fs::remove(live);
   EXPECT_EQ(readAll(file), secondBytes);
-  int files = 0;
-  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir_)) ++files;
-  EXPECT_EQ(files, 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1);
 }
 
 }  // namespace
