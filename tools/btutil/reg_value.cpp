@@ -28,29 +28,43 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-// Each item ends with a NUL and the list with one more; an empty item would end
-// the list early, so it is refused.
+// Items are split at the separator (at "\0" when none is given); a separator at
+// the very end closes the list instead of starting an empty item, and the data
+// end with the NUL of the last item and one more. An empty item anywhere else
+// would end the list early, so it is refused; a lone separator is the list of
+// one empty string.
 bool multiStringData(std::string_view text, std::string_view separator, std::vector<BYTE>* data, std::string* error) {
-  if (separator.empty()) separator = "\\0";
+  const std::u16string sep = separator.empty() ? std::u16string(u"\\0") : wideToUtf16(utf8ToWide(separator));
+  const std::u16string input = wideToUtf16(utf8ToWide(text));
   std::u16string units;
-  if (!text.empty()) {
-    for (size_t start = 0;;) {
-      const size_t end = text.find(separator, start);
-      const std::string_view item = text.substr(start, end - start);
-      if (item.empty()) {
-        *error = "Invalid data for REG_MULTI_SZ: an empty string cannot stand inside the list.";
-        return false;
-      }
-      units += wideToUtf16(utf8ToWide(item));
-      units.push_back(u'\0');
-      if (end == std::string_view::npos) break;
-      start = end + separator.size();
+  for (size_t i = 0; i < input.size();) {
+    const bool atSeparator = input.compare(i, sep.size(), sep) == 0;
+    units.push_back(atSeparator ? u'\0' : input[i]);
+    i += atSeparator ? sep.size() : 1;
+    const size_t last = units.size() - 1;
+    if (last > 0 && units[last - 1] == u'\0' && (units[last] == u'\0' || last == 1)) {
+      *error = "Invalid data for REG_MULTI_SZ: an empty string cannot stand inside the list.";
+      return false;
     }
   }
+  if (!units.empty() && units.back() != u'\0') units.push_back(u'\0');
   units.push_back(u'\0');
   const std::string bytes = utf16ToLeBytes(units);
   data->assign(bytes.begin(), bytes.end());
   return true;
+}
+
+// A REG_QWORD may also be given as a negative decimal number, stored in two's
+// complement (-1 is all ones).
+std::optional<uint64_t> parseQword(std::string_view text) {
+  if (!text.empty() && text[0] == '-') {
+    const std::string_view digits = text.substr(1);
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
+    const auto magnitude = parseUnsigned(digits, ~0ull);
+    if (!magnitude) return std::nullopt;
+    return 0 - *magnitude;
+  }
+  return parseUnsigned(text, ~0ull);
 }
 
 }  // namespace
@@ -59,6 +73,9 @@ std::optional<DWORD> parseTypeName(std::string_view name) {
   for (const auto& entry : kTypeNames) {
     if (equalsIgnoringCase(name, entry.name)) return entry.type;
   }
+  if (equalsIgnoringCase(name, "REG_DWORD_LITTLE_ENDIAN")) return REG_DWORD;  // the same type under its other name
+  // reg.exe stores this type's number in the same byte order as REG_DWORD's.
+  if (equalsIgnoringCase(name, "REG_DWORD_BIG_ENDIAN")) return REG_DWORD_BIG_ENDIAN;
   return std::nullopt;
 }
 
@@ -89,28 +106,30 @@ bool buildValueData(DWORD type, std::string_view text, std::string_view separato
                     std::string* error) {
   switch (type) {
     case REG_SZ:
-    case REG_EXPAND_SZ: *data = stringData(utf8ToWide(text)); return true;
+    case REG_EXPAND_SZ:
+    case REG_NONE: *data = stringData(utf8ToWide(text)); return true;
     case REG_MULTI_SZ: return multiStringData(text, separator, data, error);
     case REG_DWORD:
+    case REG_DWORD_BIG_ENDIAN:
     case REG_QWORD: {
-      const bool dword = type == REG_DWORD;
+      const bool dword = type != REG_QWORD;
       if (text.empty()) text = "0";
-      const auto number = parseUnsigned(text, dword ? 0xFFFFFFFFull : ~0ull);
+      const auto number = dword ? parseUnsigned(text, 0xFFFFFFFFull) : parseQword(text);
       if (!number) {
         *error = std::string("Invalid data \"") + std::string(text) + "\" for " + typeName(type) +
                  ": give a decimal number or 0x followed by hex digits, at most " +
-                 (dword ? "0xFFFFFFFF." : "0xFFFFFFFFFFFFFFFF.");
+                 (dword ? "0xFFFFFFFF." : "0xFFFFFFFFFFFFFFFF (or a negative decimal number).");
         return false;
       }
       *data = littleEndianBytes(*number, dword ? 4 : 8);
       return true;
     }
-    case REG_BINARY:
-    case REG_NONE: {
-      auto bytes = parseHexBytes(text);
+    case REG_BINARY: {
+      // An odd count of digits is read with a 0 before the first one: "abc" is 0a bc.
+      auto bytes = parseHexBytes(text.size() % 2 == 0 ? std::string(text) : "0" + std::string(text));
       if (!bytes) {
         *error = "Invalid data \"" + std::string(text) + "\" for " + typeName(type) +
-                 ": give pairs of hex digits without separators, for example 0a0b0c.";
+                 ": give hex digits without separators, for example 0a0b0c.";
         return false;
       }
       *data = std::move(*bytes);
