@@ -17,8 +17,10 @@
 
 namespace {
 
-std::mutex gMutex;
-std::condition_variable gChanged;
+// Never destroyed: the library's threads may still call back while the
+// process runs its exit handlers, which is what this program tests.
+std::mutex& gMutex = *new std::mutex;
+std::condition_variable& gChanged = *new std::condition_variable;
 bool gLevelSeen = false;
 bool gBlockNext = false;
 bool gBlocked = false;
