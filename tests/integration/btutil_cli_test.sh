@@ -29,7 +29,7 @@ check "demo shows the stored settings" has "$out" "    LogDebug        REG_DWORD
 check "demo shows the library's masks" has "$out" "log level mask 0xC, application trace mask 0x3"
 check "the trace mask is announced on the debug output" grep -q "AppDebug=3" "$work/debug.log"
 run reg add "$key" /v LogDebug /t REG_DWORD /d 3
-check "an existing value in the store needs /f" refused "already exists"
+check "an existing value in the store needs /f" regrefused "already exists"
 
 # --- every type through the store ---------------------------------------------
 run reg add "HKEY_LOCAL_MACHINE\\software\\VORLANE" /v Blob /t REG_BINARY /d 000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f
@@ -67,7 +67,7 @@ for line in $'^Windows Registry Editor Version 5.00\r$' $'^"LogDebug"=dword:0000
   check "the export has the line $line" grep -q "$line" "$work/exported.txt"
 done
 run reg export "$key" "$work/no/such/dir/x.reg"
-check "export to an unwritable place fails with 3" fails 3 "Cannot write"
+check "export to an unwritable place fails with 1" fails 1 "Cannot write"
 run reg delete "$key" /v Blob /f
 run reg query "$key" /v Blob
 check "a deleted value is gone (exit 1)" fails 1 "was not found"
@@ -123,18 +123,18 @@ Windows Registry Editor Version 5.00
   03,4x
 REG
 run reg import "$work/bad.reg"
-check "malformed import is refused" refused "bad.reg: 1 malformed line"
+check "malformed import is refused" regrefused "bad.reg: 1 malformed line"
 check "malformed import names the line" has "$err" "line 7: Bad hex data at \"4x\""
 run reg query HKLM /s
 check "malformed import left the machine store" is "$out" "$machine_before"
 run reg query HKCU /s
 check "malformed import left the user store" is "$out" "$user_before"
 run reg import /tmp
-check "a directory is not imported" fails 3 "Cannot read /tmp: not a regular file"
+check "a directory is not imported" fails 1 "Cannot read /tmp: not a regular file"
 if [ "$(id -u)" != 0 ]; then
   chmod a-w "$UTILS_REGISTRY_MACHINE"
   run reg add "$key" /v LogDebug /t REG_DWORD /d 1 /f
-  check "a read-only machine store refuses with 3" fails 3 "Access is denied."
+  check "a read-only machine store refuses with 1" fails 1 "Access is denied."
   chmod u+w "$UTILS_REGISTRY_MACHINE"
 fi
 
@@ -158,7 +158,7 @@ $examples
 EOF
 # What an unquoted key path turns into in a shell gets a hint to quote it.
 run reg query HKLM\Software\vorlane
-check "an unquoted key path is refused" refused 'unknown root "HKLMSoftwarevorlane"'
+check "an unquoted key path is refused" regrefused 'unknown root "HKLMSoftwarevorlane"'
 check "with a hint to quote it" has "$err" "quote it"
 run --version
 check "--version" has "$out" "btutil (utils) "

@@ -40,6 +40,8 @@ answers() { [ "$code" -eq "$1" ] && [[ $out == *"$2"* ]]; }
 fails() { [ "$code" -eq "$1" ] && [[ $err == *"$2"* ]]; }
 # A usage error: exit code 2, "ERROR: ..." with the fragment on stderr, nothing on stdout.
 refused() { [ "$code" -eq 2 ] && [ -z "$out" ] && [[ $err == "ERROR: "*"$1"* ]]; }
+# regrefused FRAGMENT: the same from btutil reg, which exits 1 for every failure.
+regrefused() { [ "$code" -eq 1 ] && [ -z "$out" ] && [[ $err == "ERROR: "*"$1"* ]]; }
 
 # finish NAME: the summary line, and the script's exit status.
 finish() {

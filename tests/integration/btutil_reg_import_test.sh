@@ -39,7 +39,7 @@ check "its hex data over three lines" has "$out" "Bytes    REG_BINARY    010203"
 before=$(sha256sum "$UTILS_REGISTRY_USER")
 printf 'REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Half]\r\n"Good"="yes"\r\n"Bad"=dword:123456789\r\n"Also"="x" #not a comment here\r\n"Good2"=dword:1\r\n' >"$work/half.reg"
 run reg import "$work/half.reg"
-check "a file with lines reg.exe skips is refused as bad input" exits 2
+check "a file with lines reg.exe skips is refused" exits 1
 check "the count" has "$err" "2 malformed lines"
 check "the first skipped line" has "$err" "line 4: A dword is 1 to 8 hex digits"
 check "the second skipped line" has "$err" "line 5: Only a ; comment may follow the closing quote."

@@ -1,7 +1,7 @@
 #!/bin/bash
 # Hostile input to the real btutil on real registry store files: crafted .reg
 # files (NUL inside names, lone UTF-16 surrogates, names and trees past the
-# registry's limits) change nothing and exit with the bad-input code; export
+# registry's limits) change nothing and exit with 1, as every failure of reg does; export
 # never follows a planted symbolic link; FIFOs are refused without blocking;
 # store files get their modes whatever the umask; a symbolic link at a store path
 # is refused.
@@ -55,45 +55,28 @@ for body in $'[-HKEY_CURRENT_USER\\\x01x]' \
   printf 'Windows Registry Editor Version 5.00\r\n\r\n%s\r\n' "$body" | utf16 "$work/nul$n.reg"
   LC_ALL=C sed -i 's/\x01\x00/\x00\x00/g' "$work/nul$n.reg"
   run reg import "$work/nul$n.reg"
-  check "UTF-16 file $n with a NUL in a name is refused" refused "The line holds a NUL character"
+  check "UTF-16 file $n with a NUL in a name is refused" regrefused "The line holds a NUL character"
   check "UTF-16 file $n says nothing was imported" has "$err" "Nothing was imported."
-  # The same bytes as UTF-16BE.
-  iconv -f UTF-16LE -t UTF-16BE <(tail -c +3 "$work/nul$n.reg") | { printf '\xfe\xff'; cat; } >"$work/nulbe$n.reg"
-  run reg import "$work/nulbe$n.reg"
-  check "UTF-16BE file $n with a NUL is refused" refused "NUL character"
 done
 printf 'Windows Registry Editor Version 5.00\r\n\r\n[-HKEY_CURRENT_USER\\\0x]\r\n' >"$work/nul-utf8.reg"
 run reg import "$work/nul-utf8.reg"
-check "UTF-8 file with a NUL is refused" exits 2
+check "UTF-8 file with a NUL is refused" exits 1
 check "the NUL files changed no store" is "$(stores)" "$before"
 run reg query 'HKLM\Software\Vendor' /v Important
 check "Important is still there" has "$out" "0x7"
 run reg query 'HKLM\Software\Vendor\Legacy'
 check "Legacy is still there" exits 0
 
-# --- lone surrogates ---------------------------------------------------------------
-for unit in 00d8 ffdb 00dc; do
-  {
-    printf '\xff\xfe'
-    printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\S]\r\n"' | iconv -f UTF-8 -t UTF-16LE
-    printf "\\x${unit:0:2}\\x${unit:2:2}"
-    printf '"="x"\r\n' | iconv -f UTF-8 -t UTF-16LE
-  } >"$work/surrogate.reg"
-  run reg import "$work/surrogate.reg"
-  check "lone surrogate $unit is refused with its line" refused "Line 4: the text is not valid UTF-16"
-done
-{
-  printf '\xfe\xff'
-  printf 'Windows Registry Editor Version 5.00\r\n[HKCU\\S]\r\n"' | iconv -f UTF-8 -t UTF-16BE
-  printf '\xdb\xff\x00\x41'
-  printf '"="x"\r\n' | iconv -f UTF-8 -t UTF-16BE
-} >"$work/surrogate-be.reg"
-run reg import "$work/surrogate-be.reg"
-check "a high surrogate before a non-surrogate is refused (UTF-16BE)" refused "Line 3: the text is not valid UTF-16"
+# --- byte order marks and surrogates -------------------------------------------
+# reg.exe reads only UTF-16LE behind a mark; behind any other it sees no header.
+printf 'Windows Registry Editor Version 5.00\r\n[HKCU\\S]\r\n"V"="x"\r\n' | iconv -f UTF-8 -t UTF-16BE |
+  { printf '\xfe\xff'; cat; } >"$work/be.reg"
+run reg import "$work/be.reg"
+check "a UTF-16BE file is refused" regrefused "UTF-16 big-endian byte order mark"
 printf 'Windows Registry Editor Version 5.00\r\n[HKCU\\S]\r\n"\xf0\x9f\x98\x80"="pair"\r\n' | utf16 "$work/pair.reg"
 run reg import "$work/pair.reg"
 check "a proper surrogate pair imports" exits 0
-check "surrogate files changed nothing else" is "$(sha256sum "$UTILS_REGISTRY_MACHINE")" "$(echo "$before" | head -1)"
+check "those files changed nothing else" is "$(sha256sum "$UTILS_REGISTRY_MACHINE")" "$(echo "$before" | head -1)"
 
 # --- the registry's limits -----------------------------------------------------------
 before=$(stores)
@@ -102,14 +85,14 @@ long255=${long256:1}
 deep513=$(printf '\\d%.0s' $(seq 513))
 printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\%s]\r\n' "$long256" >"$work/long-key.reg"
 run reg import "$work/long-key.reg"
-check "a 256-character key name is refused" refused "line 3: The key name"
+check "a 256-character key name is refused" regrefused "line 3: The key name"
 printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER%s]\r\n' "$deep513" >"$work/deep.reg"
 run reg import "$work/deep.reg"
-check "a 513-level key is refused" refused "513 levels deep"
+check "a 513-level key is refused" regrefused "513 levels deep"
 printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\V]\r\n"%s"="x"\r\n' "$(printf 'v%.0s' $(seq 16384))" \
   >"$work/long-value.reg"
 run reg import "$work/long-value.reg"
-check "a 16,384-character value name is refused" refused "line 4: The value name is longer than 16383"
+check "a 16,384-character value name is refused" regrefused "line 4: The value name is longer than 16383"
 check "the refused files changed no store" is "$(stores)" "$before"
 deep512=$(printf '\\d%.0s' $(seq 511))
 printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\%s%s]\r\n"%s"="x"\r\n' "$long255" "$deep512" \
@@ -117,7 +100,7 @@ printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\%s%s]\r\
 run reg import "$work/limits.reg"
 check "names and depth at the limits import" exits 0
 run reg add "HKCU\\$long256" /f
-check "reg add of a 256-character key name fails with the registry's error" exits 3
+check "reg add of a 256-character key name fails with the registry's error" exits 1
 check "reg add names the error" has "$err" "The parameter is incorrect."
 
 # --- export never follows or replaces a symbolic link --------------------------------------
@@ -129,16 +112,16 @@ check "the planted link's target is untouched" is "$(cat "$work/victim")" "victi
 check "the export is a regular file" test -f "$work/out.reg" -a ! -L "$work/out.reg"
 ln -s "$work/victim" "$work/link.reg"
 run reg export 'HKLM\Software\Vendor' "$work/link.reg" /y
-check "export to a symbolic link is refused" refused "link.reg: it is a symbolic link"
+check "export to a symbolic link is refused" regrefused "link.reg: it is a symbolic link"
 check "the link's target is untouched" is "$(cat "$work/victim")" "victim"
 check "the link stays a link" test -L "$work/link.reg"
 ln -s "$work/nothing-here" "$work/dangling.reg"
 run reg export 'HKLM\Software\Vendor' "$work/dangling.reg"
-check "export to a dangling link is refused" refused "symbolic link"
+check "export to a dangling link is refused" regrefused "symbolic link"
 check "the dangling link's target was not created" test ! -e "$work/nothing-here"
 mkfifo "$work/fifo.reg"
 run reg export 'HKLM\Software\Vendor' "$work/fifo.reg" /y
-check "export to a FIFO is refused without blocking" refused "not a regular file"
+check "export to a FIFO is refused without blocking" regrefused "not a regular file"
 chmod 640 "$work/out.reg"
 run reg export 'HKLM\Software\Vendor' "$work/out.reg" /y
 check "export over an existing file" exits 0
@@ -149,7 +132,7 @@ check "no temporary file is left" is "$(find "$work" -maxdepth 1 -name '*.tmp-*'
 
 # --- import from a FIFO does not block ---------------------------------------------
 run reg import "$work/fifo.reg"
-check "import from a FIFO fails at once" exits 3
+check "import from a FIFO fails at once" exits 1
 check "import from a FIFO says why" has "$err" "not a regular file"
 
 # --- a symbolic link at a store path -------------------------------------------------
@@ -157,13 +140,13 @@ cp "$UTILS_REGISTRY_USER" "$work/elsewhere.db"
 ln -s "$work/elsewhere.db" "$work/linked.db"
 elsewhere=$(sha256sum <"$work/elsewhere.db")
 UTILS_REGISTRY_USER=$work/linked.db run reg add 'HKCU\Software\Vendor' /v Mine /d 2 /f
-check "a store reached through a link refuses writes" exits 3
+check "a store reached through a link refuses writes" exits 1
 UTILS_REGISTRY_USER=$work/linked.db run reg query 'HKCU\Software\Vendor'
-check "a store reached through a link refuses reads" exits 3
+check "a store reached through a link refuses reads" exits 1
 check "the link's target is untouched" is "$(sha256sum <"$work/elsewhere.db")" "$elsewhere"
 ln -s "$work/not-yet.db" "$work/dangling.db"
 UTILS_REGISTRY_USER=$work/dangling.db run reg add 'HKCU\Software\Vendor' /v Mine /d 2 /f
-check "a dangling link at a store path refuses writes" exits 3
+check "a dangling link at a store path refuses writes" exits 1
 check "nothing was made at the link's target" test ! -e "$work/not-yet.db"
 
 finish "btutil reg safety"

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/utf16.h"
 #include "reg_file.h"
 #include "text_codec.h"
 
@@ -106,7 +107,8 @@ TEST(BtutilRegFileTest, ParsingGivesBackWhatWasFormatted) {
   const std::string bytes = encodeUtf16LeWithBom(text);
   ASSERT_EQ("\xFF\xFE", bytes.substr(0, 2));
   std::wstring decoded;
-  ASSERT_TRUE(decodeTextFile(bytes, &decoded, &error)) << error;
+  bool utf16 = false;
+  ASSERT_TRUE(decodeRegFileText(bytes, &decoded, &utf16, &error)) << error;
   ASSERT_EQ(text, decoded);
 
   std::vector<RegFileSection> sections;
@@ -233,35 +235,38 @@ TEST(BtutilRegFileTest, MalformedFilesNameTheLine) {
 }
 
 TEST(BtutilRegFileTest, FileEncodings) {
-  std::wstring text;
-  std::string error;
-  // UTF-8 with and without its mark.
-  ASSERT_TRUE(decodeTextFile("\xEF\xBB\xBFh\xC3\xA9", &text, &error));
-  EXPECT_EQ(L"h\u00e9", text);
-  ASSERT_TRUE(decodeTextFile("h\xC3\xA9", &text, &error));
-  EXPECT_EQ(L"h\u00e9", text);
-  // UTF-16 in both byte orders, a character outside the basic plane included.
-  ASSERT_TRUE(decodeTextFile(std::string("\xFF\xFEh\0\x3D\xD8\x00\xDE", 8), &text, &error));
-  EXPECT_EQ(L"h\U0001F600", text);
-  ASSERT_TRUE(decodeTextFile(std::string("\xFE\xFF\0h", 4), &text, &error));
-  EXPECT_EQ(L"h", text);
-
-  EXPECT_FALSE(decodeTextFile(std::string("\xFF\xFEh", 3), &text, &error));
-  EXPECT_NE(std::string::npos, error.find("UTF-16")) << error;
-  EXPECT_FALSE(decodeTextFile(std::string("h\0i\0", 4), &text, &error));
-  EXPECT_NE(std::string::npos, error.find("byte order mark")) << error;
-  EXPECT_FALSE(decodeTextFile("line one\r\nline \xC3(two\r\n", &text, &error));
-  EXPECT_EQ("Line 2: the text is not valid UTF-8.", error);
-  // Lone surrogates are refused as invalid UTF-8 is, with their line.
-  const std::string loneSurrogates[] = {
-      std::string("\xFF\xFEh\0\n\0\x3D\xD8", 8),      // a high one at the end
-      std::string("\xFF\xFEh\0\n\0\x3D\xD8h\0", 10),  // a high one before a non-surrogate
-      std::string("\xFF\xFEh\0\n\0\x00\xDEh\0", 10),  // a low one alone
-      std::string("\xFE\xFF\0h\0\n\xDC\x00", 8),      // UTF-16BE
+  struct Row {
+    std::string bytes;
+    const char* text;    // what it reads as, or null when it is refused
+    const char* answer;  // the error then
   };
-  for (const std::string& bytes : loneSurrogates) {
-    EXPECT_FALSE(decodeTextFile(bytes, &text, &error));
-    EXPECT_EQ("Line 2: the text is not valid UTF-16 (a lone surrogate).", error);
+  const Row rows[] = {
+      {"h\xC3\xA9", "h\u00e9", ""},                                        // UTF-8 without a mark
+      {"h\xE9", "h\u00e9", ""},                                            // not UTF-8: Windows-1252
+      {std::string("\xFF\xFEh\0\x3D\xD8\x00\xDE", 8), "h\U0001F600", ""},  // UTF-16LE, beyond the basic plane
+      // reg.exe reads other marks as characters before the header.
+      {"\xEF\xBB\xBFh", nullptr, "a UTF-8 byte order mark"},
+      {std::string("\xFE\xFF\0h", 4), nullptr, "a UTF-16 big-endian byte order mark"},
+      {std::string("\xFF\xFEh", 3), nullptr, "ends in the middle of a character"},
+      {std::string("h\0i\0", 4), nullptr, "UTF-16 text needs its byte order mark"},
+      // Lone surrogates, with their line.
+      {std::string("\xFF\xFEh\0\n\0\x3D\xD8", 8), nullptr, "Line 2: the text is not valid UTF-16 (a lone surrogate)."},
+      {std::string("\xFF\xFEh\0\n\0\x3D\xD8h\0", 10), nullptr, "Line 2: the text is not valid UTF-16"},
+      {std::string("\xFF\xFEh\0\n\0\x00\xDEh\0", 10), nullptr, "Line 2: the text is not valid UTF-16"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(::testing::PrintToString(row.bytes));
+    std::wstring text;
+    std::string error;
+    bool utf16 = false;
+    const bool read = decodeRegFileText(row.bytes, &text, &utf16, &error);
+    EXPECT_EQ(row.text != nullptr, read) << error;
+    if (row.text != nullptr) {
+      EXPECT_EQ(utf8ToWide(row.text), text);
+      EXPECT_EQ(row.bytes.starts_with("\xFF\xFE"), utf16);
+    } else {
+      EXPECT_NE(std::string::npos, error.find(row.answer)) << error;
+    }
   }
 }
 

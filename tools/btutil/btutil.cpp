@@ -49,15 +49,18 @@ const HelpTopic* requestedTopic(const Command& command, std::span<const std::str
   return nullptr;
 }
 
-int dispatch(std::span<const std::string> args, std::istream& in, Console& console) {
+// Runs what ARGS ask for; *ran is the command they name, if they name one.
+int dispatch(std::span<const std::string> args, std::istream& in, Console& console, const Command** ran) {
+  GlobalOptions global;
+  std::string error;
+  const bool parsed = parseGlobalOptions(args, &global, &error);
+  const auto words = args.subspan(global.consumed);
+  const Command* command = words.empty() ? nullptr : findCommand(words[0]);
+  *ran = command;
   for (size_t i = 0; i < args.size(); ++i) {
     if (!isValidUtf8(args[i])) return usageError(console, "Argument " + std::to_string(i + 1) + " is not valid UTF-8.");
   }
-  GlobalOptions global;
-  std::string error;
-  if (!parseGlobalOptions(args, &global, &error)) {
-    return usageError(console, error + " Type \"btutil --help\" for usage.");
-  }
+  if (!parsed) return usageError(console, error + " Type \"btutil --help\" for usage.");
   if (global.version) {
     console.out << versionText() << '\n';
     return kExitOk;
@@ -67,10 +70,8 @@ int dispatch(std::span<const std::string> args, std::istream& in, Console& conso
 
   port::RegistryPort* registry = port::platform().registry;
   if (registry == nullptr) return failure(console, "No registry is available.");
-  const auto words = args.subspan(global.consumed);
   if (words.empty()) return runDemo(*registry, console);
   if (lowerAscii(words[0]) == "help") return showHelp(words.subspan(1), console);
-  const Command* command = findCommand(words[0]);
   if (command == nullptr) {
     return usageError(
         console, "Unknown command \"" + words[0] + "\": use " + commandWords() + "; \"btutil --help\" lists them.");
@@ -88,14 +89,16 @@ int dispatch(std::span<const std::string> args, std::istream& in, Console& conso
 
 int runBtutil(std::span<const std::string> args, std::istream& in, std::ostream& out, std::ostream& err) {
   Console console{out, err};
+  const Command* ran = nullptr;
+  int code;
   try {
-    const int code = dispatch(args, in, console);
+    code = dispatch(args, in, console, &ran);
     out.flush();
-    if (!out) return failure(console, "The output could not be written.");
-    return code;
+    if (!out) code = failure(console, "The output could not be written.");
   } catch (const std::exception& e) {
-    return failure(console, std::string("Internal error: ") + e.what());
+    code = failure(console, std::string("Internal error: ") + e.what());
   }
+  return code != kExitOk && ran != nullptr && ran->failsWithOne ? kExitNo : code;
 }
 
 int runBtutil(std::span<const std::string> args, std::ostream& out, std::ostream& err) {

@@ -19,7 +19,7 @@ int demo(std::span<const std::string> args, CommandContext& context) {
 // The overview lists the commands in this order.
 constexpr Command kCommands[] = {
     {"reg", "reg OPERATION ...", "read and change the registry as reg does\n(add, query, delete, export, import)",
-     [](auto args, auto& c) { return runReg(args, c.registry, c.console); }, regHelp},
+     [](auto args, auto& c) { return runReg(args, c.registry, c.console); }, regHelp, true},
     {"addr", "addr ADDRESS", "convert a Bluetooth device address between its forms",
      [](auto args, auto& c) { return runAddr(args, c.console); }, addrHelp},
     {"decode", "decode VALUE [TYPE]", "print the value decoder's text for a trace value",

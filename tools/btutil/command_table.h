@@ -40,6 +40,10 @@ struct Command {
   CommandFunction run;        // gets the arguments after the command word
   // topics()[0] is the command's own help; the others its operations'.
   std::span<const HelpTopic> (*topics)();
+  // Every failure exits with 1, whatever its cause, as the Windows tool of the
+  // same syntax does (reg); other commands tell wrong input (2) from a refusal
+  // by the system (3).
+  bool failsWithOne = false;
 };
 
 // Every command, in the overview's order.

@@ -111,7 +111,8 @@ Example:
 constexpr std::string_view kRegImport = R"(Usage: btutil reg import FILE
 
 Applies a registry file as reg.exe reads it. "Windows Registry Editor Version
-5.00" files come in UTF-16 with its byte order mark, or in UTF-8. "REGEDIT4"
+5.00" files come in UTF-16 with its byte order mark, or in UTF-8 without one
+(a file that starts with a UTF-8 byte order mark is refused). "REGEDIT4"
 files are ANSI: read as UTF-8 when the bytes are valid UTF-8, otherwise as
 Windows-1252, and their hex(1), hex(2) and hex(7) data become UTF-16. Other
 headers that start with REGEDIT ("REGEDIT 4", "REGEDIT4 FOO"...) are accepted

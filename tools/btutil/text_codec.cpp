@@ -10,7 +10,7 @@ bool startsWith(std::string_view bytes, std::string_view prefix) { return bytes.
 bool isHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool isLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
-bool decodeUtf16(std::string_view bytes, bool bigEndian, std::wstring* text, std::string* error) {
+bool decodeUtf16Le(std::string_view bytes, std::wstring* text, std::string* error) {
   if (bytes.size() % 2 != 0) {
     *error = "The file is not valid UTF-16: it ends in the middle of a character.";
     return false;
@@ -18,12 +18,11 @@ bool decodeUtf16(std::string_view bytes, bool bigEndian, std::wstring* text, std
   std::u16string units;
   units.reserve(bytes.size() / 2);
   for (size_t i = 0; i < bytes.size(); i += 2) {
-    const auto first = static_cast<unsigned char>(bytes[i]);
-    const auto second = static_cast<unsigned char>(bytes[i + 1]);
-    units.push_back(static_cast<char16_t>(bigEndian ? (first << 8 | second) : (second << 8 | first)));
+    units.push_back(
+        static_cast<char16_t>(static_cast<unsigned char>(bytes[i + 1]) << 8 | static_cast<unsigned char>(bytes[i])));
   }
-  // A surrogate without its partner stands for no character: refused as invalid
-  // UTF-8 is, rather than read as U+FFFD.
+  // A surrogate without its partner stands for no character: refused rather
+  // than read as U+FFFD.
   size_t line = 1;
   for (size_t i = 0; i < units.size(); ++i) {
     if (units[i] == u'\n') ++line;
@@ -46,29 +45,6 @@ bool isValidUtf8(std::string_view text) {
   return wideToUtf8(utf8ToWide(text)) == text;
 }
 
-bool decodeTextFile(std::string_view bytes, std::wstring* text, std::string* error) {
-  if (startsWith(bytes, "\xFF\xFE")) return decodeUtf16(bytes.substr(2), false, text, error);
-  if (startsWith(bytes, "\xFE\xFF")) return decodeUtf16(bytes.substr(2), true, text, error);
-  if (startsWith(bytes, "\xEF\xBB\xBF")) bytes.remove_prefix(3);
-  if (bytes.find('\0') != std::string_view::npos) {
-    *error = "The file holds NUL bytes: UTF-16 text needs its byte order mark (FF FE).";
-    return false;
-  }
-  size_t line = 1;
-  for (size_t start = 0; start < bytes.size();) {
-    size_t end = bytes.find('\n', start);
-    if (end == std::string_view::npos) end = bytes.size();
-    if (!isValidUtf8(bytes.substr(start, end - start))) {
-      *error = "Line " + std::to_string(line) + ": the text is not valid UTF-8.";
-      return false;
-    }
-    start = end + 1;
-    ++line;
-  }
-  *text = utf8ToWide(bytes);
-  return true;
-}
-
 std::wstring decodeAnsi(std::string_view bytes) {
   if (isValidUtf8(bytes)) return utf8ToWide(bytes);
   // Windows-1252 is Latin-1 but for 0x80 to 0x9F; its five unassigned bytes map
@@ -87,9 +63,17 @@ std::wstring decodeAnsi(std::string_view bytes) {
 }
 
 bool decodeRegFileText(std::string_view bytes, std::wstring* text, bool* utf16, std::string* error) {
-  *utf16 = startsWith(bytes, "\xFF\xFE") || startsWith(bytes, "\xFE\xFF");
-  if (*utf16) return decodeTextFile(bytes, text, error);
-  if (startsWith(bytes, "\xEF\xBB\xBF")) bytes.remove_prefix(3);
+  *utf16 = startsWith(bytes, "\xFF\xFE");
+  if (*utf16) return decodeUtf16Le(bytes.substr(2), text, error);
+  // reg.exe reads any other byte order mark as ANSI characters before the
+  // header, so the file is not a registry file to it: refused here too rather
+  // than imported where reg.exe would import nothing.
+  if (startsWith(bytes, "\xEF\xBB\xBF") || startsWith(bytes, "\xFE\xFF")) {
+    *error = std::string("The file starts with a ") + (bytes[0] == '\xEF' ? "UTF-8" : "UTF-16 big-endian") +
+             " byte order mark, which reg.exe does not read: save it as UTF-16LE (as reg export writes it)"
+             " or as UTF-8 without the mark.";
+    return false;
+  }
   if (bytes.find('\0') != std::string_view::npos) {
     *error = "The file holds NUL bytes: UTF-16 text needs its byte order mark (FF FE).";
     return false;

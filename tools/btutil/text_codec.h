@@ -1,5 +1,5 @@
 // The encodings a registry file comes in: UTF-16LE with a byte order mark as
-// regedit writes it, UTF-8 with or without one (and UTF-16BE with a mark).
+// regedit writes it, or ANSI (on Linux UTF-8, else Windows-1252) without one.
 #pragma once
 
 #include <string>
@@ -7,18 +7,15 @@
 
 namespace utils::btutil {
 
-// Decodes a whole file. On failure error says what is wrong and, where it
-// applies, at which line (1-based).
-bool decodeTextFile(std::string_view bytes, std::wstring* text, std::string* error);
-
 // Bytes without a UTF-16 mark as reg.exe's ANSI reading gives them on Linux:
 // UTF-8 when they are valid UTF-8, otherwise Windows-1252 (the ANSI code page of
 // Western Windows).
 std::wstring decodeAnsi(std::string_view bytes);
 
-// A registry file: UTF-16 behind its byte order mark (*utf16 set), otherwise as
-// decodeAnsi reads it (a UTF-8 mark is dropped). Fails on lone surrogates and on
-// NUL bytes outside UTF-16.
+// A registry file as reg.exe reads one: UTF-16LE behind its byte order mark
+// (*utf16 set), otherwise as decodeAnsi reads it. Fails on a UTF-8 or UTF-16BE
+// mark, on lone surrogates and on NUL bytes outside UTF-16; error then says what
+// is wrong and, where it applies, at which line (1-based).
 bool decodeRegFileText(std::string_view bytes, std::wstring* text, bool* utf16, std::string* error);
 
 // The text as UTF-16LE bytes behind the byte order mark FF FE.

@@ -55,7 +55,16 @@ Examples:
 constexpr std::string_view kUsageLine = "  2  wrong command line or input; nothing was changed\n";
 constexpr std::string_view kRefusedLine =
     "  3  refused by the system: the registry, a file, the radio or the bus driver\n";
+// The commands that fail with 1 whatever the cause (reg) say so instead of 2 and 3.
+constexpr std::string_view kFailedLine =
+    "failed: wrong command line or input (nothing was changed), or refused\n"
+    "     by the system: every failure exits with 1, as with reg.exe\n";
 constexpr size_t kSummaryColumn = 29;
+
+bool failsWithOne(const HelpTopic& topic) {
+  const Command* command = findCommand(topic.name.substr(0, topic.name.find(' ')));
+  return command != nullptr && command->failsWithOne;
+}
 
 void printCommandLine(std::ostream& out, const Command& command) {
   std::string left = "  btutil " + std::string(command.synopsis);
@@ -77,7 +86,7 @@ void printCommandLine(std::ostream& out, const Command& command) {
 void printOverview(std::ostream& out) {
   out << kHeader;
   for (const Command& command : commands()) printCommandLine(out, command);
-  out << kGlobal << "\nExit status, the same for every command:\n  0  done, or yes\n";
+  out << kGlobal << "\nExit status, the same for every command but reg (0 or 1, as reg.exe):\n  0  done, or yes\n";
   std::string negative = "  1  a negative answer:";
   size_t lineStart = 0;
   std::string_view separator = " ";
@@ -109,6 +118,10 @@ bool printHelp(std::ostream& out, std::string_view name) {
   const HelpTopic* topic = findHelpTopic(name);
   if (topic == nullptr) return false;
   out << topic->text << "\nExit status:\n  0  " << (topic->yes.empty() ? "done" : topic->yes) << '\n';
+  if (failsWithOne(*topic)) {
+    out << "  1  " << (topic->no.empty() ? "" : std::string(topic->no) + ", or ") << kFailedLine;
+    return true;
+  }
   if (!topic->no.empty()) out << "  1  " << topic->no << '\n';
   out << kUsageLine << kRefusedLine;
   return true;
