@@ -100,20 +100,20 @@ std::string readAll(const std::string& path) {
   return text.str();
 }
 
-// Runs body in a child whose standard error is the write end of a pipe (set up
-// by prepare), with SIGPIPE at its default action and a deadline: a child that
-// blocks is killed by the alarm, one killed by SIGPIPE shows as such.
+// Runs body in a child whose standard error is the write end of a pipe (its
+// read end closed first when readerGone), with SIGPIPE at its default action
+// and a deadline: a child that blocks is killed by the alarm, one killed by
+// SIGPIPE shows as such.
 struct ChildResult {
   bool exitedNormally = false;
   int signal = 0;
   std::string standardError;
 };
 
-ChildResult runWithStandardErrorPipe(const std::function<void(int readEnd)>& prepare,
-                                     const std::function<void()>& body) {
+ChildResult runWithStandardErrorPipe(const std::function<void()>& body, bool readerGone = false) {
   int fds[2];
   EXPECT_EQ(0, pipe(fds));
-  prepare(fds[0]);
+  if (readerGone) close(fds[0]);
   const pid_t child = fork();
   if (child == 0) {
     signal(SIGPIPE, SIG_DFL);
@@ -125,15 +125,15 @@ ChildResult runWithStandardErrorPipe(const std::function<void(int readEnd)>& pre
   }
   close(fds[1]);
   ChildResult result;
-  if (fcntl(fds[0], F_GETFD) != -1) {
-    fcntl(fds[0], F_SETFL, O_NONBLOCK);
-  }
   int status = 0;
   waitpid(child, &status, 0);
-  char buffer[4096];
-  ssize_t n;
-  while ((n = read(fds[0], buffer, sizeof buffer)) > 0) result.standardError.append(buffer, static_cast<size_t>(n));
-  close(fds[0]);
+  if (!readerGone) {
+    fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) result.standardError.append(buffer, static_cast<size_t>(n));
+    close(fds[0]);
+  }
   result.exitedNormally = WIFEXITED(status) && WEXITSTATUS(status) == 0;
   result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   return result;
@@ -197,70 +197,67 @@ TEST_F(DebugOutputTest, AnythingButARegularFileIsRefusedWithoutWaiting) {
   EXPECT_EQ(0, read(reader, &byte, 1)) << "nothing reached the FIFO";
   close(reader);
   // Without a reader, in a child with a deadline.
-  const ChildResult result = runWithStandardErrorPipe([](int) {},
-                                                      [&] {
-                                                        LinuxDebugOutput output(fifo.c_str(), testSockets());
-                                                        output.writeNarrow("no reader\n");
-                                                      });
+  const ChildResult result = runWithStandardErrorPipe([&] {
+    LinuxDebugOutput output(fifo.c_str(), testSockets());
+    output.writeNarrow("no reader\n");
+  });
   EXPECT_TRUE(result.exitedNormally) << "signal " << result.signal;
   EXPECT_EQ(1u, received(journal).size());
 }
 
 TEST_F(DebugOutputTest, StandardErrorNeverKillsOrStopsTheHost) {
   // The reader is gone: no SIGPIPE, errno as the caller left it.
-  ChildResult result = runWithStandardErrorPipe([](int readEnd) { close(readEnd); },
-                                                [] {
-                                                  LinuxDebugOutput output("stderr");
-                                                  errno = 1234;
-                                                  output.writeNarrow("to nobody\n");
-                                                  if (errno != 1234) _exit(3);
-                                                  sigset_t pending;
-                                                  sigpending(&pending);
-                                                  if (sigismember(&pending, SIGPIPE)) _exit(4);
-                                                });
+  ChildResult result = runWithStandardErrorPipe(
+      [] {
+        LinuxDebugOutput output("stderr");
+        errno = 1234;
+        output.writeNarrow("to nobody\n");
+        if (errno != 1234) _exit(3);
+        sigset_t pending;
+        sigpending(&pending);
+        if (sigismember(&pending, SIGPIPE)) _exit(4);
+      },
+      true);
   EXPECT_TRUE(result.exitedNormally) << "signal " << result.signal;
 
   // A full pipe whose reader never reads: the text is dropped, not waited for.
-  result = runWithStandardErrorPipe([](int) {},
-                                    [] {
-                                      const int flags = fcntl(2, F_GETFL);
-                                      fcntl(2, F_SETFL, flags | O_NONBLOCK);
-                                      const std::string chunk(4096, 'f');
-                                      while (write(2, chunk.data(), chunk.size()) > 0) {
-                                      }
-                                      fcntl(2, F_SETFL, flags);  // blocking again, as a host leaves it
-                                      LinuxDebugOutput output("stderr");
-                                      for (int i = 0; i < 100; ++i) output.writeNarrow("full\n");
-                                      output.writeWide(L"full\n");
-                                    });
+  result = runWithStandardErrorPipe([] {
+    const int flags = fcntl(2, F_GETFL);
+    fcntl(2, F_SETFL, flags | O_NONBLOCK);
+    const std::string chunk(4096, 'f');
+    while (write(2, chunk.data(), chunk.size()) > 0) {
+    }
+    fcntl(2, F_SETFL, flags);  // blocking again, as a host leaves it
+    LinuxDebugOutput output("stderr");
+    for (int i = 0; i < 100; ++i) output.writeNarrow("full\n");
+    output.writeWide(L"full\n");
+  });
   EXPECT_TRUE(result.exitedNormally) << "signal " << result.signal;
   EXPECT_EQ(std::string::npos, result.standardError.find("full\n"));
 
   // And with room, the texts arrive whole.
-  result = runWithStandardErrorPipe([](int) {},
-                                    [] {
-                                      LinuxDebugOutput output("stderr");
-                                      output.writeLogLine(4, "", "[ 9:05:07][4][]x=5\n");
-                                      char oem[8];
-                                      output.wideToOem(L"\u20ac\u20ac\u20ac", oem, sizeof oem);
-                                      output.writeNarrow(oem);
-                                    });
+  result = runWithStandardErrorPipe([] {
+    LinuxDebugOutput output("stderr");
+    output.writeLogLine(4, "", "[ 9:05:07][4][]x=5\n");
+    char oem[8];
+    output.wideToOem(L"\u20ac\u20ac\u20ac", oem, sizeof oem);
+    output.writeNarrow(oem);
+  });
   EXPECT_TRUE(result.exitedNormally);
   EXPECT_EQ("[ 9:05:07][4][]x=5\n\xe2\x82\xac\xe2\x82\xac", result.standardError);  // cut at a whole character
 }
 
 TEST_F(DebugOutputTest, JournalIsTheDefaultWithPriorityAndModuleFields) {
   const int journal = listen(path("journal.sock"));
-  const ChildResult result = runWithStandardErrorPipe([](int) {},
-                                                      [&] {
-                                                        LinuxDebugOutput output(nullptr, testSockets());
-                                                        output.writeLogLine(4, "utils", "[ 9:05:07][4][utils]x=5\n");
-                                                        output.writeLogLine(1, "m\nod", "[ 9:05:07][1][m\nod]bad\n");
-                                                        output.writeLogLine(3, "", "[ 9:05:07][3][]three\n");
-                                                        output.writeLogLine(16, "", "[ 9:05:07][16][]low\n");
-                                                        output.writeNarrow("AppDebug=0\n");
-                                                        output.writeWide(L"wide \u00e9");
-                                                      });
+  const ChildResult result = runWithStandardErrorPipe([&] {
+    LinuxDebugOutput output(nullptr, testSockets());
+    output.writeLogLine(4, "utils", "[ 9:05:07][4][utils]x=5\n");
+    output.writeLogLine(1, "m\nod", "[ 9:05:07][1][m\nod]bad\n");
+    output.writeLogLine(3, "", "[ 9:05:07][3][]three\n");
+    output.writeLogLine(16, "", "[ 9:05:07][16][]low\n");
+    output.writeNarrow("AppDebug=0\n");
+    output.writeWide(L"wide \u00e9");
+  });
   EXPECT_TRUE(result.exitedNormally);
   EXPECT_EQ("", result.standardError);  // nothing on the host's standard error
   const auto datagrams = received(journal);
@@ -308,12 +305,11 @@ TEST_F(DebugOutputTest, SyslogSocketWhenAskedForOrWhenTheJournalIsAbsent) {
 
 TEST_F(DebugOutputTest, ALogThatNeverReadsLosesTextsButNeverBlocks) {
   const int journal = listen(path("journal.sock"));
-  const ChildResult result = runWithStandardErrorPipe([](int) {},
-                                                      [&] {
-                                                        LinuxDebugOutput output(nullptr, testSockets());
-                                                        const std::string line(1000, 'j');
-                                                        for (int i = 0; i < 5000; ++i) output.writeNarrow(line.c_str());
-                                                      });
+  const ChildResult result = runWithStandardErrorPipe([&] {
+    LinuxDebugOutput output(nullptr, testSockets());
+    const std::string line(1000, 'j');
+    for (int i = 0; i < 5000; ++i) output.writeNarrow(line.c_str());
+  });
   EXPECT_TRUE(result.exitedNormally) << "signal " << result.signal;
   const size_t kept = received(journal).size();
   EXPECT_GT(kept, 0u);

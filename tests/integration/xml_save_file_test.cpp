@@ -100,9 +100,14 @@ TEST_F(XmlSaveFile, SymbolicLinksAreFollowedToTheFileTheyName) {
   EXPECT_TRUE(fs::is_symlink(dir_ / "a"));
 }
 
-TEST_F(XmlSaveFile, HardLinksOwnerModeAndExtendedAttributesAreKept) {
+TEST_F(XmlSaveFile, NewFilesTakeTheMaskOldOnesKeepLinksOwnerModeAndAttributes) {
   const fs::path file = dir_ / "t.xml";
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
   ASSERT_EQ(save(L"old", file), 1);
+  struct stat status {};
+  ASSERT_EQ(::stat(file.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0666u & ~mask) << "a new file takes the process's mask";
   // Another name for the same file: both names see the new content.
   fs::create_hard_link(file, dir_ / "h.xml");
   const ino_t linked = inode(file);
@@ -123,7 +128,6 @@ TEST_F(XmlSaveFile, HardLinksOwnerModeAndExtendedAttributesAreKept) {
   EXPECT_EQ(save(L"replaced", file), 1);
   EXPECT_NE(inode(file), before) << "not replaced in one step";
   EXPECT_EQ(rootName(file), L"replaced");
-  struct stat status {};
   ASSERT_EQ(::stat(file.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 0640u);
   if (root) {

@@ -74,6 +74,13 @@ TEST(FtpFileList, LayoutOfTheThirtyEightByteExample) {
   EXPECT_EQ(second, Text(array[2]));
   std::free(array);
   EXPECT_EQ(3u, GetFtpFileListCount(block.get()));
+
+  // The array and the count are optional.
+  EXPECT_TRUE(GetFtpFileList(block.get(), &leadOut, nullptr, nullptr));
+  EXPECT_TRUE(GetFtpFileList(block.get(), &leadOut, nullptr, &count));
+  EXPECT_EQ(2u, count);
+  EXPECT_EQ(lead, Text(leadOut));
+  EXPECT_TRUE(GetFtpFileList(block.get(), nullptr, nullptr, nullptr));
 }
 
 TEST(FtpFileList, EmptyListsAndEmptyLeadingString) {
@@ -106,19 +113,6 @@ TEST(FtpFileList, EmptyListsAndEmptyLeadingString) {
   ASSERT_EQ(1u, count);
   EXPECT_EQ(a, Text(array[0]));
   std::free(array);
-}
-
-TEST(FtpFileList, OptionalOutputsOfGetFtpFileList) {
-  const Text lead = text("folder"), n1 = text("1"), n2 = text("22");
-  Block block = build(lead.c_str(), {n1.c_str(), n2.c_str()});
-  ASSERT_NE(nullptr, block);
-  FTPCHAR* leadOut = nullptr;
-  EXPECT_TRUE(GetFtpFileList(block.get(), &leadOut, nullptr, nullptr));
-  EXPECT_EQ(lead, Text(leadOut));
-  DWORD count = 0;
-  EXPECT_TRUE(GetFtpFileList(block.get(), &leadOut, nullptr, &count));
-  EXPECT_EQ(2u, count);
-  EXPECT_TRUE(GetFtpFileList(block.get(), nullptr, nullptr, nullptr));
 }
 
 TEST(FtpFileList, PutLeavesSizeFieldAndSpareBytesAlone) {

@@ -70,16 +70,6 @@ TEST_F(XmlSaveSim, WritesDeclarationAttributesTextThenChildren) {
   EXPECT_TRUE(root.children[1].children.empty());   // no text flag, no text node
   ASSERT_EQ(root.children[2].children.size(), 1u);  // an empty text is a text
   EXPECT_EQ(root.children[2].children[0].text, L"");
-
-  // Loading the saved document gives the tree back (repeats merged).
-  XmlObject* out = nullptr;
-  ASSERT_EQ(XmlObject::Load(L"out.xml", &out, L""), OBJECT_ERROR_NONE);
-  std::unique_ptr<XmlObject> back(out);
-  EXPECT_STREQ(back->GetNodeText(), L"t");
-  ASSERT_EQ(back->GetAttributeNumber(), 2u);
-  EXPECT_STREQ(back->GetAttribute(0).second, L"3");
-  ASSERT_EQ(back->GetChildernNumber(), 2u);
-  EXPECT_STREQ(back->GetChild(1)->GetBasename(), L"c");
 }
 
 TEST_F(XmlSaveSim, AnyBadNameInTheTreeWritesNothingAndKeepsTheOldFile) {
@@ -178,6 +168,8 @@ TEST_F(XmlSaveSim, FlagSkipsFailedAttributesAndChildrenOfTheElementItself) {
   TolerantSaver root(L"r");
   root.AppendAttribute(L"bad name", L"v");
   root.AppendAttribute(L"good", L"v");
+  root.AppendAttribute(L"bad-value", L"\x01");
+  root.SetNodeText(L"bad\x02");
   root.AppendChild(new XmlObject(L"1bad"));
   auto* deep = new XmlObject(L"fine");
   deep->AppendChild(new XmlObject(L""));  // fails its parent, which the flag skips
