@@ -81,7 +81,7 @@ TEST_F(XmlSaveBytes, DocumentsAreWrittenExactly) {
   EXPECT_EQ(saved(empty), kDeclaration + u"<r/>\n");
 }
 
-TEST_F(XmlSaveBytes, LongTextsAreWrittenWhole) {
+TEST_F(XmlSaveBytes, LongTextsAndManyNamesAreWrittenWhole) {
   // Escapes and pairs of UTF-16 units fall across every position of the
   // writer's internal blocks.
   std::wstring text;
@@ -104,7 +104,20 @@ TEST_F(XmlSaveBytes, LongTextsAreWrittenWhole) {
   for (size_t at = 0; (at = attribute.find_first_of(u"\"\t", at)) != std::u16string::npos;) {
     attribute.replace(at, 1, attribute[at] == u'"' ? u"&quot;" : u"&#9;");
   }
-  EXPECT_EQ(saved(root), kDeclaration + u"<r v=\"" + attribute + u"\">" + expected + u"</r>\n");
+  // More distinct names than the writer remembers, each with a repeated one.
+  std::u16string children;
+  for (int i = 0; i < 6000; ++i) {
+    const std::wstring name = L"n" + std::to_wstring(i);
+    auto* child = new XmlObject(name.c_str());
+    child->AppendAttribute((L"a" + std::to_wstring(i)).c_str(), L"1");
+    child->AppendAttribute(L"k", L"x");
+    child->AppendAttribute((L"a" + std::to_wstring(i)).c_str(), L"2");
+    root.AppendChild(child);
+    const std::string number = std::to_string(i);
+    const std::u16string digits(number.begin(), number.end());
+    children += u"<n" + digits + u" a" + digits + u"=\"2\" k=\"x\"/>";
+  }
+  EXPECT_EQ(saved(root), kDeclaration + u"<r v=\"" + attribute + u"\">" + expected + children + u"</r>\n");
 }
 
 TEST_F(XmlSaveBytes, AnyFailureWritesNothingAndKeepsTheOldFile) {

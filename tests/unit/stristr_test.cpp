@@ -1,33 +1,29 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "utils/registry.h"
 
 namespace {
 
-TEST(StristrTest, FindsIgnoringAsciiCase) {
-  wchar_t text[] = L"Hello World";
-  EXPECT_EQ(text + 6, stristr(text, 12, L"WORLD"));
-  EXPECT_EQ(text, stristr(text, 12, L"hello"));
-  EXPECT_EQ(text + 10, stristr(text, 12, L"D"));
-  EXPECT_EQ(nullptr, stristr(text, 12, L"xyz"));
-  EXPECT_EQ(nullptr, stristr(text, 12, L"World!"));
-  EXPECT_EQ(text, stristr(text, 12, L""));
-  EXPECT_EQ(text, stristr(text, 12, nullptr));
-  EXPECT_EQ(nullptr, stristr(nullptr, 12, L"a"));
-}
-
-TEST(StristrTest, DefaultLocaleFoldsOnlyAToZ) {
-  wchar_t text[] = L"caf\u00c9";
-  EXPECT_EQ(nullptr, stristr(text, 5, L"\u00e9"));
-  EXPECT_EQ(text + 3, stristr(text, 5, L"\u00c9"));
-  EXPECT_EQ(text, stristr(text, 5, L"CAF"));
-}
-
-TEST(StristrTest, TooSmallASizeIsNoMatch) {
-  wchar_t text[] = L"abcdef";
-  EXPECT_EQ(nullptr, stristr(text, 3, L"ab"));
-  EXPECT_EQ(nullptr, stristr(text, 0, L"ab"));
-  EXPECT_EQ(text + 4, stristr(text, 7, L"EF"));
+// Only A to Z fold (the default locale); the text must end within the size given.
+TEST(StristrTest, FindsIgnoringAsciiCaseWithinTheSize) {
+  wchar_t text[] = L"Hello World caf\u00c9";  // 16 characters and the terminator
+  const struct {
+    const wchar_t* pattern;
+    size_t size;
+    ptrdiff_t at;  // -1: no match
+  } rows[] = {
+      {L"WORLD", 17, 6},   {L"hello", 17, 0}, {L"D", 17, 10},   {L"xyz", 17, -1},
+      {L"World!", 17, -1}, {L"", 17, 0},      {nullptr, 17, 0}, {L"\u00e9", 17, -1},
+      {L"\u00c9", 17, 15}, {L"CAF", 17, 12},  {L"he", 16, -1},  {L"he", 0, -1},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(row.at < 0 ? nullptr : text + row.at, stristr(text, row.size, row.pattern))
+        << (row.pattern != nullptr ? ::testing::PrintToString(std::wstring(row.pattern)) : "null") << " in "
+        << row.size;
+  }
+  EXPECT_EQ(nullptr, stristr(nullptr, 17, L"a"));
 }
 
 }  // namespace

@@ -73,28 +73,14 @@ TEST(TraceFormatTest, NonAsciiTextConvertsWithoutTheLocale) {
             narrow<16>("%S", std::wstring(9, L'\u00e9').c_str()));
 }
 
-TEST(TraceFormatTest, IntegerSizesFlagsWidthsAndPrecisions) {
-  struct Case {
-    std::string expected;
-    std::string got;
-  };
-  const Case cases[] = {
-      {"4464|44|-56", narrow("%hd|%hhu|%hhd", 70000, 300, 200)},
-      {"-5 ffffffffffffffff 7", narrow("%I32d %I64x %Iu", -5, ~0ULL, size_t{7})},
-      {"-1|4294967295|-9|9|-3|12345678901",
-       narrow("%ld|%u|%zd|%zu|%td|%jd", -1L, -1, ptrdiff_t{-9}, size_t{9}, ptrdiff_t{-3}, intmax_t{12345678901})},
-      {"18446744073709551615|ff", narrow("%llu|%Lx", ~0ULL, 0xffLL)},
-      {"+5| 5|0x1f|0X1F|017|0|0", narrow("%+d|% d|%#x|%#X|%#o|%#x|%#o", 5, 5, 31, 31, 15, 0, 0)},
-      {"00042|42   |  042|-0042|  -42", narrow("%05d|%-5d|%5.3d|%05d|%*d", 42, 42, 42, -42, 5, -42)},
-      {"7    |", narrow("%*d|", -5, 7)},
-      {"|0|007", narrow("%.0d|%.*d|%.*d", 0, -1, 0, 3, 7)},
-      {"0000000000001234", narrow("%p", reinterpret_cast<void*>(0x1234))},
-      {"%|%|%y|%I6d|%hl", narrow("%%|%5%|%y|%I6d|%hl")},
-      {"wide 42 -1", narrow("wide %I64u %wd", uint64_t{42}, -1)},
-  };
-  for (const Case& c : cases) EXPECT_EQ(c.expected, c.got);
-  EXPECT_EQ(L"4464|ffffffffffffffff|+5|00042|0000000000001234",
-            wide(L"%hd|%I64x|%+d|%05d|%p", 70000, ~0ULL, 5, 42, reinterpret_cast<void*>(0x1234)));
+// Integer directives that print as the C library prints them are compared with
+// it by the fuzz target's corpus; here the ones it does not compare.
+TEST(TraceFormatTest, IntegerWidthsFromArgumentsPointersAndUnknownDirectives) {
+  EXPECT_EQ("  -42|7    |", narrow("%*d|%*d|", 5, -42, -5, 7));
+  EXPECT_EQ("|0|007", narrow("%.0d|%.*d|%.*d", 0, -1, 0, 3, 7));
+  EXPECT_EQ("0000000000001234", narrow("%p", reinterpret_cast<void*>(0x1234)));
+  EXPECT_EQ(L"0000000000001234", wide(L"%p", reinterpret_cast<void*>(0x1234)));
+  EXPECT_EQ("%|%|%y|%I6d|%hl", narrow("%%|%5%|%y|%I6d|%hl"));
 }
 
 TEST(TraceFormatTest, StringsCharactersAndCounts) {

@@ -127,17 +127,4 @@ TEST(XmlObject, KeepsItsLayout) {
   delete parent;
 }
 
-TEST(XmlObject, DeepTreesAreDestroyedWithoutRecursion) {
-  auto* root = new XmlObject(L"d");
-  XmlObject* tip = root;
-  for (int i = 0; i < 200000; ++i) {
-    auto* next = new XmlObject(L"d");
-    next->AppendAttribute(L"i", L"v");
-    tip->AppendChild(next);
-    tip = next;
-  }
-  delete root;
-  SUCCEED();
-}
-
 }  // namespace

@@ -186,28 +186,6 @@ TEST_F(XmlSaveSim, FlagSkipsFailedAttributesAndChildrenOfTheElementItself) {
   EXPECT_EQ(saved_root.children[0].name, L"kept");
 }
 
-TEST_F(XmlSaveSim, DeepTreesSaveWithoutRecursion) {
-  // The simulated DOM itself copies and frees its trees by recursion, which
-  // bounds the depth tried here; the building walk has no such bound.
-  constexpr int kDepth = 2000;
-  XmlObject root(L"d");
-  XmlObject* tip = &root;
-  for (int i = 0; i < kDepth; ++i) {
-    auto* next = new XmlObject(L"d");
-    tip->AppendChild(next);
-    tip = next;
-  }
-  tip->SetNodeText(L"bottom");
-  EXPECT_EQ(root.Save(L"deep.xml"), 1);
-  const SimXmlNode* node = &*saved(L"deep.xml").root;
-  int depth = 0;
-  while (!node->children.empty() && node->children[0].kind == utils::port::DomChildKind::kElement) {
-    node = &node->children[0];
-    ++depth;
-  }
-  EXPECT_EQ(depth, kDepth);
-}
-
 TEST_F(XmlSaveSim, FlatFunctionsForwardAndAnswerNullHandles) {
   XmlObject* root = CreateXmlObject();
   EXPECT_EQ(GetXmlElementName(root), nullptr);
