@@ -193,6 +193,16 @@ TEST_F(XmlLoadOutside, EntityExpansionIsBoundedByTheInputsSize) {
   EXPECT_EQ(boundedLoad(write("text.xml", entities + "<r>" + text + "</r>"), ""), OBJECT_ERROR_LOAD_DOCUMENT);
   EXPECT_EQ(boundedLoad(write("deep.xml", entities + "<r><s>" + text + "</s><t/></r>"), ""),
             OBJECT_ERROR_LOAD_DOCUMENT);
+  // Billion laughs: ten levels of ten references each, in a text and in an
+  // attribute value.
+  std::string laughs = "<!DOCTYPE l [<!ENTITY l0 'ha'>";
+  for (int i = 1; i <= 10; ++i) {
+    laughs += "<!ENTITY l" + std::to_string(i) + " '";
+    for (int j = 0; j < 10; ++j) laughs += "&l" + std::to_string(i - 1) + ";";
+    laughs += "'>";
+  }
+  EXPECT_EQ(boundedLoad(write("laughs.xml", laughs + "]><l>&l10;</l>"), ""), OBJECT_ERROR_LOAD_DOCUMENT);
+  EXPECT_EQ(boundedLoad(write("laughs-attribute.xml", laughs + "]><l a='&l10;'/>"), ""), OBJECT_ERROR_LOAD_DOCUMENT);
   rusage after{};
   ::getrusage(RUSAGE_SELF, &after);
   EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "kilobytes more at the peak";

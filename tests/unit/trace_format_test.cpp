@@ -74,10 +74,14 @@ TEST(TraceFormatTest, NonAsciiTextConvertsWithoutTheLocale) {
 }
 
 // Integer directives that print as the C library prints them are compared with
-// it by the fuzz target's corpus; here the ones it does not compare.
-TEST(TraceFormatTest, IntegerWidthsFromArgumentsPointersAndUnknownDirectives) {
+// it by the fuzz target's corpus; here the ones it does not compare, and the
+// reading of each integer size from a va_list.
+TEST(TraceFormatTest, IntegerArgumentsWidthsPointersAndUnknownDirectives) {
   EXPECT_EQ("  -42|7    |", narrow("%*d|%*d|", 5, -42, -5, 7));
   EXPECT_EQ("|0|007", narrow("%.0d|%.*d|%.*d", 0, -1, 0, 3, 7));
+  // Each size reads its own C type from the arguments.
+  EXPECT_EQ("-1|18446744073709551615|12345678901|-3",
+            narrow("%ld|%llu|%jd|%td", -1L, ~0ULL, intmax_t{12345678901}, ptrdiff_t{-3}));
   EXPECT_EQ("0000000000001234", narrow("%p", reinterpret_cast<void*>(0x1234)));
   EXPECT_EQ(L"0000000000001234", wide(L"%p", reinterpret_cast<void*>(0x1234)));
   EXPECT_EQ("%|%|%y|%I6d|%hl", narrow("%%|%5%|%y|%I6d|%hl"));
