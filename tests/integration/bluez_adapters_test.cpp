@@ -23,35 +23,26 @@ constexpr const char* kDevicePath = "/org/bluez/hci0/dev_11_22_33_44_55_01";
 
 class BluezAdaptersTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    requireProgram("dbus-daemon");
-    requireProgram("dbus-send");
-    requireProgram("gdbus");
-    if (runProgram({"/usr/bin/python3", "-c", "import dbusmock"}, {}) != 0) {
-      std::fprintf(stderr, "skipped: python3-dbusmock is not installed\n");
-      std::exit(77);
-    }
-    bluez_ = new MockBluez;
-    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bluez_->address().c_str(), 1);
-  }
-  static void TearDownTestSuite() { delete bluez_; }
+  static void SetUpTestSuite() { session_ = new BluezSession("", false); }
+  static void TearDownTestSuite() { delete session_; }
 
-  static MockBluez* bluez_;
+  static BluezSession* session_;
 };
 
-MockBluez* BluezAdaptersTest::bluez_ = nullptr;
+BluezSession* BluezAdaptersTest::session_ = nullptr;
 
 // Processes the watch until count changes have arrived (or 5 s pass); returns
 // what came.
 std::vector<linuxport::BluezChange> nextChanges(linuxport::BluezWatch& watch, size_t count) {
   std::vector<linuxport::BluezChange> changes;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (changes.size() < count && std::chrono::steady_clock::now() < deadline) {
-    pollfd entry{watch.fd(), watch.events(), 0};
-    const int timeout = watch.timeoutMs();
-    ::poll(&entry, 1, timeout < 0 || timeout > 100 ? 100 : timeout);
-    if (watch.process(&changes) < 0) break;
-  }
+  waitUntil(
+      [&] {
+        pollfd entry{watch.fd(), watch.events(), 0};
+        const int timeout = watch.timeoutMs();
+        ::poll(&entry, 1, timeout < 0 || timeout > 100 ? 100 : timeout);
+        return watch.process(&changes) < 0 || changes.size() >= count;
+      },
+      5000);
   return changes;
 }
 
@@ -126,14 +117,14 @@ TEST_F(BluezAdaptersTest, TheSocketProbeNeedsAPoweredAdapter) {
   EXPECT_EQ(port::RfcommProbeStep::kBind, probe.failedStep);
   EXPECT_EQ(0u, probe.socket);
 
-  ASSERT_TRUE(bluez_->mock("AddAdapter", {"string:hci0", "string:Test Radio"}));
-  ASSERT_TRUE(bluez_->setProperty("/org/bluez/hci0", "org.bluez.Adapter1", "Powered", "<false>"));
+  ASSERT_TRUE(session_->bluez.mock("AddAdapter", {"string:hci0", "string:Test Radio"}));
+  ASSERT_TRUE(session_->bluez.setProperty("/org/bluez/hci0", "org.bluez.Adapter1", "Powered", "<false>"));
   EXPECT_EQ(linuxport::kWsaNetworkDown, rfcomm.probe(&probe)) << "adapter powered off";
   EXPECT_EQ(port::RfcommProbeStep::kBind, probe.failedStep);
 
   // Powered: the socket itself is tried, bound to the adapter's address. Where
   // the kernel has Bluetooth but not this (mocked) adapter, that bind fails.
-  ASSERT_TRUE(bluez_->setProperty("/org/bluez/hci0", "org.bluez.Adapter1", "Powered", "<true>"));
+  ASSERT_TRUE(session_->bluez.setProperty("/org/bluez/hci0", "org.bluez.Adapter1", "Powered", "<true>"));
   uint64_t address = 0;
   bool powered = false;
   ASSERT_EQ(0u, radio.firstAdapterState(&address, &powered));
@@ -147,7 +138,7 @@ TEST_F(BluezAdaptersTest, TheSocketProbeNeedsAPoweredAdapter) {
     EXPECT_EQ(linuxport::kWsaAddressNotAvailable, error);
     EXPECT_NE(0u, probe.socket);
   }
-  ASSERT_TRUE(bluez_->mock("AddDevice", {"string:hci0", "string:11:22:33:44:55:01", "string:Phone"}));
+  ASSERT_TRUE(session_->bluez.mock("AddDevice", {"string:hci0", "string:11:22:33:44:55:01", "string:Phone"}));
 }
 
 TEST_F(BluezAdaptersTest, TheWatchTakesSignalsFromTheBluetoothDaemonOnly) {
@@ -156,22 +147,22 @@ TEST_F(BluezAdaptersTest, TheWatchTakesSignalsFromTheBluetoothDaemonOnly) {
   Impostor impostor;
   impostor.fakeEverything();
   // The daemon's own change comes after every fake one; it is the only one seen.
-  ASSERT_TRUE(bluez_->mock("ConnectDevice", {"string:hci0", "string:11:22:33:44:55:01"}));
+  ASSERT_TRUE(session_->bluez.mock("ConnectDevice", {"string:hci0", "string:11:22:33:44:55:01"}));
   auto changes = nextChanges(*watch, 1);
   ASSERT_EQ(1u, changes.size());
   EXPECT_EQ(linuxport::BluezChange::Kind::kConnection, changes[0].kind);
   EXPECT_EQ(kDevicePath, changes[0].path);
   EXPECT_TRUE(changes[0].connected);
 
-  ASSERT_TRUE(bluez_->mock("DisconnectDevice", {"string:hci0", "string:11:22:33:44:55:01"}));
+  ASSERT_TRUE(session_->bluez.mock("DisconnectDevice", {"string:hci0", "string:11:22:33:44:55:01"}));
   impostor.fakeEverything();
-  ASSERT_TRUE(bluez_->mock("AddAdapter", {"string:hci1", "string:Second Radio"}));
+  ASSERT_TRUE(session_->bluez.mock("AddAdapter", {"string:hci1", "string:Second Radio"}));
   changes = nextChanges(*watch, 2);
   ASSERT_EQ(2u, changes.size());
   EXPECT_FALSE(changes[0].connected);
   EXPECT_EQ(linuxport::BluezChange::Kind::kAdapterAdded, changes[1].kind);
   EXPECT_EQ("/org/bluez/hci1", changes[1].path);
-  ASSERT_TRUE(bluez_->mock("RemoveAdapter", {"string:hci1"}));
+  ASSERT_TRUE(session_->bluez.mock("RemoveAdapter", {"string:hci1"}));
 }
 
 TEST_F(BluezAdaptersTest, TheControllerIsAskedItsVersionOnceWhileTheAdapterStays) {
@@ -184,8 +175,8 @@ TEST_F(BluezAdaptersTest, TheControllerIsAskedItsVersionOnceWhileTheAdapterStays
     return answers;
   });
   // This test's own adapter, the only one.
-  bluez_->mock("RemoveAdapter", {"string:hci0"});
-  ASSERT_TRUE(bluez_->mock("AddAdapter", {"string:hci4", "string:Versioned Radio"}));
+  session_->bluez.mock("RemoveAdapter", {"string:hci0"});
+  ASSERT_TRUE(session_->bluez.mock("AddAdapter", {"string:hci4", "string:Versioned Radio"}));
   HANDLE search = nullptr, handle = nullptr;
   ASSERT_EQ(0u, radio.findFirstRadio(&search, &handle));
   BLUETOOTH_RADIO_INFO info{};
@@ -209,15 +200,15 @@ TEST_F(BluezAdaptersTest, TheControllerIsAskedItsVersionOnceWhileTheAdapterStays
   EXPECT_EQ(0u, radio.close(handle));
   EXPECT_EQ(0u, radio.findRadioClose(search));
   // Another adapter in its place: asked again.
-  ASSERT_TRUE(bluez_->mock("RemoveAdapter", {"string:hci4"}));
-  ASSERT_TRUE(bluez_->mock("AddAdapter", {"string:hci5", "string:Other Radio"}));
+  ASSERT_TRUE(session_->bluez.mock("RemoveAdapter", {"string:hci4"}));
+  ASSERT_TRUE(session_->bluez.mock("AddAdapter", {"string:hci5", "string:Other Radio"}));
   ASSERT_EQ(0u, radio.findFirstRadio(&search, &handle));
   read();
   EXPECT_EQ(4, asked);
   EXPECT_EQ(0x104u, info.lmpSubversion);
   EXPECT_EQ(0u, radio.close(handle));
   EXPECT_EQ(0u, radio.findRadioClose(search));
-  ASSERT_TRUE(bluez_->mock("RemoveAdapter", {"string:hci5"}));
+  ASSERT_TRUE(session_->bluez.mock("RemoveAdapter", {"string:hci5"}));
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 #include "port/linux/bluez_radio.h"
 #include "port/linux/bus_events.h"
 #include "port/linux/bus_socket.h"
-#include "port/linux/linux_platform.h"
 #include "radio_test_env.h"
 #include "utils/radio.h"
 
@@ -29,37 +28,19 @@ struct Request {
 class BluezRadioTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    requireProgram("dbus-daemon");
-    requireProgram("dbus-send");
-    requireProgram("gdbus");
     requireProgram(vrlbusdPath());
-    if (runProgram({"/usr/bin/python3", "-c", "import dbusmock"}, {}) != 0) {
-      std::fprintf(stderr, "skipped: python3-dbusmock is not installed\n");
-      std::exit(77);
-    }
-    folder_ = new TempFolder;
-    bluez_ = new MockBluez;
     daemon_ = new EmulatedBusDaemon({"--manufacturer", "0x1D", "--lmp-subversion", "0x2209"});
-    ASSERT_TRUE(bluez_->mock("AddAdapter", {"string:hci0", "string:Test Radio"}));
+    session_ = new BluezSession(daemon_->socketPath());
     for (const char* address : {"11:22:33:44:55:01", "11:22:33:44:55:02", "11:22:33:44:55:03"}) {
-      ASSERT_TRUE(bluez_->mock("AddDevice", {"string:hci0", std::string("string:") + address, "string:Phone"}));
-      ASSERT_TRUE(bluez_->mock("PairDevice", {"string:hci0", std::string("string:") + address, "uint32:5898764"}));
+      ASSERT_TRUE(session_->addDevice(address, "Phone", true));
     }
     // Known and connected, but not paired: not remembered.
-    ASSERT_TRUE(bluez_->mock("AddDevice", {"string:hci0", "string:11:22:33:44:55:09", "string:Stranger"}));
-    ASSERT_TRUE(bluez_->mock("ConnectDevice", {"string:hci0", "string:11:22:33:44:55:09"}));
-
-    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bluez_->address().c_str(), 1);
-    ::setenv("UTILS_BUS_SOCKET", daemon_->socketPath().c_str(), 1);
-    ::setenv("UTILS_REGISTRY_MACHINE", (folder_->path() + "/machine.db").c_str(), 1);
-    ::setenv("UTILS_REGISTRY_USER", (folder_->path() + "/user.db").c_str(), 1);
-    ::setenv("UTILS_DEBUG_OUTPUT", (folder_->path() + "/debug.log").c_str(), 1);
-    linuxport::installNativePlatform();
+    ASSERT_TRUE(session_->addDevice("11:22:33:44:55:09", "Stranger"));
+    ASSERT_TRUE(session_->connect("11:22:33:44:55:09"));
   }
   static void TearDownTestSuite() {
+    delete session_;
     delete daemon_;
-    delete bluez_;
-    delete folder_;
   }
 
   // The requests the daemon received, oldest first.
@@ -81,13 +62,11 @@ class BluezRadioTest : public ::testing::Test {
     return requests;
   }
 
-  static TempFolder* folder_;
-  static MockBluez* bluez_;
+  static BluezSession* session_;
   static EmulatedBusDaemon* daemon_;
 };
 
-TempFolder* BluezRadioTest::folder_ = nullptr;
-MockBluez* BluezRadioTest::bluez_ = nullptr;
+BluezSession* BluezRadioTest::session_ = nullptr;
 EmulatedBusDaemon* BluezRadioTest::daemon_ = nullptr;
 
 TEST_F(BluezRadioTest, FirstRadioCarriesTheAdaptersAddressAndTheControllersVersion) {
@@ -212,7 +191,7 @@ TEST_F(BluezRadioTest, DevicesServiceSwitchAndListings) {
   device.Address.ullLong = 0x112233445509ULL;
   EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_AUTHENTICATED),
             radioPort.setServiceState(radio, device, nap, port::kBluetoothServiceEnable));
-  ASSERT_TRUE(bluez_->setProperty("/org/bluez/hci0/dev_11_22_33_44_55_01", "org.bluez.Device1", "UUIDs",
+  ASSERT_TRUE(session_->bluez.setProperty("/org/bluez/hci0/dev_11_22_33_44_55_01", "org.bluez.Device1", "UUIDs",
                                   "<['00001103-0000-1000-8000-00805F9B34FB']>"));
   EXPECT_EQ(0u, radioPort.setServiceState(radio, paired, dun, port::kBluetoothServiceEnable));
 
@@ -233,7 +212,7 @@ TEST_F(BluezRadioTest, DevicesServiceSwitchAndListings) {
 
 TEST_F(BluezRadioTest, NoDaemonsMeansNoRadioAndNoBus) {
   const std::string bus = std::getenv("UTILS_BUS_SOCKET");
-  ::setenv("UTILS_BUS_SOCKET", (folder_->path() + "/nobody.sock").c_str(), 1);
+  ::setenv("UTILS_BUS_SOCKET", (session_->folder.path() + "/nobody.sock").c_str(), 1);
   EXPECT_EQ(nullptr, OpenBusHandle());
   BYTE answer[8] = {0x77};
   EXPECT_EQ(static_cast<DWORD>(ERROR_NO_MORE_ITEMS), SendVendorHCICmdEx(0xFC01, 0, nullptr, FALSE, 0, answer, 8))
@@ -242,7 +221,7 @@ TEST_F(BluezRadioTest, NoDaemonsMeansNoRadioAndNoBus) {
   ::setenv("UTILS_BUS_SOCKET", bus.c_str(), 1);
 
   const std::string systemBus = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
-  ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + folder_->path() + "/nobus").c_str(), 1);
+  ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + session_->folder.path() + "/nobus").c_str(), 1);
   linuxport::BluezRadio absent(nullptr);
   HANDLE search = nullptr;
   HANDLE radio = nullptr;

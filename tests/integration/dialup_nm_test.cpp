@@ -6,14 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <cstdlib>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "dialup/dun_context.h"
-#include "port/linux/linux_platform.h"
 #include "port/platform.h"
 #include "radio_test_env.h"
 #include "utils/dialup.h"
@@ -28,73 +23,33 @@ constexpr const char* kNmPath = "/org/freedesktop/NetworkManager";
 constexpr const char* kBtDevice = "/org/freedesktop/NetworkManager/Devices/bt0";
 constexpr const char* kDunUuid = "00001103-0000-1000-8000-00805f9b34fb";
 
-std::mutex gMutex;
-std::condition_variable gArrived;
-std::vector<int> gCalls;
+CallLog<int> gCalls;
 
-void record(BYTE connected) {
-  {
-    std::lock_guard lock(gMutex);
-    gCalls.push_back(connected);
-  }
-  gArrived.notify_all();
-}
+void record(BYTE connected) { gCalls.add(connected); }
 
 // Waits up to 10 s for a callback with value; returns the values up to and
 // including it (empty when it did not come), leaving later ones for the next wait.
 std::vector<int> waitFor(int value) {
-  std::unique_lock lock(gMutex);
-  std::vector<int> seen;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  for (;;) {
-    while (!gCalls.empty()) {
-      seen.push_back(gCalls.front());
-      gCalls.erase(gCalls.begin());
-      if (seen.back() == value) return seen;
-    }
-    if (gArrived.wait_until(lock, deadline) == std::cv_status::timeout && gCalls.empty()) return {};
-  }
+  return gCalls.waitFor([value](int call) { return call == value; }, 10000);
 }
 
-std::vector<int> takeCalls() {
-  std::lock_guard lock(gMutex);
-  std::vector<int> calls;
-  calls.swap(gCalls);
-  return calls;
-}
+std::vector<int> takeCalls() { return gCalls.take(); }
 
 class DialupNmTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    requireProgram("dbus-daemon");
-    requireProgram("dbus-send");
-    requireProgram("gdbus");
-    if (runProgram({"/usr/bin/python3", "-c", "import dbusmock"}, {}) != 0) {
-      std::fprintf(stderr, "skipped: python3-dbusmock is not installed\n");
-      std::exit(77);
-    }
-    folder_ = new TempFolder;
-    bus_ = new MockBluez;
-    ASSERT_TRUE(bus_->mock("AddAdapter", {"string:hci0", "string:Test Radio"}));
-    ASSERT_TRUE(bus_->mock("AddDevice", {"string:hci0", std::string("string:") + kPhoneText, "string:Tally Phone"}));
-    ASSERT_TRUE(bus_->mock("PairDevice", {"string:hci0", std::string("string:") + kPhoneText, "int32:0"}));
+    session_ = new BluezSession("");
+    ASSERT_TRUE(session_->addDevice(kPhoneText, "Tally Phone", true));
     ASSERT_TRUE(setUuids("dev_00_19_A1_B2_C3_D4", {kDunUuid}));
     // A paired device without dial-up networking, and an unpaired one with it.
-    ASSERT_TRUE(bus_->mock("AddDevice", {"string:hci0", "string:00:19:A1:B2:C3:D5", "string:Headset"}));
-    ASSERT_TRUE(bus_->mock("PairDevice", {"string:hci0", "string:00:19:A1:B2:C3:D5", "int32:0"}));
-    ASSERT_TRUE(bus_->mock("AddDevice", {"string:hci0", "string:00:19:A1:B2:C3:D6", "string:Stranger"}));
+    ASSERT_TRUE(session_->addDevice("00:19:A1:B2:C3:D5", "Headset", true));
+    ASSERT_TRUE(session_->addDevice("00:19:A1:B2:C3:D6", "Stranger"));
     ASSERT_TRUE(setUuids("dev_00_19_A1_B2_C3_D6", {kDunUuid}));
-    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bus_->address().c_str(), 1);
-    ::setenv("UTILS_REGISTRY_MACHINE", (folder_->path() + "/machine.db").c_str(), 1);
-    ::setenv("UTILS_REGISTRY_USER", (folder_->path() + "/user.db").c_str(), 1);
-    ::setenv("UTILS_DEBUG_OUTPUT", (folder_->path() + "/debug.log").c_str(), 1);
     ASSERT_TRUE(startNetworkManager());
-    linuxport::installNativePlatform();
   }
   static void TearDownTestSuite() {
     DunUninitialize();
-    delete bus_;
-    delete folder_;
+    delete session_;
   }
   void SetUp() override {
     takeCalls();
@@ -105,30 +60,30 @@ class DialupNmTest : public ::testing::Test {
     DunUninitialize();
     // Nothing stays active for the next test.
     std::string output;
-    bus_->call(kNm, kNmPath, "org.freedesktop.DBus.Properties.Get", {kNm, "ActiveConnections"}, &output);
+    session_->bluez.call(kNm, kNmPath, "org.freedesktop.DBus.Properties.Get", {kNm, "ActiveConnections"}, &output);
     for (const auto& path : objectPaths(output)) {
-      bus_->call(kNm, kNmPath, "org.freedesktop.NetworkManager.DeactivateConnection", {path});
+      session_->bluez.call(kNm, kNmPath, "org.freedesktop.NetworkManager.DeactivateConnection", {path});
     }
   }
 
   static bool setUuids(const std::string& device, const std::vector<std::string>& uuids) {
     std::string list;
     for (const auto& uuid : uuids) list += (list.empty() ? "'" : ", '") + uuid + "'";
-    return bus_->call("org.bluez", "/org/bluez/hci0/" + device, "org.freedesktop.DBus.Mock.UpdateProperties",
+    return session_->bluez.call("org.bluez", "/org/bluez/hci0/" + device, "org.freedesktop.DBus.Mock.UpdateProperties",
                       {"org.bluez.Device1", "{'UUIDs': <[" + list + "]>}"});
   }
 
   // NetworkManager with the phone's Bluetooth device (state: disconnected).
   static bool startNetworkManager() {
-    if (!bus_->startNetworkManager()) return false;
+    if (!session_->bluez.startNetworkManager()) return false;
     const std::string address = std::string("'") + kPhoneText + "'";
-    return bus_->call(kNm, kNmPath, "org.freedesktop.DBus.Mock.AddObject",
+    return session_->bluez.call(kNm, kNmPath, "org.freedesktop.DBus.Mock.AddObject",
                       {kBtDevice, "org.freedesktop.NetworkManager.Device",
                        "{'DeviceType': <uint32 5>, 'State': <uint32 30>, 'StateReason': <(uint32 30, uint32 0)>, "
                        "'ActiveConnection': <objectpath '/'>, 'Interface': <" +
                            address + ">, 'HwAddress': <" + address + ">}",
                        "@a(ssss) []"}) &&
-           bus_->call(kNm, kBtDevice, "org.freedesktop.DBus.Mock.AddProperties",
+           session_->bluez.call(kNm, kBtDevice, "org.freedesktop.DBus.Mock.AddProperties",
                       {"org.freedesktop.NetworkManager.Device.Bluetooth",
                        "{'Name': <'Tally Phone DUN'>, 'BtCapabilities': <uint32 1>, 'HwAddress': <" + address + ">}"});
   }
@@ -136,7 +91,7 @@ class DialupNmTest : public ::testing::Test {
   // Activation leaves the next active connections activating (state 1), with the
   // device still where it was.
   static bool activationStopsAtActivating() {
-    return bus_->call(kNm, kNmPath, "org.freedesktop.DBus.Mock.AddMethod",
+    return session_->bluez.call(kNm, kNmPath, "org.freedesktop.DBus.Mock.AddMethod",
                       {"org.freedesktop.NetworkManager", "ActivateConnection", "ooo", "o",
                        "path = self.AddActiveConnection([], args[0], args[2], 'Dial' + "
                        "__import__('uuid').uuid4().hex, dbus.UInt32(1))\n"
@@ -145,7 +100,7 @@ class DialupNmTest : public ::testing::Test {
                        "ret = dbus.ObjectPath(path)"});
   }
   static bool restoreActivation() {
-    return bus_->call(kNm, kNmPath, "org.freedesktop.DBus.Mock.AddMethod",
+    return session_->bluez.call(kNm, kNmPath, "org.freedesktop.DBus.Mock.AddMethod",
                       {"org.freedesktop.NetworkManager", "ActivateConnection", "ooo", "o",
                        "ret = self.activate_connection(self, args[0], args[1], args[2])"});
   }
@@ -153,10 +108,10 @@ class DialupNmTest : public ::testing::Test {
   // Sets an active connection's state as NetworkManager does: the property
   // (with PropertiesChanged) and the StateChanged signal with a reason.
   static bool setActiveState(const std::string& path, int state, int reason) {
-    return bus_->call(kNm, path, "org.freedesktop.DBus.Properties.Set",
+    return session_->bluez.call(kNm, path, "org.freedesktop.DBus.Properties.Set",
                       {"org.freedesktop.NetworkManager.Connection.Active", "State",
                        "<uint32 " + std::to_string(state) + ">"}) &&
-           bus_->call(kNm, path, "org.freedesktop.DBus.Mock.EmitSignal",
+           session_->bluez.call(kNm, path, "org.freedesktop.DBus.Mock.EmitSignal",
                       {"org.freedesktop.NetworkManager.Connection.Active", "StateChanged", "uu",
                        "[<uint32 " + std::to_string(state) + ">, <uint32 " + std::to_string(reason) + ">]"});
   }
@@ -172,27 +127,25 @@ class DialupNmTest : public ::testing::Test {
   }
   static std::vector<std::string> activeConnections() {
     std::string output;
-    bus_->call(kNm, kNmPath, "org.freedesktop.DBus.Properties.Get", {kNm, "ActiveConnections"}, &output);
+    session_->bluez.call(kNm, kNmPath, "org.freedesktop.DBus.Properties.Get", {kNm, "ActiveConnections"}, &output);
     return objectPaths(output);
   }
   static std::string profileSettings(const std::string& id) {
     std::string list;
-    bus_->call(kNm, "/org/freedesktop/NetworkManager/Settings",
+    session_->bluez.call(kNm, "/org/freedesktop/NetworkManager/Settings",
                "org.freedesktop.NetworkManager.Settings.ListConnections", {}, &list);
     for (const auto& path : objectPaths(list)) {
       std::string settings;
-      bus_->call(kNm, path, "org.freedesktop.NetworkManager.Settings.Connection.GetSettings", {}, &settings);
+      session_->bluez.call(kNm, path, "org.freedesktop.NetworkManager.Settings.Connection.GetSettings", {}, &settings);
       if (settings.find("'id': <'" + id + "'>") != std::string::npos) return settings;
     }
     return "";
   }
 
-  static TempFolder* folder_;
-  static MockBluez* bus_;
+  static BluezSession* session_;
 };
 
-TempFolder* DialupNmTest::folder_ = nullptr;
-MockBluez* DialupNmTest::bus_ = nullptr;
+BluezSession* DialupNmTest::session_ = nullptr;
 
 TEST_F(DialupNmTest, ThePhonesModemIsFoundAndNamedByNetworkManager) {
   std::vector<port::ModemDevice> modems;
@@ -241,7 +194,7 @@ TEST_F(DialupNmTest, HangingUpEndsTheConnection) {
 
 TEST_F(DialupNmTest, ADialThatFails) {
   // Activation refused outright: DunConnect fails with callback 0.
-  ASSERT_TRUE(bus_->call(kNm, kNmPath, "org.freedesktop.DBus.Mock.AddMethod",
+  ASSERT_TRUE(session_->bluez.call(kNm, kNmPath, "org.freedesktop.DBus.Mock.AddMethod",
                          {"org.freedesktop.NetworkManager", "ActivateConnection", "ooo", "o",
                           "raise dbus.exceptions.DBusException('no modem', "
                           "name='org.freedesktop.NetworkManager.UnknownDevice')"}));
@@ -265,7 +218,7 @@ TEST_F(DialupNmTest, TheModemLinkComesUpBeforeTheConnection) {
   const auto active = activeConnections();
   ASSERT_EQ(1u, active.size());
   // The device reaches the configuration stage: the link to the phone is up.
-  ASSERT_TRUE(bus_->call(
+  ASSERT_TRUE(session_->bluez.call(
       kNm, kBtDevice, "org.freedesktop.DBus.Mock.EmitSignal",
       {"org.freedesktop.NetworkManager.Device", "StateChanged", "uuu", "[<uint32 50>, <uint32 40>, <uint32 0>]"}));
   EXPECT_EQ((std::vector<int>{1}), waitFor(1));
@@ -278,7 +231,7 @@ TEST_F(DialupNmTest, AConnectionThatRunsBeforeInitialisationIsFollowed) {
   DunUninitialize();
   // Another program dialled the phone with a profile of its own.
   std::string output;
-  ASSERT_TRUE(bus_->call(kNm, "/org/freedesktop/NetworkManager/Settings",
+  ASSERT_TRUE(session_->bluez.call(kNm, "/org/freedesktop/NetworkManager/Settings",
                          "org.freedesktop.NetworkManager.Settings.AddConnection",
                          {"{'connection': {'id': <'Phone by hand'>, 'type': <'bluetooth'>}, 'bluetooth': "
                           "{'bdaddr': <[byte 0x00, 0x19, 0xa1, 0xb2, 0xc3, 0xd4]>, 'type': <'dun'>}, 'gsm': "
@@ -287,7 +240,7 @@ TEST_F(DialupNmTest, AConnectionThatRunsBeforeInitialisationIsFollowed) {
   const auto profile = objectPaths(output);
   ASSERT_EQ(1u, profile.size());
   ASSERT_TRUE(
-      bus_->call(kNm, kNmPath, "org.freedesktop.NetworkManager.ActivateConnection", {profile[0], kBtDevice, "/"}));
+      session_->bluez.call(kNm, kNmPath, "org.freedesktop.NetworkManager.ActivateConnection", {profile[0], kBtDevice, "/"}));
   const auto active = activeConnections();
   ASSERT_EQ(1u, active.size());
 
@@ -301,13 +254,10 @@ TEST_F(DialupNmTest, AConnectionThatRunsBeforeInitialisationIsFollowed) {
 TEST_F(DialupNmTest, NetworkManagerLeavingInTheMiddleOfADial) {
   ASSERT_TRUE(activationStopsAtActivating());
   ASSERT_TRUE(DunConnect());
-  bus_->stopNetworkManager();
+  session_->bluez.stopNetworkManager();
   EXPECT_EQ((std::vector<int>{0}), waitFor(0)) << "the dial ends with 0";
   // The window thread forgets the connection right after the callback.
-  for (int i = 0; i < 500 && dialup::dunContext().connection.load() != nullptr; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_EQ(nullptr, dialup::dunContext().connection.load());
+  EXPECT_TRUE(waitUntil([] { return dialup::dunContext().connection.load() == nullptr; }, 5000));
   // Without NetworkManager a dial cannot be prepared: refused at once, no callback.
   const auto started = std::chrono::steady_clock::now();
   EXPECT_FALSE(DunConnect());
@@ -318,11 +268,7 @@ TEST_F(DialupNmTest, NetworkManagerLeavingInTheMiddleOfADial) {
 
 // Waits up to 20 s for text to appear in the file.
 bool waitForText(const std::string& path, const std::string& text) {
-  for (int i = 0; i < 2000; ++i) {
-    if (readFileText(path).find(text) != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
+  return waitUntil([&] { return readFileText(path).find(text) != std::string::npos; });
 }
 
 // btutil dun as a user runs it, on the same mocked services.
@@ -342,7 +288,7 @@ TEST_F(DialupNmTest, BtutilConnectsWatchesAndDisconnects) {
   EXPECT_EQ(1u, activeConnections().size()) << "no second dial";
 
   // watch follows the running connection and prints each report with its time.
-  const std::string log = folder_->path() + "/watch.log";
+  const std::string log = session_->folder.path() + "/watch.log";
   {
     ChildProcess watch({btutil, "dun", kPhoneText, "watch", "--seconds", "50"}, {}, log);
     ASSERT_TRUE(waitForText(log, "watching " + std::string(kPhoneText) + " (up) for 50 s")) << readFileText(log);
@@ -363,13 +309,10 @@ TEST_F(DialupNmTest, BtutilConnectsWatchesAndDisconnects) {
   ASSERT_TRUE(activationStopsAtActivating());
   ChildProcess failing({btutil, "dun", kPhoneText, "connect", "--timeout", "50"}, {}, log);
   std::vector<std::string> dialling;
-  for (int i = 0; i < 2000 && dialling.empty(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    dialling = activeConnections();
-  }
+  ASSERT_TRUE(waitUntil([&] { return !(dialling = activeConnections()).empty(); }));
   ASSERT_EQ(1u, dialling.size());
   ASSERT_TRUE(setActiveState(dialling[0], 4, 10));  // login failed
-  for (int i = 0; i < 2000 && failing.running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  waitUntil([&] { return !failing.running(); });
   EXPECT_EQ(1, failing.stop()) << readFileText(log);
   EXPECT_NE(std::string::npos, readFileText(log).find(" connected=0\n")) << readFileText(log);
   ASSERT_TRUE(restoreActivation());
@@ -384,7 +327,7 @@ TEST_F(DialupNmTest, BtutilConnectsWatchesAndDisconnects) {
   EXPECT_EQ(before, activeConnections().size()) << "a refused command line dials nothing";
 
   // Without NetworkManager the dial cannot be prepared: the system's refusal.
-  bus_->stopNetworkManager();
+  session_->bluez.stopNetworkManager();
   EXPECT_EQ(3, runProgram({btutil, "dun", kPhoneText, "connect", "--timeout", "20"}, {}, &output)) << output;
   EXPECT_NE(std::string::npos, output.find("could not be prepared")) << output;
   ASSERT_TRUE(startNetworkManager());

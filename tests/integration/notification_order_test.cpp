@@ -15,15 +15,13 @@
 #include <thread>
 #include <vector>
 
-#include "diag/debug_settings.h"
 #include "h4_standin.h"
-#include "port/linux/linux_platform.h"
 #include "port/linux/notification_sources.h"
 #include "port/linux/notification_window.h"
 #include "port/platform.h"
 #include "radio_test_env.h"
 #include "utils/notification.h"
-#include "utils/registry.h"
+#include "utils/radio.h"
 
 namespace utils::test {
 namespace {
@@ -31,7 +29,7 @@ namespace {
 using Calls = std::vector<std::pair<DWORD, DWORD>>;
 
 constexpr BtAddr kWatched = 0x112233445501ULL;
-constexpr const char* kWatchedText = "string:11:22:33:44:55:01";
+constexpr const char* kWatchedText = "11:22:33:44:55:01";
 constexpr int kLongWaitMs = 20000;
 
 // The callback's record, and a gate that holds the first call until opened.
@@ -53,20 +51,9 @@ DWORD record(DWORD connected, DWORD level) {
 }
 
 template <class Condition>
-bool waitUntil(Condition condition, int timeoutMs = kLongWaitMs) {
+bool waitForCall(Condition condition, int timeoutMs = kLongWaitMs) {
   std::unique_lock lock(gMutex);
   return gChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), condition);
-}
-
-// Polls a condition that no notification reports (a file, a counter), with a bound.
-template <class Condition>
-bool pollUntil(Condition condition, int timeoutMs = kLongWaitMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
 }
 
 // A signal event (vendor sub-event 0x8E) for the watched device as an H4 packet.
@@ -97,58 +84,33 @@ class FileTail {
   size_t found_ = 0;
 };
 
-size_t count(const std::string& text, const std::string& what) {
-  size_t found = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++found;
-  return found;
-}
-
 class NotificationOrderTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    requireProgram("dbus-daemon");
     requireProgram(vrlbusdPath());
-    if (runProgram({"/usr/bin/python3", "-c", "import dbusmock"}, {}) != 0) {
-      std::fprintf(stderr, "skipped: python3-dbusmock is not installed\n");
-      std::exit(77);
-    }
-    folder_ = new TempFolder;
-    bluez_ = new MockBluez;
-    ASSERT_TRUE(bluez_->mock("AddAdapter", {"string:hci0", "string:Test Radio"}));
-    ASSERT_TRUE(bluez_->mock("AddDevice", {"string:hci0", kWatchedText, "string:Phone"}));
-    standIn_ = new H4StandIn(folder_->path() + "/controller.sock");
+    session_ = new BluezSession("");
+    ASSERT_TRUE(session_->addDevice(kWatchedText, "Phone"));
+    standIn_ = new H4StandIn(session_->folder.path() + "/controller.sock");
     // Polls are answered without an event: every signal event comes from the test.
     standIn_->setRule(0xFC59, {H4StandIn::Answer::kComplete, 0, {}, {}, {}});
     standIn_->setRule(0x1001, versionRule());
-    const std::string socket = folder_->path() + "/bus.sock";
+    const std::string socket = session_->folder.path() + "/bus.sock";
     daemon_ = new ChildProcess({vrlbusdPath(), "--h4-socket", standIn_->path(), "--socket", socket, "--verbose",
                                 "--command-timeout", "60000", "--client-buffer", "131072"},
                                {}, daemonLog());
     ASSERT_TRUE(waitForSocket(socket, 5000));
-    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bluez_->address().c_str(), 1);
     ::setenv("UTILS_BUS_SOCKET", socket.c_str(), 1);
-    ::setenv("UTILS_REGISTRY_MACHINE", (folder_->path() + "/machine.db").c_str(), 1);
-    ::setenv("UTILS_REGISTRY_USER", (folder_->path() + "/user.db").c_str(), 1);
-    ::setenv("UTILS_DEBUG_OUTPUT", debugLog().c_str(), 1);
-    linuxport::installNativePlatform();
-    ASSERT_TRUE(SetRegisterDWORD(L"Software\\vorlane", L"LogDebug", 4, HKEY_LOCAL_MACHINE));
-    diag::processAttach();
   }
   static void TearDownTestSuite() {
     UTIL_BT_Uninitialize();
     delete daemon_;
     delete standIn_;
-    delete bluez_;
-    delete folder_;
+    delete session_;
   }
   void TearDown() override {
-    {
-      std::lock_guard lock(gMutex);
-      gGateOpen = true;
-    }
-    gChanged.notify_all();
+    openGate();
     UTIL_BT_Uninitialize();
-    (void)bluez_->mock("DisconnectDevice", {"string:hci0", kWatchedText});
+    (void)session_->connect(kWatchedText, false);
     std::lock_guard lock(gMutex);
     gCalls.clear();
   }
@@ -156,13 +118,13 @@ class NotificationOrderTest : public ::testing::Test {
   // The controller cannot tell its version (unknown command), so the library
   // keeps nothing and asks again each time it reads the radio's information.
   static H4StandIn::Rule versionRule() { return {H4StandIn::Answer::kComplete, 0x01, {}, {}, {}}; }
-  static std::string debugLog() { return folder_->path() + "/debug.log"; }
-  static std::string daemonLog() { return folder_->path() + "/vrlbusd.log"; }
+  static std::string debugLog() { return session_->debugLog(); }
+  static std::string daemonLog() { return session_->folder.path() + "/vrlbusd.log"; }
   static uint64_t eventsRead() {
     return static_cast<linuxport::LinuxNotification*>(port::platform().notification)->eventsRead();
   }
   static bool waitForEventsRead(uint64_t count) {
-    return pollUntil([count] { return eventsRead() >= count; });
+    return waitUntil([count] { return eventsRead() >= count; });
   }
   static void closeGate() {
     std::lock_guard lock(gMutex);
@@ -176,14 +138,12 @@ class NotificationOrderTest : public ::testing::Test {
     gChanged.notify_all();
   }
 
-  static TempFolder* folder_;
-  static MockBluez* bluez_;
+  static BluezSession* session_;
   static H4StandIn* standIn_;
   static ChildProcess* daemon_;
 };
 
-TempFolder* NotificationOrderTest::folder_ = nullptr;
-MockBluez* NotificationOrderTest::bluez_ = nullptr;
+BluezSession* NotificationOrderTest::session_ = nullptr;
 H4StandIn* NotificationOrderTest::standIn_ = nullptr;
 ChildProcess* NotificationOrderTest::daemon_ = nullptr;
 
@@ -191,8 +151,8 @@ TEST_F(NotificationOrderTest, ConnectionAndSignalEventsKeepTheirOrderWhileACallb
   UTIL_BT_Initialize(kWatched);
   RegisterNotification(record);
   closeGate();
-  ASSERT_TRUE(bluez_->mock("ConnectDevice", {"string:hci0", kWatchedText}));
-  ASSERT_TRUE(waitUntil([] { return gInCall; })) << "no callback for the connection";
+  ASSERT_TRUE(session_->connect(kWatchedText));
+  ASSERT_TRUE(waitForCall([] { return gInCall; })) << "no callback for the connection";
 
   // While the callback holds its thread, the two sources take turns; each
   // event is taken in before the next one is sent.
@@ -200,11 +160,11 @@ TEST_F(NotificationOrderTest, ConnectionAndSignalEventsKeepTheirOrderWhileACallb
   const std::vector<std::function<void()>> steps = {
       [] { standIn_->sendRaw(signalEvent(0, -50)); },
       [] {
-        ASSERT_TRUE(bluez_->mock("DisconnectDevice", {"string:hci0", kWatchedText}));
+        ASSERT_TRUE(session_->connect(kWatchedText, false));
       },
       [] { standIn_->sendRaw(signalEvent(0, -75)); },
       [] {
-        ASSERT_TRUE(bluez_->mock("ConnectDevice", {"string:hci0", kWatchedText}));
+        ASSERT_TRUE(session_->connect(kWatchedText));
       },
       [] { standIn_->sendRaw(signalEvent(2, -75)); },
   };
@@ -213,7 +173,7 @@ TEST_F(NotificationOrderTest, ConnectionAndSignalEventsKeepTheirOrderWhileACallb
     ASSERT_TRUE(waitForEventsRead(++read)) << readFileText(daemonLog());
   }
   openGate();
-  ASSERT_TRUE(waitUntil([] { return gCalls.size() >= 6 && !gInCall; })) << gCalls.size();
+  ASSERT_TRUE(waitForCall([] { return gCalls.size() >= 6 && !gInCall; })) << gCalls.size();
   std::lock_guard lock(gMutex);
   EXPECT_EQ((Calls{{1, 6}, {1, 5}, {0, 0}, {0, 3}, {1, 6}, {0, 0}}), gCalls);
 }
@@ -224,14 +184,14 @@ TEST_F(NotificationOrderTest, WhatArrivesDuringInitializeIsDeliveredAfterItInOrd
   // both answers while the test sends events.
   standIn_->setRule(0x1001, {H4StandIn::Answer::kHold, 0, {}, {}, {}});
   const size_t commandsBefore = standIn_->commands().size();
-  const size_t linesBefore = count(readFileText(debugLog()), "Notification\n");
+  const size_t linesBefore = countOf(readFileText(debugLog()), "Notification\n");
   std::thread initialize([] { UTIL_BT_Initialize(kWatched); });
 
   ASSERT_TRUE(standIn_->waitForCommands(commandsBefore + 1, kLongWaitMs));
   uint64_t read = eventsRead();
-  ASSERT_TRUE(bluez_->mock("ConnectDevice", {"string:hci0", kWatchedText}));
+  ASSERT_TRUE(session_->connect(kWatchedText));
   ASSERT_TRUE(waitForEventsRead(++read));
-  ASSERT_TRUE(bluez_->mock("DisconnectDevice", {"string:hci0", kWatchedText}));
+  ASSERT_TRUE(session_->connect(kWatchedText, false));
   ASSERT_TRUE(waitForEventsRead(++read));
   standIn_->release();
 
@@ -239,7 +199,7 @@ TEST_F(NotificationOrderTest, WhatArrivesDuringInitializeIsDeliveredAfterItInOrd
   standIn_->setRule(0x1001, versionRule());
   standIn_->sendRaw(signalEvent(0, -50));
   ASSERT_TRUE(waitForEventsRead(++read));
-  ASSERT_TRUE(bluez_->mock("ConnectDevice", {"string:hci0", kWatchedText}));
+  ASSERT_TRUE(session_->connect(kWatchedText));
   ASSERT_TRUE(waitForEventsRead(++read));
   standIn_->release();
   initialize.join();
@@ -249,7 +209,7 @@ TEST_F(NotificationOrderTest, WhatArrivesDuringInitializeIsDeliveredAfterItInOrd
     EXPECT_EQ((Bytes{0x01, 0x10, 0x00}), commands[i]) << "a version request held the initialise";
   }
   // Each event is handled once the initialise has let go, in the order it came.
-  ASSERT_TRUE(pollUntil([&] { return count(readFileText(debugLog()), "Notification\n") >= linesBefore + 4; }))
+  ASSERT_TRUE(waitUntil([&] { return countOf(readFileText(debugLog()), "Notification\n") >= linesBefore + 4; }))
       << readFileText(debugLog());
   const std::string log = readFileText(debugLog());
   std::vector<std::string> handled;
@@ -266,8 +226,8 @@ TEST_F(NotificationOrderTest, WhatArrivesDuringInitializeIsDeliveredAfterItInOrd
 
   // The service runs on as usual.
   RegisterNotification(record);
-  ASSERT_TRUE(bluez_->mock("DisconnectDevice", {"string:hci0", kWatchedText}));
-  ASSERT_TRUE(waitUntil([] { return !gCalls.empty(); }));
+  ASSERT_TRUE(session_->connect(kWatchedText, false));
+  ASSERT_TRUE(waitForCall([] { return !gCalls.empty(); }));
   std::lock_guard lock(gMutex);
   EXPECT_EQ((Calls{{0, 0}}), gCalls);
 }
@@ -276,8 +236,8 @@ TEST_F(NotificationOrderTest, ACallbackThatDoesNotReturnHoldsABoundedBacklog) {
   UTIL_BT_Initialize(kWatched);
   RegisterNotification(record);
   closeGate();
-  ASSERT_TRUE(bluez_->mock("ConnectDevice", {"string:hci0", kWatchedText}));
-  ASSERT_TRUE(waitUntil([] { return gInCall; }));
+  ASSERT_TRUE(session_->connect(kWatchedText));
+  ASSERT_TRUE(waitForCall([] { return gInCall; }));
   const uint64_t before = eventsRead();
 
   // Vendor events of the largest size that the service ignores (another
@@ -293,7 +253,7 @@ TEST_F(NotificationOrderTest, ACallbackThatDoesNotReturnHoldsABoundedBacklog) {
   FileTail drops(daemonLog());
   FileTail subscriptions(daemonLog());
   for (int sent = 0; sent < 7000 && drops.count(dropped) == 0; ++sent) standIn_->sendRaw(ignored);
-  ASSERT_TRUE(pollUntil([&] { return drops.count(dropped) > 0; }))
+  ASSERT_TRUE(waitUntil([&] { return drops.count(dropped) > 0; }))
       << "vrlbusd never found the library's subscription full";
   EXPECT_EQ(before + linuxport::WindowSources::kMostWaiting, eventsRead()) << "reading stops at the backlog's bound";
 
@@ -301,9 +261,9 @@ TEST_F(NotificationOrderTest, ACallbackThatDoesNotReturnHoldsABoundedBacklog) {
   // again, and new events come through.
   const size_t subscribedBefore = subscriptions.count(subscribed);
   openGate();
-  ASSERT_TRUE(pollUntil([&] { return subscriptions.count(subscribed) > subscribedBefore; }));
+  ASSERT_TRUE(waitUntil([&] { return subscriptions.count(subscribed) > subscribedBefore; }));
   standIn_->sendRaw(signalEvent(0, -50));
-  ASSERT_TRUE(waitUntil([] { return gCalls.size() >= 2; })) << "read after the bound: " << eventsRead() - before;
+  ASSERT_TRUE(waitForCall([] { return gCalls.size() >= 2; })) << "read after the bound: " << eventsRead() - before;
   std::lock_guard lock(gMutex);
   EXPECT_EQ((Calls{{1, 6}, {1, 5}}), gCalls);
 }
@@ -318,17 +278,32 @@ DWORD stopFromWithin(DWORD connected, DWORD level) {
 TEST_F(NotificationOrderTest, ACallbackThatStopsTheServiceEndsItCleanly) {
   UTIL_BT_Initialize(kWatched);
   RegisterNotification(stopFromWithin);
-  ASSERT_TRUE(bluez_->mock("ConnectDevice", {"string:hci0", kWatchedText}));
-  ASSERT_TRUE(waitUntil([] { return !gCalls.empty() && !gInCall; }));
+  ASSERT_TRUE(session_->connect(kWatchedText));
+  ASSERT_TRUE(waitForCall([] { return !gCalls.empty() && !gInCall; }));
   standIn_->sendRaw(signalEvent(0, -50));
-  ASSERT_TRUE(bluez_->mock("DisconnectDevice", {"string:hci0", kWatchedText}));
+  ASSERT_TRUE(session_->connect(kWatchedText, false));
   // A service started again afterwards works as before.
   UTIL_BT_Initialize(kWatched);
   RegisterNotification(record);
-  ASSERT_TRUE(bluez_->mock("ConnectDevice", {"string:hci0", kWatchedText}));
-  ASSERT_TRUE(waitUntil([] { return gCalls.size() >= 2 && !gInCall; }));
+  ASSERT_TRUE(session_->connect(kWatchedText));
+  ASSERT_TRUE(waitForCall([] { return gCalls.size() >= 2 && !gInCall; }));
   std::lock_guard lock(gMutex);
   EXPECT_EQ((Calls{{1, 6}, {1, 6}}), gCalls) << "nothing reached the stopped service";
+}
+
+// Last: the controller's version, once known, stays cached for the adapter.
+// A controller that refuses the signal-strength command with Command Status
+// "unknown HCI command": the exported command fails with 1 and the polling
+// thread learns that the radio does not know it and ends.
+TEST_F(NotificationOrderTest, ARadioWithoutTheSignalCommandEndsThePollingThread) {
+  standIn_->setRule(0xFC59, {H4StandIn::Answer::kStatus, 0x01, {}, {}, {}});
+  standIn_->setRule(0x1001, {H4StandIn::Answer::kComplete, 0, {0x0B, 0, 1, 0x0B, 0x1D, 0, 0x09, 0x22}, {}, {}});
+  const BYTE address[6] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x01};
+  EXPECT_EQ(1u, SendRssiCmdWithAddr(address));
+  ASSERT_TRUE(session_->connect(kWatchedText));
+  UTIL_BT_Initialize(kWatched);
+  EXPECT_TRUE(waitUntil([] { return countOf(readFileText(debugLog()), "VSC 0x0Fc59 not supported") > 0; }))
+      << readFileText(debugLog());
 }
 
 }  // namespace

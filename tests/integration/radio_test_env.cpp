@@ -1,5 +1,9 @@
 #include "radio_test_env.h"
 
+#include "diag/debug_settings.h"
+#include "port/linux/linux_platform.h"
+#include "utils/registry.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -152,7 +156,54 @@ std::string readFileText(const std::string& path) {
   return text.str();
 }
 
+size_t countOf(const std::string& text, const std::string& what) {
+  size_t found = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++found;
+  return found;
+}
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
 std::string vrlbusdPath() { return UTILS_VRLBUSD_PATH; }
+
+void requireMockBluezTools() {
+  for (const char* program : {"dbus-daemon", "dbus-send", "gdbus"}) requireProgram(program);
+  if (runProgram({"/usr/bin/python3", "-c", "import dbusmock"}, {}) != 0) {
+    std::fprintf(stderr, "skipped: python3-dbusmock is not installed\n");
+    std::exit(77);
+  }
+}
+
+BluezSession::BluezSession(const std::string& busSocket, bool withAdapter) {
+  if (withAdapter && !bluez.mock("AddAdapter", {"string:hci0", "string:Test Radio"})) {
+    std::fprintf(stderr, "the mocked BlueZ did not take adapter hci0\n");
+    std::abort();
+  }
+  ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bluez.address().c_str(), 1);
+  if (!busSocket.empty()) ::setenv("UTILS_BUS_SOCKET", busSocket.c_str(), 1);
+  ::setenv("UTILS_REGISTRY_MACHINE", (folder.path() + "/machine.db").c_str(), 1);
+  ::setenv("UTILS_REGISTRY_USER", (folder.path() + "/user.db").c_str(), 1);
+  ::setenv("UTILS_DEBUG_OUTPUT", debugLog().c_str(), 1);
+  linuxport::installNativePlatform();
+  SetRegisterDWORD(L"Software\\vorlane", L"LogDebug", 4, HKEY_LOCAL_MACHINE);
+  diag::processAttach();
+}
+
+bool BluezSession::addDevice(const std::string& address, const std::string& name, bool paired) {
+  return bluez.mock("AddDevice", {"string:hci0", "string:" + address, "string:" + name}) &&
+         (!paired || bluez.mock("PairDevice", {"string:hci0", "string:" + address, "uint32:5898764"}));
+}
+
+bool BluezSession::connect(const std::string& address, bool connected) {
+  return bluez.mock(connected ? "ConnectDevice" : "DisconnectDevice", {"string:hci0", "string:" + address});
+}
 
 EmulatedBusDaemon::EmulatedBusDaemon(const std::vector<std::string>& extraArgs) {
   socket_ = folder_.path() + "/bus.sock";

@@ -5,8 +5,12 @@
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -57,6 +61,53 @@ bool waitForSocket(const std::string& path, int timeoutMs);
 // The whole content of a file ("" when missing).
 std::string readFileText(const std::string& path);
 
+// How often what occurs in text.
+size_t countOf(const std::string& text, const std::string& what);
+
+// Checks condition every 10 ms until it holds or timeoutMs have passed, for
+// what nothing reports (a file's text, a counter); true when it held.
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 20000);
+
+// What a library callback records from the library's threads, in order.
+template <class Call>
+class CallLog {
+ public:
+  void add(Call call) {
+    {
+      std::lock_guard lock(mutex_);
+      calls_.push_back(std::move(call));
+    }
+    arrived_.notify_all();
+  }
+  // Waits up to timeoutMs for a call that matches; returns the calls up to and
+  // including it (empty when none came) and leaves the later ones.
+  template <class Matches>
+  std::vector<Call> waitFor(Matches matches, int timeoutMs) {
+    std::unique_lock lock(mutex_);
+    std::vector<Call> seen;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+      while (!calls_.empty()) {
+        seen.push_back(calls_.front());
+        calls_.erase(calls_.begin());
+        if (matches(seen.back())) return seen;
+      }
+      if (arrived_.wait_until(lock, deadline) == std::cv_status::timeout && calls_.empty()) return {};
+    }
+  }
+  std::vector<Call> take() {
+    std::lock_guard lock(mutex_);
+    std::vector<Call> calls;
+    calls.swap(calls_);
+    return calls;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  std::vector<Call> calls_;
+};
+
 // vrlbusd --emulate on a socket in its own folder, with its log kept.
 class EmulatedBusDaemon {
  public:
@@ -105,5 +156,30 @@ class MockBluez {
 
 // Where the built vrlbusd is (set by the build).
 std::string vrlbusdPath();
+
+// Exits with 77 (skipped) without dbus-daemon, dbus-send, gdbus or python3-dbusmock.
+void requireMockBluezTools();
+
+// What the suites on the mocked BlueZ share: a scratch folder, the mock on a
+// private system bus (with adapter hci0 "Test Radio" when asked), and this
+// process's library pointed at them, with its registry store and level-4 trace
+// file in the folder and its bus daemon at busSocket (unless empty).
+class BluezSession {
+ public:
+  explicit BluezSession(const std::string& busSocket, bool withAdapter = true);
+  std::string debugLog() const { return folder.path() + "/debug.log"; }
+  // Adds a device to hci0 by its address text ("11:22:33:44:55:01").
+  bool addDevice(const std::string& address, const std::string& name, bool paired = false);
+  bool connect(const std::string& address, bool connected = true);
+
+ private:
+  struct ToolCheck {
+    ToolCheck() { requireMockBluezTools(); }
+  } tools_;
+
+ public:
+  TempFolder folder;
+  MockBluez bluez;
+};
 
 }  // namespace utils::test

@@ -22,12 +22,6 @@ constexpr DWORD kVendorCode = 0x9C4024C8;
 const Bytes kSignal{0x1D, 0, 0, 0, 0, 1, 0x59, 0xFC, 7, 0x01, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 7, 1, 0xAA};
 const Bytes kUnknown{0x1D, 0, 0, 0, 0, 1, 0x01, 0xFC, 1, 0};
 
-size_t count(const std::string& text, const std::string& what) {
-  size_t found = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++found;
-  return found;
-}
-
 class VrlbusdBtsnoopTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -72,12 +66,12 @@ TEST_F(VrlbusdBtsnoopTest, EveryCommandAndEventIsRecordedAsBtmonReadsIt) {
   request(*socket, kSignal);  // not recorded
 
   std::string listing = btmon(first);
-  EXPECT_EQ(1u, count(listing, "< HCI Command: Vendor (0x3f|0x0059) plen 7")) << listing;
-  EXPECT_EQ(1u, count(listing, "< HCI Command: Vendor (0x3f|0x0001) plen 1")) << listing;
-  EXPECT_EQ(1u, count(listing, "< HCI Command: Read Local Version Information (0x04|0x0001) plen 0")) << listing;
-  EXPECT_EQ(3u, count(listing, "> HCI Event: Command Complete (0x0e)")) << listing;
-  EXPECT_EQ(1u, count(listing, "> HCI Event: Vendor (0xff) plen 9")) << listing;
-  EXPECT_EQ(1u, count(listing, "Manufacturer: ")) << listing;
+  EXPECT_EQ(1u, countOf(listing, "< HCI Command: Vendor (0x3f|0x0059) plen 7")) << listing;
+  EXPECT_EQ(1u, countOf(listing, "< HCI Command: Vendor (0x3f|0x0001) plen 1")) << listing;
+  EXPECT_EQ(1u, countOf(listing, "< HCI Command: Read Local Version Information (0x04|0x0001) plen 0")) << listing;
+  EXPECT_EQ(3u, countOf(listing, "> HCI Event: Command Complete (0x0e)")) << listing;
+  EXPECT_EQ(1u, countOf(listing, "> HCI Event: Vendor (0xff) plen 9")) << listing;
+  EXPECT_EQ(1u, countOf(listing, "Manufacturer: ")) << listing;
 
   // Started again on request, into another file; the empty path means the
   // daemon's own file.
@@ -86,14 +80,14 @@ TEST_F(VrlbusdBtsnoopTest, EveryCommandAndEventIsRecordedAsBtmonReadsIt) {
   request(*socket, kUnknown);
   EXPECT_EQ(0u, capture(*socket, 0));
   listing = btmon(second);
-  EXPECT_EQ(1u, count(listing, "< HCI Command:")) << listing;
-  EXPECT_EQ(1u, count(listing, "> HCI Event:")) << listing;
+  EXPECT_EQ(1u, countOf(listing, "< HCI Command:")) << listing;
+  EXPECT_EQ(1u, countOf(listing, "> HCI Event:")) << listing;
   EXPECT_EQ(0u, capture(*socket, 1));
   request(*socket, kUnknown);
   EXPECT_EQ(0u, capture(*socket, 0));
   EXPECT_EQ(0u, capture(*socket, 0)) << "stopping twice is no error";
   listing = btmon(first);
-  EXPECT_EQ(1u, count(listing, "< HCI Command:")) << "a new recording starts a new file\n" << listing;
+  EXPECT_EQ(1u, countOf(listing, "< HCI Command:")) << "a new recording starts a new file\n" << listing;
   EXPECT_NE(std::string::npos, daemon.log().find("recording HCI traffic to " + second));
 }
 

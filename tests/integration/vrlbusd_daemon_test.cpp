@@ -145,41 +145,22 @@ TEST_F(VrlbusdTest, PairedCountIsRecordedAndRecentRequestsComeBackByteForByte) {
 TEST_F(VrlbusdTest, ClientsThatBreakTheProtocolAreDroppedAndOthersServed) {
   auto bystander = connect();  // connected throughout, served at the end
 
-  // An oversized length.
-  int fd = rawConnect();
-  const uint8_t huge[] = {0xFF, 0xFF, 0xFF, 0x7F, 0x02};
-  ASSERT_EQ(5, ::send(fd, huge, sizeof huge, 0));
-  EXPECT_TRUE(closedByDaemon(fd));
-  // A zero length.
-  fd = rawConnect();
-  const uint8_t empty[] = {0, 0, 0, 0};
-  ASSERT_EQ(4, ::send(fd, empty, sizeof empty, 0));
-  EXPECT_TRUE(closedByDaemon(fd));
-  // An unknown frame type.
-  fd = rawConnect();
-  const uint8_t unknown[] = {1, 0, 0, 0, 0x7E};
-  ASSERT_EQ(5, ::send(fd, unknown, sizeof unknown, 0));
-  EXPECT_TRUE(closedByDaemon(fd));
-  // An I/O control body too short to hold its header, and one with an output size out of bounds.
-  fd = rawConnect();
-  const uint8_t shortBody[] = {4, 0, 0, 0, 0x02, 1, 2, 3};
-  ASSERT_EQ(8, ::send(fd, shortBody, sizeof shortBody, 0));
-  EXPECT_TRUE(closedByDaemon(fd));
-  fd = rawConnect();
-  const uint8_t bigOutput[] = {9, 0, 0, 0, 0x02, 0xC8, 0x24, 0x40, 0x9C, 0, 0, 0, 0x10};
-  ASSERT_EQ(13, ::send(fd, bigOutput, sizeof bigOutput, 0));
-  EXPECT_TRUE(closedByDaemon(fd));
-  // Payloads that do not fit their type: a hello without its version, a
+  // An oversized length, a zero length, an unknown frame type, an I/O control
+  // body too short for its header and one with an output size out of bounds;
+  // payloads that do not fit their type: a hello without its version, a
   // controller version request, a recent requests request and a subscribe
   // request with bytes they do not take.
-  for (const Bytes& frame : {Bytes{1, 0, 0, 0, 0x01}, Bytes{3, 0, 0, 0, 0x04, 0, 0}, Bytes{2, 0, 0, 0, 0x05, 9},
-                             Bytes{2, 0, 0, 0, 0x03, 0}, Bytes{9, 0, 0, 0, 0x01, 1, 0, 0, 0, 1, 0, 0, 0}}) {
-    fd = rawConnect();
+  for (const Bytes& frame :
+       {Bytes{0xFF, 0xFF, 0xFF, 0x7F, 0x02}, Bytes{0, 0, 0, 0}, Bytes{1, 0, 0, 0, 0x7E},
+        Bytes{4, 0, 0, 0, 0x02, 1, 2, 3}, Bytes{9, 0, 0, 0, 0x02, 0xC8, 0x24, 0x40, 0x9C, 0, 0, 0, 0x10},
+        Bytes{1, 0, 0, 0, 0x01}, Bytes{3, 0, 0, 0, 0x04, 0, 0}, Bytes{2, 0, 0, 0, 0x05, 9}, Bytes{2, 0, 0, 0, 0x03, 0},
+        Bytes{9, 0, 0, 0, 0x01, 1, 0, 0, 0, 1, 0, 0, 0}}) {
+    const int fd = rawConnect();
     ASSERT_EQ(static_cast<ssize_t>(frame.size()), ::send(fd, frame.data(), frame.size(), 0));
-    EXPECT_TRUE(closedByDaemon(fd)) << "frame type " << int(frame[4]) << " with " << frame.size() - 5 << " bytes";
+    EXPECT_TRUE(closedByDaemon(fd)) << ::testing::PrintToString(frame);
   }
   // Gone mid-frame.
-  fd = rawConnect();
+  int fd = rawConnect();
   const uint8_t half[] = {20, 0, 0, 0, 0x02, 1, 2};
   ASSERT_EQ(7, ::send(fd, half, sizeof half, 0));
   ::close(fd);
@@ -193,16 +174,13 @@ TEST_F(VrlbusdTest, ClientsThatBreakTheProtocolAreDroppedAndOthersServed) {
   EXPECT_EQ(1u, reply.error);
   EXPECT_TRUE(daemon_.process().running());
   const std::string log = daemon_.log();
-  EXPECT_NE(std::string::npos, log.find("out of bounds, dropped")) << log;
-  EXPECT_NE(std::string::npos, log.find("unknown request type")) << log;
-  EXPECT_NE(std::string::npos, log.find("malformed I/O control request")) << log;
-  EXPECT_NE(std::string::npos, log.find("malformed hello (0 bytes)")) << log;
-  EXPECT_NE(std::string::npos, log.find("malformed hello (8 bytes)")) << log;
-  EXPECT_NE(std::string::npos, log.find("malformed controller version request (2 bytes)")) << log;
-  EXPECT_NE(std::string::npos, log.find("malformed recent requests request (1 bytes)")) << log;
-  EXPECT_NE(std::string::npos, log.find("malformed subscribe request (1 bytes)")) << log;
-  EXPECT_NE(std::string::npos, log.find("disconnected mid-frame (7 bytes), dropped")) << log;
-  EXPECT_NE(std::string::npos, log.find("frame left incomplete, dropped")) << log;
+  for (const char* line : {"out of bounds, dropped", "unknown request type", "malformed I/O control request",
+                           "malformed hello (0 bytes)", "malformed hello (8 bytes)",
+                           "malformed controller version request (2 bytes)", "malformed recent requests request (1 bytes)",
+                           "malformed subscribe request (1 bytes)", "disconnected mid-frame (7 bytes), dropped",
+                           "frame left incomplete, dropped"}) {
+    EXPECT_NE(std::string::npos, log.find(line)) << line << " in\n" << log;
+  }
 }
 
 // Builds a vendor command request for opcode without parameters.
@@ -343,11 +321,8 @@ TEST_F(VrlbusdTest, AClientThatDoesNotReadIsNotReadOnAndStallsNobody) {
   ASSERT_TRUE(sendAll(hostile, burst));
   // Wait until the daemon has answered what the socket holds.
   int unread = 0;
-  for (int i = 0; i < 3000 && unread < 150000; ++i) {
-    ::ioctl(hostile, FIONREAD, &unread);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_GE(unread, 150000) << "the daemon answers until the socket is full";
+  EXPECT_TRUE(waitUntil([&] { return ::ioctl(hostile, FIONREAD, &unread) == 0 && unread >= 150000; }, 30000))
+      << "the daemon answers until the socket is full: " << unread;
   stillServes();
   EXPECT_LT(residentKiB(daemon_.process().pid()), 32 * 1024) << "answers are not piled up without bound";
   ::close(hostile);
@@ -388,19 +363,8 @@ TEST_F(VrlbusdTest, IdleConnectionsTimeOutAndMakeWaySoTheyCannotLockOthersOut) {
   ASSERT_EQ(0u, bus.open(found.path.c_str(), &handle));
   ::unsetenv("UTILS_BUS_SOCKET");
   // Both dropped (the interface lookup's own probe closes at once).
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  const auto dropped = [&idle] {
-    const std::string text = idle.log();
-    size_t lines = 0;
-    for (size_t at = text.find("sent no request, dropped"); at != std::string::npos;
-         at = text.find("sent no request, dropped", at + 1)) {
-      ++lines;
-    }
-    return lines;
-  };
-  while (dropped() < 2 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  const auto dropped = [&idle] { return countOf(idle.log(), "sent no request, dropped"); };
+  waitUntil([&] { return dropped() >= 2; }, 30000);
   EXPECT_EQ(2u, dropped()) << idle.log();
   EXPECT_TRUE(closedByDaemon(silent));
   BYTE output[64];
@@ -480,12 +444,7 @@ TEST_F(VrlbusdTest, TheSocketFolderIsCreatedAndTheModeHoldsUnderAStrictUmask) {
 }
 
 TEST_F(VrlbusdTest, ALookupAndTheRequestsOfItsHandleTakeOneConnection) {
-  const auto connections = [this] {
-    const std::string text = daemon_.log();
-    size_t count = 0;
-    for (size_t at = text.find(": connected"); at != std::string::npos; at = text.find(": connected", at + 1)) ++count;
-    return count;
-  };
+  const auto connections = [this] { return countOf(daemon_.log(), ": connected"); };
   stillServes();  // the daemon has logged every earlier connection once it answers
   const size_t before = connections();
   ::setenv("UTILS_BUS_SOCKET", daemon_.socketPath().c_str(), 1);
