@@ -9,7 +9,6 @@
 #include <memory>
 
 #include "port/linux/bluez_radio.h"
-#include "port/linux/bus_events.h"
 #include "port/linux/bus_socket.h"
 #include "radio_test_env.h"
 #include "utils/radio.h"
@@ -100,30 +99,6 @@ TEST_F(BluezRadioTest, VendorCommandReachesTheDaemonAsLaidOutAndComesBackAsComma
   ASSERT_EQ(0u, SendVendorHCICmdEx(0xFC01, 0, nullptr, FALSE, 0, answer, sizeof answer));
   EXPECT_EQ((Bytes{0x0E, 4, 1, 0x01, 0xFC, 1}), Bytes(answer, answer + 6));
   EXPECT_EQ((Bytes{0x1D, 0, 0, 0, 0, 1, 0x01, 0xFC, 1, 0}), recentRequests().back().input);
-}
-
-TEST_F(BluezRadioTest, PairedCountOfThreeReachesTheDaemon) {
-  NotifyDriverPairedDeviceNum();
-  const auto requests = recentRequests();
-  ASSERT_FALSE(requests.empty());
-  EXPECT_EQ(0x9C402644u, requests.back().code);
-  ASSERT_EQ(2092u, requests.back().input.size());
-  EXPECT_EQ((Bytes{0x0A, 0, 0, 0, 0x03, 0, 0, 0}),
-            Bytes(requests.back().input.begin(), requests.back().input.begin() + 8));
-  EXPECT_NE(std::string::npos, daemon_->log().find("paired device count 3"));
-}
-
-TEST_F(BluezRadioTest, SignalCommandIsAnsweredWithAVendorEventForTheAddress) {
-  std::unique_ptr<linuxport::BusEventSubscription> events;
-  ASSERT_EQ(0u, linuxport::BusEventSubscription::open(&events));
-  const BYTE address[6] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
-  EXPECT_EQ(0u, SendRssiCmdWithAddr(address));
-  EXPECT_EQ((Bytes{0x1D, 0, 0, 0, 0, 1, 0x59, 0xFC, 7, 0x01, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 7, 1, 0xAA}),
-            recentRequests().back().input);
-  std::vector<BYTE> event;
-  ASSERT_EQ(0u, events->wait(&event, 3000));
-  ASSERT_EQ(11u, event.size());
-  EXPECT_EQ((Bytes{0xFF, 9, 0x8E, 0, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55}), Bytes(event.begin(), event.end() - 1));
 }
 
 TEST_F(BluezRadioTest, ChecksOnAMachineWithoutKernelBluetooth) {

@@ -98,57 +98,62 @@ TEST_F(DunTest, HangingUpInTheBackground) {
   }
 }
 
-TEST_F(DunTest, DisConnectReturnsBeforeTheHangUpIsDone) {
-  start();
-  dialToMonitoring();
-  takeCalls();
-  sim_.dialup.keepAfterHangUp(1);
-  std::promise<void> reached;
-  std::promise<void> release;
-  std::shared_future<void> released = release.get_future().share();
+// Holds the hang-up thread in its first status read until released.
+class HeldStatusRead {
+ public:
+  explicit HeldStatusRead(sim::SimDialup& dialup) : dialup_(dialup), released_(release_.get_future().share()) {
+    dialup_.onStatusRead([this] {
+      if (reads++ == 0) {
+        reached_.set_value();
+        released_.wait();
+      }
+    });
+  }
+  ~HeldStatusRead() {
+    release();
+    dialup_.onStatusRead(nullptr);
+  }
+  void waitUntilHeld() { reached_.get_future().wait(); }
+  void release() {
+    if (!isReleased_) release_.set_value();
+    isReleased_ = true;
+  }
   std::atomic<int> reads{0};
-  sim_.dialup.onStatusRead([&] {
-    if (reads++ == 0) {
-      reached.set_value();
-      released.wait();
-    }
-  });
-  DunDisConnect();
-  reached.get_future().wait();
-  EXPECT_TRUE(takeCalls().empty()) << "the callback comes from the hang-up thread, later";
-  release.set_value();
-  ASSERT_TRUE(sim_.notification.settle());
-  EXPECT_EQ((Values{0}), takeValues());
-  sim_.dialup.onStatusRead(nullptr);
-}
 
-TEST_F(DunTest, UninitializeEndsAHangUpWaitWithoutItsCallback) {
+ private:
+  sim::SimDialup& dialup_;
+  std::promise<void> reached_, release_;
+  std::shared_future<void> released_;
+  bool isReleased_ = false;
+};
+
+TEST_F(DunTest, DisConnectReturnsBeforeTheHangUpIsDoneAndUninitializeEndsItsWait) {
   start();
-  dialToMonitoring();
-  takeCalls();
-  sim_.dialup.keepAfterHangUp(SIZE_MAX);
-  std::promise<void> reached;
-  std::promise<void> release;
-  std::shared_future<void> released = release.get_future().share();
-  std::atomic<int> reads{0};
-  sim_.dialup.onStatusRead([&] {
-    if (reads++ == 0) {
-      reached.set_value();
-      released.wait();
+  for (const bool uninitialize : {false, true}) {
+    SCOPED_TRACE(uninitialize ? "uninitialised while held" : "released");
+    dialToMonitoring();
+    takeCalls();
+    sim_.dialup.keepAfterHangUp(uninitialize ? SIZE_MAX : 1);
+    HeldStatusRead held(sim_.dialup);
+    DunDisConnect();
+    held.waitUntilHeld();
+    EXPECT_TRUE(takeCalls().empty()) << "the callback comes from the hang-up thread, later";
+    if (!uninitialize) {
+      held.release();
+      ASSERT_TRUE(sim_.notification.settle());
+      EXPECT_EQ((Values{0}), takeValues());
+      continue;
     }
-  });
-  DunDisConnect();
-  reached.get_future().wait();
-  // DunUninitialize waits for the thread it told to end; the thread is held in
-  // its status read until the call has begun.
-  auto uninitialized = std::async(std::launch::async, [] { DunUninitialize(); });
-  EXPECT_EQ(std::future_status::timeout, uninitialized.wait_for(std::chrono::milliseconds(50)));
-  release.set_value();
-  uninitialized.get();
-  EXPECT_EQ(0u, sim_.notification.threadsRunning()) << "joined before DunUninitialize returned";
-  EXPECT_LT(reads.load(), 10) << "the wait ended at once";
-  EXPECT_TRUE(takeCalls().empty());
-  sim_.dialup.onStatusRead(nullptr);
+    // DunUninitialize waits for the thread it told to end; the thread is held in
+    // its status read until the call has begun.
+    auto uninitialized = std::async(std::launch::async, [] { DunUninitialize(); });
+    EXPECT_EQ(std::future_status::timeout, uninitialized.wait_for(std::chrono::milliseconds(50)));
+    held.release();
+    uninitialized.get();
+    EXPECT_EQ(0u, sim_.notification.threadsRunning()) << "joined before DunUninitialize returned";
+    EXPECT_LT(held.reads.load(), 10) << "the wait ended at once";
+    EXPECT_TRUE(takeCalls().empty());
+  }
 }
 
 TEST_F(DunTest, UninitializeAndReinitializeLeaveNothingBehind) {

@@ -24,8 +24,7 @@ TEST_F(NotificationTest, InitializeMakesTheWindowBothRegistrationsAndThePollingT
   EXPECT_EQ(0u, sim_.radio.openHandles());
 
   const auto written = messages();
-  ASSERT_GE(written.size(), 4u);
-  EXPECT_EQ(0u, written[1].find("[4][utils]Local Bluetooth radio info version = 2209"));
+  ASSERT_GE(written.size(), 4u);  // after the radio's two lines
   EXPECT_EQ(0u, written[2].find("[4][utils]RegisterCustomerEvent _hRadio = ")) << written[2];
   EXPECT_EQ(0u, written[3].find("[4][utils]register device custom notification. m_hDevNotify = 0x")) << written[3];
 

@@ -133,30 +133,30 @@ TEST_F(NotificationPollTest, WithoutAValidSignalTheIntervalStaysAtOneSecond) {
   EXPECT_EQ((Times{0, 1000, 2000, 3000, 4000, 5000}), pollTimes());
 }
 
-TEST_F(NotificationPollTest, AnUnknownCommandEndsTheThread) {
-  radioAnswers(1, std::nullopt);
-  startConnected();
-  EXPECT_EQ(0u, sim_.notification.threadsRunning());
-  EXPECT_EQ("[4][utils]VSC 0x0Fc59 not supported", messages().back());
-  runUntil(10000);
-  EXPECT_EQ(1u, pollTimes().size());
-}
-
-TEST_F(NotificationPollTest, ADriverWithoutTheFunctionEndsTheThread) {
-  sim_.radio.setDeviceFlags(kWatched, true, true);
-  sim_.bus.setAnswer([](const sim::SimBus::Request&, BYTE*) { return DWORD{ERROR_INVALID_FUNCTION}; });
-  start();
-  EXPECT_EQ(0u, sim_.notification.threadsRunning());
-  EXPECT_EQ("[4][utils]VSC 0x0Fc59 not supported", messages().back());
-}
-
-TEST_F(NotificationPollTest, OtherFailuresKeepTheThreadPolling) {
-  sim_.radio.setDeviceFlags(kWatched, true, true);
-  sim_.bus.setAnswer([](const sim::SimBus::Request&, BYTE*) { return DWORD{ERROR_GEN_FAILURE}; });
-  start();
-  runUntil(3000);
-  EXPECT_EQ(1u, sim_.notification.threadsRunning());
-  EXPECT_EQ(4u, sim_.bus.requests().size());
+TEST_F(NotificationPollTest, ARadioThatCannotAnswerEndsTheThreadOtherFailuresKeepItPolling) {
+  struct Row {
+    const char* name;
+    DWORD busError;          // the driver's answer (0: Command Complete with status 1)
+    bool ends;
+  } rows[] = {{"unknown command", 0, true},
+              {"driver without the function", ERROR_INVALID_FUNCTION, true},
+              {"other failure", ERROR_GEN_FAILURE, false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    sim_.bus.setAnswer([row](const sim::SimBus::Request&, BYTE* out) {
+      if (row.busError == 0) sim::writeCommandComplete(out, 1024, 0xFC59, 1);
+      return row.busError;
+    });
+    const size_t before = sim_.bus.requests().size();
+    startConnected();
+    EXPECT_EQ(row.ends ? 0u : 1u, sim_.notification.threadsRunning());
+    if (row.ends) {
+      EXPECT_EQ("[4][utils]VSC 0x0Fc59 not supported", messages().back());
+    }
+    runUntil(sim_.clock.monotonicMs() + 3000);
+    EXPECT_EQ(row.ends ? 1u : 4u, sim_.bus.requests().size() - before);
+    UTIL_BT_Uninitialize();
+  }
 }
 
 TEST_F(NotificationPollTest, FailedPollsKeepTheIntervalOfASteadyLevel) {
