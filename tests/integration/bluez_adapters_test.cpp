@@ -23,7 +23,7 @@ constexpr const char* kDevicePath = "/org/bluez/hci0/dev_11_22_33_44_55_01";
 
 class BluezAdaptersTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { session_ = new BluezSession("", false); }
+  static void SetUpTestSuite() { session_ = new BluezSession("", false, false); }
   static void TearDownTestSuite() { delete session_; }
 
   static BluezSession* session_;

@@ -29,7 +29,7 @@ class BluezRadioTest : public ::testing::Test {
   static void SetUpTestSuite() {
     requireProgram(vrlbusdPath());
     daemon_ = new EmulatedBusDaemon({"--manufacturer", "0x1D", "--lmp-subversion", "0x2209"});
-    session_ = new BluezSession(daemon_->socketPath());
+    session_ = new BluezSession(daemon_->socketPath(), true, false);
     for (const char* address : {"11:22:33:44:55:01", "11:22:33:44:55:02", "11:22:33:44:55:03"}) {
       ASSERT_TRUE(session_->addDevice(address, "Phone", true));
     }
@@ -167,7 +167,7 @@ TEST_F(BluezRadioTest, DevicesServiceSwitchAndListings) {
   EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_AUTHENTICATED),
             radioPort.setServiceState(radio, device, nap, port::kBluetoothServiceEnable));
   ASSERT_TRUE(session_->bluez.setProperty("/org/bluez/hci0/dev_11_22_33_44_55_01", "org.bluez.Device1", "UUIDs",
-                                  "<['00001103-0000-1000-8000-00805F9B34FB']>"));
+                                          "<['00001103-0000-1000-8000-00805F9B34FB']>"));
   EXPECT_EQ(0u, radioPort.setServiceState(radio, paired, dun, port::kBluetoothServiceEnable));
 
   std::vector<port::RadioInterface> interfaces;

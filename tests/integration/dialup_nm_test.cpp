@@ -38,7 +38,7 @@ std::vector<int> takeCalls() { return gCalls.take(); }
 class DialupNmTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    session_ = new BluezSession("");
+    session_ = new BluezSession("", true, false);
     ASSERT_TRUE(session_->addDevice(kPhoneText, "Tally Phone", true));
     ASSERT_TRUE(setUuids("dev_00_19_A1_B2_C3_D4", {kDunUuid}));
     // A paired device without dial-up networking, and an unpaired one with it.
@@ -70,50 +70,52 @@ class DialupNmTest : public ::testing::Test {
     std::string list;
     for (const auto& uuid : uuids) list += (list.empty() ? "'" : ", '") + uuid + "'";
     return session_->bluez.call("org.bluez", "/org/bluez/hci0/" + device, "org.freedesktop.DBus.Mock.UpdateProperties",
-                      {"org.bluez.Device1", "{'UUIDs': <[" + list + "]>}"});
+                                {"org.bluez.Device1", "{'UUIDs': <[" + list + "]>}"});
   }
 
   // NetworkManager with the phone's Bluetooth device (state: disconnected).
   static bool startNetworkManager() {
     if (!session_->bluez.startNetworkManager()) return false;
     const std::string address = std::string("'") + kPhoneText + "'";
-    return session_->bluez.call(kNm, kNmPath, "org.freedesktop.DBus.Mock.AddObject",
-                      {kBtDevice, "org.freedesktop.NetworkManager.Device",
-                       "{'DeviceType': <uint32 5>, 'State': <uint32 30>, 'StateReason': <(uint32 30, uint32 0)>, "
-                       "'ActiveConnection': <objectpath '/'>, 'Interface': <" +
-                           address + ">, 'HwAddress': <" + address + ">}",
-                       "@a(ssss) []"}) &&
-           session_->bluez.call(kNm, kBtDevice, "org.freedesktop.DBus.Mock.AddProperties",
-                      {"org.freedesktop.NetworkManager.Device.Bluetooth",
-                       "{'Name': <'Tally Phone DUN'>, 'BtCapabilities': <uint32 1>, 'HwAddress': <" + address + ">}"});
+    return session_->bluez.call(
+               kNm, kNmPath, "org.freedesktop.DBus.Mock.AddObject",
+               {kBtDevice, "org.freedesktop.NetworkManager.Device",
+                "{'DeviceType': <uint32 5>, 'State': <uint32 30>, 'StateReason': <(uint32 30, uint32 0)>, "
+                "'ActiveConnection': <objectpath '/'>, 'Interface': <" +
+                    address + ">, 'HwAddress': <" + address + ">}",
+                "@a(ssss) []"}) &&
+           session_->bluez.call(
+               kNm, kBtDevice, "org.freedesktop.DBus.Mock.AddProperties",
+               {"org.freedesktop.NetworkManager.Device.Bluetooth",
+                "{'Name': <'Tally Phone DUN'>, 'BtCapabilities': <uint32 1>, 'HwAddress': <" + address + ">}"});
   }
 
   // Activation leaves the next active connections activating (state 1), with the
   // device still where it was.
   static bool activationStopsAtActivating() {
     return session_->bluez.call(kNm, kNmPath, "org.freedesktop.DBus.Mock.AddMethod",
-                      {"org.freedesktop.NetworkManager", "ActivateConnection", "ooo", "o",
-                       "path = self.AddActiveConnection([], args[0], args[2], 'Dial' + "
-                       "__import__('uuid').uuid4().hex, dbus.UInt32(1))\n"
-                       "objects[path].Set('org.freedesktop.NetworkManager.Connection.Active', 'Devices', "
-                       "dbus.Array([args[1]], signature='o'))\n"
-                       "ret = dbus.ObjectPath(path)"});
+                                {"org.freedesktop.NetworkManager", "ActivateConnection", "ooo", "o",
+                                 "path = self.AddActiveConnection([], args[0], args[2], 'Dial' + "
+                                 "__import__('uuid').uuid4().hex, dbus.UInt32(1))\n"
+                                 "objects[path].Set('org.freedesktop.NetworkManager.Connection.Active', 'Devices', "
+                                 "dbus.Array([args[1]], signature='o'))\n"
+                                 "ret = dbus.ObjectPath(path)"});
   }
   static bool restoreActivation() {
     return session_->bluez.call(kNm, kNmPath, "org.freedesktop.DBus.Mock.AddMethod",
-                      {"org.freedesktop.NetworkManager", "ActivateConnection", "ooo", "o",
-                       "ret = self.activate_connection(self, args[0], args[1], args[2])"});
+                                {"org.freedesktop.NetworkManager", "ActivateConnection", "ooo", "o",
+                                 "ret = self.activate_connection(self, args[0], args[1], args[2])"});
   }
 
   // Sets an active connection's state as NetworkManager does: the property
   // (with PropertiesChanged) and the StateChanged signal with a reason.
   static bool setActiveState(const std::string& path, int state, int reason) {
     return session_->bluez.call(kNm, path, "org.freedesktop.DBus.Properties.Set",
-                      {"org.freedesktop.NetworkManager.Connection.Active", "State",
-                       "<uint32 " + std::to_string(state) + ">"}) &&
+                                {"org.freedesktop.NetworkManager.Connection.Active", "State",
+                                 "<uint32 " + std::to_string(state) + ">"}) &&
            session_->bluez.call(kNm, path, "org.freedesktop.DBus.Mock.EmitSignal",
-                      {"org.freedesktop.NetworkManager.Connection.Active", "StateChanged", "uu",
-                       "[<uint32 " + std::to_string(state) + ">, <uint32 " + std::to_string(reason) + ">]"});
+                                {"org.freedesktop.NetworkManager.Connection.Active", "StateChanged", "uu",
+                                 "[<uint32 " + std::to_string(state) + ">, <uint32 " + std::to_string(reason) + ">]"});
   }
 
   static std::vector<std::string> objectPaths(const std::string& text) {
@@ -133,7 +135,7 @@ class DialupNmTest : public ::testing::Test {
   static std::string profileSettings(const std::string& id) {
     std::string list;
     session_->bluez.call(kNm, "/org/freedesktop/NetworkManager/Settings",
-               "org.freedesktop.NetworkManager.Settings.ListConnections", {}, &list);
+                         "org.freedesktop.NetworkManager.Settings.ListConnections", {}, &list);
     for (const auto& path : objectPaths(list)) {
       std::string settings;
       session_->bluez.call(kNm, path, "org.freedesktop.NetworkManager.Settings.Connection.GetSettings", {}, &settings);
@@ -195,9 +197,9 @@ TEST_F(DialupNmTest, HangingUpEndsTheConnection) {
 TEST_F(DialupNmTest, ADialThatFails) {
   // Activation refused outright: DunConnect fails with callback 0.
   ASSERT_TRUE(session_->bluez.call(kNm, kNmPath, "org.freedesktop.DBus.Mock.AddMethod",
-                         {"org.freedesktop.NetworkManager", "ActivateConnection", "ooo", "o",
-                          "raise dbus.exceptions.DBusException('no modem', "
-                          "name='org.freedesktop.NetworkManager.UnknownDevice')"}));
+                                   {"org.freedesktop.NetworkManager", "ActivateConnection", "ooo", "o",
+                                    "raise dbus.exceptions.DBusException('no modem', "
+                                    "name='org.freedesktop.NetworkManager.UnknownDevice')"}));
   EXPECT_FALSE(DunConnect());
   EXPECT_EQ((std::vector<int>{0}), takeCalls());
 
@@ -232,15 +234,15 @@ TEST_F(DialupNmTest, AConnectionThatRunsBeforeInitialisationIsFollowed) {
   // Another program dialled the phone with a profile of its own.
   std::string output;
   ASSERT_TRUE(session_->bluez.call(kNm, "/org/freedesktop/NetworkManager/Settings",
-                         "org.freedesktop.NetworkManager.Settings.AddConnection",
-                         {"{'connection': {'id': <'Phone by hand'>, 'type': <'bluetooth'>}, 'bluetooth': "
-                          "{'bdaddr': <[byte 0x00, 0x19, 0xa1, 0xb2, 0xc3, 0xd4]>, 'type': <'dun'>}, 'gsm': "
-                          "{'number': <'*99#'>}}"},
-                         &output));
+                                   "org.freedesktop.NetworkManager.Settings.AddConnection",
+                                   {"{'connection': {'id': <'Phone by hand'>, 'type': <'bluetooth'>}, 'bluetooth': "
+                                    "{'bdaddr': <[byte 0x00, 0x19, 0xa1, 0xb2, 0xc3, 0xd4]>, 'type': <'dun'>}, 'gsm': "
+                                    "{'number': <'*99#'>}}"},
+                                   &output));
   const auto profile = objectPaths(output);
   ASSERT_EQ(1u, profile.size());
-  ASSERT_TRUE(
-      session_->bluez.call(kNm, kNmPath, "org.freedesktop.NetworkManager.ActivateConnection", {profile[0], kBtDevice, "/"}));
+  ASSERT_TRUE(session_->bluez.call(kNm, kNmPath, "org.freedesktop.NetworkManager.ActivateConnection",
+                                   {profile[0], kBtDevice, "/"}));
   const auto active = activeConnections();
   ASSERT_EQ(1u, active.size());
 
@@ -305,7 +307,7 @@ TEST_F(DialupNmTest, BtutilConnectsWatchesAndDisconnects) {
   EXPECT_NE(std::string::npos, output.find("no connection")) << output;
   EXPECT_EQ(1, runProgram({btutil, "dun", kPhoneText, "disconnect"}, {}, &output)) << output;
 
-  // A dial that fails is a negative answer.
+  // A dial that fails is a negative answer; a bad command line changes nothing.
   ASSERT_TRUE(activationStopsAtActivating());
   ChildProcess failing({btutil, "dun", kPhoneText, "connect", "--timeout", "50"}, {}, log);
   std::vector<std::string> dialling;
@@ -316,6 +318,16 @@ TEST_F(DialupNmTest, BtutilConnectsWatchesAndDisconnects) {
   EXPECT_EQ(1, failing.stop()) << readFileText(log);
   EXPECT_NE(std::string::npos, readFileText(log).find(" connected=0\n")) << readFileText(log);
   ASSERT_TRUE(restoreActivation());
+  const size_t before = activeConnections().size();
+  for (const std::vector<std::string>& args : {std::vector<std::string>{btutil, "dun", kPhoneText, "redial"},
+                                               {btutil, "dun", "00:19", "status"},
+                                               {btutil, "dun", kPhoneText, "status", "--seconds", "5"},
+                                               {btutil, "dun", kPhoneText, "connect", "--timeout", "-1"},
+                                               {btutil, "dun", kPhoneText}}) {
+    EXPECT_EQ(2, runProgram(args, {}, &output)) << args.back() << output;
+  }
+  EXPECT_EQ(before, activeConnections().size()) << "a refused command line dials nothing";
+
   // Without NetworkManager the dial cannot be prepared: the system's refusal.
   session_->bluez.stopNetworkManager();
   EXPECT_EQ(3, runProgram({btutil, "dun", kPhoneText, "connect", "--timeout", "20"}, {}, &output)) << output;

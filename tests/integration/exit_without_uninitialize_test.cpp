@@ -15,7 +15,7 @@ constexpr const char* kWatchedText = "11:22:33:44:55:01";
 TEST(ExitWithoutUninitialize, TheProcessEndsCleanlyAndAtOnce) {
   requireProgram(vrlbusdPath());
   EmulatedBusDaemon daemon({"--manufacturer", "0x1D"});
-  BluezSession session(daemon.socketPath());  // the children inherit its environment
+  BluezSession session(daemon.socketPath(), true, false);  // the children inherit its environment
   ASSERT_TRUE(session.addDevice(kWatchedText, "Phone"));
   ASSERT_TRUE(session.connect(kWatchedText));
   for (const char* mode : {"return", "exit", "callback", "return", "exit"}) {
@@ -23,8 +23,8 @@ TEST(ExitWithoutUninitialize, TheProcessEndsCleanlyAndAtOnce) {
     ChildProcess child({UTILS_EXIT_CHILD_PATH, mode}, {}, output);
     // The child waits for a signal level (a second or two), then must end at
     // once: a callback still running 30 s must not hold it.
-    EXPECT_TRUE(waitUntil([&] { return !child.running(); }, 25000))
-        << mode << ": still running after 25 s\n" << readFileText(output);
+    EXPECT_TRUE(waitUntil([&] { return !child.running(); }, 25000)) << mode << ": still running after 25 s\n"
+                                                                    << readFileText(output);
     EXPECT_EQ(0, child.stop()) << mode << "\n" << readFileText(output);
   }
 }

@@ -21,7 +21,6 @@
 #include "port/platform.h"
 #include "radio_test_env.h"
 #include "utils/notification.h"
-#include "utils/radio.h"
 
 namespace utils::test {
 namespace {
@@ -158,14 +157,10 @@ TEST_F(NotificationOrderTest, ConnectionAndSignalEventsKeepTheirOrderWhileACallb
   // event is taken in before the next one is sent.
   uint64_t read = eventsRead();
   const std::vector<std::function<void()>> steps = {
-      [] { standIn_->sendRaw(signalEvent(0, -50)); },
-      [] {
-        ASSERT_TRUE(session_->connect(kWatchedText, false));
-      },
-      [] { standIn_->sendRaw(signalEvent(0, -75)); },
-      [] {
-        ASSERT_TRUE(session_->connect(kWatchedText));
-      },
+      [] { standIn_->sendRaw(signalEvent(0, -50)); }, [] {
+        ASSERT_TRUE(session_->connect(kWatchedText, false)); },
+      [] { standIn_->sendRaw(signalEvent(0, -75)); }, [] {
+        ASSERT_TRUE(session_->connect(kWatchedText)); },
       [] { standIn_->sendRaw(signalEvent(2, -75)); },
   };
   for (const auto& step : steps) {
@@ -289,21 +284,6 @@ TEST_F(NotificationOrderTest, ACallbackThatStopsTheServiceEndsItCleanly) {
   ASSERT_TRUE(waitForCall([] { return gCalls.size() >= 2 && !gInCall; }));
   std::lock_guard lock(gMutex);
   EXPECT_EQ((Calls{{1, 6}, {1, 6}}), gCalls) << "nothing reached the stopped service";
-}
-
-// Last: the controller's version, once known, stays cached for the adapter.
-// A controller that refuses the signal-strength command with Command Status
-// "unknown HCI command": the exported command fails with 1 and the polling
-// thread learns that the radio does not know it and ends.
-TEST_F(NotificationOrderTest, ARadioWithoutTheSignalCommandEndsThePollingThread) {
-  standIn_->setRule(0xFC59, {H4StandIn::Answer::kStatus, 0x01, {}, {}, {}});
-  standIn_->setRule(0x1001, {H4StandIn::Answer::kComplete, 0, {0x0B, 0, 1, 0x0B, 0x1D, 0, 0x09, 0x22}, {}, {}});
-  const BYTE address[6] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x01};
-  EXPECT_EQ(1u, SendRssiCmdWithAddr(address));
-  ASSERT_TRUE(session_->connect(kWatchedText));
-  UTIL_BT_Initialize(kWatched);
-  EXPECT_TRUE(waitUntil([] { return countOf(readFileText(debugLog()), "VSC 0x0Fc59 not supported") > 0; }))
-      << readFileText(debugLog());
 }
 
 }  // namespace

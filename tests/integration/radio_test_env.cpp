@@ -181,7 +181,7 @@ void requireMockBluezTools() {
   }
 }
 
-BluezSession::BluezSession(const std::string& busSocket, bool withAdapter) {
+BluezSession::BluezSession(const std::string& busSocket, bool withAdapter, bool traced) {
   if (withAdapter && !bluez.mock("AddAdapter", {"string:hci0", "string:Test Radio"})) {
     std::fprintf(stderr, "the mocked BlueZ did not take adapter hci0\n");
     std::abort();
@@ -192,8 +192,10 @@ BluezSession::BluezSession(const std::string& busSocket, bool withAdapter) {
   ::setenv("UTILS_REGISTRY_USER", (folder.path() + "/user.db").c_str(), 1);
   ::setenv("UTILS_DEBUG_OUTPUT", debugLog().c_str(), 1);
   linuxport::installNativePlatform();
-  SetRegisterDWORD(L"Software\\vorlane", L"LogDebug", 4, HKEY_LOCAL_MACHINE);
-  diag::processAttach();
+  if (traced) {
+    SetRegisterDWORD(L"Software\\vorlane", L"LogDebug", 4, HKEY_LOCAL_MACHINE);
+    diag::processAttach();
+  }
 }
 
 bool BluezSession::addDevice(const std::string& address, const std::string& name, bool paired) {

@@ -162,11 +162,12 @@ void requireMockBluezTools();
 
 // What the suites on the mocked BlueZ share: a scratch folder, the mock on a
 // private system bus (with adapter hci0 "Test Radio" when asked), and this
-// process's library pointed at them, with its registry store and level-4 trace
-// file in the folder and its bus daemon at busSocket (unless empty).
+// process's library pointed at them, with its registry store and trace file in
+// the folder (level 4 when asked: else no trace settings at all) and its bus
+// daemon at busSocket (unless empty).
 class BluezSession {
  public:
-  explicit BluezSession(const std::string& busSocket, bool withAdapter = true);
+  explicit BluezSession(const std::string& busSocket, bool withAdapter = true, bool traced = true);
   std::string debugLog() const { return folder.path() + "/debug.log"; }
   // Adds a device to hci0 by its address text ("11:22:33:44:55:01").
   bool addDevice(const std::string& address, const std::string& name, bool paired = false);

@@ -98,33 +98,21 @@ TEST_F(DunTest, HangingUpInTheBackground) {
   }
 }
 
-// Holds the hang-up thread in its first status read until released.
-class HeldStatusRead {
- public:
-  explicit HeldStatusRead(sim::SimDialup& dialup) : dialup_(dialup), released_(release_.get_future().share()) {
-    dialup_.onStatusRead([this] {
+// Holds the hang-up thread in its first status read until release is set.
+struct HeldStatusRead {
+  explicit HeldStatusRead(sim::SimDialup& simDialup) : dialup(simDialup) {
+    dialup.onStatusRead([this] {
       if (reads++ == 0) {
-        reached_.set_value();
-        released_.wait();
+        reached.set_value();
+        released.wait();
       }
     });
   }
-  ~HeldStatusRead() {
-    release();
-    dialup_.onStatusRead(nullptr);
-  }
-  void waitUntilHeld() { reached_.get_future().wait(); }
-  void release() {
-    if (!isReleased_) release_.set_value();
-    isReleased_ = true;
-  }
+  ~HeldStatusRead() { dialup.onStatusRead(nullptr); }
+  sim::SimDialup& dialup;
   std::atomic<int> reads{0};
-
- private:
-  sim::SimDialup& dialup_;
-  std::promise<void> reached_, release_;
-  std::shared_future<void> released_;
-  bool isReleased_ = false;
+  std::promise<void> reached, release;
+  std::shared_future<void> released = release.get_future().share();
 };
 
 TEST_F(DunTest, DisConnectReturnsBeforeTheHangUpIsDoneAndUninitializeEndsItsWait) {
@@ -136,10 +124,10 @@ TEST_F(DunTest, DisConnectReturnsBeforeTheHangUpIsDoneAndUninitializeEndsItsWait
     sim_.dialup.keepAfterHangUp(uninitialize ? SIZE_MAX : 1);
     HeldStatusRead held(sim_.dialup);
     DunDisConnect();
-    held.waitUntilHeld();
+    held.reached.get_future().wait();
     EXPECT_TRUE(takeCalls().empty()) << "the callback comes from the hang-up thread, later";
     if (!uninitialize) {
-      held.release();
+      held.release.set_value();
       ASSERT_TRUE(sim_.notification.settle());
       EXPECT_EQ((Values{0}), takeValues());
       continue;
@@ -148,7 +136,7 @@ TEST_F(DunTest, DisConnectReturnsBeforeTheHangUpIsDoneAndUninitializeEndsItsWait
     // its status read until the call has begun.
     auto uninitialized = std::async(std::launch::async, [] { DunUninitialize(); });
     EXPECT_EQ(std::future_status::timeout, uninitialized.wait_for(std::chrono::milliseconds(50)));
-    held.release();
+    held.release.set_value();
     uninitialized.get();
     EXPECT_EQ(0u, sim_.notification.threadsRunning()) << "joined before DunUninitialize returned";
     EXPECT_LT(held.reads.load(), 10) << "the wait ended at once";
