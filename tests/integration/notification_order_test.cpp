@@ -15,12 +15,15 @@
 #include <thread>
 #include <vector>
 
+#include "diag/debug_settings.h"
 #include "h4_standin.h"
+#include "port/linux/linux_platform.h"
 #include "port/linux/notification_sources.h"
 #include "port/linux/notification_window.h"
 #include "port/platform.h"
 #include "radio_test_env.h"
 #include "utils/notification.h"
+#include "utils/registry.h"
 
 namespace utils::test {
 namespace {
@@ -28,7 +31,7 @@ namespace {
 using Calls = std::vector<std::pair<DWORD, DWORD>>;
 
 constexpr BtAddr kWatched = 0x112233445501ULL;
-constexpr const char* kWatchedText = "11:22:33:44:55:01";
+constexpr const char* kWatchedText = "string:11:22:33:44:55:01";
 constexpr int kLongWaitMs = 20000;
 
 // The callback's record, and a gate that holds the first call until opened.
@@ -50,9 +53,20 @@ DWORD record(DWORD connected, DWORD level) {
 }
 
 template <class Condition>
-bool waitForCall(Condition condition, int timeoutMs = kLongWaitMs) {
+bool waitUntil(Condition condition, int timeoutMs = kLongWaitMs) {
   std::unique_lock lock(gMutex);
   return gChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), condition);
+}
+
+// Polls a condition that no notification reports (a file, a counter), with a bound.
+template <class Condition>
+bool pollUntil(Condition condition, int timeoutMs = kLongWaitMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
 }
 
 // A signal event (vendor sub-event 0x8E) for the watched device as an H4 packet.
@@ -83,33 +97,58 @@ class FileTail {
   size_t found_ = 0;
 };
 
+size_t count(const std::string& text, const std::string& what) {
+  size_t found = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++found;
+  return found;
+}
+
 class NotificationOrderTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    requireProgram("dbus-daemon");
     requireProgram(vrlbusdPath());
-    session_ = new BluezSession("");
-    ASSERT_TRUE(session_->addDevice(kWatchedText, "Phone"));
-    standIn_ = new H4StandIn(session_->folder.path() + "/controller.sock");
+    if (runProgram({"/usr/bin/python3", "-c", "import dbusmock"}, {}) != 0) {
+      std::fprintf(stderr, "skipped: python3-dbusmock is not installed\n");
+      std::exit(77);
+    }
+    folder_ = new TempFolder;
+    bluez_ = new MockBluez;
+    ASSERT_TRUE(bluez_->mock("AddAdapter", {"string:hci0", "string:Test Radio"}));
+    ASSERT_TRUE(bluez_->mock("AddDevice", {"string:hci0", kWatchedText, "string:Phone"}));
+    standIn_ = new H4StandIn(folder_->path() + "/controller.sock");
     // Polls are answered without an event: every signal event comes from the test.
     standIn_->setRule(0xFC59, {H4StandIn::Answer::kComplete, 0, {}, {}, {}});
     standIn_->setRule(0x1001, versionRule());
-    const std::string socket = session_->folder.path() + "/bus.sock";
+    const std::string socket = folder_->path() + "/bus.sock";
     daemon_ = new ChildProcess({vrlbusdPath(), "--h4-socket", standIn_->path(), "--socket", socket, "--verbose",
                                 "--command-timeout", "60000", "--client-buffer", "131072"},
                                {}, daemonLog());
     ASSERT_TRUE(waitForSocket(socket, 5000));
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bluez_->address().c_str(), 1);
     ::setenv("UTILS_BUS_SOCKET", socket.c_str(), 1);
+    ::setenv("UTILS_REGISTRY_MACHINE", (folder_->path() + "/machine.db").c_str(), 1);
+    ::setenv("UTILS_REGISTRY_USER", (folder_->path() + "/user.db").c_str(), 1);
+    ::setenv("UTILS_DEBUG_OUTPUT", debugLog().c_str(), 1);
+    linuxport::installNativePlatform();
+    ASSERT_TRUE(SetRegisterDWORD(L"Software\\vorlane", L"LogDebug", 4, HKEY_LOCAL_MACHINE));
+    diag::processAttach();
   }
   static void TearDownTestSuite() {
     UTIL_BT_Uninitialize();
     delete daemon_;
     delete standIn_;
-    delete session_;
+    delete bluez_;
+    delete folder_;
   }
   void TearDown() override {
-    openGate();
+    {
+      std::lock_guard lock(gMutex);
+      gGateOpen = true;
+    }
+    gChanged.notify_all();
     UTIL_BT_Uninitialize();
-    (void)session_->connect(kWatchedText, false);
+    (void)bluez_->mock("DisconnectDevice", {"string:hci0", kWatchedText});
     std::lock_guard lock(gMutex);
     gCalls.clear();
   }
@@ -117,13 +156,13 @@ class NotificationOrderTest : public ::testing::Test {
   // The controller cannot tell its version (unknown command), so the library
   // keeps nothing and asks again each time it reads the radio's information.
   static H4StandIn::Rule versionRule() { return {H4StandIn::Answer::kComplete, 0x01, {}, {}, {}}; }
-  static std::string debugLog() { return session_->debugLog(); }
-  static std::string daemonLog() { return session_->folder.path() + "/vrlbusd.log"; }
+  static std::string debugLog() { return folder_->path() + "/debug.log"; }
+  static std::string daemonLog() { return folder_->path() + "/vrlbusd.log"; }
   static uint64_t eventsRead() {
     return static_cast<linuxport::LinuxNotification*>(port::platform().notification)->eventsRead();
   }
   static bool waitForEventsRead(uint64_t count) {
-    return waitUntil([count] { return eventsRead() >= count; });
+    return pollUntil([count] { return eventsRead() >= count; });
   }
   static void closeGate() {
     std::lock_guard lock(gMutex);
@@ -137,12 +176,14 @@ class NotificationOrderTest : public ::testing::Test {
     gChanged.notify_all();
   }
 
-  static BluezSession* session_;
+  static TempFolder* folder_;
+  static MockBluez* bluez_;
   static H4StandIn* standIn_;
   static ChildProcess* daemon_;
 };
 
-BluezSession* NotificationOrderTest::session_ = nullptr;
+TempFolder* NotificationOrderTest::folder_ = nullptr;
+MockBluez* NotificationOrderTest::bluez_ = nullptr;
 H4StandIn* NotificationOrderTest::standIn_ = nullptr;
 ChildProcess* NotificationOrderTest::daemon_ = nullptr;
 
@@ -150,17 +191,21 @@ TEST_F(NotificationOrderTest, ConnectionAndSignalEventsKeepTheirOrderWhileACallb
   UTIL_BT_Initialize(kWatched);
   RegisterNotification(record);
   closeGate();
-  ASSERT_TRUE(session_->connect(kWatchedText));
-  ASSERT_TRUE(waitForCall([] { return gInCall; })) << "no callback for the connection";
+  ASSERT_TRUE(bluez_->mock("ConnectDevice", {"string:hci0", kWatchedText}));
+  ASSERT_TRUE(waitUntil([] { return gInCall; })) << "no callback for the connection";
 
   // While the callback holds its thread, the two sources take turns; each
   // event is taken in before the next one is sent.
   uint64_t read = eventsRead();
   const std::vector<std::function<void()>> steps = {
-      [] { standIn_->sendRaw(signalEvent(0, -50)); }, [] {
-        ASSERT_TRUE(session_->connect(kWatchedText, false)); },
-      [] { standIn_->sendRaw(signalEvent(0, -75)); }, [] {
-        ASSERT_TRUE(session_->connect(kWatchedText)); },
+      [] { standIn_->sendRaw(signalEvent(0, -50)); },
+      [] {
+        ASSERT_TRUE(bluez_->mock("DisconnectDevice", {"string:hci0", kWatchedText}));
+      },
+      [] { standIn_->sendRaw(signalEvent(0, -75)); },
+      [] {
+        ASSERT_TRUE(bluez_->mock("ConnectDevice", {"string:hci0", kWatchedText}));
+      },
       [] { standIn_->sendRaw(signalEvent(2, -75)); },
   };
   for (const auto& step : steps) {
@@ -168,7 +213,7 @@ TEST_F(NotificationOrderTest, ConnectionAndSignalEventsKeepTheirOrderWhileACallb
     ASSERT_TRUE(waitForEventsRead(++read)) << readFileText(daemonLog());
   }
   openGate();
-  ASSERT_TRUE(waitForCall([] { return gCalls.size() >= 6 && !gInCall; })) << gCalls.size();
+  ASSERT_TRUE(waitUntil([] { return gCalls.size() >= 6 && !gInCall; })) << gCalls.size();
   std::lock_guard lock(gMutex);
   EXPECT_EQ((Calls{{1, 6}, {1, 5}, {0, 0}, {0, 3}, {1, 6}, {0, 0}}), gCalls);
 }
@@ -179,14 +224,14 @@ TEST_F(NotificationOrderTest, WhatArrivesDuringInitializeIsDeliveredAfterItInOrd
   // both answers while the test sends events.
   standIn_->setRule(0x1001, {H4StandIn::Answer::kHold, 0, {}, {}, {}});
   const size_t commandsBefore = standIn_->commands().size();
-  const size_t linesBefore = countOf(readFileText(debugLog()), "Notification\n");
+  const size_t linesBefore = count(readFileText(debugLog()), "Notification\n");
   std::thread initialize([] { UTIL_BT_Initialize(kWatched); });
 
   ASSERT_TRUE(standIn_->waitForCommands(commandsBefore + 1, kLongWaitMs));
   uint64_t read = eventsRead();
-  ASSERT_TRUE(session_->connect(kWatchedText));
+  ASSERT_TRUE(bluez_->mock("ConnectDevice", {"string:hci0", kWatchedText}));
   ASSERT_TRUE(waitForEventsRead(++read));
-  ASSERT_TRUE(session_->connect(kWatchedText, false));
+  ASSERT_TRUE(bluez_->mock("DisconnectDevice", {"string:hci0", kWatchedText}));
   ASSERT_TRUE(waitForEventsRead(++read));
   standIn_->release();
 
@@ -194,7 +239,7 @@ TEST_F(NotificationOrderTest, WhatArrivesDuringInitializeIsDeliveredAfterItInOrd
   standIn_->setRule(0x1001, versionRule());
   standIn_->sendRaw(signalEvent(0, -50));
   ASSERT_TRUE(waitForEventsRead(++read));
-  ASSERT_TRUE(session_->connect(kWatchedText));
+  ASSERT_TRUE(bluez_->mock("ConnectDevice", {"string:hci0", kWatchedText}));
   ASSERT_TRUE(waitForEventsRead(++read));
   standIn_->release();
   initialize.join();
@@ -204,7 +249,7 @@ TEST_F(NotificationOrderTest, WhatArrivesDuringInitializeIsDeliveredAfterItInOrd
     EXPECT_EQ((Bytes{0x01, 0x10, 0x00}), commands[i]) << "a version request held the initialise";
   }
   // Each event is handled once the initialise has let go, in the order it came.
-  ASSERT_TRUE(waitUntil([&] { return countOf(readFileText(debugLog()), "Notification\n") >= linesBefore + 4; }))
+  ASSERT_TRUE(pollUntil([&] { return count(readFileText(debugLog()), "Notification\n") >= linesBefore + 4; }))
       << readFileText(debugLog());
   const std::string log = readFileText(debugLog());
   std::vector<std::string> handled;
@@ -221,8 +266,8 @@ TEST_F(NotificationOrderTest, WhatArrivesDuringInitializeIsDeliveredAfterItInOrd
 
   // The service runs on as usual.
   RegisterNotification(record);
-  ASSERT_TRUE(session_->connect(kWatchedText, false));
-  ASSERT_TRUE(waitForCall([] { return !gCalls.empty(); }));
+  ASSERT_TRUE(bluez_->mock("DisconnectDevice", {"string:hci0", kWatchedText}));
+  ASSERT_TRUE(waitUntil([] { return !gCalls.empty(); }));
   std::lock_guard lock(gMutex);
   EXPECT_EQ((Calls{{0, 0}}), gCalls);
 }
@@ -231,8 +276,8 @@ TEST_F(NotificationOrderTest, ACallbackThatDoesNotReturnHoldsABoundedBacklog) {
   UTIL_BT_Initialize(kWatched);
   RegisterNotification(record);
   closeGate();
-  ASSERT_TRUE(session_->connect(kWatchedText));
-  ASSERT_TRUE(waitForCall([] { return gInCall; }));
+  ASSERT_TRUE(bluez_->mock("ConnectDevice", {"string:hci0", kWatchedText}));
+  ASSERT_TRUE(waitUntil([] { return gInCall; }));
   const uint64_t before = eventsRead();
 
   // Vendor events of the largest size that the service ignores (another
@@ -248,7 +293,7 @@ TEST_F(NotificationOrderTest, ACallbackThatDoesNotReturnHoldsABoundedBacklog) {
   FileTail drops(daemonLog());
   FileTail subscriptions(daemonLog());
   for (int sent = 0; sent < 7000 && drops.count(dropped) == 0; ++sent) standIn_->sendRaw(ignored);
-  ASSERT_TRUE(waitUntil([&] { return drops.count(dropped) > 0; }))
+  ASSERT_TRUE(pollUntil([&] { return drops.count(dropped) > 0; }))
       << "vrlbusd never found the library's subscription full";
   EXPECT_EQ(before + linuxport::WindowSources::kMostWaiting, eventsRead()) << "reading stops at the backlog's bound";
 
@@ -256,9 +301,9 @@ TEST_F(NotificationOrderTest, ACallbackThatDoesNotReturnHoldsABoundedBacklog) {
   // again, and new events come through.
   const size_t subscribedBefore = subscriptions.count(subscribed);
   openGate();
-  ASSERT_TRUE(waitUntil([&] { return subscriptions.count(subscribed) > subscribedBefore; }));
+  ASSERT_TRUE(pollUntil([&] { return subscriptions.count(subscribed) > subscribedBefore; }));
   standIn_->sendRaw(signalEvent(0, -50));
-  ASSERT_TRUE(waitForCall([] { return gCalls.size() >= 2; })) << "read after the bound: " << eventsRead() - before;
+  ASSERT_TRUE(waitUntil([] { return gCalls.size() >= 2; })) << "read after the bound: " << eventsRead() - before;
   std::lock_guard lock(gMutex);
   EXPECT_EQ((Calls{{1, 6}, {1, 5}}), gCalls);
 }
@@ -273,15 +318,15 @@ DWORD stopFromWithin(DWORD connected, DWORD level) {
 TEST_F(NotificationOrderTest, ACallbackThatStopsTheServiceEndsItCleanly) {
   UTIL_BT_Initialize(kWatched);
   RegisterNotification(stopFromWithin);
-  ASSERT_TRUE(session_->connect(kWatchedText));
-  ASSERT_TRUE(waitForCall([] { return !gCalls.empty() && !gInCall; }));
+  ASSERT_TRUE(bluez_->mock("ConnectDevice", {"string:hci0", kWatchedText}));
+  ASSERT_TRUE(waitUntil([] { return !gCalls.empty() && !gInCall; }));
   standIn_->sendRaw(signalEvent(0, -50));
-  ASSERT_TRUE(session_->connect(kWatchedText, false));
+  ASSERT_TRUE(bluez_->mock("DisconnectDevice", {"string:hci0", kWatchedText}));
   // A service started again afterwards works as before.
   UTIL_BT_Initialize(kWatched);
   RegisterNotification(record);
-  ASSERT_TRUE(session_->connect(kWatchedText));
-  ASSERT_TRUE(waitForCall([] { return gCalls.size() >= 2 && !gInCall; }));
+  ASSERT_TRUE(bluez_->mock("ConnectDevice", {"string:hci0", kWatchedText}));
+  ASSERT_TRUE(waitUntil([] { return gCalls.size() >= 2 && !gInCall; }));
   std::lock_guard lock(gMutex);
   EXPECT_EQ((Calls{{1, 6}, {1, 6}}), gCalls) << "nothing reached the stopped service";
 }

@@ -4,9 +4,12 @@
 // among its UUIDs; one it does not offer gives ERROR_SERVICE_DOES_NOT_EXIST.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "diag/debug_settings.h"
+#include "port/linux/linux_platform.h"
 #include "port/platform.h"
 #include "radio_test_env.h"
 #include "utils/policy.h"
@@ -26,14 +29,33 @@ constexpr BtAddr kStranger = 0x112233445509ULL;
 class ServicesBluezTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    session_ = new BluezSession("");
-    ::setenv("UTILS_BUS_SOCKET", (session_->folder.path() + "/no-daemon.sock").c_str(), 1);
-    ASSERT_TRUE(session_->addDevice("11:22:33:44:55:01", "Phone", true));
-    ASSERT_TRUE(session_->addDevice("11:22:33:44:55:09", "Stranger"));
+    requireProgram("dbus-daemon");
+    requireProgram("gdbus");
+    if (runProgram({"/usr/bin/python3", "-c", "import dbusmock"}, {}) != 0) {
+      std::fprintf(stderr, "skipped: python3-dbusmock is not installed\n");
+      std::exit(77);
+    }
+    folder_ = new TempFolder;
+    bluez_ = new MockBluez;
+    ASSERT_TRUE(bluez_->mock("AddAdapter", {"string:hci0", "string:Test Radio"}));
+    ASSERT_TRUE(bluez_->mock("AddDevice", {"string:hci0", "string:11:22:33:44:55:01", "string:Phone"}));
+    ASSERT_TRUE(bluez_->mock("PairDevice", {"string:hci0", "string:11:22:33:44:55:01", "uint32:5898764"}));
+    ASSERT_TRUE(bluez_->mock("AddDevice", {"string:hci0", "string:11:22:33:44:55:09", "string:Stranger"}));
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bluez_->address().c_str(), 1);
+    ::setenv("UTILS_BUS_SOCKET", (folder_->path() + "/no-daemon.sock").c_str(), 1);
+    ::setenv("UTILS_REGISTRY_MACHINE", (folder_->path() + "/machine.db").c_str(), 1);
+    ::setenv("UTILS_REGISTRY_USER", (folder_->path() + "/user.db").c_str(), 1);
+    ::setenv("UTILS_DEBUG_OUTPUT", log().c_str(), 1);
+    linuxport::installNativePlatform();
+    setDword(HKEY_LOCAL_MACHINE, L"Software\\vorlane", L"LogDebug", 4);
+    diag::processAttach();
   }
-  static void TearDownTestSuite() { delete session_; }
+  static void TearDownTestSuite() {
+    delete bluez_;
+    delete folder_;
+  }
 
-  static std::string log() { return session_->debugLog(); }
+  static std::string log() { return folder_->path() + "/debug.log"; }
   static void setDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value) {
     port::RegistryPort& registry = *port::platform().registry;
     HKEY key = nullptr;
@@ -42,10 +64,10 @@ class ServicesBluezTest : public ::testing::Test {
     ASSERT_EQ(0u, registry.setValue(key, name, REG_DWORD, data, 4));
     registry.closeKey(key);
   }
-  static bool recorded(const wchar_t* name, const wchar_t* installed = kInstalled) {
+  static bool recorded(const wchar_t* name) {
     port::RegistryPort& registry = *port::platform().registry;
     HKEY key = nullptr;
-    if (registry.openKey(HKEY_CURRENT_USER, installed, KEY_READ, &key) != 0) return false;
+    if (registry.openKey(HKEY_CURRENT_USER, kInstalled, KEY_READ, &key) != 0) return false;
     const DWORD error = registry.queryValue(key, name, nullptr, nullptr, nullptr);
     registry.closeKey(key);
     return error == 0;
@@ -58,11 +80,13 @@ class ServicesBluezTest : public ::testing::Test {
     return fresh;
   }
 
-  static BluezSession* session_;
+  static TempFolder* folder_;
+  static MockBluez* bluez_;
   static size_t seen_;
 };
 
-BluezSession* ServicesBluezTest::session_ = nullptr;
+TempFolder* ServicesBluezTest::folder_ = nullptr;
+MockBluez* ServicesBluezTest::bluez_ = nullptr;
 size_t ServicesBluezTest::seen_ = 0;
 
 TEST_F(ServicesBluezTest, EnablesWhatThePairedDeviceOffers) {
@@ -88,9 +112,9 @@ TEST_F(ServicesBluezTest, EnablesWhatThePairedDeviceOffers) {
 
   // Once the phone offers dial-up networking, the next call enables it; the
   // service enabled before is not asked for again.
-  ASSERT_TRUE(session_->bluez.setProperty("/org/bluez/hci0/dev_11_22_33_44_55_01", "org.bluez.Device1", "UUIDs",
-                                          "<['00001105-0000-1000-8000-00805f9b34fb', "
-                                          "'00001103-0000-1000-8000-00805f9b34fb']>"));
+  ASSERT_TRUE(bluez_->setProperty("/org/bluez/hci0/dev_11_22_33_44_55_01", "org.bluez.Device1", "UUIDs",
+                                  "<['00001105-0000-1000-8000-00805f9b34fb', "
+                                  "'00001103-0000-1000-8000-00805f9b34fb']>"));
   UTILS_EnableNewServices(&kPhone);
   trace = newTrace();
   EXPECT_NE(std::string::npos, trace.find("{00001103-0000-1000-8000-00805F9B34FB}, BLUETOOTH_SERVICE_ENABLE) "
@@ -108,17 +132,25 @@ TEST_F(ServicesBluezTest, DevicesThatAreNotPairedOrNotKnown) {
   UTILS_EnableNewServices(&kStranger);
   std::string trace = newTrace();
   EXPECT_NE(std::string::npos, trace.find("BLUETOOTH_SERVICE_ENABLE) failed - 0x4dc")) << trace;
+  port::RegistryPort& registry = *port::platform().registry;
   const wchar_t* const strangerInstalled =
       L"Software\\Vorlane\\Pelmora\\Devices\\00:01:02:03:04:05\\11:22:33:44:55:09\\InstalledServices";
-  EXPECT_FALSE(recorded(kObexPush, strangerInstalled));
+  auto recordedFor = [&registry, strangerInstalled](const wchar_t* name) {
+    HKEY key = nullptr;
+    if (registry.openKey(HKEY_CURRENT_USER, strangerInstalled, KEY_READ, &key) != 0) return false;
+    const bool found = registry.queryValue(key, name, nullptr, nullptr, nullptr) == 0;
+    registry.closeKey(key);
+    return found;
+  };
+  EXPECT_FALSE(recordedFor(kObexPush));
 
-  ASSERT_TRUE(session_->bluez.mock("PairDevice", {"string:hci0", "string:11:22:33:44:55:09", "uint32:5898764"}));
+  ASSERT_TRUE(bluez_->mock("PairDevice", {"string:hci0", "string:11:22:33:44:55:09", "uint32:5898764"}));
   UTILS_EnableNewServices(&kStranger);
   trace = newTrace();
   EXPECT_NE(std::string::npos, trace.find("{00001105-0000-1000-8000-00805F9B34FB}, BLUETOOTH_SERVICE_ENABLE) "
                                           "succeeded"))
       << trace;
-  EXPECT_TRUE(recorded(kObexPush, strangerInstalled));
+  EXPECT_TRUE(recordedFor(kObexPush));
 
   const BtAddr nowhere = 0x0A0B0C0D0E0FULL;
   UTILS_EnableNewServices(&nowhere);

@@ -221,5 +221,22 @@ TEST_F(VendorCommandTest, UnreadableRadioInformationSendsCompanyZeroAndANegative
   EXPECT_EQ(1u, sim_.bus.requests().size()) << "a negative count sends nothing";
 }
 
+TEST(BusRequestTest, PairedCountLayoutAndCommandCompleteReading) {
+  const Bytes request = radio::buildPairedCountRequest(3);
+  ASSERT_EQ(2092u, request.size());
+  EXPECT_EQ((Bytes{0x0A, 0, 0, 0, 3, 0, 0, 0}), Bytes(request.begin(), request.begin() + 8));
+  for (size_t i = 8; i < request.size(); ++i) ASSERT_EQ(0, request[i]);
+
+  const BYTE complete[] = {0x0E, 4, 1, 0x59, 0xFC, 0};
+  EXPECT_TRUE(radio::isCommandComplete(complete, sizeof complete));
+  EXPECT_FALSE(radio::isCommandComplete(complete, 5));
+  const BYTE shortLength[] = {0x0E, 3, 1, 0x59, 0xFC, 0};
+  const BYTE twoPackets[] = {0x0E, 4, 2, 0x59, 0xFC, 0};
+  const BYTE status[] = {0x0F, 4, 0, 1, 0x59, 0xFC};
+  EXPECT_FALSE(radio::isCommandComplete(shortLength, 6));
+  EXPECT_FALSE(radio::isCommandComplete(twoPackets, 6));
+  EXPECT_FALSE(radio::isCommandComplete(status, 6));
+}
+
 }  // namespace
 }  // namespace utils::test
