@@ -42,11 +42,25 @@ check "the library loads" exits 0
 check "lang --json gives the language" has "$out" '"language": 1036'
 check "lang --json gives the path" has "$out" "\"path\": \"$library\""
 check "lang --json says it loads" has "$out" '"loads": true'
-LANG=ar_SA.UTF-8 run lang --json
-check "Arabic reads right to left" has "$out" '"rightToLeft": true'
+LANG=ar_SA.UTF-8 run lang
+check "Arabic reads right to left" has "$out" "Message boxes: right to left"
+LC_ALL=C run lang
+check "C is English, which has no library" has "$out" "Language library: none for this language"
 LC_ALL=C run lang --json
-check "C is English, which has no library" has "$out" '"language": 1033'
+check "English in JSON" has "$out" '"library": null'
 check "nothing to load for English" exits 1
+
+# A file that is not a library does not load; the Lang setting's path does.
+echo "not a library" >"$work/inst/langs/VskStackGER.so"
+LANGUAGE=de run lang
+check "a file that is not a library does not load" has "$out" "Loads: no"
+run reg add "$suite\\Lang" /v DisableLangFromLocal /t REG_DWORD /d 1 /f
+run reg add "$suite\\Lang" /v VskStack /t REG_SZ /d "$work/inst/Custom.dll" /f
+cp "$lang_library" "$work/inst/Custom.so"
+LC_ALL=C run lang
+check "the Lang setting's library loads as its shared object" has "$out" "Would load: $work/inst/Custom.so"
+check "whatever the language" exits 0
+run reg add "$suite\\Lang" /v DisableLangFromLocal /t REG_DWORD /d 0 /f
 
 # A FIFO where the library should be is refused, not waited on.
 rm "$library"

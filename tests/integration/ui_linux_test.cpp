@@ -1,24 +1,18 @@
 // The language helpers on the Linux adapters: the locale table, the locale
-// variables, and a language library loaded with dlopen from a registry store.
-#include <dlfcn.h>
+// variables and the shell. (Language libraries loaded with dlopen from a registry
+// store are tested end to end in ui_btutil_test.sh.)
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <string>
 
-#include "common/utf16.h"
 #include "port/linux/clock.h"
 #include "port/linux/debug_output.h"
-#include "port/linux/linux_modules.h"
 #include "port/linux/linux_shell.h"
 #include "port/linux/locale_language.h"
-#include "port/linux/registry_store.h"
 #include "port/module_names.h"
 #include "port/platform.h"
-#include "registry_test_support.h"
 #include "ui/lang_table.h"
 #include "ui/shell_checks.h"
 #include "utils/ui.h"
@@ -133,92 +127,18 @@ TEST(ModuleNames, DllBecomesSharedObject) {
   EXPECT_EQ(L"dll", utils::port::sharedObjectName(L"dll"));
 }
 
-// The Linux adapters with a registry store in a temporary folder.
-class LinuxLangTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(folder_.ok());
-    registry_ = std::make_unique<utils::linuxport::RegistryStore>(folder_.file("machine.db"), folder_.file("user.db"));
-    utils::port::Platform record;
-    record.registry = registry_.get();
-    record.debugOutput = &debugOutput_;
-    record.clock = &clock_;
-    record.shell = &shell_;
-    record.module = &modules_;
-    utils::port::installPlatform(record);
-    for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"}) unsetenv(name);
-    setenv("LANG", "fr_FR.UTF-8", 1);
-  }
-  void TearDown() override { utils::port::installPlatform({}); }
-
-  void putText(const wchar_t* path, const wchar_t* name, const std::string& text) {
-    std::u16string units = utils::wideToUtf16(utils::utf8ToWide(text));
-    units.push_back(u'\0');
-    const std::string bytes = utils::utf16ToLeBytes(units);
-    utils::port::ScopedKey key(*registry_);
-    ASSERT_EQ(0u, registry_->createKey(HKEY_LOCAL_MACHINE, path, KEY_ALL_ACCESS, key.out(), nullptr));
-    ASSERT_EQ(0u, registry_->setValue(key.get(), name, REG_SZ, reinterpret_cast<const BYTE*>(bytes.data()),
-                                      static_cast<DWORD>(bytes.size())));
-  }
-  void putFlag(DWORD value) {
-    utils::port::ScopedKey key(*registry_);
-    ASSERT_EQ(0u, registry_->createKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vorlane\\Pelmora\\Lang", KEY_ALL_ACCESS,
-                                       key.out(), nullptr));
-    ASSERT_EQ(0u, registry_test::setDword(*registry_, key.get(), L"DisableLangFromLocal", value));
-  }
-  // Installs the test library as the named file under the folder's langs.
-  std::string installLibrary(const std::string& name) {
-    std::filesystem::create_directories(folder_.file("langs"));
-    const std::string path = folder_.file("langs/" + name);
-    std::filesystem::copy_file(UTILS_TEST_LANG_LIBRARY, path, std::filesystem::copy_options::overwrite_existing);
-    return path;
-  }
-  static int marker(HMODULE module) {
-    auto* entry = reinterpret_cast<int (*)()>(dlsym(module, "utilsTestLanguage"));
-    return entry == nullptr ? -1 : entry();
-  }
-
-  registry_test::TempFolder folder_;
-  std::unique_ptr<utils::linuxport::RegistryStore> registry_;
-  utils::linuxport::LinuxDebugOutput debugOutput_{"stderr"};
-  utils::linuxport::LinuxClock clock_;
-  utils::linuxport::LinuxShell shell_;
-  utils::linuxport::LinuxModules modules_;
-};
-
-TEST_F(LinuxLangTest, LoadsTheLanguagesSharedObject) {
-  installLibrary("VskStackFRA.so");
-  putText(L"SOFTWARE\\Vorlane\\Pelmora", L"InstallDir", folder_.path());
-  putFlag(0);
-  HMODULE module = LoadVskStackLangLibrary();
-  ASSERT_NE(nullptr, module);
-  EXPECT_EQ(1036, marker(module));
-  EXPECT_EQ(TRUE, FreeLibrary(module));
-
-  // English: nothing; a library file that is not one: nothing.
-  setenv("LANG", "en_US.UTF-8", 1);
-  EXPECT_EQ(nullptr, LoadVskStackLangLibrary());
-  setenv("LANGUAGE", "de", 1);
-  registry_test::writeFile(folder_.file("langs/VskStackGER.so"), "not a library");
-  EXPECT_EQ(nullptr, LoadVskStackLangLibrary());
-  unsetenv("LANGUAGE");
-}
-
-TEST_F(LinuxLangTest, SettingPathIsLoadedAsItsSharedObject) {
-  const std::string path = installLibrary("Custom.so");
-  putFlag(1);
-  putText(L"SOFTWARE\\Vorlane\\Pelmora\\Lang", L"VskStack", folder_.file("langs/Custom.dll"));
-  HMODULE module = LoadVskStackLangLibrary();
-  ASSERT_NE(nullptr, module);
-  EXPECT_EQ(1036, marker(module));
-  FreeLibrary(module);
-  // A FIFO where the library should be is not a library.
-  std::filesystem::remove(path);
-  ASSERT_EQ(0, mkfifo(path.c_str(), 0600));
-  EXPECT_EQ(nullptr, LoadVskStackLangLibrary());
-}
-
-TEST_F(LinuxLangTest, NoStartScreenOnLinux) {
+// No start screen on Linux; the reading order follows the locale variables.
+TEST(LinuxShell, NoStartScreenOnLinux) {
+  utils::linuxport::LinuxDebugOutput debugOutput{"stderr"};
+  utils::linuxport::LinuxClock clock;
+  utils::linuxport::LinuxShell shell;
+  utils::port::Platform record;
+  record.debugOutput = &debugOutput;
+  record.clock = &clock;
+  record.shell = &shell;
+  utils::port::installPlatform(record);
+  for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"}) unsetenv(name);
+  setenv("LANG", "fr_FR.UTF-8", 1);
   utils::ui::resetWindowsVersionCache();
   EXPECT_EQ(0u, M2D_IsWindows8());
   EXPECT_EQ(nullptr, M2D_Initialize());
@@ -226,6 +146,7 @@ TEST_F(LinuxLangTest, NoStartScreenOnLinux) {
   setenv("LANG", "he_IL.UTF-8", 1);
   EXPECT_EQ(0x100000u, GetAdditionalMessageBoxStyle());
   utils::ui::resetWindowsVersionCache();
+  utils::port::installPlatform({});
 }
 
 }  // namespace

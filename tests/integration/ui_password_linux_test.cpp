@@ -164,7 +164,7 @@ TEST(PinentryProgram, PrivilegedProcessesRunTheSystemOne) {
   }
 }
 
-TEST_F(PasswordLinuxTest, RightPasswordUnlocks) {
+TEST_F(PasswordLinuxTest, RightPasswordUnlocksAndAWrongOneWarnsOnce) {
   setenv("STANDIN_PIN", "s3cret", 1);
   CheckedCredentials credentials(options());
   EXPECT_EQ(TRUE, run(credentials, 0xFEEDFACECAFEULL));
@@ -182,17 +182,26 @@ TEST_F(PasswordLinuxTest, RightPasswordUnlocks) {
   EXPECT_EQ(1, count("SETDESC Enter password for user account."));
   EXPECT_EQ(1, count("GETPIN"));
   EXPECT_EQ(0, count("MESSAGE"));
-}
+  // The password travelled in no argument and no variable but the stand-in's own.
+  std::string environment = registry_test::readFile(log_ + ".env");
+  for (size_t at; (at = environment.find("STANDIN_PIN=s3cret")) != std::string::npos;) environment.erase(at, 18);
+  EXPECT_EQ(std::string::npos, environment.find("s3cret"));
+  std::istringstream all(registry_test::readFile(log_));
+  for (std::string line; std::getline(all, line);) {
+    if (line.rfind("ARGV", 0) == 0) {
+      EXPECT_EQ(std::string::npos, line.find("s3cret")) << line;
+    }
+  }
 
-TEST_F(PasswordLinuxTest, WrongPasswordWarnsOnce) {
+  ASSERT_TRUE(registry_test::writeFile(log_, ""));
   setenv("STANDIN_PIN", "guess", 1);
-  CheckedCredentials credentials(options());
-  EXPECT_EQ(FALSE, run(credentials));
-  EXPECT_EQ(0, record_->calls);
+  CheckedCredentials wrong(options());
+  EXPECT_EQ(FALSE, run(wrong));
+  EXPECT_EQ(1, record_->calls);
   EXPECT_EQ(1, count("MESSAGE"));
   EXPECT_EQ(1, count("SETTITLE Warning"));
   EXPECT_EQ(1, count("SETDESC %20%20Invalid  password !"));
-  EXPECT_TRUE(credentials.wipedOnRelease);
+  EXPECT_TRUE(wrong.wipedOnRelease);
 }
 
 TEST_F(PasswordLinuxTest, PinentryFailuresAreFailedPrompts) {
@@ -263,24 +272,6 @@ TEST_F(PasswordLinuxTest, EscapesAndEncodingOfThePin) {
   credentials.promptForPassword(odd, &entered, &step);
   EXPECT_EQ(1, count("SETTITLE 100%25 sure"));
   EXPECT_EQ(1, count("SETDESC line%0Abreak"));
-}
-
-TEST_F(PasswordLinuxTest, PasswordNeverInArgumentsOrEnvironment) {
-  setenv("STANDIN_PIN", "s3cret", 1);
-  CheckedCredentials credentials(options());
-  EXPECT_EQ(TRUE, run(credentials));
-  std::string environment = registry_test::readFile(log_ + ".env");
-  for (size_t at; (at = environment.find("STANDIN_PIN=s3cret")) != std::string::npos;) environment.erase(at, 18);
-  // Only the stand-in's own variable carries it.
-  EXPECT_EQ(std::string::npos, environment.find("s3cret"));
-  const std::string all = registry_test::readFile(log_);
-  for (std::istringstream in(all); !in.eof();) {
-    std::string line;
-    std::getline(in, line);
-    if (line.rfind("ARGV", 0) == 0) {
-      EXPECT_EQ(std::string::npos, line.find("s3cret"));
-    }
-  }
 }
 
 TEST_F(PasswordLinuxTest, PamRightWrongAndEmpty) {
