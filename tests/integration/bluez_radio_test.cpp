@@ -84,7 +84,7 @@ TEST_F(BluezRadioTest, FirstRadioCarriesTheAdaptersAddressAndTheControllersVersi
   EXPECT_EQ(TRUE, CloseHandle(bus));
 }
 
-TEST_F(BluezRadioTest, VendorCommandReachesTheDaemonAsLaidOutAndComesBackAsCommandComplete) {
+TEST_F(BluezRadioTest, VendorCommandAndPairedCountReachTheDaemonAsLaidOut) {
   const BYTE parameters[] = {0x01, 0x11, 0x22, 0x33, 0x44, 0x55, 0x03};
   BYTE answer[16] = {};
   ASSERT_EQ(0u, SendVendorHCICmdEx(0xFC59, 7, parameters, TRUE, 0xAA, answer, sizeof answer));
@@ -99,6 +99,12 @@ TEST_F(BluezRadioTest, VendorCommandReachesTheDaemonAsLaidOutAndComesBackAsComma
   ASSERT_EQ(0u, SendVendorHCICmdEx(0xFC01, 0, nullptr, FALSE, 0, answer, sizeof answer));
   EXPECT_EQ((Bytes{0x0E, 4, 1, 0x01, 0xFC, 1}), Bytes(answer, answer + 6));
   EXPECT_EQ((Bytes{0x1D, 0, 0, 0, 0, 1, 0x01, 0xFC, 1, 0}), recentRequests().back().input);
+
+  // The paired count (three paired devices): a request answered without output.
+  NotifyDriverPairedDeviceNum();
+  const Bytes paired = recentRequests().back().input;
+  ASSERT_EQ(2092u, paired.size());
+  EXPECT_EQ((Bytes{0x0A, 0, 0, 0, 0x03, 0, 0, 0}), Bytes(paired.begin(), paired.begin() + 8));
 }
 
 TEST_F(BluezRadioTest, ChecksOnAMachineWithoutKernelBluetooth) {
