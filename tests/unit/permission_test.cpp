@@ -1,3 +1,6 @@
+#include <atomic>
+#include <thread>
+
 #include "policy_fixture.h"
 #include "utils/policy.h"
 
@@ -158,6 +161,25 @@ TEST_F(PermissionTest, PermissionChangedWhileBeingTakenIsDecidedOnItsNewData) {
   std::vector<BYTE> data;
   ASSERT_TRUE(read(HKEY_CURRENT_USER, kDeviceKey, L"1105", &data));
   EXPECT_EQ(le(2, 4), data);  // the standing permission was not consumed
+}
+
+TEST_F(PermissionTest, OneTimePermissionGrantsOnceAmongRacingThreads) {
+  constexpr int kThreads = 8;
+  for (int round = 0; round < 50; ++round) {
+    setDevice(L"1105", REG_DWORD, le(1, 4));
+    std::atomic<int> ready{0};
+    std::atomic<int> granted{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&] {
+        ready.fetch_add(1);
+        while (ready.load() < kThreads) std::this_thread::yield();
+        if (permitted(0x1105)) granted.fetch_add(1);
+      });
+    }
+    for (auto& thread : threads) thread.join();
+    ASSERT_EQ(1, granted.load()) << "round " << round;
+  }
 }
 
 }  // namespace
