@@ -97,12 +97,6 @@ class FileTail {
   size_t found_ = 0;
 };
 
-size_t count(const std::string& text, const std::string& what) {
-  size_t found = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++found;
-  return found;
-}
-
 class NotificationOrderTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -224,7 +218,7 @@ TEST_F(NotificationOrderTest, WhatArrivesDuringInitializeIsDeliveredAfterItInOrd
   // both answers while the test sends events.
   standIn_->setRule(0x1001, {H4StandIn::Answer::kHold, 0, {}, {}, {}});
   const size_t commandsBefore = standIn_->commands().size();
-  const size_t linesBefore = count(readFileText(debugLog()), "Notification\n");
+  const size_t linesBefore = countOf(readFileText(debugLog()), "Notification\n");
   std::thread initialize([] { UTIL_BT_Initialize(kWatched); });
 
   ASSERT_TRUE(standIn_->waitForCommands(commandsBefore + 1, kLongWaitMs));
@@ -249,7 +243,7 @@ TEST_F(NotificationOrderTest, WhatArrivesDuringInitializeIsDeliveredAfterItInOrd
     EXPECT_EQ((Bytes{0x01, 0x10, 0x00}), commands[i]) << "a version request held the initialise";
   }
   // Each event is handled once the initialise has let go, in the order it came.
-  ASSERT_TRUE(pollUntil([&] { return count(readFileText(debugLog()), "Notification\n") >= linesBefore + 4; }))
+  ASSERT_TRUE(pollUntil([&] { return countOf(readFileText(debugLog()), "Notification\n") >= linesBefore + 4; }))
       << readFileText(debugLog());
   const std::string log = readFileText(debugLog());
   std::vector<std::string> handled;

@@ -50,11 +50,12 @@ class VrlbusdTest : public ::testing::Test {
     return decoded.value_or(busproto::IoControlReply{0xFFFFFFFF, {}});
   }
 
-  // A raw connection for clients that break the protocol.
-  int rawConnect() {
+  // A raw connection for clients that break the protocol or say nothing.
+  int rawConnect() { return rawConnect(daemon_.socketPath()); }
+  static int rawConnect(const std::string& path) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, daemon_.socketPath().c_str(), sizeof address.sun_path - 1);
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     EXPECT_EQ(0, ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address));
     return fd;
@@ -238,11 +239,7 @@ TEST_F(VrlbusdTest, IdleConnectionsTimeOutAndMakeWaySoTheyCannotLockOthersOut) {
 
   // A connection that never asks anything is closed; the library's handle
   // opened long before its first request connects again.
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, idle.socketPath().c_str(), sizeof address.sun_path - 1);
-  const int silent = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  ASSERT_EQ(0, ::connect(silent, reinterpret_cast<const sockaddr*>(&address), sizeof address));
+  const int silent = rawConnect(idle.socketPath());
   ::setenv("UTILS_BUS_SOCKET", idle.socketPath().c_str(), 1);
   linuxport::LinuxBus bus;
   port::BusInterface found;
@@ -274,12 +271,8 @@ TEST_F(VrlbusdTest, IdleConnectionsTimeOutAndMakeWaySoTheyCannotLockOthersOut) {
   // keep a client out. Their daemon waits an hour before it calls anyone idle,
   // so every place is still taken when the newcomer comes.
   EmulatedBusDaemon crowded({"--idle-timeout", "3600000"});
-  std::strncpy(address.sun_path, crowded.socketPath().c_str(), sizeof address.sun_path - 1);
   std::vector<int> crowd;
-  for (int i = 0; i < 70; ++i) {
-    crowd.push_back(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    ASSERT_EQ(0, ::connect(crowd.back(), reinterpret_cast<const sockaddr*>(&address), sizeof address));
-  }
+  for (int i = 0; i < 70; ++i) crowd.push_back(rawConnect(crowded.socketPath()));
   std::unique_ptr<BusSocket> newcomer;
   ASSERT_EQ(0u, BusSocket::connect(crowded.socketPath(), &newcomer));
   EXPECT_EQ(1u, ioControl(*newcomer, 0x12345678, {}).error) << "an unknown code is ERROR_INVALID_FUNCTION";

@@ -22,20 +22,9 @@ namespace {
 constexpr BtAddr kWatched = 0x112233445501ULL;
 constexpr const char* kWatchedText = "string:11:22:33:44:55:01";
 
-size_t count(const std::string& text, const std::string& what) {
-  size_t found = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++found;
-  return found;
-}
-
 // Waits up to timeoutMs until the file holds what at least `times` times.
 bool waitForText(const std::string& path, const std::string& what, size_t times, int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (count(readFileText(path), what) < times) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
+  return waitUntil([&] { return countOf(readFileText(path), what) >= times; }, timeoutMs);
 }
 
 TEST(VrlbusdRadioTest, ARadioWithoutTheSignalCommandEndsThePollingThread) {
