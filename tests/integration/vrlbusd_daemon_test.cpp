@@ -114,8 +114,10 @@ TEST_F(VrlbusdTest, RequestsTravelTheSocketAndVendorEventsReachSubscribers) {
             socket->exchange(busproto::Type::kControllerVersion, {}, busproto::Type::kVersionReply, &version, 5000));
   EXPECT_EQ((Bytes{0, 0, 0, 0, 0x0B, 0x00, 0x01, 0x0B, 0x1D, 0x00, 0x09, 0x22}), version.body);
 
-  // A refused opcode is logged with who asked, from the socket's credentials.
+  // A refused opcode is logged with who asked, from the socket's credentials;
+  // a request too short for a vendor command is logged without an opcode.
   EXPECT_EQ(5u, ioControl(*socket, kVendorCode, commandFor(0x0C03)).error);
+  EXPECT_EQ(87u, ioControl(*socket, kVendorCode, {1, 2, 3}).error);
   const std::string log = daemon_.log();
   const std::string who = "(uid " + std::to_string(::getuid()) + ", pid " + std::to_string(::getpid()) + ")";
   EXPECT_NE(std::string::npos, log.find(who + ": HCI opcode 0x0C03 refused")) << log;
