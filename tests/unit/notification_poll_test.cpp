@@ -136,7 +136,7 @@ TEST_F(NotificationPollTest, WithoutAValidSignalTheIntervalStaysAtOneSecond) {
 TEST_F(NotificationPollTest, ARadioThatCannotAnswerEndsTheThreadOtherFailuresKeepItPolling) {
   struct Row {
     const char* name;
-    DWORD busError;          // the driver's answer (0: Command Complete with status 1)
+    DWORD busError;  // the driver's answer (0: Command Complete with status 1)
     bool ends;
   } rows[] = {{"unknown command", 0, true},
               {"driver without the function", ERROR_INVALID_FUNCTION, true},
