@@ -2,21 +2,17 @@
 // caught inside the callback, the parser stopped, and reported once libxml2
 // has returned: the class's Load throws std::bad_alloc, the flat function
 // gives null, and nothing is left behind (the address sanitizer build checks
-// for leaks). This program replaces the global allocation functions so that
-// large allocations can be made to fail.
+// for leaks). The global allocation functions of the XML integration tests
+// are replaced here so that large allocations can be made to fail.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <new>
 #include <string>
 
-#include "port/linux/xml_dom.h"
-#include "port/platform.h"
 #include "utils/xml.h"
+#include "xml_test_support.h"
 
 #pragma GCC diagnostic ignored "-Wdelete-non-virtual-dtor"
 
@@ -43,8 +39,6 @@ void operator delete[](void* block, size_t) noexcept { std::free(block); }
 
 namespace {
 
-namespace fs = std::filesystem;
-
 class LargeAllocationsFail {
  public:
   explicit LargeAllocationsFail(size_t bytes) { gFailFrom = bytes; }
@@ -53,21 +47,14 @@ class LargeAllocationsFail {
   LargeAllocationsFail& operator=(const LargeAllocationsFail&) = delete;
 };
 
-TEST(XmlMemory, RunningOutOfMemoryInAParserCallbackIsReportedAfterTheParserReturns) {
-  utils::linuxport::LibxmlDom dom;
-  utils::port::Platform record;
-  record.xmlDom = &dom;
-  utils::port::installPlatform(record);
-  const fs::path dir = fs::temp_directory_path() / ("xml_memory_" + std::to_string(::getpid()));
-  fs::create_directories(dir);
+using XmlMemory = XmlFileTest;
+
+TEST_F(XmlMemory, RunningOutOfMemoryInAParserCallbackIsReportedAfterTheParserReturns) {
   // An attribute value with a reference (libxml2 holds its own copy while it
   // calls back), and a long text, each far beyond the failing size once wide.
   const std::string big(3000000, 'v');
-  const std::wstring attribute = (dir / "attribute.xml").wstring();
-  std::ofstream(dir / "attribute.xml") << "<r><e k='&amp;" << big << "'/></r>";
-  const std::wstring text = (dir / "text.xml").wstring();
-  std::ofstream(dir / "text.xml") << "<r><e>" << big << big << "</e></r>";
-
+  const std::wstring attribute = write("attribute.xml", "<r><e k='&amp;" + big + "'/></r>").wstring();
+  const std::wstring text = write("text.xml", "<r><e>" + big + big + "</e></r>").wstring();
   for (const std::wstring& path : {attribute, text}) {
     {
       LargeAllocationsFail failing(8 << 20);
@@ -81,7 +68,6 @@ TEST(XmlMemory, RunningOutOfMemoryInAParserCallbackIsReportedAfterTheParserRetur
     ASSERT_NE(loaded, nullptr);
     DestroyXmlObject(loaded);
   }
-  fs::remove_all(dir);
 }
 
 }  // namespace
