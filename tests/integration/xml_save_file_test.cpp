@@ -50,13 +50,6 @@ class XmlSaveFile : public XmlFileTest {
     struct stat status {};
     return ::stat(path.c_str(), &status) == 0 ? status.st_ino : 0;
   }
-  // The names in folder, other than those given.
-  static std::vector<std::string> namesIn(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
   // Runs body in a child process, as another user when this one is root, and
   // gives its exit code.
   static int inChild(const std::function<int()>& body) {

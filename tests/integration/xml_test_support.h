@@ -1,15 +1,17 @@
 // What the tests of the libxml2 adapter share: the adapter installed as the
 // platform's XML port, and a scratch folder (mode 0755, whatever the umask)
-// with helpers to write and read files in it.
+// with helpers to write, read and list files in it.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "port/linux/xml_dom.h"
 #include "port/platform.h"
@@ -44,6 +46,15 @@ class XmlFileTest : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
   std::string read(const std::string& name) const { return readFile(dir_ / name); }
+  // The names in folder, sorted.
+  static std::vector<std::string> namesIn(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
 
   utils::linuxport::LibxmlDom dom_;
   std::filesystem::path dir_;
