@@ -59,9 +59,7 @@ class DialupNmTest : public ::testing::Test {
   void TearDown() override {
     DunUninitialize();
     // Nothing stays active for the next test.
-    std::string output;
-    session_->bluez.call(kNm, kNmPath, "org.freedesktop.DBus.Properties.Get", {kNm, "ActiveConnections"}, &output);
-    for (const auto& path : objectPaths(output)) {
+    for (const auto& path : activeConnections()) {
       session_->bluez.call(kNm, kNmPath, "org.freedesktop.NetworkManager.DeactivateConnection", {path});
     }
   }
