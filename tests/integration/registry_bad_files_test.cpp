@@ -151,11 +151,11 @@ TEST(RegistryBadFiles, EveryCallFailsClearlyAndTheFileIsLeftAlone) {
 // Damage in pages that a write does not read: SQLite does not notice it while
 // writing, so a process's first write is preceded by a check of every page, and
 // the first damage any call meets makes every later call of the process fail.
-TEST(RegistryBadFiles, ADamagedStoreTakesNoWrite) {
-  TempFolder folder;
-  ASSERT_TRUE(folder.ok());
-  const std::string path = folder.file("user.db");
-  const std::string machine = folder.file("machine.db");
+using RegistryDamagedFile = registry_test::ScratchStore;
+
+TEST_F(RegistryDamagedFile, ADamagedStoreTakesNoWriteAndAnEmptyFileBecomesAStore) {
+  const std::string path = user();
+  const std::string machine = this->machine();
   {
     RegistryStore store(machine, path);
     ASSERT_EQ(setDword(store, HKEY_CURRENT_USER, L"Small", 1), ERROR_SUCCESS);
@@ -208,14 +208,9 @@ TEST(RegistryBadFiles, ADamagedStoreTakesNoWrite) {
     EXPECT_EQ(store.openHandles(), 0u);
   }
   EXPECT_TRUE(readFile(path) == bytes) << "nothing written";
-}
 
-TEST(RegistryBadFiles, AnEmptyFileBecomesAStore) {
-  TempFolder folder;
-  ASSERT_TRUE(folder.ok());
-  const std::string path = folder.file("user.db");
-  ASSERT_TRUE(writeFile(path, ""));
-  RegistryStore store(folder.file("machine.db"), path);
+  ASSERT_TRUE(writeFile(folder_.file("empty.db"), ""));
+  RegistryStore store(machine, folder_.file("empty.db"));
   ASSERT_EQ(setDword(store, HKEY_CURRENT_USER, L"x", 1), ERROR_SUCCESS);
   std::string report;
   EXPECT_EQ(store.checkIntegrity(HKEY_CURRENT_USER, &report), ERROR_SUCCESS) << report;

@@ -18,7 +18,6 @@ namespace {
 
 using registry_test::getDword;
 using registry_test::setDword;
-using registry_test::TempFolder;
 using utils::linuxport::RegistryStore;
 using utils::port::ScopedKey;
 
@@ -38,11 +37,10 @@ bool readId(int fd, int* id) {
 // A child writes values in a loop and reports each one after setValue returned
 // success; it is killed at a different moment each round, often in the middle
 // of a commit. Every reported value must be there afterwards, in a sound file.
-TEST(RegistryDurability, KilledWritersLoseNoReportedWrite) {
-  TempFolder folder;
-  ASSERT_TRUE(folder.ok());
-  const std::string machine = folder.file("machine.db");
-  const std::string user = folder.file("user.db");
+using RegistryDurability = registry_test::ScratchStore;
+using RegistryConcurrency = registry_test::ScratchStore;
+
+TEST_F(RegistryDurability, KilledWritersLoseNoReportedWrite) {
   std::set<int> reported;
   int killedMidCommit = 0;
   constexpr int kRounds = 20;
@@ -54,7 +52,7 @@ TEST(RegistryDurability, KilledWritersLoseNoReportedWrite) {
     ASSERT_GE(child, 0);
     if (child == 0) {
       ::close(pipeFds[0]);
-      RegistryStore store(machine, user);
+      RegistryStore store(machine(), user());
       ScopedKey key(store);
       if (store.createKey(HKEY_CURRENT_USER, L"Crash", KEY_ALL_ACCESS, key.out(), nullptr) != ERROR_SUCCESS) {
         ::_exit(3);
@@ -84,9 +82,9 @@ TEST(RegistryDurability, KilledWritersLoseNoReportedWrite) {
     while (readId(pipeFds[0], &id)) reported.insert(id);
     ::close(pipeFds[0]);
     ASSERT_TRUE(WIFSIGNALED(status)) << "the writer failed on its own: exit " << WEXITSTATUS(status);
-    if (std::filesystem::exists(user + "-journal")) ++killedMidCommit;
+    if (std::filesystem::exists(user() + "-journal")) ++killedMidCommit;
 
-    RegistryStore check(machine, user);
+    RegistryStore check(machine(), user());
     std::string report;
     ASSERT_EQ(check.checkIntegrity(HKEY_CURRENT_USER, &report), ERROR_SUCCESS) << report;
     ScopedKey key(check);
@@ -105,17 +103,13 @@ TEST(RegistryDurability, KilledWritersLoseNoReportedWrite) {
 // Four processes mix reads and durable writes on one file. Each writes its own
 // values and a running "Last" counter; readers check that no process's counter
 // ever goes backwards and that their own writes read back.
-TEST(RegistryConcurrency, FourProcessesMixReadsAndWritesWithoutLoss) {
-  TempFolder folder;
-  ASSERT_TRUE(folder.ok());
-  const std::string machine = folder.file("machine.db");
-  const std::string user = folder.file("user.db");
+TEST_F(RegistryConcurrency, FourProcessesMixReadsAndWritesWithoutLoss) {
   constexpr int kProcesses = 4;
   constexpr int kOperations = 10000;
   constexpr int kWriteEvery = 50;
   constexpr int kWrites = kOperations / kWriteEvery;
   {
-    RegistryStore setup(machine, user);  // made once, so the children race on use, not creation
+    RegistryStore setup(machine(), user());  // made once, so the children race on use, not creation
     ASSERT_EQ(setDword(setup, HKEY_LOCAL_MACHINE, L"Shared", 7), ERROR_SUCCESS);
     ASSERT_EQ(setDword(setup, HKEY_CURRENT_USER, L"Setup", 7), ERROR_SUCCESS);
   }
@@ -125,7 +119,7 @@ TEST(RegistryConcurrency, FourProcessesMixReadsAndWritesWithoutLoss) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      RegistryStore store(machine, user);
+      RegistryStore store(machine(), user());
       const std::wstring own = L"Proc" + std::to_wstring(p);
       std::map<int, DWORD> lastSeen;
       DWORD written = 0;
@@ -168,7 +162,7 @@ TEST(RegistryConcurrency, FourProcessesMixReadsAndWritesWithoutLoss) {
     EXPECT_TRUE(registry_test::exitedWith(status, 0)) << "child failed with status " << status;
   }
 
-  RegistryStore check(machine, user);
+  RegistryStore check(machine(), user());
   std::string report;
   ASSERT_EQ(check.checkIntegrity(HKEY_CURRENT_USER, &report), ERROR_SUCCESS) << report;
   for (int p = 0; p < kProcesses; ++p) {

@@ -1,10 +1,6 @@
 // Store files in the first release's layout (every key's full path): read as they
 // are, rewritten to the current layout by the first write, with every key, value,
-// handle and id kept; a failed rewrite leaves the file as it was. And the current
-// layout grows with the names it holds, not with the square of the depth.
-#include <sys/wait.h>
-#include <unistd.h>
-
+// handle and id kept; a failed rewrite leaves the file as it was.
 #include <string>
 #include <vector>
 
@@ -20,7 +16,6 @@ using registry_test::readDwordAt;
 using registry_test::readFile;
 using registry_test::runSql;
 using registry_test::setDword;
-using registry_test::TempFolder;
 using utils::linuxport::RegistryStore;
 using utils::port::ScopedKey;
 namespace sqlite = utils::linuxport::sqlite;
@@ -91,132 +86,94 @@ void expectFixtureContent(RegistryStore& store,
   EXPECT_EQ(size, 2u);
 }
 
-TEST(RegistryLayout, AFirstReleaseFileIsReadAsItIsAndRewrittenByTheFirstWrite) {
-  TempFolder folder;
-  ASSERT_TRUE(folder.ok());
-  const std::string machine = folder.file("machine.db");
-  ASSERT_TRUE(runSql(machine, kFirstLayoutFile));
-  const std::string before = readFile(machine);
-  RegistryStore store(machine, folder.file("user.db"));
+class RegistryLayout : public registry_test::ScratchStore {
+ protected:
+  void SetUp() override {
+    ScratchStore::SetUp();
+    ASSERT_TRUE(std::filesystem::create_directory(folder_.file("machine")));
+    ASSERT_TRUE(runSql(machine(), kFirstLayoutFile));
+  }
+};
 
-  expectFixtureContent(store);
-  EXPECT_EQ(store.fileLayout(HKEY_LOCAL_MACHINE), 1);
-  EXPECT_EQ(readFile(machine), before) << "reading changes nothing";
+// A rewrite that fails (a full disk after BEGIN) leaves the file as it was; the
+// next one succeeds and keeps every key, value, handle and used-up id.
+TEST_F(RegistryLayout, AFirstReleaseFileIsReadAsItIsAndRewrittenByTheFirstWrite) {
+  const std::string before = readFile(machine());
+  auto store = open();
+  expectFixtureContent(*store);
+  EXPECT_EQ(store->fileLayout(HKEY_LOCAL_MACHINE), 1);
+  EXPECT_EQ(readFile(machine()), before) << "reading changes nothing";
 
   // A handle opened on the old layout keeps working after the rewrite.
-  ScopedKey deep(store);
-  ASSERT_EQ(store.openKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\\u00c9T\u00c9\\\u65e5\u672c", KEY_READ, deep.out()),
+  ScopedKey deep(*store);
+  ASSERT_EQ(store->openKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\\u00c9T\u00c9\\\u65e5\u672c", KEY_READ, deep.out()),
             ERROR_SUCCESS);
-  ASSERT_EQ(setDword(store, HKEY_CURRENT_USER, L"other", 1), ERROR_SUCCESS) << "the other file is not touched";
-  EXPECT_EQ(store.fileLayout(HKEY_LOCAL_MACHINE), 1);
+  ASSERT_EQ(setDword(*store, HKEY_CURRENT_USER, L"other", 1), ERROR_SUCCESS) << "the other file is not touched";
+  EXPECT_EQ(store->fileLayout(HKEY_LOCAL_MACHINE), 1);
 
-  ScopedKey added(store);
-  ASSERT_EQ(store.createKey(HKEY_LOCAL_MACHINE, L"Software\\vorlane\\Added", KEY_ALL_ACCESS, added.out(), nullptr),
+  sqlite::injectFault(sqlite::Call::Exec, sqlite::kFull, 1, 1);
+  EXPECT_EQ(setDword(*store, HKEY_LOCAL_MACHINE, L"x", 1), ERROR_DISK_FULL);
+  EXPECT_EQ(sqlite::injectedFailures(), 1);
+  sqlite::clearFaults();
+  EXPECT_EQ(readFile(machine()), before);
+  EXPECT_EQ(store->fileLayout(HKEY_LOCAL_MACHINE), 1);
+  expectFixtureContent(*store);
+
+  ScopedKey added(*store);
+  ASSERT_EQ(store->createKey(HKEY_LOCAL_MACHINE, L"Software\\vorlane\\Added", KEY_ALL_ACCESS, added.out(), nullptr),
             ERROR_SUCCESS);
-  EXPECT_EQ(store.fileLayout(HKEY_LOCAL_MACHINE), 2);
-  expectFixtureContent(store);
+  EXPECT_EQ(store->fileLayout(HKEY_LOCAL_MACHINE), 2);
+  expectFixtureContent(*store);
   DWORD value = 0;
-  EXPECT_EQ(getDword(store, deep.get(), L"deep", &value), ERROR_SUCCESS);
+  EXPECT_EQ(getDword(*store, deep.get(), L"deep", &value), ERROR_SUCCESS);
   EXPECT_EQ(value, 5u);
-  EXPECT_EQ(queryNumber(machine, "SELECT max(id) FROM registry_keys"), 9) << "ids 6 and 8 are never given again";
-  EXPECT_EQ(queryNumber(machine, "SELECT seq FROM sqlite_sequence WHERE name='registry_keys'"), 9);
-  EXPECT_EQ(queryNumber(machine, "SELECT count(*) FROM pragma_table_info('registry_keys') WHERE name='path'"), 0);
+  EXPECT_EQ(queryNumber(machine(), "SELECT max(id) FROM registry_keys"), 9) << "ids 6 and 8 are never given again";
+  EXPECT_EQ(queryNumber(machine(), "SELECT seq FROM sqlite_sequence WHERE name='registry_keys'"), 9);
+  EXPECT_EQ(queryNumber(machine(), "SELECT count(*) FROM pragma_table_info('registry_keys') WHERE name='path'"), 0);
   std::string report;
-  EXPECT_EQ(store.checkIntegrity(HKEY_LOCAL_MACHINE, &report), ERROR_SUCCESS) << report;
+  EXPECT_EQ(store->checkIntegrity(HKEY_LOCAL_MACHINE, &report), ERROR_SUCCESS) << report;
 }
 
 // Another process rewrites the file while this one holds statements for the old
 // layout: this one follows.
-TEST(RegistryLayout, AReaderFollowsARewriteByAnotherProcess) {
-  TempFolder folder;
-  ASSERT_TRUE(folder.ok());
-  const std::string machine = folder.file("machine.db");
-  ASSERT_TRUE(runSql(machine, kFirstLayoutFile));
-  int ready[2];
-  int go[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  ASSERT_EQ(::pipe(go), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    RegistryStore reader(machine, folder.file("child-user.db"));
-    DWORD value = 0;
-    int code = readDwordAt(reader, HKEY_LOCAL_MACHINE, L"Software\\vorlane", L"LogDebug", &value) == ERROR_SUCCESS &&
+TEST_F(RegistryLayout, AReaderFollowsARewriteByAnotherProcess) {
+  RegistryStore reader(machine(), folder_.file("child-user.db"));
+  DWORD value = 0;
+  registry_test::PausedChild child(
+      [&] {
+        return readDwordAt(reader, HKEY_LOCAL_MACHINE, L"Software\\vorlane", L"LogDebug", &value) == ERROR_SUCCESS &&
                        reader.fileLayout(HKEY_LOCAL_MACHINE) == 1
                    ? 0
                    : 10;
-    char signal = 'r';
-    if (::write(ready[1], &signal, 1) != 1 || ::read(go[0], &signal, 1) != 1) ::_exit(11);
-    if (code == 0 && readDwordAt(reader, HKEY_LOCAL_MACHINE, L"Software\\vorlane", L"New", &value) != ERROR_SUCCESS) {
-      code = 12;
-    }
-    if (code == 0 && value != 3) code = 13;
-    if (code == 0 && subKeys(reader, HKEY_LOCAL_MACHINE) != std::vector<std::wstring>{L"Software"}) code = 14;
-    if (code == 0 && reader.fileLayout(HKEY_LOCAL_MACHINE) != 2) code = 15;
-    ::_exit(code);
-  }
-  char signal = 0;
-  ASSERT_EQ(::read(ready[0], &signal, 1), 1);
+      },
+      [&] {
+        if (readDwordAt(reader, HKEY_LOCAL_MACHINE, L"Software\\vorlane", L"New", &value) != ERROR_SUCCESS) return 12;
+        if (value != 3) return 13;
+        if (subKeys(reader, HKEY_LOCAL_MACHINE) != std::vector<std::wstring>{L"Software"}) return 14;
+        return reader.fileLayout(HKEY_LOCAL_MACHINE) != 2 ? 15 : 0;
+      });
+  ASSERT_TRUE(child.waitReady());
   {
-    RegistryStore writer(machine, folder.file("user.db"));
-    ScopedKey key(writer);
-    ASSERT_EQ(writer.openKey(HKEY_LOCAL_MACHINE, L"Software\\vorlane", KEY_ALL_ACCESS, key.out()), ERROR_SUCCESS);
-    ASSERT_EQ(setDword(writer, key.get(), L"New", 3), ERROR_SUCCESS);
-    EXPECT_EQ(writer.fileLayout(HKEY_LOCAL_MACHINE), 2);
+    auto writer = open();
+    ScopedKey key(*writer);
+    ASSERT_EQ(writer->openKey(HKEY_LOCAL_MACHINE, L"Software\\vorlane", KEY_ALL_ACCESS, key.out()), ERROR_SUCCESS);
+    ASSERT_EQ(setDword(*writer, key.get(), L"New", 3), ERROR_SUCCESS);
+    EXPECT_EQ(writer->fileLayout(HKEY_LOCAL_MACHINE), 2);
   }
-  ASSERT_EQ(::write(go[1], "g", 1), 1);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  const int status = child.finish();
   EXPECT_TRUE(registry_test::exitedWith(status, 0)) << "child status " << status;
-  for (int fd : {ready[0], ready[1], go[0], go[1]}) ::close(fd);
 }
 
-TEST(RegistryLayout, AFailedRewriteLeavesTheFileAsItWas) {
-  TempFolder folder;
-  ASSERT_TRUE(folder.ok());
-  const std::string machine = folder.file("machine.db");
-  ASSERT_TRUE(runSql(machine, kFirstLayoutFile));
-  const std::string before = readFile(machine);
-  {
-    RegistryStore store(machine, folder.file("user.db"));
-    expectFixtureContent(store);                                   // opened first
-    sqlite::injectFault(sqlite::Call::Exec, sqlite::kFull, 1, 1);  // the rewrite itself, after BEGIN
-    EXPECT_EQ(setDword(store, HKEY_LOCAL_MACHINE, L"x", 1), ERROR_DISK_FULL);
-    EXPECT_EQ(sqlite::injectedFailures(), 1);
-    sqlite::clearFaults();
-    EXPECT_EQ(readFile(machine), before);
-    EXPECT_EQ(store.fileLayout(HKEY_LOCAL_MACHINE), 1);
-    expectFixtureContent(store);
-  }
-  // A file the rewrite cannot take (two siblings of one name, which the old layout
-  // could not tell apart): refused, rolled back, still readable.
-  ASSERT_TRUE(runSql(machine, "INSERT INTO registry_keys(parent, path, name) VALUES(2, 'ELSEWHERE\\VORLANE', 'v');"));
-  const std::string damaged = readFile(machine);
-  RegistryStore store(machine, folder.file("user.db"));
-  EXPECT_EQ(setDword(store, HKEY_LOCAL_MACHINE, L"x", 1), ERROR_REGISTRY_CORRUPT);
-  EXPECT_EQ(readFile(machine), damaged);
+// A file the rewrite cannot take (two siblings of one name, which the old layout
+// could not tell apart): refused, rolled back, still readable.
+TEST_F(RegistryLayout, AnUnrewritableFileIsRefusedAndStaysReadable) {
+  ASSERT_TRUE(runSql(machine(), "INSERT INTO registry_keys(parent, path, name) VALUES(2, 'ELSEWHERE\\VORLANE', 'v');"));
+  const std::string damaged = readFile(machine());
+  auto store = open();
+  EXPECT_EQ(setDword(*store, HKEY_LOCAL_MACHINE, L"x", 1), ERROR_REGISTRY_CORRUPT);
+  EXPECT_EQ(readFile(machine()), damaged);
   // The first layout lists siblings in the order of their paths.
-  expectFixtureContent(store, {L"v", L"vorlane", L"\u00e9t\u00e9"});
-}
-
-// Names of the longest kind, 500 levels deep: the first layout stored about 25
-// MB of paths three times over; the current one stores each name twice or so.
-TEST(RegistryLayout, TheFileGrowsWithTheNamesItHolds) {
-  TempFolder folder;
-  ASSERT_TRUE(folder.ok());
-  const std::string user = folder.file("user.db");
-  RegistryStore store(folder.file("machine.db"), user);
-  const std::wstring name(200, L'n');
-  std::wstring path = name;
-  for (int level = 1; level < 500; ++level) path += L"\\" + name;
-  ScopedKey deep(store);
-  ASSERT_EQ(store.createKey(HKEY_CURRENT_USER, path.c_str(), KEY_ALL_ACCESS, deep.out(), nullptr), ERROR_SUCCESS);
-  const size_t namesBytes = 500 * 200;
-  EXPECT_LT(std::filesystem::file_size(user), 4 * namesBytes + 64 * 1024);
-  DWORD subKeys = 0;
-  ASSERT_EQ(store.queryInfoKey(deep.get(), &subKeys, nullptr), ERROR_SUCCESS);
-  EXPECT_EQ(store.deleteTree(HKEY_CURRENT_USER, name.c_str()), ERROR_SUCCESS);
-  EXPECT_EQ(store.queryInfoKey(deep.get(), &subKeys, nullptr), ERROR_KEY_DELETED);
+  expectFixtureContent(*store, {L"v", L"vorlane", L"\u00e9t\u00e9"});
 }
 
 }  // namespace

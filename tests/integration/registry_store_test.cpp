@@ -3,6 +3,9 @@
 // failures).
 #include "port/linux/registry_store.h"
 
+#include <optional>
+#include <utility>
+
 #include "integration/registry_test_support.h"
 #include "port/linux/registry_paths.h"
 #include "port/linux/registry_sqlite.h"
@@ -35,19 +38,7 @@ struct StoreFactory {
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Store, RegistryContract, ::testing::Types<StoreFactory>);
 
-class RegistryStoreTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(folder_.ok());
-    sqlite::clearFaults();
-  }
-  void TearDown() override { sqlite::clearFaults(); }
-  std::unique_ptr<RegistryStore> open() {
-    return std::make_unique<RegistryStore>(folder_.file("machine/machine.db"), folder_.file("user/registry.db"));
-  }
-
-  TempFolder folder_;
-};
+using RegistryStoreTest = registry_test::ScratchStore;
 
 // The files' modes are checked under several umasks in registry_permission_test.
 TEST_F(RegistryStoreTest, ValuesOfBothFilesOutliveTheStoreAndNoJournalStays) {
@@ -56,7 +47,7 @@ TEST_F(RegistryStoreTest, ValuesOfBothFilesOutliveTheStoreAndNoJournalStays) {
     ASSERT_EQ(setDword(*store, HKEY_LOCAL_MACHINE, L"m", 1), ERROR_SUCCESS);
     ASSERT_EQ(setDword(*store, HKEY_CURRENT_USER, L"u", 2), ERROR_SUCCESS);
   }
-  EXPECT_FALSE(std::filesystem::exists(folder_.file("user/registry.db-journal"))) << "no journal left when idle";
+  EXPECT_FALSE(std::filesystem::exists(user() + "-journal")) << "no journal left when idle";
   auto reopened = open();
   DWORD value = 0;
   EXPECT_EQ(getDword(*reopened, HKEY_LOCAL_MACHINE, L"M", &value), ERROR_SUCCESS);
@@ -69,7 +60,11 @@ TEST_F(RegistryStoreTest, ValuesOfBothFilesOutliveTheStoreAndNoJournalStays) {
   EXPECT_EQ(reopened->checkIntegrity(HKEY_CLASSES_ROOT, &report), ERROR_INVALID_HANDLE);
 }
 
-TEST_F(RegistryStoreTest, FoldsLettersBeyondLatin1) {
+// What the simulation never holds: letters beyond Latin-1, a value of a
+// megabyte (from SQLite, then from the cache), many keys, and a tree of the
+// longest names 500 levels deep, whose file grows with the names it holds (the
+// first layout stored about 25 MB of paths three times over).
+TEST_F(RegistryStoreTest, WideLettersBigValuesAndDeepTreesRoundTrip) {
   auto store = open();
   ScopedKey key(*store);
   ASSERT_EQ(store->createKey(HKEY_CURRENT_USER, L"\u041A\u043B\u044E\u0447\\\u03B1\u03B2", KEY_ALL_ACCESS, key.out(),
@@ -84,41 +79,73 @@ TEST_F(RegistryStoreTest, FoldsLettersBeyondLatin1) {
   DWORD chars = 16;
   ASSERT_EQ(store->enumKey(HKEY_CURRENT_USER, 0, name, &chars), ERROR_SUCCESS);
   EXPECT_EQ(std::wstring(name, chars), L"\u041A\u043B\u044E\u0447") << "kept as spelled";
+
+  std::vector<BYTE> big(1 << 20);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<BYTE>(i * 7);
+  ASSERT_EQ(store->setValue(HKEY_CURRENT_USER, L"big", REG_BINARY, big.data(), static_cast<DWORD>(big.size())),
+            ERROR_SUCCESS);
+  std::vector<BYTE> read(big.size());
+  DWORD size = static_cast<DWORD>(read.size());
+  for (int pass = 0; pass < 2; ++pass) {
+    ASSERT_EQ(store->queryValue(HKEY_CURRENT_USER, L"BIG", nullptr, read.data(), &size), ERROR_SUCCESS);
+    EXPECT_EQ(read, big);
+  }
+  ScopedKey parent(*store);
+  ASSERT_EQ(store->createKey(HKEY_CURRENT_USER, L"Many", KEY_ALL_ACCESS, parent.out(), nullptr), ERROR_SUCCESS);
+  for (int i = 0; i < 40; ++i) {
+    ScopedKey child(*store);
+    const std::wstring childName = L"k" + std::to_wstring(1000 + i);
+    ASSERT_EQ(store->createKey(parent.get(), childName.c_str(), KEY_ALL_ACCESS, child.out(), nullptr), ERROR_SUCCESS);
+  }
+  DWORD subKeys = 0;
+  ASSERT_EQ(store->queryInfoKey(parent.get(), &subKeys, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(subKeys, 40u);
+  chars = 16;
+  ASSERT_EQ(store->enumKey(parent.get(), 39, name, &chars), ERROR_SUCCESS);
+  EXPECT_EQ(std::wstring(name, chars), L"k1039");
+  ASSERT_EQ(store->deleteTree(HKEY_CURRENT_USER, nullptr), ERROR_SUCCESS);
+  ASSERT_EQ(store->queryInfoKey(HKEY_CURRENT_USER, &subKeys, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(subKeys, 0u);
+
+  const auto emptySize = std::filesystem::file_size(user());
+  const std::wstring longName(200, L'n');
+  std::wstring path = longName;
+  for (int level = 1; level < 500; ++level) path += L"\\" + longName;
+  ScopedKey deep(*store);
+  ASSERT_EQ(store->createKey(HKEY_CURRENT_USER, path.c_str(), KEY_ALL_ACCESS, deep.out(), nullptr), ERROR_SUCCESS);
+  EXPECT_LT(std::filesystem::file_size(user()), emptySize + 4 * 500 * 200 + 64 * 1024);
+  ASSERT_EQ(store->queryInfoKey(deep.get(), &subKeys, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(store->deleteTree(HKEY_CURRENT_USER, longName.c_str()), ERROR_SUCCESS);
+  EXPECT_EQ(store->queryInfoKey(deep.get(), &subKeys, nullptr), ERROR_KEY_DELETED);
 }
 
-TEST_F(RegistryStoreTest, StoresOnOneFileShareWritesAtOnce) {
-  auto first = open();
+// Stores on one file share every write at once; a warm reader answers from its
+// cache and must still see every commit made by another process, deletions too.
+TEST_F(RegistryStoreTest, OtherStoresAndProcessesSeeEveryCommitAtOnce) {
+  auto store = open();
   auto second = open();
-  ASSERT_EQ(setDword(*first, HKEY_CURRENT_USER, L"shared", 1), ERROR_SUCCESS);
+  ASSERT_EQ(setDword(*store, HKEY_CURRENT_USER, L"shared", 1), ERROR_SUCCESS);
   DWORD value = 0;
   ASSERT_EQ(getDword(*second, HKEY_CURRENT_USER, L"shared", &value), ERROR_SUCCESS);
   EXPECT_EQ(value, 1u);
   ASSERT_EQ(setDword(*second, HKEY_CURRENT_USER, L"shared", 2), ERROR_SUCCESS);
-  ASSERT_EQ(getDword(*first, HKEY_CURRENT_USER, L"shared", &value), ERROR_SUCCESS);
+  ASSERT_EQ(getDword(*store, HKEY_CURRENT_USER, L"shared", &value), ERROR_SUCCESS);
   EXPECT_EQ(value, 2u);
   HKEY foreign = nullptr;
-  ASSERT_EQ(first->openKey(HKEY_CURRENT_USER, nullptr, KEY_READ, &foreign), ERROR_SUCCESS);
+  ASSERT_EQ(store->openKey(HKEY_CURRENT_USER, nullptr, KEY_READ, &foreign), ERROR_SUCCESS);
   EXPECT_EQ(second->queryValue(foreign, L"shared", nullptr, nullptr, nullptr), ERROR_INVALID_HANDLE)
       << "handles belong to the store that gave them";
-  EXPECT_EQ(first->closeKey(foreign), ERROR_SUCCESS);
-}
+  EXPECT_EQ(store->closeKey(foreign), ERROR_SUCCESS);
 
-// A warm reader answers from its cache; it must still see every commit made by
-// another process, including deletions.
-TEST_F(RegistryStoreTest, ReadsSeeOtherProcessesCommitsAtOnce) {
-  auto store = open();
   ScopedKey key(*store);
   ASSERT_EQ(store->createKey(HKEY_CURRENT_USER, L"Software\\vorlane", KEY_ALL_ACCESS, key.out(), nullptr),
             ERROR_SUCCESS);
   ASSERT_EQ(setDword(*store, key.get(), L"LogDebug", 1), ERROR_SUCCESS);
-  const std::string machine = folder_.file("machine/machine.db");
-  const std::string user = folder_.file("user/registry.db");
   for (DWORD round = 2; round < 6; ++round) {
-    DWORD value = 0;
     ASSERT_EQ(readDwordAt(*store, HKEY_CURRENT_USER, L"Software\\vorlane", L"LogDebug", &value), ERROR_SUCCESS);
     ASSERT_EQ(readDwordAt(*store, HKEY_CURRENT_USER, L"Software\\vorlane", L"Missing", &value), ERROR_FILE_NOT_FOUND);
     const int status = registry_test::runInChild([&] {
-      RegistryStore writer(machine, user);
+      RegistryStore writer(machine(), user());
       if (setDword(writer, HKEY_CURRENT_USER, L"Missing", round) != ERROR_SUCCESS) return 1;
       ScopedKey child(writer);
       if (writer.openKey(HKEY_CURRENT_USER, L"Software\\vorlane", KEY_SET_VALUE, child.out()) != ERROR_SUCCESS)
@@ -133,81 +160,48 @@ TEST_F(RegistryStoreTest, ReadsSeeOtherProcessesCommitsAtOnce) {
     ASSERT_EQ(store->deleteValue(HKEY_CURRENT_USER, L"Missing"), ERROR_SUCCESS);
   }
   const int status = registry_test::runInChild([&] {
-    RegistryStore writer(machine, user);
+    RegistryStore writer(machine(), user());
     return writer.deleteTree(HKEY_CURRENT_USER, L"Software") == ERROR_SUCCESS ? 0 : 1;
   });
   ASSERT_TRUE(registry_test::exitedWith(status, 0));
-  DWORD value = 0;
   EXPECT_EQ(getDword(*store, key.get(), L"LogDebug", &value), ERROR_KEY_DELETED);
   EXPECT_EQ(readDwordAt(*store, HKEY_CURRENT_USER, L"Software\\vorlane", L"LogDebug", &value), ERROR_FILE_NOT_FOUND);
 }
 
-TEST_F(RegistryStoreTest, LargeValuesAndManyKeysRoundTrip) {
-  auto store = open();
-  std::vector<BYTE> big(1 << 20);
-  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<BYTE>(i * 7);
-  ASSERT_EQ(store->setValue(HKEY_CURRENT_USER, L"big", REG_BINARY, big.data(), static_cast<DWORD>(big.size())),
-            ERROR_SUCCESS);
-  std::vector<BYTE> read(big.size());
-  DWORD size = static_cast<DWORD>(read.size());
-  for (int pass = 0; pass < 2; ++pass) {  // from SQLite, then from the cache
-    ASSERT_EQ(store->queryValue(HKEY_CURRENT_USER, L"BIG", nullptr, read.data(), &size), ERROR_SUCCESS);
-    EXPECT_EQ(read, big);
-  }
-  ScopedKey parent(*store);
-  ASSERT_EQ(store->createKey(HKEY_CURRENT_USER, L"Many", KEY_ALL_ACCESS, parent.out(), nullptr), ERROR_SUCCESS);
-  for (int i = 0; i < 40; ++i) {
-    ScopedKey child(*store);
-    const std::wstring name = L"k" + std::to_wstring(1000 + i);
-    ASSERT_EQ(store->createKey(parent.get(), name.c_str(), KEY_ALL_ACCESS, child.out(), nullptr), ERROR_SUCCESS);
-  }
-  DWORD subKeys = 0;
-  ASSERT_EQ(store->queryInfoKey(parent.get(), &subKeys, nullptr), ERROR_SUCCESS);
-  EXPECT_EQ(subKeys, 40u);
-  wchar_t name[16];
-  DWORD chars = 16;
-  ASSERT_EQ(store->enumKey(parent.get(), 39, name, &chars), ERROR_SUCCESS);
-  EXPECT_EQ(std::wstring(name, chars), L"k1039");
-  ASSERT_EQ(store->deleteTree(HKEY_CURRENT_USER, nullptr), ERROR_SUCCESS);
-  ASSERT_EQ(store->queryInfoKey(HKEY_CURRENT_USER, &subKeys, nullptr), ERROR_SUCCESS);
-  EXPECT_EQ(subKeys, 0u);
-}
-
 TEST_F(RegistryStoreTest, PathsComeFromTheEnvironment) {
-  struct Saved {
-    const char* name;
-    std::string value;
-    bool set;
-  };
-  std::vector<Saved> saved;
-  for (const char* name : {"UTILS_REGISTRY_MACHINE", "UTILS_REGISTRY_USER", "XDG_CONFIG_HOME", "HOME"}) {
+  const char* const names[] = {"UTILS_REGISTRY_MACHINE", "UTILS_REGISTRY_USER", "XDG_CONFIG_HOME", "HOME"};
+  std::vector<std::pair<const char*, std::optional<std::string>>> saved;
+  for (const char* name : names) {
     const char* value = std::getenv(name);
-    saved.push_back({name, value != nullptr ? value : "", value != nullptr});
+    saved.emplace_back(name, value != nullptr ? std::optional<std::string>(value) : std::nullopt);
     ::unsetenv(name);
   }
   ::setenv("HOME", "/home/someone", 1);
-  auto paths = utils::linuxport::registryPathsFromEnvironment();
-  EXPECT_EQ(paths.machine, "/var/lib/utils/registry/machine.db");
-  EXPECT_EQ(paths.user, "/home/someone/.config/utils/registry.db");
-  ::setenv("XDG_CONFIG_HOME", "relative/ignored", 1);
-  EXPECT_EQ(utils::linuxport::registryPathsFromEnvironment().user, "/home/someone/.config/utils/registry.db");
-  ::setenv("XDG_CONFIG_HOME", "/xdg", 1);
-  EXPECT_EQ(utils::linuxport::registryPathsFromEnvironment().user, "/xdg/utils/registry.db");
-  ::setenv("UTILS_REGISTRY_MACHINE", folder_.file("env-machine.db").c_str(), 1);
-  ::setenv("UTILS_REGISTRY_USER", folder_.file("env-user.db").c_str(), 1);
-  paths = utils::linuxport::registryPathsFromEnvironment();
-  EXPECT_EQ(paths.machine, folder_.file("env-machine.db"));
-  EXPECT_EQ(paths.user, folder_.file("env-user.db"));
-  {
-    auto store = RegistryStore::fromEnvironment();
-    EXPECT_EQ(setDword(*store, HKEY_LOCAL_MACHINE, L"x", 1), ERROR_SUCCESS);
+  const std::string env = folder_.file("env");
+  const struct {
+    const char* variable;  // set before the row; null: none
+    std::string value, machine, user;
+  } rows[] = {
+      {nullptr, "", "/var/lib/utils/registry/machine.db", "/home/someone/.config/utils/registry.db"},
+      {"XDG_CONFIG_HOME", "relative/ignored", "/var/lib/utils/registry/machine.db",
+       "/home/someone/.config/utils/registry.db"},
+      {"XDG_CONFIG_HOME", "/xdg", "/var/lib/utils/registry/machine.db", "/xdg/utils/registry.db"},
+      {"UTILS_REGISTRY_MACHINE", env + "-machine.db", env + "-machine.db", "/xdg/utils/registry.db"},
+      {"UTILS_REGISTRY_USER", env + "-user.db", env + "-machine.db", env + "-user.db"},
+  };
+  for (const auto& row : rows) {
+    if (row.variable != nullptr) ::setenv(row.variable, row.value.c_str(), 1);
+    const auto paths = utils::linuxport::registryPathsFromEnvironment();
+    EXPECT_EQ(paths.machine, row.machine) << row.value;
+    EXPECT_EQ(paths.user, row.user) << row.value;
   }
-  EXPECT_TRUE(std::filesystem::exists(folder_.file("env-machine.db")));
-  for (const Saved& entry : saved) {
-    if (entry.set) {
-      ::setenv(entry.name, entry.value.c_str(), 1);
+  EXPECT_EQ(setDword(*RegistryStore::fromEnvironment(), HKEY_LOCAL_MACHINE, L"x", 1), ERROR_SUCCESS);
+  EXPECT_TRUE(std::filesystem::exists(env + "-machine.db"));
+  for (const auto& [name, value] : saved) {
+    if (value.has_value()) {
+      ::setenv(name, value->c_str(), 1);
     } else {
-      ::unsetenv(entry.name);
+      ::unsetenv(name);
     }
   }
 }

@@ -1,6 +1,8 @@
 // Helpers shared by the registry store's integration tests: temporary folders,
-// file contents, values and forked helper processes.
+// a scratch-store fixture, file contents, values and forked helper processes.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,6 +14,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -107,5 +110,74 @@ inline int runInChild(const std::function<int()>& body) {
 }
 
 inline bool exitedWith(int status, int code) { return status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == code; }
+
+// A forked child that runs first(), tells the parent it got that far, waits for
+// the parent's go and then runs second(); its exit status is first()'s result
+// if not 0, else second()'s.
+class PausedChild {
+ public:
+  PausedChild(const std::function<int()>& first, const std::function<int()>& second) {
+    if (::pipe(ready_) != 0 || ::pipe(go_) != 0) return;
+    pid_ = ::fork();
+    if (pid_ != 0) {
+      closeEnd(&ready_[1]);  // so that waitReady sees a child that died; go_[0] stays: no SIGPIPE
+      return;
+    }
+    closeEnd(&ready_[0]);
+    closeEnd(&go_[1]);
+    int code = first();
+    char signal = 'r';
+    if (::write(ready_[1], &signal, 1) != 1 || ::read(go_[0], &signal, 1) != 1) ::_exit(100);
+    ::_exit(code != 0 ? code : second());
+  }
+  ~PausedChild() {
+    if (pid_ > 0) finish();
+    for (int* fd : {&ready_[0], &ready_[1], &go_[0], &go_[1]}) closeEnd(fd);
+  }
+  PausedChild(const PausedChild&) = delete;
+  PausedChild& operator=(const PausedChild&) = delete;
+
+  // Waits until the child has run first(); false if it never got there.
+  bool waitReady() {
+    char signal = 0;
+    return pid_ > 0 && ::read(ready_[0], &signal, 1) == 1;
+  }
+  // Lets the child go on and returns its wait status (-1 on failure).
+  int finish() {
+    const pid_t pid = pid_;
+    pid_ = -1;
+    int status = 0;
+    if (pid <= 0 || ::write(go_[1], "g", 1) != 1 || ::waitpid(pid, &status, 0) != pid) return -1;
+    return status;
+  }
+
+ private:
+  static void closeEnd(int* fd) {
+    if (*fd >= 0) ::close(*fd);
+    *fd = -1;
+  }
+
+  int ready_[2] = {-1, -1};
+  int go_[2] = {-1, -1};
+  pid_t pid_ = -1;
+};
+
+// A store on two files in a fresh folder, SQLite faults cleared around each test.
+class ScratchStore : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(folder_.ok());
+    utils::linuxport::sqlite::clearFaults();
+  }
+  void TearDown() override { utils::linuxport::sqlite::clearFaults(); }
+
+  std::string machine() const { return folder_.file("machine/machine.db"); }
+  std::string user() const { return folder_.file("user/registry.db"); }
+  std::unique_ptr<utils::linuxport::RegistryStore> open() const {
+    return std::make_unique<utils::linuxport::RegistryStore>(machine(), user());
+  }
+
+  TempFolder folder_;
+};
 
 }  // namespace registry_test

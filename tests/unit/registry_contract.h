@@ -52,7 +52,7 @@ inline DWORD readBytes(RegistryPort& registry, HKEY key, const wchar_t* name, st
                        DWORD* type = nullptr) {
   DWORD size = 0;
   DWORD error = registry.queryValue(key, name, type, nullptr, &size);
-  if (error != DWORD{ERROR_SUCCESS}) return error;
+  if (error != ERROR_SUCCESS) return error;
   bytes->assign(size, 0xCC);
   error = registry.queryValue(key, name, type, bytes->data(), &size);
   bytes->resize(size);
@@ -63,14 +63,14 @@ inline std::wstring valueNameAt(RegistryPort& registry, HKEY key, DWORD index, D
   wchar_t name[64] = {};
   DWORD chars = 64;
   *error = registry.enumValue(key, index, name, &chars, nullptr, nullptr, nullptr);
-  return *error == DWORD{ERROR_SUCCESS} ? std::wstring(name, chars) : std::wstring();
+  return *error == ERROR_SUCCESS ? std::wstring(name, chars) : std::wstring();
 }
 
 inline std::wstring subKeyAt(RegistryPort& registry, HKEY key, DWORD index, DWORD* error) {
   wchar_t name[64] = {};
   DWORD chars = 64;
   *error = registry.enumKey(key, index, name, &chars);
-  return *error == DWORD{ERROR_SUCCESS} ? std::wstring(name, chars) : std::wstring();
+  return *error == ERROR_SUCCESS ? std::wstring(name, chars) : std::wstring();
 }
 
 // Every value name (or subkey name) in enumeration order; *end: the code that ended it.
@@ -78,7 +78,7 @@ inline std::vector<std::wstring> allNames(RegistryPort& registry, HKEY key, bool
   std::vector<std::wstring> names;
   for (DWORD i = 0;; ++i) {
     std::wstring name = subKeys ? subKeyAt(registry, key, i, end) : valueNameAt(registry, key, i, end);
-    if (*end != DWORD{ERROR_SUCCESS}) return names;
+    if (*end != ERROR_SUCCESS) return names;
     names.push_back(name);
   }
 }
@@ -109,55 +109,55 @@ TYPED_TEST_P(RegistryContract, CreateOpenAndClose) {
   {
     ScopedKey key(r);
     ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"Software\\Vorlane\\Pelmora", KEY_ALL_ACCESS, key.out(), &disposition),
-              DWORD{ERROR_SUCCESS});
+              ERROR_SUCCESS);
     EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
     EXPECT_NE(key.get(), nullptr);
   }
   {
     ScopedKey key(r);
     ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"Software\\Vorlane\\Pelmora", KEY_ALL_ACCESS, key.out(), &disposition),
-              DWORD{ERROR_SUCCESS});
+              ERROR_SUCCESS);
     EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
   }
   ScopedKey parent(r);
-  ASSERT_EQ(r.openKey(HKEY_CURRENT_USER, L"Software\\Vorlane", KEY_READ, parent.out()), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.openKey(HKEY_CURRENT_USER, L"Software\\Vorlane", KEY_READ, parent.out()), ERROR_SUCCESS);
   ScopedKey child(r);
-  ASSERT_EQ(r.openKey(parent.get(), L"Pelmora", KEY_READ, child.out()), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.openKey(parent.get(), L"Pelmora", KEY_READ, child.out()), ERROR_SUCCESS);
   ScopedKey again(r);
-  ASSERT_EQ(r.openKey(parent.get(), nullptr, KEY_READ, again.out()), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.openKey(parent.get(), nullptr, KEY_READ, again.out()), ERROR_SUCCESS);
   EXPECT_NE(again.get(), parent.get()) << "every open gives a new handle";
   ScopedKey trailing(r);
-  EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, L"Software\\Vorlane\\", KEY_READ, trailing.out()), DWORD{ERROR_SUCCESS});
+  EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, L"Software\\Vorlane\\", KEY_READ, trailing.out()), ERROR_SUCCESS);
 
   HKEY missing = reinterpret_cast<HKEY>(0x1);
-  EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, L"Software\\Missing", KEY_READ, &missing), DWORD{ERROR_FILE_NOT_FOUND});
+  EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, L"Software\\Missing", KEY_READ, &missing), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(missing, nullptr);
-  EXPECT_EQ(r.openKey(HKEY_LOCAL_MACHINE, L"Software\\Vorlane", KEY_READ, &missing), DWORD{ERROR_FILE_NOT_FOUND})
+  EXPECT_EQ(r.openKey(HKEY_LOCAL_MACHINE, L"Software\\Vorlane", KEY_READ, &missing), ERROR_FILE_NOT_FOUND)
       << "the roots are separate";
-  EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, L"Software", KEY_READ, nullptr), DWORD{ERROR_INVALID_PARAMETER});
+  EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, L"Software", KEY_READ, nullptr), ERROR_INVALID_PARAMETER);
 
   for (const wchar_t* bad : {L"\\Software", L"Software\\\\Vorlane", L"\\", L"New\\\\Key"}) {
-    EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, bad, KEY_READ, &missing), DWORD{ERROR_BAD_PATHNAME}) << bad;
-    EXPECT_EQ(r.createKey(HKEY_CURRENT_USER, bad, KEY_ALL_ACCESS, &missing, nullptr), DWORD{ERROR_BAD_PATHNAME}) << bad;
-    EXPECT_EQ(r.deleteTree(HKEY_CURRENT_USER, bad), DWORD{ERROR_BAD_PATHNAME}) << bad;
+    EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, bad, KEY_READ, &missing), ERROR_BAD_PATHNAME) << bad;
+    EXPECT_EQ(r.createKey(HKEY_CURRENT_USER, bad, KEY_ALL_ACCESS, &missing, nullptr), ERROR_BAD_PATHNAME) << bad;
+    EXPECT_EQ(r.deleteTree(HKEY_CURRENT_USER, bad), ERROR_BAD_PATHNAME) << bad;
   }
-  EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, L"New", KEY_READ, &missing), DWORD{ERROR_FILE_NOT_FOUND})
+  EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, L"New", KEY_READ, &missing), ERROR_FILE_NOT_FOUND)
       << "a refused path creates nothing";
 
   HKEY closed = nullptr;
-  ASSERT_EQ(r.openKey(HKEY_CURRENT_USER, L"Software", KEY_READ, &closed), DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(r.closeKey(closed), DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(r.closeKey(closed), DWORD{ERROR_INVALID_HANDLE});
-  EXPECT_EQ(r.closeKey(HKEY_CURRENT_USER), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.openKey(HKEY_CURRENT_USER, L"Software", KEY_READ, &closed), ERROR_SUCCESS);
+  EXPECT_EQ(r.closeKey(closed), ERROR_SUCCESS);
+  EXPECT_EQ(r.closeKey(closed), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(r.closeKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
   const DWORD one = 1;
   for (HKEY bad : {closed, HKEY_CLASSES_ROOT, HKEY_USERS, reinterpret_cast<HKEY>(0x12345)}) {
-    EXPECT_EQ(r.openKey(bad, L"Software", KEY_READ, &missing), DWORD{ERROR_INVALID_HANDLE});
-    EXPECT_EQ(r.createKey(bad, L"Software", KEY_READ, &missing, nullptr), DWORD{ERROR_INVALID_HANDLE});
-    EXPECT_EQ(r.queryValue(bad, L"x", nullptr, nullptr, nullptr), DWORD{ERROR_INVALID_HANDLE});
-    EXPECT_EQ(r.setValue(bad, L"x", REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4), DWORD{ERROR_INVALID_HANDLE});
-    EXPECT_EQ(r.deleteValue(bad, L"x"), DWORD{ERROR_INVALID_HANDLE});
-    EXPECT_EQ(r.deleteTree(bad, nullptr), DWORD{ERROR_INVALID_HANDLE});
-    EXPECT_EQ(r.queryInfoKey(bad, nullptr, nullptr), DWORD{ERROR_INVALID_HANDLE});
+    EXPECT_EQ(r.openKey(bad, L"Software", KEY_READ, &missing), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(r.createKey(bad, L"Software", KEY_READ, &missing, nullptr), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(r.queryValue(bad, L"x", nullptr, nullptr, nullptr), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(r.setValue(bad, L"x", REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(r.deleteValue(bad, L"x"), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(r.deleteTree(bad, nullptr), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(r.queryInfoKey(bad, nullptr, nullptr), ERROR_INVALID_HANDLE);
   }
 }
 
@@ -165,48 +165,47 @@ TYPED_TEST_P(RegistryContract, NamesIgnoreCaseAndKeepTheirSpelling) {
   using namespace registry_contract;
   RegistryPort& r = this->reg();
   ScopedKey key(r);
-  ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"Software\\Vorlane", KEY_ALL_ACCESS, key.out(), nullptr),
-            DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"Software\\Vorlane", KEY_ALL_ACCESS, key.out(), nullptr), ERROR_SUCCESS);
   DWORD disposition = 0;
   ScopedKey upper(r);
   ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"SOFTWARE\\VORLANE", KEY_ALL_ACCESS, upper.out(), &disposition),
-            DWORD{ERROR_SUCCESS});
+            ERROR_SUCCESS);
   EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
   ScopedKey lower(r);
-  EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, L"software\\vorlane", KEY_READ, lower.out()), DWORD{ERROR_SUCCESS});
+  EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, L"software\\vorlane", KEY_READ, lower.out()), ERROR_SUCCESS);
 
-  ASSERT_EQ(setBytes(r, key.get(), L"LogDebug", REG_DWORD, dwordBytes(12)), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(setBytes(r, key.get(), L"LogDebug", REG_DWORD, dwordBytes(12)), ERROR_SUCCESS);
   std::vector<BYTE> bytes;
-  ASSERT_EQ(readBytes(r, lower.get(), L"LOGDEBUG", &bytes), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(readBytes(r, lower.get(), L"LOGDEBUG", &bytes), ERROR_SUCCESS);
   EXPECT_EQ(bytes, dwordBytes(12));
-  ASSERT_EQ(setBytes(r, upper.get(), L"LOGDEBUG", REG_DWORD, dwordBytes(13)), DWORD{ERROR_SUCCESS});
-  ASSERT_EQ(readBytes(r, key.get(), L"logdebug", &bytes), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(setBytes(r, upper.get(), L"LOGDEBUG", REG_DWORD, dwordBytes(13)), ERROR_SUCCESS);
+  ASSERT_EQ(readBytes(r, key.get(), L"logdebug", &bytes), ERROR_SUCCESS);
   EXPECT_EQ(bytes, dwordBytes(13));
   DWORD values = 0;
-  ASSERT_EQ(r.queryInfoKey(key.get(), nullptr, &values), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.queryInfoKey(key.get(), nullptr, &values), ERROR_SUCCESS);
   EXPECT_EQ(values, 1u);
   DWORD error = 0;
   EXPECT_EQ(valueNameAt(r, key.get(), 0, &error), L"LogDebug") << "an overwrite keeps the first spelling";
 
   ScopedKey software(r);
-  ASSERT_EQ(r.openKey(HKEY_CURRENT_USER, L"SOFTWARE", KEY_READ, software.out()), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.openKey(HKEY_CURRENT_USER, L"SOFTWARE", KEY_READ, software.out()), ERROR_SUCCESS);
   EXPECT_EQ(subKeyAt(r, software.get(), 0, &error), L"Vorlane");
 
   // Latin-1 letters fold too.
   ScopedKey accented(r);
   ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"Software\\\u00C9mile", KEY_ALL_ACCESS, accented.out(), nullptr),
-            DWORD{ERROR_SUCCESS});
+            ERROR_SUCCESS);
   ScopedKey folded(r);
-  EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, L"software\\\u00E9MILE", KEY_READ, folded.out()), DWORD{ERROR_SUCCESS});
-  ASSERT_EQ(setBytes(r, accented.get(), L"\u00C0 la carte", REG_DWORD, dwordBytes(1)), DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(readBytes(r, folded.get(), L"\u00E0 LA CARTE", &bytes), DWORD{ERROR_SUCCESS});
+  EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, L"software\\\u00E9MILE", KEY_READ, folded.out()), ERROR_SUCCESS);
+  ASSERT_EQ(setBytes(r, accented.get(), L"\u00C0 la carte", REG_DWORD, dwordBytes(1)), ERROR_SUCCESS);
+  EXPECT_EQ(readBytes(r, folded.get(), L"\u00E0 LA CARTE", &bytes), ERROR_SUCCESS);
 }
 
 TYPED_TEST_P(RegistryContract, ValuesKeepTypeAndBytesAndReportSizes) {
   using namespace registry_contract;
   RegistryPort& r = this->reg();
   ScopedKey key(r);
-  ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"Values", KEY_ALL_ACCESS, key.out(), nullptr), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"Values", KEY_ALL_ACCESS, key.out(), nullptr), ERROR_SUCCESS);
   const struct {
     const wchar_t* name;  // null: the default value, read back as ""
     DWORD type;
@@ -220,37 +219,37 @@ TYPED_TEST_P(RegistryContract, ValuesKeepTypeAndBytesAndReportSizes) {
       {nullptr, REG_SZ, stringBytes(L"default")},
   };
   for (const auto& value : values) {
-    ASSERT_EQ(setBytes(r, key.get(), value.name, value.type, value.bytes), DWORD{ERROR_SUCCESS});
+    ASSERT_EQ(setBytes(r, key.get(), value.name, value.type, value.bytes), ERROR_SUCCESS);
   }
   DWORD type = 0;
   DWORD size = 0;
-  ASSERT_EQ(r.queryValue(key.get(), L"Dword", &type, nullptr, &size), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.queryValue(key.get(), L"Dword", &type, nullptr, &size), ERROR_SUCCESS);
   EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
   EXPECT_EQ(size, 4u);
   BYTE small[2] = {};
   size = sizeof small;
-  EXPECT_EQ(r.queryValue(key.get(), L"Dword", &type, small, &size), DWORD{ERROR_MORE_DATA});
-  EXPECT_EQ(size, 4u) << "DWORD{ERROR_MORE_DATA} reports the size needed";
-  EXPECT_EQ(r.queryValue(key.get(), L"Dword", nullptr, nullptr, nullptr), DWORD{ERROR_SUCCESS});
+  EXPECT_EQ(r.queryValue(key.get(), L"Dword", &type, small, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 4u) << "ERROR_MORE_DATA reports the size needed";
+  EXPECT_EQ(r.queryValue(key.get(), L"Dword", nullptr, nullptr, nullptr), ERROR_SUCCESS);
   BYTE buffer[4];
-  EXPECT_EQ(r.queryValue(key.get(), L"Dword", nullptr, buffer, nullptr), DWORD{ERROR_INVALID_PARAMETER});
+  EXPECT_EQ(r.queryValue(key.get(), L"Dword", nullptr, buffer, nullptr), ERROR_INVALID_PARAMETER);
 
   std::vector<BYTE> bytes;
   for (const auto& value : values) {
-    ASSERT_EQ(readBytes(r, key.get(), value.name != nullptr ? value.name : L"", &bytes, &type), DWORD{ERROR_SUCCESS});
+    ASSERT_EQ(readBytes(r, key.get(), value.name != nullptr ? value.name : L"", &bytes, &type), ERROR_SUCCESS);
     EXPECT_EQ(bytes, value.bytes) << (value.name != nullptr ? value.name : L"(default)");
     EXPECT_EQ(type, value.type) << (value.name != nullptr ? value.name : L"(default)");
   }
   size = 11;  // "hello" takes 12 bytes in UTF-16LE with its terminator
   std::vector<BYTE> tooSmall(11);
-  EXPECT_EQ(r.queryValue(key.get(), L"Text", &type, tooSmall.data(), &size), DWORD{ERROR_MORE_DATA});
+  EXPECT_EQ(r.queryValue(key.get(), L"Text", &type, tooSmall.data(), &size), ERROR_MORE_DATA);
   EXPECT_EQ(size, 12u);
-  EXPECT_EQ(readBytes(r, key.get(), L"Missing", &bytes), DWORD{ERROR_FILE_NOT_FOUND});
-  EXPECT_EQ(r.setValue(key.get(), L"Bad", REG_BINARY, nullptr, 3), DWORD{ERROR_INVALID_PARAMETER});
+  EXPECT_EQ(readBytes(r, key.get(), L"Missing", &bytes), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(r.setValue(key.get(), L"Bad", REG_BINARY, nullptr, 3), ERROR_INVALID_PARAMETER);
 
   // Overwriting changes type and size.
-  ASSERT_EQ(setBytes(r, key.get(), L"Dword", REG_SZ, stringBytes(L"now text")), DWORD{ERROR_SUCCESS});
-  ASSERT_EQ(readBytes(r, key.get(), L"DWORD", &bytes, &type), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(setBytes(r, key.get(), L"Dword", REG_SZ, stringBytes(L"now text")), ERROR_SUCCESS);
+  ASSERT_EQ(readBytes(r, key.get(), L"DWORD", &bytes, &type), ERROR_SUCCESS);
   EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
   EXPECT_EQ(bytes, stringBytes(L"now text"));
 }
@@ -259,12 +258,12 @@ TYPED_TEST_P(RegistryContract, GetValueChecksTypesAndWidths) {
   using namespace registry_contract;
   RegistryPort& r = this->reg();
   ScopedKey key(r);
-  ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"Typed", KEY_ALL_ACCESS, key.out(), nullptr), DWORD{ERROR_SUCCESS});
-  ASSERT_EQ(setBytes(r, key.get(), L"Dword", REG_DWORD, dwordBytes(7)), DWORD{ERROR_SUCCESS});
-  ASSERT_EQ(setBytes(r, key.get(), L"Binary3", REG_BINARY, {1, 2, 3}), DWORD{ERROR_SUCCESS});
-  ASSERT_EQ(setBytes(r, key.get(), L"Binary4", REG_BINARY, {1, 0, 0, 0}), DWORD{ERROR_SUCCESS});
-  ASSERT_EQ(setBytes(r, key.get(), L"Text", REG_SZ, stringBytes(L"abc", false)), DWORD{ERROR_SUCCESS});
-  ASSERT_EQ(setBytes(r, key.get(), L"Qword", REG_QWORD, {9, 0, 0, 0, 0, 0, 0, 0}), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"Typed", KEY_ALL_ACCESS, key.out(), nullptr), ERROR_SUCCESS);
+  ASSERT_EQ(setBytes(r, key.get(), L"Dword", REG_DWORD, dwordBytes(7)), ERROR_SUCCESS);
+  ASSERT_EQ(setBytes(r, key.get(), L"Binary3", REG_BINARY, {1, 2, 3}), ERROR_SUCCESS);
+  ASSERT_EQ(setBytes(r, key.get(), L"Binary4", REG_BINARY, {1, 0, 0, 0}), ERROR_SUCCESS);
+  ASSERT_EQ(setBytes(r, key.get(), L"Text", REG_SZ, stringBytes(L"abc", false)), ERROR_SUCCESS);
+  ASSERT_EQ(setBytes(r, key.get(), L"Qword", REG_QWORD, {9, 0, 0, 0, 0, 0, 0, 0}), ERROR_SUCCESS);
 
   constexpr uint64_t kUnchanged = 0xFFFFFFFF;
   const struct {
@@ -295,163 +294,159 @@ TYPED_TEST_P(RegistryContract, GetValueChecksTypesAndWidths) {
     type = 0;
     EXPECT_EQ(r.getValue(row.key, row.subKey, row.name, row.flags, &type, &value, &size), row.expected);
     EXPECT_EQ(value, row.value);
-    EXPECT_TRUE(row.expected != DWORD{ERROR_SUCCESS} || type == row.type) << type;
+    EXPECT_TRUE(row.expected != ERROR_SUCCESS || type == row.type) << type;
   }
 
   wchar_t text[8] = {};
   size = sizeof text;
-  ASSERT_EQ(r.getValue(key.get(), nullptr, L"Text", RRF_RT_REG_SZ, &type, text, &size), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.getValue(key.get(), nullptr, L"Text", RRF_RT_REG_SZ, &type, text, &size), ERROR_SUCCESS);
   EXPECT_EQ(size, 8u) << "a string comes back terminated";
 
   DWORD value = 0;
   ScopedKey noQuery(r);
-  ASSERT_EQ(r.openKey(HKEY_CURRENT_USER, L"Typed", KEY_SET_VALUE, noQuery.out()), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.openKey(HKEY_CURRENT_USER, L"Typed", KEY_SET_VALUE, noQuery.out()), ERROR_SUCCESS);
   size = sizeof value;
-  EXPECT_EQ(r.getValue(noQuery.get(), nullptr, L"Dword", RRF_RT_DWORD, &type, &value, &size),
-            DWORD{ERROR_ACCESS_DENIED});
+  EXPECT_EQ(r.getValue(noQuery.get(), nullptr, L"Dword", RRF_RT_DWORD, &type, &value, &size), ERROR_ACCESS_DENIED);
 }
 
 TYPED_TEST_P(RegistryContract, EnumerationIsStableAndInFoldedNameOrder) {
   using namespace registry_contract;
   RegistryPort& r = this->reg();
   ScopedKey key(r);
-  ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"Enum", KEY_ALL_ACCESS, key.out(), nullptr), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"Enum", KEY_ALL_ACCESS, key.out(), nullptr), ERROR_SUCCESS);
   for (const wchar_t* name : {L"\u00E4rger", L"b", L"A", L"c"}) {
-    ASSERT_EQ(setBytes(r, key.get(), name, REG_DWORD, dwordBytes(static_cast<DWORD>(wcslen(name)))),
-              DWORD{ERROR_SUCCESS});
+    ASSERT_EQ(setBytes(r, key.get(), name, REG_DWORD, dwordBytes(static_cast<DWORD>(wcslen(name)))), ERROR_SUCCESS);
   }
   for (const wchar_t* name : {L"zeta", L"Alpha", L"beta"}) {
     ScopedKey child(r);
-    ASSERT_EQ(r.createKey(key.get(), name, KEY_ALL_ACCESS, child.out(), nullptr), DWORD{ERROR_SUCCESS});
+    ASSERT_EQ(r.createKey(key.get(), name, KEY_ALL_ACCESS, child.out(), nullptr), ERROR_SUCCESS);
   }
   for (int pass = 0; pass < 2; ++pass) {
     DWORD end = 0;
     EXPECT_EQ(allNames(r, key.get(), false, &end), (std::vector<std::wstring>{L"A", L"b", L"c", L"\u00E4rger"}));
-    EXPECT_EQ(end, DWORD{ERROR_NO_MORE_ITEMS});
+    EXPECT_EQ(end, ERROR_NO_MORE_ITEMS);
     EXPECT_EQ(allNames(r, key.get(), true, &end), (std::vector<std::wstring>{L"Alpha", L"beta", L"zeta"}));
-    EXPECT_EQ(end, DWORD{ERROR_NO_MORE_ITEMS});
+    EXPECT_EQ(end, ERROR_NO_MORE_ITEMS);
   }
 
   wchar_t name[8] = {};
   DWORD chars = 5;  // "Alpha" needs 6 with its terminator
-  EXPECT_EQ(r.enumKey(key.get(), 0, name, &chars), DWORD{ERROR_MORE_DATA});
+  EXPECT_EQ(r.enumKey(key.get(), 0, name, &chars), ERROR_MORE_DATA);
   chars = 6;
-  EXPECT_EQ(r.enumKey(key.get(), 0, name, &chars), DWORD{ERROR_SUCCESS});
+  EXPECT_EQ(r.enumKey(key.get(), 0, name, &chars), ERROR_SUCCESS);
   EXPECT_EQ(chars, 5u);
   chars = 1;
-  EXPECT_EQ(r.enumValue(key.get(), 0, name, &chars, nullptr, nullptr, nullptr), DWORD{ERROR_MORE_DATA});
+  EXPECT_EQ(r.enumValue(key.get(), 0, name, &chars, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
   chars = 8;
   DWORD type = 0;
   BYTE data[2];
   DWORD dataSize = sizeof data;
-  EXPECT_EQ(r.enumValue(key.get(), 3, name, &chars, &type, data, &dataSize), DWORD{ERROR_MORE_DATA});
+  EXPECT_EQ(r.enumValue(key.get(), 3, name, &chars, &type, data, &dataSize), ERROR_MORE_DATA);
   EXPECT_EQ(dataSize, 4u);
   BYTE full[4];
   chars = 8;
   dataSize = sizeof full;
-  ASSERT_EQ(r.enumValue(key.get(), 3, name, &chars, &type, full, &dataSize), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.enumValue(key.get(), 3, name, &chars, &type, full, &dataSize), ERROR_SUCCESS);
   EXPECT_EQ(std::wstring(name, chars), L"\u00E4rger");
   EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
   EXPECT_EQ(std::vector<BYTE>(full, full + 4), dwordBytes(5));
   chars = 8;
-  EXPECT_EQ(r.enumValue(key.get(), 4, name, &chars, nullptr, nullptr, nullptr), DWORD{ERROR_NO_MORE_ITEMS});
+  EXPECT_EQ(r.enumValue(key.get(), 4, name, &chars, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
   chars = 8;
-  EXPECT_EQ(r.enumKey(key.get(), 3, name, &chars), DWORD{ERROR_NO_MORE_ITEMS});
+  EXPECT_EQ(r.enumKey(key.get(), 3, name, &chars), ERROR_NO_MORE_ITEMS);
 
   DWORD subKeys = 0;
   DWORD values = 0;
-  ASSERT_EQ(r.queryInfoKey(key.get(), &subKeys, &values), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.queryInfoKey(key.get(), &subKeys, &values), ERROR_SUCCESS);
   EXPECT_EQ(subKeys, 3u);
   EXPECT_EQ(values, 4u);
-  EXPECT_EQ(r.queryInfoKey(key.get(), nullptr, nullptr), DWORD{ERROR_SUCCESS});
+  EXPECT_EQ(r.queryInfoKey(key.get(), nullptr, nullptr), ERROR_SUCCESS);
 }
 
 TYPED_TEST_P(RegistryContract, DeleteValuesAndTrees) {
   using namespace registry_contract;
   RegistryPort& r = this->reg();
   ScopedKey top(r);
-  ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"D", KEY_ALL_ACCESS, top.out(), nullptr), DWORD{ERROR_SUCCESS});
-  ASSERT_EQ(setBytes(r, top.get(), L"v", REG_DWORD, dwordBytes(1)), DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(r.deleteValue(top.get(), L"missing"), DWORD{ERROR_FILE_NOT_FOUND});
-  EXPECT_EQ(r.deleteValue(top.get(), L"V"), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"D", KEY_ALL_ACCESS, top.out(), nullptr), ERROR_SUCCESS);
+  ASSERT_EQ(setBytes(r, top.get(), L"v", REG_DWORD, dwordBytes(1)), ERROR_SUCCESS);
+  EXPECT_EQ(r.deleteValue(top.get(), L"missing"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(r.deleteValue(top.get(), L"V"), ERROR_SUCCESS);
   std::vector<BYTE> bytes;
-  EXPECT_EQ(readBytes(r, top.get(), L"v", &bytes), DWORD{ERROR_FILE_NOT_FOUND});
-  EXPECT_EQ(r.deleteValue(top.get(), L"v"), DWORD{ERROR_FILE_NOT_FOUND});
+  EXPECT_EQ(readBytes(r, top.get(), L"v", &bytes), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(r.deleteValue(top.get(), L"v"), ERROR_FILE_NOT_FOUND);
 
   // Keys whose names sort right beside "A" must survive the removal of D\A.
   for (const wchar_t* path : {L"D\\A\\B\\C", L"D\\A\\Other", L"D\\AB", L"D\\A!", L"D\\A[", L"D\\A]x", L"D\\Keep"}) {
     ScopedKey key(r);
-    ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, path, KEY_ALL_ACCESS, key.out(), nullptr), DWORD{ERROR_SUCCESS}) << path;
-    ASSERT_EQ(setBytes(r, key.get(), L"here", REG_DWORD, dwordBytes(1)), DWORD{ERROR_SUCCESS});
+    ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, path, KEY_ALL_ACCESS, key.out(), nullptr), ERROR_SUCCESS) << path;
+    ASSERT_EQ(setBytes(r, key.get(), L"here", REG_DWORD, dwordBytes(1)), ERROR_SUCCESS);
   }
-  ASSERT_EQ(setBytes(r, top.get(), L"top", REG_DWORD, dwordBytes(2)), DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(r.deleteKeyValue(HKEY_CURRENT_USER, L"D\\Keep", L"HERE"), DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(r.deleteKeyValue(HKEY_CURRENT_USER, L"D\\Nowhere", L"here"), DWORD{ERROR_FILE_NOT_FOUND});
+  ASSERT_EQ(setBytes(r, top.get(), L"top", REG_DWORD, dwordBytes(2)), ERROR_SUCCESS);
+  EXPECT_EQ(r.deleteKeyValue(HKEY_CURRENT_USER, L"D\\Keep", L"HERE"), ERROR_SUCCESS);
+  EXPECT_EQ(r.deleteKeyValue(HKEY_CURRENT_USER, L"D\\Nowhere", L"here"), ERROR_FILE_NOT_FOUND);
 
-  ASSERT_EQ(r.deleteTree(HKEY_CURRENT_USER, L"d\\a"), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.deleteTree(HKEY_CURRENT_USER, L"d\\a"), ERROR_SUCCESS);
   HKEY probe = nullptr;
   for (const wchar_t* gone : {L"D\\A", L"D\\A\\B", L"D\\A\\B\\C", L"D\\A\\Other"}) {
-    EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, gone, KEY_READ, &probe), DWORD{ERROR_FILE_NOT_FOUND}) << gone;
+    EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, gone, KEY_READ, &probe), ERROR_FILE_NOT_FOUND) << gone;
   }
   for (const wchar_t* kept : {L"D\\AB", L"D\\A!", L"D\\A[", L"D\\A]x", L"D\\Keep"}) {
     ScopedKey key(r);
-    EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, kept, KEY_READ, key.out()), DWORD{ERROR_SUCCESS}) << kept;
+    EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, kept, KEY_READ, key.out()), ERROR_SUCCESS) << kept;
   }
-  EXPECT_EQ(r.deleteTree(HKEY_CURRENT_USER, L"D\\A"), DWORD{ERROR_FILE_NOT_FOUND});
+  EXPECT_EQ(r.deleteTree(HKEY_CURRENT_USER, L"D\\A"), ERROR_FILE_NOT_FOUND);
 
   // With no subkey: everything below the key goes, the key stays.
-  ASSERT_EQ(r.deleteTree(top.get(), nullptr), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.deleteTree(top.get(), nullptr), ERROR_SUCCESS);
   DWORD subKeys = 1;
   DWORD values = 1;
-  ASSERT_EQ(r.queryInfoKey(top.get(), &subKeys, &values), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.queryInfoKey(top.get(), &subKeys, &values), ERROR_SUCCESS);
   EXPECT_EQ(subKeys, 0u);
   EXPECT_EQ(values, 0u);
   ScopedKey still(r);
-  EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, L"D", KEY_READ, still.out()), DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(setBytes(r, top.get(), L"again", REG_DWORD, dwordBytes(3)), DWORD{ERROR_SUCCESS})
-      << "the handle still works";
+  EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, L"D", KEY_READ, still.out()), ERROR_SUCCESS);
+  EXPECT_EQ(setBytes(r, top.get(), L"again", REG_DWORD, dwordBytes(3)), ERROR_SUCCESS) << "the handle still works";
 }
 
 TYPED_TEST_P(RegistryContract, HandlesToDeletedKeysStayDeleted) {
   using namespace registry_contract;
   RegistryPort& r = this->reg();
   ScopedKey sub(r);
-  ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"K\\Sub", KEY_ALL_ACCESS, sub.out(), nullptr), DWORD{ERROR_SUCCESS});
-  ASSERT_EQ(setBytes(r, sub.get(), L"v", REG_DWORD, dwordBytes(1)), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"K\\Sub", KEY_ALL_ACCESS, sub.out(), nullptr), ERROR_SUCCESS);
+  ASSERT_EQ(setBytes(r, sub.get(), L"v", REG_DWORD, dwordBytes(1)), ERROR_SUCCESS);
   ScopedKey deeper(r);
-  ASSERT_EQ(r.createKey(sub.get(), L"Deeper", KEY_ALL_ACCESS, deeper.out(), nullptr), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.createKey(sub.get(), L"Deeper", KEY_ALL_ACCESS, deeper.out(), nullptr), ERROR_SUCCESS);
   HKEY raw = nullptr;
-  ASSERT_EQ(r.openKey(HKEY_CURRENT_USER, L"K", KEY_READ, &raw), DWORD{ERROR_SUCCESS});
-  ASSERT_EQ(r.deleteTree(HKEY_CURRENT_USER, L"K"), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.openKey(HKEY_CURRENT_USER, L"K", KEY_READ, &raw), ERROR_SUCCESS);
+  ASSERT_EQ(r.deleteTree(HKEY_CURRENT_USER, L"K"), ERROR_SUCCESS);
 
   auto expectDeleted = [&r](HKEY handle) {
     std::vector<BYTE> bytes;
-    EXPECT_EQ(readBytes(r, handle, L"v", &bytes), DWORD{ERROR_KEY_DELETED});
-    EXPECT_EQ(setBytes(r, handle, L"v", REG_DWORD, dwordBytes(2)), DWORD{ERROR_KEY_DELETED});
-    EXPECT_EQ(r.deleteValue(handle, L"v"), DWORD{ERROR_KEY_DELETED});
+    EXPECT_EQ(readBytes(r, handle, L"v", &bytes), ERROR_KEY_DELETED);
+    EXPECT_EQ(setBytes(r, handle, L"v", REG_DWORD, dwordBytes(2)), ERROR_KEY_DELETED);
+    EXPECT_EQ(r.deleteValue(handle, L"v"), ERROR_KEY_DELETED);
     wchar_t name[8];
     DWORD chars = 8;
-    EXPECT_EQ(r.enumValue(handle, 0, name, &chars, nullptr, nullptr, nullptr), DWORD{ERROR_KEY_DELETED});
+    EXPECT_EQ(r.enumValue(handle, 0, name, &chars, nullptr, nullptr, nullptr), ERROR_KEY_DELETED);
     chars = 8;
-    EXPECT_EQ(r.enumKey(handle, 0, name, &chars), DWORD{ERROR_KEY_DELETED});
-    EXPECT_EQ(r.queryInfoKey(handle, nullptr, nullptr), DWORD{ERROR_KEY_DELETED});
+    EXPECT_EQ(r.enumKey(handle, 0, name, &chars), ERROR_KEY_DELETED);
+    EXPECT_EQ(r.queryInfoKey(handle, nullptr, nullptr), ERROR_KEY_DELETED);
     HKEY child = nullptr;
-    EXPECT_EQ(r.openKey(handle, nullptr, KEY_READ, &child), DWORD{ERROR_KEY_DELETED});
-    EXPECT_EQ(r.openKey(handle, L"Deeper", KEY_READ, &child), DWORD{ERROR_KEY_DELETED});
-    EXPECT_EQ(r.createKey(handle, L"New", KEY_ALL_ACCESS, &child, nullptr), DWORD{ERROR_KEY_DELETED});
-    EXPECT_EQ(r.deleteTree(handle, nullptr), DWORD{ERROR_KEY_DELETED});
+    EXPECT_EQ(r.openKey(handle, nullptr, KEY_READ, &child), ERROR_KEY_DELETED);
+    EXPECT_EQ(r.openKey(handle, L"Deeper", KEY_READ, &child), ERROR_KEY_DELETED);
+    EXPECT_EQ(r.createKey(handle, L"New", KEY_ALL_ACCESS, &child, nullptr), ERROR_KEY_DELETED);
+    EXPECT_EQ(r.deleteTree(handle, nullptr), ERROR_KEY_DELETED);
   };
   expectDeleted(sub.get());
   expectDeleted(deeper.get());
 
   // The same path made again is another key.
   ScopedKey remade(r);
-  ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"K\\Sub\\Deeper", KEY_ALL_ACCESS, remade.out(), nullptr),
-            DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"K\\Sub\\Deeper", KEY_ALL_ACCESS, remade.out(), nullptr), ERROR_SUCCESS);
   expectDeleted(sub.get());
   expectDeleted(deeper.get());
-  EXPECT_EQ(setBytes(r, remade.get(), L"v", REG_DWORD, dwordBytes(3)), DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(r.closeKey(raw), DWORD{ERROR_SUCCESS}) << "a deleted key's handle still closes";
+  EXPECT_EQ(setBytes(r, remade.get(), L"v", REG_DWORD, dwordBytes(3)), ERROR_SUCCESS);
+  EXPECT_EQ(r.closeKey(raw), ERROR_SUCCESS) << "a deleted key's handle still closes";
 }
 
 TYPED_TEST_P(RegistryContract, HandlesAllowOnlyTheAccessTheyWereOpenedWith) {
@@ -459,15 +454,15 @@ TYPED_TEST_P(RegistryContract, HandlesAllowOnlyTheAccessTheyWereOpenedWith) {
   RegistryPort& r = this->reg();
   {
     ScopedKey key(r);
-    ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"M\\Child", KEY_ALL_ACCESS, key.out(), nullptr), DWORD{ERROR_SUCCESS});
+    ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"M\\Child", KEY_ALL_ACCESS, key.out(), nullptr), ERROR_SUCCESS);
   }
-  ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"M", KEY_ALL_ACCESS, nullptr, nullptr), DWORD{ERROR_INVALID_PARAMETER});
-  ASSERT_EQ(setBytes(r, HKEY_CURRENT_USER, L"RootValue", REG_DWORD, dwordBytes(1)), DWORD{ERROR_SUCCESS})
+  ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"M", KEY_ALL_ACCESS, nullptr, nullptr), ERROR_INVALID_PARAMETER);
+  ASSERT_EQ(setBytes(r, HKEY_CURRENT_USER, L"RootValue", REG_DWORD, dwordBytes(1)), ERROR_SUCCESS)
       << "the predefined roots have all access";
   {
     ScopedKey root(r);
-    ASSERT_EQ(r.openKey(HKEY_CURRENT_USER, L"M", KEY_ALL_ACCESS, root.out()), DWORD{ERROR_SUCCESS});
-    ASSERT_EQ(setBytes(r, root.get(), L"v", REG_DWORD, dwordBytes(1)), DWORD{ERROR_SUCCESS});
+    ASSERT_EQ(r.openKey(HKEY_CURRENT_USER, L"M", KEY_ALL_ACCESS, root.out()), ERROR_SUCCESS);
+    ASSERT_EQ(setBytes(r, root.get(), L"v", REG_DWORD, dwordBytes(1)), ERROR_SUCCESS);
   }
   const struct {
     REGSAM access;
@@ -477,8 +472,8 @@ TYPED_TEST_P(RegistryContract, HandlesAllowOnlyTheAccessTheyWereOpenedWith) {
               {KEY_ENUMERATE_SUB_KEYS, false, false, true},
               {KEY_READ, true, false, true},
               {KEY_WRITE, false, true, false}};
-  const DWORD ok = DWORD{ERROR_SUCCESS};
-  const DWORD denied = DWORD{ERROR_ACCESS_DENIED};
+  const DWORD ok = ERROR_SUCCESS;
+  const DWORD denied = ERROR_ACCESS_DENIED;
   DWORD stored = 1;
   for (DWORD i = 0; i < std::size(rows); ++i) {
     SCOPED_TRACE(rows[i].access);
@@ -504,24 +499,24 @@ TYPED_TEST_P(RegistryContract, ReadOnlyMachineRootReadsButRefusesWrites) {
   if (registry == nullptr) GTEST_SKIP() << "this registry cannot make a read-only machine root";
   RegistryPort& r = *registry;
   HKEY key = nullptr;
-  EXPECT_EQ(r.createKey(HKEY_LOCAL_MACHINE, L"Software\\vorlane", KEY_READ, &key, nullptr), DWORD{ERROR_ACCESS_DENIED});
+  EXPECT_EQ(r.createKey(HKEY_LOCAL_MACHINE, L"Software\\vorlane", KEY_READ, &key, nullptr), ERROR_ACCESS_DENIED);
   EXPECT_EQ(key, nullptr);
-  EXPECT_EQ(setBytes(r, HKEY_LOCAL_MACHINE, L"x", REG_DWORD, dwordBytes(1)), DWORD{ERROR_ACCESS_DENIED});
-  EXPECT_EQ(r.deleteValue(HKEY_LOCAL_MACHINE, L"x"), DWORD{ERROR_ACCESS_DENIED});
-  EXPECT_EQ(r.deleteTree(HKEY_LOCAL_MACHINE, nullptr), DWORD{ERROR_ACCESS_DENIED});
-  EXPECT_EQ(r.openKey(HKEY_LOCAL_MACHINE, L"Software", KEY_READ, &key), DWORD{ERROR_FILE_NOT_FOUND});
+  EXPECT_EQ(setBytes(r, HKEY_LOCAL_MACHINE, L"x", REG_DWORD, dwordBytes(1)), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(r.deleteValue(HKEY_LOCAL_MACHINE, L"x"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(r.deleteTree(HKEY_LOCAL_MACHINE, nullptr), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(r.openKey(HKEY_LOCAL_MACHINE, L"Software", KEY_READ, &key), ERROR_FILE_NOT_FOUND);
   std::vector<BYTE> bytes;
-  EXPECT_EQ(readBytes(r, HKEY_LOCAL_MACHINE, L"x", &bytes), DWORD{ERROR_FILE_NOT_FOUND});
+  EXPECT_EQ(readBytes(r, HKEY_LOCAL_MACHINE, L"x", &bytes), ERROR_FILE_NOT_FOUND);
   DWORD error = 0;
   subKeyAt(r, HKEY_LOCAL_MACHINE, 0, &error);
-  EXPECT_EQ(error, DWORD{ERROR_NO_MORE_ITEMS});
-  EXPECT_EQ(r.openKey(HKEY_LOCAL_MACHINE, nullptr, KEY_WRITE, &key), DWORD{ERROR_ACCESS_DENIED});
-  EXPECT_EQ(r.createKey(HKEY_LOCAL_MACHINE, nullptr, KEY_WRITE, &key, nullptr), DWORD{ERROR_ACCESS_DENIED});
+  EXPECT_EQ(error, ERROR_NO_MORE_ITEMS);
+  EXPECT_EQ(r.openKey(HKEY_LOCAL_MACHINE, nullptr, KEY_WRITE, &key), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(r.createKey(HKEY_LOCAL_MACHINE, nullptr, KEY_WRITE, &key, nullptr), ERROR_ACCESS_DENIED);
   {
     ScopedKey root(r);
-    EXPECT_EQ(r.openKey(HKEY_LOCAL_MACHINE, nullptr, KEY_READ, root.out()), DWORD{ERROR_SUCCESS});
+    EXPECT_EQ(r.openKey(HKEY_LOCAL_MACHINE, nullptr, KEY_READ, root.out()), ERROR_SUCCESS);
   }
-  EXPECT_EQ(setBytes(r, HKEY_CURRENT_USER, L"x", REG_DWORD, dwordBytes(1)), DWORD{ERROR_SUCCESS})
+  EXPECT_EQ(setBytes(r, HKEY_CURRENT_USER, L"x", REG_DWORD, dwordBytes(1)), ERROR_SUCCESS)
       << "the user root stays writable";
   EXPECT_EQ(registry->openHandles(), 0u);
 }
@@ -530,7 +525,7 @@ TYPED_TEST_P(RegistryContract, HandlesWorkFromSeveralThreads) {
   using namespace registry_contract;
   RegistryPort& r = this->reg();
   ScopedKey shared(r);
-  ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"Threads", KEY_ALL_ACCESS, shared.out(), nullptr), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"Threads", KEY_ALL_ACCESS, shared.out(), nullptr), ERROR_SUCCESS);
   constexpr int kThreads = 4;
   constexpr int kWrites = 10;
   std::atomic<int> failures{0};
@@ -539,15 +534,14 @@ TYPED_TEST_P(RegistryContract, HandlesWorkFromSeveralThreads) {
     threads.emplace_back([&r, &shared, &failures, t] {
       const std::wstring name = L"thread" + std::to_wstring(t);
       for (int i = 0; i < kWrites; ++i) {
-        if (setBytes(r, shared.get(), name.c_str(), REG_DWORD, dwordBytes(static_cast<DWORD>(i))) !=
-            DWORD{ERROR_SUCCESS}) {
+        if (setBytes(r, shared.get(), name.c_str(), REG_DWORD, dwordBytes(static_cast<DWORD>(i))) != ERROR_SUCCESS) {
           ++failures;
         }
         for (int k = 0; k < 4; ++k) {
           ScopedKey own(r);
           std::vector<BYTE> bytes;
-          if (r.openKey(HKEY_CURRENT_USER, L"threads", KEY_READ, own.out()) != DWORD{ERROR_SUCCESS} ||
-              readBytes(r, own.get(), name.c_str(), &bytes) != DWORD{ERROR_SUCCESS} || bytes != dwordBytes(i)) {
+          if (r.openKey(HKEY_CURRENT_USER, L"threads", KEY_READ, own.out()) != ERROR_SUCCESS ||
+              readBytes(r, own.get(), name.c_str(), &bytes) != ERROR_SUCCESS || bytes != dwordBytes(i)) {
             ++failures;
           }
         }
@@ -557,7 +551,7 @@ TYPED_TEST_P(RegistryContract, HandlesWorkFromSeveralThreads) {
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(failures.load(), 0);
   DWORD values = 0;
-  ASSERT_EQ(r.queryInfoKey(shared.get(), nullptr, &values), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.queryInfoKey(shared.get(), nullptr, &values), ERROR_SUCCESS);
   EXPECT_EQ(values, static_cast<DWORD>(kThreads));
 }
 
@@ -571,41 +565,41 @@ TYPED_TEST_P(RegistryContract, NamesAndDepthStayWithinTheRegistrysLimits) {
   for (int i = 0; i < 127; ++i) wideTooLong += L"\U0001F600";
   ScopedKey key(r);
   EXPECT_EQ(r.createKey(HKEY_CURRENT_USER, (L"Limits\\" + longest).c_str(), KEY_ALL_ACCESS, key.out(), nullptr),
-            DWORD{ERROR_SUCCESS});
+            ERROR_SUCCESS);
   for (const std::wstring& name : {tooLong, wideTooLong}) {
     HKEY refused = nullptr;
     EXPECT_EQ(r.createKey(HKEY_CURRENT_USER, (L"Limits\\New\\" + name).c_str(), KEY_ALL_ACCESS, &refused, nullptr),
-              DWORD{ERROR_INVALID_PARAMETER});
+              ERROR_INVALID_PARAMETER);
     EXPECT_EQ(refused, nullptr);
-    EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, L"Limits\\New", KEY_READ, &refused), DWORD{ERROR_FILE_NOT_FOUND})
+    EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, L"Limits\\New", KEY_READ, &refused), ERROR_FILE_NOT_FOUND)
         << "a refused path creates none of its parents";
   }
   // Value names: 16,383 code units.
   const std::wstring longestValue(16383, L'v');
   const std::wstring tooLongValue(16384, L'v');
-  EXPECT_EQ(setBytes(r, key.get(), longestValue.c_str(), REG_DWORD, dwordBytes(1)), DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(setBytes(r, key.get(), tooLongValue.c_str(), REG_DWORD, dwordBytes(2)), DWORD{ERROR_INVALID_PARAMETER});
+  EXPECT_EQ(setBytes(r, key.get(), longestValue.c_str(), REG_DWORD, dwordBytes(1)), ERROR_SUCCESS);
+  EXPECT_EQ(setBytes(r, key.get(), tooLongValue.c_str(), REG_DWORD, dwordBytes(2)), ERROR_INVALID_PARAMETER);
   DWORD values = 0;
-  ASSERT_EQ(r.queryInfoKey(key.get(), nullptr, &values), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.queryInfoKey(key.get(), nullptr, &values), ERROR_SUCCESS);
   EXPECT_EQ(values, 1u);
 
   // Depth: 512 levels below the root, counted from the root whatever the handle.
   std::wstring deep = L"D";
   for (int level = 2; level <= 500; ++level) deep += L"\\D";
   ScopedKey at500(r);
-  ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, deep.c_str(), KEY_ALL_ACCESS, at500.out(), nullptr), DWORD{ERROR_SUCCESS});
+  ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, deep.c_str(), KEY_ALL_ACCESS, at500.out(), nullptr), ERROR_SUCCESS);
   HKEY refused = nullptr;
   EXPECT_EQ(r.createKey(at500.get(), L"1\\2\\3\\4\\5\\6\\7\\8\\9\\10\\11\\12\\13", KEY_ALL_ACCESS, &refused, nullptr),
-            DWORD{ERROR_INVALID_PARAMETER});
+            ERROR_INVALID_PARAMETER);
   EXPECT_EQ(r.createKey(HKEY_CURRENT_USER, (deep + L"\\1\\2\\3\\4\\5\\6\\7\\8\\9\\10\\11\\12\\13").c_str(),
                         KEY_ALL_ACCESS, &refused, nullptr),
-            DWORD{ERROR_INVALID_PARAMETER});
-  EXPECT_EQ(r.openKey(at500.get(), L"1", KEY_READ, &refused), DWORD{ERROR_FILE_NOT_FOUND});
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(r.openKey(at500.get(), L"1", KEY_READ, &refused), ERROR_FILE_NOT_FOUND);
   ScopedKey at512(r);
   EXPECT_EQ(r.createKey(at500.get(), L"1\\2\\3\\4\\5\\6\\7\\8\\9\\10\\11\\12", KEY_ALL_ACCESS, at512.out(), nullptr),
-            DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(r.createKey(at512.get(), L"13", KEY_ALL_ACCESS, &refused, nullptr), DWORD{ERROR_INVALID_PARAMETER});
-  EXPECT_EQ(r.deleteTree(HKEY_CURRENT_USER, L"D"), DWORD{ERROR_SUCCESS});
+            ERROR_SUCCESS);
+  EXPECT_EQ(r.createKey(at512.get(), L"13", KEY_ALL_ACCESS, &refused, nullptr), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(r.deleteTree(HKEY_CURRENT_USER, L"D"), ERROR_SUCCESS);
 }
 
 REGISTER_TYPED_TEST_SUITE_P(RegistryContract, CreateOpenAndClose, NamesIgnoreCaseAndKeepTheirSpelling,
