@@ -27,7 +27,7 @@ class RegistryHelpersTest : public SimTest {
   static constexpr const wchar_t* kPath = L"SOFTWARE\\Vorlane\\Pelmora\\Test";
 };
 
-TEST_F(RegistryHelpersTest, DwordRoundTripAndLayout) {
+TEST_F(RegistryHelpersTest, DwordsRoundTripAndFailClearly) {
   ASSERT_TRUE(SetRegisterDWORD(kPath, L"Count", 0x11223344, HKEY_CURRENT_USER));
   DWORD type = 0;
   EXPECT_EQ((std::vector<BYTE>{0x44, 0x33, 0x22, 0x11}), raw(kPath, L"count", &type));
@@ -35,10 +35,7 @@ TEST_F(RegistryHelpersTest, DwordRoundTripAndLayout) {
   DWORD value = 0;
   EXPECT_TRUE(GetRegisterDWORD(L"software\\vorlane\\PELMORA\\test", L"COUNT", &value, HKEY_CURRENT_USER));
   EXPECT_EQ(0x11223344u, value);
-}
 
-TEST_F(RegistryHelpersTest, DwordReadFailures) {
-  DWORD value = 7;
   EXPECT_FALSE(GetRegisterDWORD(L"No\\Such\\Key", L"x", &value, HKEY_CURRENT_USER));
   EXPECT_FALSE(GetRegisterDWORD(kPath, L"x", nullptr, HKEY_CURRENT_USER));
   // An 8-byte value does not fit.
@@ -75,19 +72,16 @@ TEST_F(RegistryHelpersTest, StringsAreUtf16WithTerminator) {
   EXPECT_FALSE(GetRegisterStr(kPath, L"Name", buffer, 4, HKEY_CURRENT_USER));
   EXPECT_FALSE(GetRegisterStr(kPath, L"Name", nullptr, 8, HKEY_CURRENT_USER));
   EXPECT_FALSE(SetRegisterStr(kPath, L"Null", nullptr, HKEY_CURRENT_USER));
-}
 
-TEST_F(RegistryHelpersTest, StoredStringWithoutTerminatorComesBackAsStored) {
+  // A string stored without its terminator comes back as stored: none is added.
   HKEY key = nullptr;
   ASSERT_EQ(0u, sim_.registry.createKey(HKEY_CURRENT_USER, kPath, KEY_WRITE, &key, nullptr));
   const BYTE ab[4] = {'a', 0, 'b', 0};
   sim_.registry.setValue(key, L"Raw", REG_SZ, ab, 4);
   sim_.registry.closeKey(key);
-  wchar_t buffer[4] = {L'#', L'#', L'#', L'#'};
+  std::fill(std::begin(buffer), std::end(buffer), L'#');
   EXPECT_TRUE(GetRegisterStr(kPath, L"Raw", buffer, 4, HKEY_CURRENT_USER));
-  EXPECT_EQ(L'a', buffer[0]);
-  EXPECT_EQ(L'b', buffer[1]);
-  EXPECT_EQ(L'#', buffer[2]);  // no terminator added
+  EXPECT_EQ(std::wstring(L"ab##"), std::wstring(buffer, 4));
 }
 
 TEST_F(RegistryHelpersTest, StringBufferSizesFromTheCaller) {
@@ -126,13 +120,11 @@ TEST_F(RegistryHelpersTest, KeysAndDeletion) {
   EXPECT_TRUE(DeleteRegisterSubTree(L"SOFTWARE\\Vorlane\\Pelmora", HKEY_CURRENT_USER));
   EXPECT_FALSE(GetRegisterDWORD(L"SOFTWARE\\Vorlane\\Pelmora\\Test\\Sub", L"B", &value, HKEY_CURRENT_USER));
   EXPECT_TRUE(DeleteRegisterSubTree(L"SOFTWARE\\Vorlane\\Pelmora", HKEY_CURRENT_USER));  // nothing left
-}
 
-TEST_F(RegistryHelpersTest, EmptyPathNeverEmptiesTheRoot) {
+  // An empty path never empties the root.
   ASSERT_TRUE(SetRegisterDWORD(kPath, L"Keep", 1, HKEY_CURRENT_USER));
   EXPECT_FALSE(DeleteRegisterSubTree(L"", HKEY_CURRENT_USER));
   EXPECT_FALSE(DeleteRegisterSubTree(nullptr, HKEY_CURRENT_USER));
-  DWORD value = 0;
   EXPECT_TRUE(GetRegisterDWORD(kPath, L"Keep", &value, HKEY_CURRENT_USER));
 }
 

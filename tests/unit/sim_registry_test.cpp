@@ -20,32 +20,27 @@ struct SimFactory {
 INSTANTIATE_TYPED_TEST_SUITE_P(Sim, RegistryContract, ::testing::Types<SimFactory>);
 
 TEST(SimRegistryControls, InjectedFaultsCountCallsAndExpire) {
+  using registry_contract::dwordBytes;
+  using registry_contract::readBytes;
+  using registry_contract::setBytes;
   SimRegistry registry;
-  const DWORD value = 5;
-  ASSERT_EQ(registry.setValue(HKEY_CURRENT_USER, L"v", REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4),
-            DWORD{ERROR_SUCCESS});
-  registry.failNext(SimRegistry::Op::Query, DWORD{ERROR_BUSY}, 2);
-  DWORD size = 4;
-  DWORD read = 0;
-  EXPECT_EQ(registry.queryValue(HKEY_CURRENT_USER, L"v", nullptr, reinterpret_cast<BYTE*>(&read), &size),
-            DWORD{ERROR_BUSY});
-  EXPECT_EQ(registry.queryValue(HKEY_CURRENT_USER, L"v", nullptr, reinterpret_cast<BYTE*>(&read), &size),
-            DWORD{ERROR_BUSY});
-  EXPECT_EQ(registry.queryValue(HKEY_CURRENT_USER, L"v", nullptr, reinterpret_cast<BYTE*>(&read), &size),
-            DWORD{ERROR_SUCCESS});
-  EXPECT_EQ(read, 5u);
-  EXPECT_EQ(registry.calls(SimRegistry::Op::Query), 3);
+  ASSERT_EQ(setBytes(registry, HKEY_CURRENT_USER, L"v", REG_DWORD, dwordBytes(5)), ERROR_SUCCESS);
+  registry.failNext(SimRegistry::Op::Query, ERROR_BUSY, 2);
+  std::vector<BYTE> bytes;
+  EXPECT_EQ(readBytes(registry, HKEY_CURRENT_USER, L"v", &bytes), ERROR_BUSY);
+  EXPECT_EQ(readBytes(registry, HKEY_CURRENT_USER, L"v", &bytes), ERROR_BUSY);
+  EXPECT_EQ(readBytes(registry, HKEY_CURRENT_USER, L"v", &bytes), ERROR_SUCCESS);
+  EXPECT_EQ(bytes, dwordBytes(5));
+  EXPECT_EQ(registry.calls(SimRegistry::Op::Query), 4) << "the failed calls count too";
 
-  registry.failNext(SimRegistry::Op::Set, DWORD{ERROR_DISK_FULL}, 0);
+  registry.failNext(SimRegistry::Op::Set, ERROR_DISK_FULL, 0);
   for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(registry.setValue(HKEY_CURRENT_USER, L"v", REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4),
-              DWORD{ERROR_DISK_FULL});
+    EXPECT_EQ(setBytes(registry, HKEY_CURRENT_USER, L"v", REG_DWORD, dwordBytes(6)), ERROR_DISK_FULL);
   }
   registry.clear();
-  EXPECT_EQ(registry.queryValue(HKEY_CURRENT_USER, L"v", nullptr, nullptr, nullptr), DWORD{ERROR_FILE_NOT_FOUND})
+  EXPECT_EQ(readBytes(registry, HKEY_CURRENT_USER, L"v", &bytes), ERROR_FILE_NOT_FOUND)
       << "clear removes values and faults";
-  EXPECT_EQ(registry.setValue(HKEY_CURRENT_USER, L"v", REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4),
-            DWORD{ERROR_SUCCESS});
+  EXPECT_EQ(setBytes(registry, HKEY_CURRENT_USER, L"v", REG_DWORD, dwordBytes(6)), ERROR_SUCCESS);
 }
 
 }  // namespace
