@@ -21,19 +21,6 @@ using registry_test::setDword;
 using utils::linuxport::RegistryStore;
 using utils::port::ScopedKey;
 
-// Reads one int from a pipe; false at end of file.
-bool readId(int fd, int* id) {
-  size_t got = 0;
-  auto* bytes = reinterpret_cast<char*>(id);
-  while (got < sizeof *id) {
-    const ssize_t n = ::read(fd, bytes + got, sizeof *id - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    got += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // A child writes values in a loop and reports each one after setValue returned
 // success; it is killed at a different moment each round, often in the middle
 // of a commit. Every reported value must be there afterwards, in a sound file.
@@ -72,15 +59,18 @@ TEST_F(RegistryDurability, KilledWritersLoseNoReportedWrite) {
       }
     }
     ::close(pipeFds[1]);
+    FILE* ids = ::fdopen(pipeFds[0], "rb");
+    ASSERT_NE(ids, nullptr);
+    auto readId = [ids](int* id) { return std::fread(id, sizeof *id, 1, ids) == 1; };
     const int wanted = 1 + (round * 7) % 11;
     int id = 0;
-    for (int n = 0; n < wanted && readId(pipeFds[0], &id); ++n) reported.insert(id);
+    for (int n = 0; n < wanted && readId(&id); ++n) reported.insert(id);
     ::usleep(static_cast<useconds_t>((round * 1777) % 4000));
     ::kill(child, SIGKILL);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
-    while (readId(pipeFds[0], &id)) reported.insert(id);
-    ::close(pipeFds[0]);
+    while (readId(&id)) reported.insert(id);
+    std::fclose(ids);
     ASSERT_TRUE(WIFSIGNALED(status)) << "the writer failed on its own: exit " << WEXITSTATUS(status);
     if (std::filesystem::exists(user() + "-journal")) ++killedMidCommit;
 

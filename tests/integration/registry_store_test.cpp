@@ -132,14 +132,18 @@ TEST_F(RegistryStoreTest, OtherStoresAndProcessesSeeEveryCommitAtOnce) {
   for (DWORD round = 2; round < 6; ++round) {
     ASSERT_EQ(readDwordAt(*store, HKEY_CURRENT_USER, L"Software\\vorlane", L"LogDebug", &value), ERROR_SUCCESS);
     ASSERT_EQ(readDwordAt(*store, HKEY_CURRENT_USER, L"Software\\vorlane", L"Missing", &value), ERROR_FILE_NOT_FOUND);
-    const int status = registry_test::runInChild([&] {
-      RegistryStore writer(machine(), user());
-      if (setDword(writer, HKEY_CURRENT_USER, L"Missing", round) != ERROR_SUCCESS) return 1;
-      ScopedKey child(writer);
-      if (writer.openKey(HKEY_CURRENT_USER, L"Software\\vorlane", KEY_SET_VALUE, child.out()) != ERROR_SUCCESS)
-        return 2;
-      return setDword(writer, child.get(), L"LogDebug", round) == ERROR_SUCCESS ? 0 : 3;
-    });
+    const int status =
+        registry_test::PausedChild(
+            [&] {
+              RegistryStore writer(machine(), user());
+              if (setDword(writer, HKEY_CURRENT_USER, L"Missing", round) != ERROR_SUCCESS) return 1;
+              ScopedKey child(writer);
+              if (writer.openKey(HKEY_CURRENT_USER, L"Software\\vorlane", KEY_SET_VALUE, child.out()) != ERROR_SUCCESS)
+                return 2;
+              return setDword(writer, child.get(), L"LogDebug", round) == ERROR_SUCCESS ? 0 : 3;
+            },
+            [] { return 0; })
+            .finish();
     ASSERT_TRUE(registry_test::exitedWith(status, 0)) << status;
     ASSERT_EQ(readDwordAt(*store, HKEY_CURRENT_USER, L"Software\\vorlane", L"LogDebug", &value), ERROR_SUCCESS);
     EXPECT_EQ(value, round);
@@ -147,10 +151,13 @@ TEST_F(RegistryStoreTest, OtherStoresAndProcessesSeeEveryCommitAtOnce) {
     EXPECT_EQ(value, round);
     ASSERT_EQ(store->deleteValue(HKEY_CURRENT_USER, L"Missing"), ERROR_SUCCESS);
   }
-  const int status = registry_test::runInChild([&] {
-    RegistryStore writer(machine(), user());
-    return writer.deleteTree(HKEY_CURRENT_USER, L"Software") == ERROR_SUCCESS ? 0 : 1;
-  });
+  const int status = registry_test::PausedChild(
+                         [&] {
+                           RegistryStore writer(machine(), user());
+                           return writer.deleteTree(HKEY_CURRENT_USER, L"Software") == ERROR_SUCCESS ? 0 : 1;
+                         },
+                         [] { return 0; })
+                         .finish();
   ASSERT_TRUE(registry_test::exitedWith(status, 0));
   EXPECT_EQ(getDword(*store, key.get(), L"LogDebug", &value), ERROR_KEY_DELETED);
   EXPECT_EQ(readDwordAt(*store, HKEY_CURRENT_USER, L"Software\\vorlane", L"LogDebug", &value), ERROR_FILE_NOT_FOUND);

@@ -90,25 +90,6 @@ inline DWORD readDwordAt(utils::port::RegistryPort& registry, HKEY root, const w
   return getDword(registry, key.get(), name, value);
 }
 
-// Runs body in a forked child; the child's exit status is body's result (0-255).
-// Returns the status as waitpid reports it, or -1.
-inline int runInChild(const std::function<int()>& body) {
-  const pid_t child = ::fork();
-  if (child < 0) return -1;
-  if (child == 0) {
-    int code = 1;
-    try {
-      code = body();
-    } catch (...) {
-      code = 2;
-    }
-    ::_exit(code);
-  }
-  int status = 0;
-  if (::waitpid(child, &status, 0) != child) return -1;
-  return status;
-}
-
 inline bool exitedWith(int status, int code) { return status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == code; }
 
 // A forked child that runs first(), tells the parent it got that far, waits for
