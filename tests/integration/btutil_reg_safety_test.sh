@@ -1,7 +1,8 @@
 #!/bin/bash
 # Hostile input to the real btutil on real registry store files: crafted .reg
-# files (NUL inside names, lone UTF-16 surrogates, names and trees past the
-# registry's limits) change nothing and exit with 1, as every failure of reg does; export
+# files with a NUL inside a name change nothing and exit with 1, as every failure
+# of reg does (each malformed form is a row of the parser's unit tests); names and
+# trees at the registry's limits reach the store; export
 # never follows a planted symbolic link; FIFOs are refused without blocking;
 # store files get their modes whatever the umask; a symbolic link at a store path
 # is refused.
@@ -47,9 +48,7 @@ fi
 before=$(stores)
 n=0
 for body in $'[-HKEY_CURRENT_USER\\\x01x]' \
-  $'[-HKEY_LOCAL_MACHINE\\Software\\Vendor\x01Legacy]' \
-  $'[HKEY_LOCAL_MACHINE\\Software\\Vendor]\r\n"Important\x01.old"=-' \
-  $'[HKEY_LOCAL_MACHINE\\Software\\Vendor]\r\n"Text"="a\x01b"'; do
+  $'[HKEY_LOCAL_MACHINE\\Software\\Vendor]\r\n"Important\x01.old"=-'; do
   n=$((n + 1))
   # \x01 stands for the NUL: iconv turns it into 01 00, sed makes that 00 00.
   printf 'Windows Registry Editor Version 5.00\r\n\r\n%s\r\n' "$body" | utf16 "$work/nul$n.reg"
@@ -67,33 +66,15 @@ check "Important is still there" has "$out" "0x7"
 run reg query 'HKLM\Software\Vendor\Legacy'
 check "Legacy is still there" exits 0
 
-# --- byte order marks and surrogates -------------------------------------------
-# reg.exe reads only UTF-16LE behind a mark; behind any other it sees no header.
-printf 'Windows Registry Editor Version 5.00\r\n[HKCU\\S]\r\n"V"="x"\r\n' | iconv -f UTF-8 -t UTF-16BE |
-  { printf '\xfe\xff'; cat; } >"$work/be.reg"
-run reg import "$work/be.reg"
-check "a UTF-16BE file is refused" regrefused "UTF-16 big-endian byte order mark"
+# --- a surrogate pair reaches the store ------------------------------------------
 printf 'Windows Registry Editor Version 5.00\r\n[HKCU\\S]\r\n"\xf0\x9f\x98\x80"="pair"\r\n' | utf16 "$work/pair.reg"
 run reg import "$work/pair.reg"
 check "a proper surrogate pair imports" exits 0
 check "those files changed nothing else" is "$(sha256sum "$UTILS_REGISTRY_MACHINE")" "$(echo "$before" | head -1)"
 
-# --- the registry's limits -----------------------------------------------------------
-before=$(stores)
+# --- names and depth at the registry's limits (past them: the parser's unit rows) ---
 long256=$(printf 'k%.0s' $(seq 256))
 long255=${long256:1}
-deep513=$(printf '\\d%.0s' $(seq 513))
-printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\%s]\r\n' "$long256" >"$work/long-key.reg"
-run reg import "$work/long-key.reg"
-check "a 256-character key name is refused" regrefused "line 3: The key name"
-printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER%s]\r\n' "$deep513" >"$work/deep.reg"
-run reg import "$work/deep.reg"
-check "a 513-level key is refused" regrefused "513 levels deep"
-printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\V]\r\n"%s"="x"\r\n' "$(printf 'v%.0s' $(seq 16384))" \
-  >"$work/long-value.reg"
-run reg import "$work/long-value.reg"
-check "a 16,384-character value name is refused" regrefused "line 4: The value name is longer than 16383"
-check "the refused files changed no store" is "$(stores)" "$before"
 deep512=$(printf '\\d%.0s' $(seq 511))
 printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\%s%s]\r\n"%s"="x"\r\n' "$long255" "$deep512" \
   "$(printf 'v%.0s' $(seq 16383))" >"$work/limits.reg"

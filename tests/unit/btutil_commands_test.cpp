@@ -86,6 +86,9 @@ TEST_F(BtutilCommandTest, AddStoresWhatRegExeStores) {
       {{"/v", "N", "/t", "REG_QWORD", "/d", "-1"}, kExitOk, "N REG_QWORD FFFFFFFFFFFFFFFF"},
       {{"/v", "N", "/t", "REG_QWORD", "/d", "-2"}, kExitOk, "N REG_QWORD FEFFFFFFFFFFFFFF"},
       {{"/v", "N", "/t", "REG_QWORD", "/d", "-0x1"}, kExitNo, ""},
+      {{"/v", "N", "/t", "REG_QWORD", "/d", "-"}, kExitNo, ""},
+      {{"/v", "N", "/t", "REG_QWORD", "/d", "0x0102030405060708"}, kExitOk, "N REG_QWORD 0807060504030201"},
+      {{"/v", "N", "/d", "h\xC3\xA9"}, kExitOk, "N REG_SZ 6800E9000000"},  // UTF-8 text becomes UTF-16
       {{"/v", "N", "/t", "REG_BINARY", "/d", "abc"}, kExitOk, "N REG_BINARY 0ABC"},
       {{"/v", "N", "/t", "REG_BINARY", "/d", "a"}, kExitOk, "N REG_BINARY 0A"},
       {{"/v", "N", "/t", "REG_BINARY", "/d", "0g"}, kExitNo, ""},

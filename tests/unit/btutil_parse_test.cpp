@@ -65,34 +65,6 @@ TEST(BtutilParseTest, KeyPathsTakeBothRootSpellingsInAnyCase) {
   }
 }
 
-TEST(BtutilParseTest, ValueDataFollowsTheType) {
-  std::vector<BYTE> data;
-  std::string error;
-  ASSERT_TRUE(buildValueData(REG_DWORD, "12", "", &data, &error));
-  EXPECT_EQ((std::vector<BYTE>{12, 0, 0, 0}), data);
-  ASSERT_TRUE(buildValueData(REG_DWORD, "0x0A0B0C0D", "", &data, &error));
-  EXPECT_EQ((std::vector<BYTE>{0x0D, 0x0C, 0x0B, 0x0A}), data);
-  ASSERT_TRUE(buildValueData(REG_QWORD, "0x0102030405060708", "", &data, &error));
-  EXPECT_EQ((std::vector<BYTE>{8, 7, 6, 5, 4, 3, 2, 1}), data);
-  ASSERT_TRUE(buildValueData(REG_DWORD, "", "", &data, &error));
-  EXPECT_EQ((std::vector<BYTE>{0, 0, 0, 0}), data);
-  ASSERT_TRUE(buildValueData(REG_BINARY, "0a0b0c", "", &data, &error));
-  EXPECT_EQ((std::vector<BYTE>{0x0A, 0x0B, 0x0C}), data);
-  ASSERT_TRUE(buildValueData(REG_SZ, "h\xC3\xA9", "", &data, &error));  // UTF-8 e-acute
-  EXPECT_EQ((std::vector<BYTE>{'h', 0, 0xE9, 0, 0, 0}), data);
-  ASSERT_TRUE(buildValueData(REG_MULTI_SZ, "a\\0bc", "", &data, &error));
-  EXPECT_EQ((std::vector<BYTE>{'a', 0, 0, 0, 'b', 0, 'c', 0, 0, 0, 0, 0}), data);
-  ASSERT_TRUE(buildValueData(REG_MULTI_SZ, "a#b", "#", &data, &error));
-  EXPECT_EQ((std::vector<BYTE>{'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0}), data);
-
-  EXPECT_FALSE(buildValueData(REG_DWORD, "4294967296", "", &data, &error));
-  EXPECT_NE(std::string::npos, error.find("REG_DWORD")) << error;
-  EXPECT_FALSE(buildValueData(REG_DWORD, "twelve", "", &data, &error));
-  EXPECT_FALSE(buildValueData(REG_QWORD, "-", "", &data, &error));
-  EXPECT_FALSE(buildValueData(REG_BINARY, "0a0g", "", &data, &error));
-  EXPECT_FALSE(buildValueData(REG_MULTI_SZ, "a\\0\\0b", "", &data, &error));
-}
-
 TEST(BtutilParseTest, TypeNamesAndDisplayedData) {
   EXPECT_EQ(static_cast<DWORD>(REG_DWORD), parseTypeName("reg_dword"));
   EXPECT_EQ(static_cast<DWORD>(REG_QWORD), parseTypeName("REG_QWORD"));
