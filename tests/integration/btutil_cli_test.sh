@@ -174,6 +174,8 @@ check "LogDebug is read at start" grep -qF "$line" "$work/debug.log"
 : >"$work/debug.log"
 run --trace 0 services enable $device
 check "--trace 0 silences LogDebug for the run" is "$(cat "$work/debug.log")" ""
+run --trace 4x services enable $device  # main passes a malformed mask on to the refusal
+check "a malformed mask is refused" refused 'The trace mask "4x"'
 unset DBUS_SYSTEM_BUS_ADDRESS
 
 # --- permit, services and ftplist on the real stores and files ----------------

@@ -309,6 +309,7 @@ TEST(BtutilRegFileTest, ReadsWhatRegExeReads) {
   };
   const std::vector<Case> cases = {
       {L"\"V\"=\"x\" ;comment\r\n", REG_SZ, {'x', 0, 0, 0}},
+      {L"  # comment\r\n\"V\"=\"x\"\r\n", REG_SZ, {'x', 0, 0, 0}},
       {L"\"V\"=\"\\n\\r\\\\\\\"\"\r\n", REG_SZ, utf16Bytes(u"\n\r\\\"\0"sv)},
       {L"\"V\"=\"x\"\t\t;comment", REG_SZ, {'x', 0, 0, 0}},
       {L"@=\"d\"\r\n", REG_SZ, {'d', 0, 0, 0}},
