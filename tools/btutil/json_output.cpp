@@ -26,9 +26,7 @@ Json regValueJson(const RegValue& value) {
   } else {
     data = hexBytes(value.data);
   }
-  // REG_DWORD_BIG_ENDIAN by its name, as the text answer shows it.
-  std::string type = value.type == REG_DWORD_BIG_ENDIAN ? "REG_DWORD_BIG_ENDIAN" : typeName(value.type);
-  return Json{{"name", wideToUtf8(value.name)}, {"type", std::move(type)}, {"data", std::move(data)}};
+  return Json{{"name", wideToUtf8(value.name)}, {"type", queryTypeName(value.type)}, {"data", std::move(data)}};
 }
 
 }  // namespace utils::btutil

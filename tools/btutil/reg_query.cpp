@@ -94,9 +94,8 @@ int queryValue(port::RegistryPort& registry, const KeyPath& path, const std::wst
 // under its own type name.
 std::string shownLine(const RegValue& value) {
   const bool bigEndian = value.type == REG_DWORD_BIG_ENDIAN;
-  const std::string type = bigEndian ? "REG_DWORD_BIG_ENDIAN" : typeName(value.type);
   const std::string data = bigEndian ? displayData(RegValue{value.name, REG_DWORD, value.data}) : displayData(value);
-  return "    " + displayName(value.name) + "    " + type + "    " + data + "\n";
+  return "    " + displayName(value.name) + "    " + queryTypeName(value.type) + "    " + data + "\n";
 }
 
 void printValues(const KeyReport& key, std::ostream& out) {

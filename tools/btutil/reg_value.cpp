@@ -88,6 +88,8 @@ std::string typeName(DWORD type) {
   return text;
 }
 
+std::string queryTypeName(DWORD type) { return type == REG_DWORD_BIG_ENDIAN ? "REG_DWORD_BIG_ENDIAN" : typeName(type); }
+
 std::vector<BYTE> stringData(std::wstring_view text) {
   std::u16string units = wideToUtf16(text);
   units.push_back(u'\0');

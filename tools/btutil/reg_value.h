@@ -23,6 +23,9 @@ std::optional<DWORD> parseTypeName(std::string_view name);
 // The type's name, or "0x..." for a type without one.
 std::string typeName(DWORD type);
 
+// The name reg query shows: typeName's, and REG_DWORD_BIG_ENDIAN by its name.
+std::string queryTypeName(DWORD type);
+
 // Builds the data of a value of the given type from /d text. REG_MULTI_SZ splits
 // at separator ("\0" when empty). On failure error says what is wrong.
 bool buildValueData(DWORD type, std::string_view text, std::string_view separator, std::vector<BYTE>* data,
