@@ -10,37 +10,29 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
-namespace {
-
-int replay(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    std::fprintf(stderr, "cannot read %s\n", file.string().c_str());
-    return 1;
-  }
-  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
-  LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-  return 0;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  int failures = 0;
-  int count = 0;
+  namespace fs = std::filesystem;
+  std::vector<fs::path> files;
   for (int i = 1; i < argc; ++i) {
-    const std::filesystem::path argument(argv[i]);
-    if (std::filesystem::is_directory(argument)) {
-      for (const auto& entry : std::filesystem::directory_iterator(argument)) {
-        if (!entry.is_regular_file()) continue;
-        failures += replay(entry.path());
-        ++count;
-      }
-    } else {
-      failures += replay(argument);
-      ++count;
+    if (!fs::is_directory(argv[i])) {
+      files.emplace_back(argv[i]);
+      continue;
+    }
+    for (const auto& entry : fs::directory_iterator(argv[i])) {
+      if (entry.is_regular_file()) files.push_back(entry.path());
     }
   }
-  std::printf("replayed %d inputs\n", count);
-  return failures == 0 && count > 0 ? 0 : 1;
+  int failures = 0;
+  for (const fs::path& file : files) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in.is_open()) {
+      std::fprintf(stderr, "cannot read %s\n", file.c_str());
+      ++failures;
+      continue;
+    }
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+  }
+  std::printf("replayed %zu inputs\n", files.size());
+  return failures == 0 && !files.empty() ? 0 : 1;
 }

@@ -3,11 +3,9 @@
 // never blocking, never raising SIGPIPE.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,13 +14,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
 #include "port/linux/debug_output.h"
 
 namespace {
@@ -100,44 +98,8 @@ std::string readAll(const std::string& path) {
   return text.str();
 }
 
-// Runs body in a child whose standard error is the write end of a pipe (its
-// read end closed first when readerGone), with SIGPIPE at its default action
-// and a deadline: a child that blocks is killed by the alarm, one killed by
-// SIGPIPE shows as such.
-struct ChildResult {
-  bool exitedNormally = false;
-  int signal = 0;
-  std::string standardError;
-};
-
-ChildResult runWithStandardErrorPipe(const std::function<void()>& body, bool readerGone = false) {
-  int fds[2];
-  EXPECT_EQ(0, pipe(fds));
-  if (readerGone) close(fds[0]);
-  const pid_t child = fork();
-  if (child == 0) {
-    signal(SIGPIPE, SIG_DFL);
-    alarm(20);
-    dup2(fds[1], 2);
-    close(fds[1]);
-    body();
-    _exit(0);
-  }
-  close(fds[1]);
-  ChildResult result;
-  int status = 0;
-  waitpid(child, &status, 0);
-  if (!readerGone) {
-    fcntl(fds[0], F_SETFL, O_NONBLOCK);
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) result.standardError.append(buffer, static_cast<size_t>(n));
-    close(fds[0]);
-  }
-  result.exitedNormally = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-  return result;
-}
+using utils::testing::ChildOptions;
+using utils::testing::runChild;
 
 TEST_F(DebugOutputTest, FileIsAppendedWithWholeLinesAndCreatedByTheFirstOnly) {
   const std::string log = path("debug.log");
@@ -182,9 +144,16 @@ TEST_F(DebugOutputTest, AnythingButARegularFileIsRefusedWithoutWaiting) {
   ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
   const std::string folder = path("folder");
   ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
-  // A FIFO without a reader would block the open, one with a reader the
-  // writes; a folder or a terminal cannot hold a log. Each text goes to the
-  // system log instead.
+  // A FIFO without a reader would block the open (here in a child with a
+  // deadline), one with a reader the writes; a folder or a terminal cannot
+  // hold a log. Each text goes to the system log instead.
+  const auto end = runChild([&] {
+    LinuxDebugOutput output(fifo.c_str(), testSockets());
+    output.writeNarrow("refused\n");
+    return 0;
+  });
+  EXPECT_EQ(0, end.code) << "signal " << end.signal;
+  EXPECT_EQ(1u, received(journal).size());
   const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
   for (const std::string& target : {fifo, folder, std::string("/dev/null"), path("no-folder/x.log")}) {
     LinuxDebugOutput output(target.c_str(), testSockets());
@@ -196,102 +165,61 @@ TEST_F(DebugOutputTest, AnythingButARegularFileIsRefusedWithoutWaiting) {
   char byte;
   EXPECT_EQ(0, read(reader, &byte, 1)) << "nothing reached the FIFO";
   close(reader);
-  // Without a reader, in a child with a deadline.
-  const ChildResult result = runWithStandardErrorPipe([&] {
-    LinuxDebugOutput output(fifo.c_str(), testSockets());
-    output.writeNarrow("no reader\n");
-  });
-  EXPECT_TRUE(result.exitedNormally) << "signal " << result.signal;
-  EXPECT_EQ(1u, received(journal).size());
 }
 
 TEST_F(DebugOutputTest, StandardErrorNeverKillsOrStopsTheHost) {
   // The reader is gone: no SIGPIPE, errno as the caller left it.
-  ChildResult result = runWithStandardErrorPipe(
+  auto end = runChild(
       [] {
         LinuxDebugOutput output("stderr");
         errno = 1234;
         output.writeNarrow("to nobody\n");
-        if (errno != 1234) _exit(3);
         sigset_t pending;
         sigpending(&pending);
-        if (sigismember(&pending, SIGPIPE)) _exit(4);
+        return errno != 1234 ? 3 : sigismember(&pending, SIGPIPE) ? 4 : 0;
       },
-      true);
-  EXPECT_TRUE(result.exitedNormally) << "signal " << result.signal;
+      ChildOptions{.standardErrorPipe = true, .readerGone = true});
+  EXPECT_EQ(0, end.code) << "signal " << end.signal;
 
   // A full pipe whose reader never reads: the text is dropped, not waited for.
-  result = runWithStandardErrorPipe([] {
-    const int flags = fcntl(2, F_GETFL);
-    fcntl(2, F_SETFL, flags | O_NONBLOCK);
-    const std::string chunk(4096, 'f');
-    while (write(2, chunk.data(), chunk.size()) > 0) {
-    }
-    fcntl(2, F_SETFL, flags);  // blocking again, as a host leaves it
-    LinuxDebugOutput output("stderr");
-    for (int i = 0; i < 100; ++i) output.writeNarrow("full\n");
-    output.writeWide(L"full\n");
-  });
-  EXPECT_TRUE(result.exitedNormally) << "signal " << result.signal;
-  EXPECT_EQ(std::string::npos, result.standardError.find("full\n"));
+  end = runChild(
+      [] {
+        const int flags = fcntl(2, F_GETFL);
+        fcntl(2, F_SETFL, flags | O_NONBLOCK);
+        const std::string chunk(4096, 'f');
+        while (write(2, chunk.data(), chunk.size()) > 0) {
+        }
+        fcntl(2, F_SETFL, flags);  // blocking again, as a host leaves it
+        LinuxDebugOutput output("stderr");
+        for (int i = 0; i < 100; ++i) output.writeNarrow("full\n");
+        output.writeWide(L"full\n");
+        return 0;
+      },
+      ChildOptions{.standardErrorPipe = true});
+  EXPECT_EQ(0, end.code) << "signal " << end.signal;
+  EXPECT_EQ(std::string::npos, end.standardError.find("full\n"));
 
   // And with room, the texts arrive whole.
-  result = runWithStandardErrorPipe([] {
-    LinuxDebugOutput output("stderr");
-    output.writeLogLine(4, "", "[ 9:05:07][4][]x=5\n");
-    char oem[8];
-    output.wideToOem(L"\u20ac\u20ac\u20ac", oem, sizeof oem);
-    output.writeNarrow(oem);
-  });
-  EXPECT_TRUE(result.exitedNormally);
-  EXPECT_EQ("[ 9:05:07][4][]x=5\n\xe2\x82\xac\xe2\x82\xac", result.standardError);  // cut at a whole character
+  end = runChild(
+      [] {
+        LinuxDebugOutput output("stderr");
+        output.writeLogLine(4, "", "[ 9:05:07][4][]x=5\n");
+        char oem[8];
+        output.wideToOem(L"\u20ac\u20ac\u20ac", oem, sizeof oem);
+        output.writeNarrow(oem);
+        return 0;
+      },
+      ChildOptions{.standardErrorPipe = true});
+  EXPECT_EQ(0, end.code);
+  EXPECT_EQ("[ 9:05:07][4][]x=5\n\xe2\x82\xac\xe2\x82\xac", end.standardError);  // cut at a whole character
 }
 
-TEST_F(DebugOutputTest, JournalIsTheDefaultWithPriorityAndModuleFields) {
-  const int journal = listen(path("journal.sock"));
-  const ChildResult result = runWithStandardErrorPipe([&] {
-    LinuxDebugOutput output(nullptr, testSockets());
-    output.writeLogLine(4, "utils", "[ 9:05:07][4][utils]x=5\n");
-    output.writeLogLine(1, "m\nod", "[ 9:05:07][1][m\nod]bad\n");
-    output.writeLogLine(3, "", "[ 9:05:07][3][]three\n");
-    output.writeLogLine(16, "", "[ 9:05:07][16][]low\n");
-    output.writeNarrow("AppDebug=0\n");
-    output.writeWide(L"wide \u00e9");
-  });
-  EXPECT_TRUE(result.exitedNormally);
-  EXPECT_EQ("", result.standardError);  // nothing on the host's standard error
-  const auto datagrams = received(journal);
-  ASSERT_EQ(6u, datagrams.size());
-  auto first = journalFields(datagrams[0]);
-  EXPECT_EQ("[ 9:05:07][4][utils]x=5", first["MESSAGE"]);
-  EXPECT_EQ("5", first["PRIORITY"]);
-  EXPECT_EQ("utils", first["UTILS_MODULE"]);
-  EXPECT_EQ("4", first["UTILS_LEVEL"]);
-  EXPECT_FALSE(first["SYSLOG_IDENTIFIER"].empty());
-  auto second = journalFields(datagrams[1]);
-  EXPECT_EQ("3", second["PRIORITY"]);
-  EXPECT_EQ("m\nod", second["UTILS_MODULE"]);  // a newline stays inside its field
-  EXPECT_EQ("[ 9:05:07][1][m\nod]bad", second["MESSAGE"]);
-  EXPECT_EQ("3", journalFields(datagrams[2])["PRIORITY"]);  // the lowest bit decides
-  EXPECT_EQ("7", journalFields(datagrams[3])["PRIORITY"]);
-  auto plain = journalFields(datagrams[4]);
-  EXPECT_EQ("AppDebug=0", plain["MESSAGE"]);
-  EXPECT_EQ("7", plain["PRIORITY"]);
-  EXPECT_EQ(0u, plain.count("UTILS_MODULE"));
-  EXPECT_EQ("wide \xc3\xa9", journalFields(datagrams[5])["MESSAGE"]);
-}
-
-TEST_F(DebugOutputTest, SyslogSocketWhenAskedForOrWhenTheJournalIsAbsent) {
+TEST_F(DebugOutputTest, SystemLogIsTheDefaultJournalFirstThenSyslog) {
+  // No journal socket bound yet: the syslog socket.
   const int syslog = listen(path("syslog.sock"));
-  {
-    LinuxDebugOutput output(nullptr, testSockets());  // no journal socket bound
-    output.writeLogLine(2, "utils", "[ 9:05:07][2][utils]warn\n");
-  }
+  LinuxDebugOutput(nullptr, testSockets()).writeLogLine(2, "utils", "[ 9:05:07][2][utils]warn\n");
   const int journal = listen(path("journal.sock"));
-  {
-    LinuxDebugOutput output("syslog", testSockets());
-    output.writeNarrow("plain");
-  }
+  LinuxDebugOutput("syslog", testSockets()).writeNarrow("plain");
   EXPECT_TRUE(received(journal).empty());
   const auto datagrams = received(syslog);
   ASSERT_EQ(2u, datagrams.size());
@@ -301,16 +229,52 @@ TEST_F(DebugOutputTest, SyslogSocketWhenAskedForOrWhenTheJournalIsAbsent) {
   EXPECT_EQ('n', datagrams[0].back());  // the final newline is not repeated
   EXPECT_EQ(0u, datagrams[1].find("<15>"));
   EXPECT_NE(std::string::npos, datagrams[1].find(pid + "plain"));
-}
 
-TEST_F(DebugOutputTest, ALogThatNeverReadsLosesTextsButNeverBlocks) {
-  const int journal = listen(path("journal.sock"));
-  const ChildResult result = runWithStandardErrorPipe([&] {
+  // The journal, with priority and module fields, nothing on standard error.
+  auto end = runChild(
+      [&] {
+        LinuxDebugOutput output(nullptr, testSockets());
+        output.writeLogLine(4, "utils", "[ 9:05:07][4][utils]x=5\n");
+        output.writeLogLine(1, "m\nod", "[ 9:05:07][1][m\nod]bad\n");
+        output.writeLogLine(3, "", "[ 9:05:07][3][]three\n");
+        output.writeLogLine(16, "", "[ 9:05:07][16][]low\n");
+        output.writeNarrow("AppDebug=0\n");
+        output.writeWide(L"wide \u00e9");
+        return 0;
+      },
+      ChildOptions{.standardErrorPipe = true});
+  EXPECT_EQ(0, end.code);
+  EXPECT_EQ("", end.standardError);
+  const auto fields = [&] {
+    std::vector<std::map<std::string, std::string>> all;
+    for (const std::string& datagram : received(journal)) all.push_back(journalFields(datagram));
+    return all;
+  }();
+  ASSERT_EQ(6u, fields.size());
+  EXPECT_EQ((std::map<std::string, std::string>{{"MESSAGE", "[ 9:05:07][4][utils]x=5"},
+                                                {"PRIORITY", "5"},
+                                                {"UTILS_MODULE", "utils"},
+                                                {"UTILS_LEVEL", "4"},
+                                                {"SYSLOG_IDENTIFIER", program_invocation_short_name}}),
+            fields[0]);
+  EXPECT_EQ("3", fields[1].at("PRIORITY"));
+  EXPECT_EQ("m\nod", fields[1].at("UTILS_MODULE"));  // a newline stays inside its field
+  EXPECT_EQ("[ 9:05:07][1][m\nod]bad", fields[1].at("MESSAGE"));
+  EXPECT_EQ("3", fields[2].at("PRIORITY"));  // the lowest bit decides
+  EXPECT_EQ("7", fields[3].at("PRIORITY"));
+  EXPECT_EQ("AppDebug=0", fields[4].at("MESSAGE"));
+  EXPECT_EQ("7", fields[4].at("PRIORITY"));
+  EXPECT_EQ(0u, fields[4].count("UTILS_MODULE"));
+  EXPECT_EQ("wide \xc3\xa9", fields[5].at("MESSAGE"));
+
+  // A journal that never reads loses texts but never blocks the writer.
+  end = runChild([&] {
     LinuxDebugOutput output(nullptr, testSockets());
     const std::string line(1000, 'j');
     for (int i = 0; i < 5000; ++i) output.writeNarrow(line.c_str());
+    return 0;
   });
-  EXPECT_TRUE(result.exitedNormally) << "signal " << result.signal;
+  EXPECT_EQ(0, end.code) << "signal " << end.signal;
   const size_t kept = received(journal).size();
   EXPECT_GT(kept, 0u);
   EXPECT_LT(kept, 5000u);

@@ -3,23 +3,21 @@
 // files, targets that are not regular files, and temporary files left by a
 // process that died while saving.
 #include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <future>
 #include <memory>
 #include <string>
 
+#include "child_process.h"
 #include "port/linux/file_replace.h"
 #include "utils/xml.h"
 #include "xml_test_support.h"
@@ -29,6 +27,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using utils::testing::runChild;
 
 constexpr uid_t kOtherUser = 65534;  // nobody
 
@@ -49,21 +48,6 @@ class XmlSaveFile : public XmlFileTest {
   static ino_t inode(const fs::path& path) {
     struct stat status {};
     return ::stat(path.c_str(), &status) == 0 ? status.st_ino : 0;
-  }
-  // Runs body in a child process, as another user when this one is root, and
-  // gives its exit code.
-  static int inChild(const std::function<int()>& body) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-      if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setresgid(kOtherUser, kOtherUser, kOtherUser) != 0 ||
-                               ::setresuid(kOtherUser, kOtherUser, kOtherUser) != 0)) {
-        ::_exit(100);
-      }
-      ::_exit(body());
-    }
-    int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
   }
 };
 
@@ -160,14 +144,17 @@ TEST_F(XmlSaveFile, FolderRightsDecideHowAFileIsWrittenAndReadOnlyFilesStay) {
   ASSERT_EQ(::chmod((open / "theirs.xml").c_str(), 0666), 0);
   const ino_t theirsInode = inode(open / "theirs.xml");
 
-  const int result = inChild([&] {
-    int failures = 0;
-    if (save(L"inplace", closed / "t.xml") != 1) failures |= 1;
-    if (save(L"refused", open / "ro.xml") != 0) failures |= 2;
-    if (root && save(L"theirs", open / "theirs.xml") != 1) failures |= 4;
-    if (save(L"new", closed / "new.xml") != 0) failures |= 8;  // no new file in that folder
-    return failures;
-  });
+  const int result = runChild(
+                         [&] {
+                           int failures = 0;
+                           if (save(L"inplace", closed / "t.xml") != 1) failures |= 1;
+                           if (save(L"refused", open / "ro.xml") != 0) failures |= 2;
+                           if (root && save(L"theirs", open / "theirs.xml") != 1) failures |= 4;
+                           if (save(L"new", closed / "new.xml") != 0) failures |= 8;  // no new file in that folder
+                           return failures;
+                         },
+                         {.asOtherUser = true})
+                         .code;
   EXPECT_EQ(result, 0);
   EXPECT_EQ(rootName(closed / "t.xml"), L"inplace");
   EXPECT_EQ(inode(closed / "t.xml"), closedInode);
@@ -208,14 +195,10 @@ TEST_F(XmlSaveFile, TemporariesOfDeadSavesAreRemovedAndLiveOnesKept) {
   const fs::path target = dir_ / "out.xml";
   ASSERT_EQ(save(L"old", target), 1);
   // A save that dies after making its temporary file (no destructor runs).
-  const pid_t child = ::fork();
-  if (child == 0) {
-    auto* file = new utils::linuxport::FileReplacement();
-    ::_exit(file->begin(target.string()) == 0 && !file->inPlace() ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ASSERT_EQ(0, runChild([&] {
+                 auto* file = new utils::linuxport::FileReplacement();
+                 return file->begin(target.string()) == 0 && !file->inPlace() ? 0 : 1;
+               }).code);
   std::vector<std::string> left = namesIn(dir_);
   ASSERT_EQ(left.size(), 2u);
   const std::string dead = left[0];

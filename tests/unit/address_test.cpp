@@ -9,15 +9,11 @@ namespace {
 
 const BYTE kBd[6] = {0x00, 0x1A, 0x7D, 0xDA, 0x71, 0x13};
 
-TEST(AddressTest, FormsConvertBothWays) {
+TEST(AddressTest, FormsConvertCompareAndPrint) {
   EXPECT_EQ(0x1A7DDA7113ULL, BdaddrToBtaddr(kBd));
   BYTE bd[6] = {};
-  BtAddrToBDAddr(0x1A7DDA7113ULL, bd);
+  BtAddrToBDAddr(0xFFFF001A7DDA7113ULL, bd);  // bits 48 to 63 play no part
   EXPECT_EQ(0, std::memcmp(kBd, bd, 6));
-  // Bits 48 to 63 play no part.
-  BtAddrToBDAddr(0xFFFF001A7DDA7113ULL, bd);
-  EXPECT_EQ(0, std::memcmp(kBd, bd, 6));
-
   // The byte-wise forms: BD byte i is BT byte 5 - i; BT bytes 6 and 7 untouched.
   BtAddr bt = ~0ULL;
   ConvertToBT(reinterpret_cast<BYTE*>(&bt), kBd);
@@ -25,50 +21,36 @@ TEST(AddressTest, FormsConvertBothWays) {
   BYTE back[6] = {};
   EXPECT_EQ(back, ConvertToBD(back, reinterpret_cast<const BYTE*>(&bt)));
   EXPECT_EQ(0, std::memcmp(kBd, back, 6));
-}
 
-TEST(AddressTest, TextFormIsLowerCaseHexPairs) {
   wchar_t text[18];
-  const BtAddr bt = 0x1A7DDA7113ULL;
-  EXPECT_EQ(text, BT2Lptstr(text, &bt));
-  EXPECT_EQ(std::wstring(L"00:1a:7d:da:71:13"), text);
-  EXPECT_EQ(text, BD2Lptstr(text, kBd));
+  const BtAddr plain = 0x1A7DDA7113ULL;
+  EXPECT_EQ(text, BT2Lptstr(text, &plain));
   EXPECT_EQ(std::wstring(L"00:1a:7d:da:71:13"), text);
   const BYTE allOnes[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-  BD2Lptstr(text, allOnes);
+  EXPECT_EQ(text, BD2Lptstr(text, allOnes));
   EXPECT_EQ(std::wstring(L"ff:ff:ff:ff:ff:ff"), text);
-}
 
-TEST(AddressTest, ComparisonsAndEmptiness) {
-  const BtAddr plain = 0x1A7DDA7113ULL;
-  const BtAddr highBits = 0x00010000000000ULL << 8 | plain;  // bit 48 set
+  const BtAddr bit48 = 1ULL << 48, highBits = bit48 | plain, zero = 0;
+  const BYTE other[6] = {0x00, 0x1A, 0x7D, 0xDA, 0x71, 0x14}, empty[6] = {};
   EXPECT_TRUE(BTEqualsBT(&plain, &plain));
   EXPECT_FALSE(BTEqualsBT(&plain, &highBits));
-  EXPECT_TRUE(BTEqualsBD(&plain, kBd));
   EXPECT_TRUE(BTEqualsBD(&highBits, kBd));
-  const BYTE other[6] = {0x00, 0x1A, 0x7D, 0xDA, 0x71, 0x14};
   EXPECT_FALSE(BTEqualsBD(&plain, other));
-
-  const BtAddr zero = 0;
-  const BtAddr bit48 = 1ULL << 48;
   EXPECT_TRUE(IsEmptyBT(&zero));
   EXPECT_FALSE(IsEmptyBT(&bit48));
-  const BYTE empty[6] = {};
   EXPECT_TRUE(IsEmptyBD(empty));
   EXPECT_FALSE(IsEmptyBD(kBd));
 }
 
 TEST(AddressTest, ReversedCopyAndCompare) {
-  const BYTE a[3] = {1, 2, 3};
-  const BYTE b[3] = {3, 2, 1};
-  const BYTE c[3] = {0, 2, 1};
+  const BYTE a[3] = {1, 2, 3}, b[3] = {3, 2, 1}, c[3] = {0, 2, 1}, one = 1, two = 2, big = 0xFF, small = 0;
   EXPECT_EQ(0, rmemcmp(a, b, 3));
   EXPECT_EQ(3, rmemcmp(a, c, 3));
-  const BYTE one = 1, two = 2;
   EXPECT_EQ(-1, rmemcmp(&one, &two, 1));
-  const BYTE big = 0xFF, small = 0x00;
   EXPECT_EQ(255, rmemcmp(&big, &small, 1));
   EXPECT_EQ(-255, rmemcmp(&small, &big, 1));
+  EXPECT_EQ(0, rmemcmp(a, c, 0));
+  EXPECT_EQ(0, rmemcmp(a, c, -1));
 
   BYTE out[3] = {9, 9, 9};
   EXPECT_EQ(out, rmemcpy(out, a, 3));
@@ -77,8 +59,6 @@ TEST(AddressTest, ReversedCopyAndCompare) {
   EXPECT_EQ(untouched, rmemcpy(untouched, a, 0));
   EXPECT_EQ(untouched, rmemcpy(untouched, a, -5));
   EXPECT_EQ(7, untouched[0]);
-  EXPECT_EQ(0, rmemcmp(a, c, 0));
-  EXPECT_EQ(0, rmemcmp(a, c, -1));
 }
 
 }  // namespace

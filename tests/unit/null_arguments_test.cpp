@@ -53,6 +53,8 @@ TEST_F(NullArgumentsTest, EveryExportedFunctionAnswersANullPointerAsAFailure) {
   const FTPCHAR leadText[] = {'l', 0};
   HKEY key = nullptr;
   ASSERT_EQ(0u, sim_.registry.createKey(HKEY_CURRENT_USER, L"Software\\Nulls", KEY_WRITE, &key, nullptr));
+  XmlObject* element = CreateXmlObject();
+  SetXmlElementName(element, L"root");
 
   const Row rows[] = {
     // Addresses and byte reversal.
@@ -137,23 +139,14 @@ TEST_F(NullArgumentsTest, EveryExportedFunctionAnswersANullPointerAsAFailure) {
     {"DestroyXmlObject(null)", [] { return DestroyXmlObject(nullptr), true; }},
     {"AppendXmlAttribute(null element)", [] { return AppendXmlAttribute(nullptr, L"a", L"b"), true; }},
     {"AppendXmlAttribute(null name)",
-     [] {
-       XmlObject* element = CreateXmlObject();
+     [&] {
        AppendXmlAttribute(element, nullptr, L"b");
        AppendXmlAttribute(element, L"a", nullptr);
-       const bool none = GetXmlAttributeNumber(element) == 0;
-       DestroyXmlObject(element);
-       return none;
+       return GetXmlAttributeNumber(element) == 0;
      }},
     {"AppendXmlChild(null element)", [] { return AppendXmlChild(nullptr, nullptr), true; }},
     {"AppendXmlChild(null child)",
-     [] {
-       XmlObject* element = CreateXmlObject();
-       AppendXmlChild(element, nullptr);
-       const bool none = GetXmlChildernNumber(element) == 0;
-       DestroyXmlObject(element);
-       return none;
-     }},
+     [&] { return AppendXmlChild(element, nullptr), GetXmlChildernNumber(element) == 0; }},
     {"GetXmlAttributeNumber(null)", [] { return GetXmlAttributeNumber(nullptr) == 0; }},
     {"GetXmlChildernNumber(null)", [] { return GetXmlChildernNumber(nullptr) == 0; }},
     {"GetXmlAttributeNameByIndex(null)", [] { return GetXmlAttributeNameByIndex(nullptr, 0) == nullptr; }},
@@ -165,14 +158,7 @@ TEST_F(NullArgumentsTest, EveryExportedFunctionAnswersANullPointerAsAFailure) {
     {"GetXmlNodeText(null)", [] { return GetXmlNodeText(nullptr) == nullptr; }},
     {"IsXmlNodeHasText(null)", [] { return IsXmlNodeHasText(nullptr) == 0; }},
     {"SaveXmlObject(null element)", [] { return SaveXmlObject(nullptr, L"unused.xml") == 0; }},
-    {"SaveXmlObject(null path)",
-     [] {
-       XmlObject* element = CreateXmlObject();
-       SetXmlElementName(element, L"root");
-       const bool refused = SaveXmlObject(element, nullptr) == 0;
-       DestroyXmlObject(element);
-       return refused;
-     }},
+    {"SaveXmlObject(null path)", [&] { return SaveXmlObject(element, nullptr) == 0; }},
     {"LoadXmlObject(null path)", [] { return LoadXmlObject(nullptr, nullptr) == nullptr; }},
     // Policy, notifications, dial-up and the user interface helpers.
     {"IsRequestPermitted(null local)", [&] { return IsRequestPermitted(nullptr, bytes, 0x1105) == 0; }},
@@ -197,6 +183,7 @@ TEST_F(NullArgumentsTest, EveryExportedFunctionAnswersANullPointerAsAFailure) {
   EXPECT_EQ(0u, sim_.registry.queryInfoKey(key, nullptr, &values));
   EXPECT_EQ(0u, values);
   sim_.registry.closeKey(key);
+  DestroyXmlObject(element);
 }
 
 }  // namespace

@@ -12,19 +12,10 @@
 namespace utils::test {
 namespace {
 
-template <size_t Capacity = 256>
-std::string narrow(const char* format, ...) {
-  char buffer[Capacity];
-  va_list args;
-  va_start(args, format);
-  diag::formatBounded(buffer, Capacity, format, args);
-  va_end(args);
-  return buffer;
-}
-
-template <size_t Capacity = 256>
-std::wstring wide(const wchar_t* format, ...) {
-  wchar_t buffer[Capacity];
+// The text formatBounded makes of format and the arguments, in a buffer of Capacity.
+template <size_t Capacity = 256, typename Char>
+std::basic_string<Char> formatted(const Char* format, ...) {
+  Char buffer[Capacity];
   va_list args;
   va_start(args, format);
   diag::formatBounded(buffer, Capacity, format, args);
@@ -34,13 +25,13 @@ std::wstring wide(const wchar_t* format, ...) {
 
 // On every platform, with the C runtime's formatter on Windows.
 TEST(TraceFormatTest, WindowsDirectivesKeepFlagsAndWidths) {
-  EXPECT_EQ(L"100% [  ab] [x  ]", wide(L"100%% [%4s] [%-3c]", L"ab", L'x'));
-  EXPECT_EQ(L"-5 ffffffffffffffff 7", wide(L"%I32d %I64x %Iu", -5, ~0ULL, size_t{7}));
-  EXPECT_EQ(L"n w", wide(L"%hs %ws", "n", L"w"));
-  EXPECT_EQ("w 12345678901", narrow("%ws %I64d", L"w", 12345678901LL));
-  EXPECT_EQ("wide|abc|x", narrow("%S|%hS|%hC", L"wide", "abc", 'x'));
-  EXPECT_EQ("0123456789abcde", narrow<16>("%s", "0123456789abcdefghij"));
-  EXPECT_EQ(63u, wide<64>(L"%s", std::wstring(100, L'z').c_str()).size());
+  EXPECT_EQ(L"100% [  ab] [x  ]", formatted(L"100%% [%4s] [%-3c]", L"ab", L'x'));
+  EXPECT_EQ(L"-5 ffffffffffffffff 7", formatted(L"%I32d %I64x %Iu", -5, ~0ULL, size_t{7}));
+  EXPECT_EQ(L"n w", formatted(L"%hs %ws", "n", L"w"));
+  EXPECT_EQ("w 12345678901", formatted("%ws %I64d", L"w", 12345678901LL));
+  EXPECT_EQ("wide|abc|x", formatted("%S|%hS|%hC", L"wide", "abc", 'x'));
+  EXPECT_EQ("0123456789abcde", formatted<16>("%s", "0123456789abcdefghij"));
+  EXPECT_EQ(63u, formatted<64>(L"%s", std::wstring(100, L'z').c_str()).size());
 }
 
 // The library's own formatter (elsewhere than on Windows).
@@ -49,54 +40,54 @@ TEST(TraceFormatTest, WindowsDirectivesKeepFlagsAndWidths) {
 TEST(TraceFormatTest, TextArgumentsTakeTheirWidthFromTheDirectiveAlone) {
   // In a narrow format: c, s narrow; C, S, lc, ls, wc, ws wide; hc, hs, hC,
   // hS narrow. None of it depends on other letters of the format.
-  EXPECT_EQ("abc|x", narrow("%hS|%hC", "abc", 'x'));
-  EXPECT_EQ("abc|x|w|y", narrow("%hS|%hC|%S|%C", "abc", 'x', L"w", L'y'));
-  EXPECT_EQ("n|w|w|w|w|n", narrow("%s|%S|%ls|%ws|%lS|%hs", "n", L"w", L"w", L"w", L"w", "n"));
-  EXPECT_EQ("n|w|w|w|n", narrow("%c|%C|%lc|%wc|%hc", 'n', L'w', L'w', L'w', 'n'));
-  EXPECT_EQ("abc|x 7", narrow("%hS|%hC %I64d", "abc", 'x', int64_t{7}));  // with I as well
+  EXPECT_EQ("abc|x", formatted("%hS|%hC", "abc", 'x'));
+  EXPECT_EQ("abc|x|w|y", formatted("%hS|%hC|%S|%C", "abc", 'x', L"w", L'y'));
+  EXPECT_EQ("n|w|w|w|w|n", formatted("%s|%S|%ls|%ws|%lS|%hs", "n", L"w", L"w", L"w", L"w", "n"));
+  EXPECT_EQ("n|w|w|w|n", formatted("%c|%C|%lc|%wc|%hc", 'n', L'w', L'w', L'w', 'n'));
+  EXPECT_EQ("abc|x 7", formatted("%hS|%hC %I64d", "abc", 'x', int64_t{7}));  // with I as well
   // In a wide format: c, s wide; C, S, hc, hs, hC, hS narrow; l and w wide.
-  EXPECT_EQ(L"w|n|n|n|w|w", wide(L"%s|%S|%hs|%hS|%ls|%lS", L"w", "n", "n", "n", L"w", L"w"));
-  EXPECT_EQ(L"w|n|n|n|w", wide(L"%c|%C|%hc|%hC|%wc", L'w', 'n', 'n', 'n', L'w'));
+  EXPECT_EQ(L"w|n|n|n|w|w", formatted(L"%s|%S|%hs|%hS|%ls|%lS", L"w", "n", "n", "n", L"w", L"w"));
+  EXPECT_EQ(L"w|n|n|n|w", formatted(L"%c|%C|%hc|%hC|%wc", L'w', 'n', 'n', 'n', L'w'));
 }
 
 TEST(TraceFormatTest, NonAsciiTextConvertsWithoutTheLocale) {
   // UTF-8 stands for the narrow encoding, with or without setlocale; the text
   // after the argument stays.
-  EXPECT_EQ("[\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80] tail", narrow("[%S] tail", L"\u00e9\u20ac\U0001F600"));
-  EXPECT_EQ("[\xc3\xa9|\xe2\x82\xac] tail", narrow("[%ls|%C] tail", L"\u00e9", L'\u20ac'));
-  EXPECT_EQ(L"[\u00e9\u20ac|\u00e9] tail", wide(L"[%S|%hs] tail", "\xc3\xa9\xe2\x82\xac", "\xc3\xa9"));
+  EXPECT_EQ("[\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80] tail", formatted("[%S] tail", L"\u00e9\u20ac\U0001F600"));
+  EXPECT_EQ("[\xc3\xa9|\xe2\x82\xac] tail", formatted("[%ls|%C] tail", L"\u00e9", L'\u20ac'));
+  EXPECT_EQ(L"[\u00e9\u20ac|\u00e9] tail", formatted(L"[%S|%hs] tail", "\xc3\xa9\xe2\x82\xac", "\xc3\xa9"));
   // Invalid input becomes U+FFFD; nothing is lost after it.
-  EXPECT_EQ(L"[\uFFFDx] tail", wide(L"[%S] tail", "\xffx"));
-  EXPECT_EQ("[\xef\xbf\xbd] tail", narrow("[%S] tail", std::wstring(1, static_cast<wchar_t>(0xD800)).c_str()));
+  EXPECT_EQ(L"[\uFFFDx] tail", formatted(L"[%S] tail", "\xffx"));
+  EXPECT_EQ("[\xef\xbf\xbd] tail", formatted("[%S] tail", std::wstring(1, static_cast<wchar_t>(0xD800)).c_str()));
   // A cut never splits a converted character: 7 two-byte letters fit in 15 bytes.
   EXPECT_EQ(std::string(7 * 2, ' ').replace(0, 14, "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9"),
-            narrow<16>("%S", std::wstring(9, L'\u00e9').c_str()));
+            formatted<16>("%S", std::wstring(9, L'\u00e9').c_str()));
 }
 
 // Integer directives that print as the C library prints them are compared with
 // it by the fuzz target's corpus; here the ones it does not compare, and the
 // reading of each integer size from a va_list.
 TEST(TraceFormatTest, IntegerArgumentsWidthsPointersAndUnknownDirectives) {
-  EXPECT_EQ("  -42|7    |", narrow("%*d|%*d|", 5, -42, -5, 7));
-  EXPECT_EQ("|0|007", narrow("%.0d|%.*d|%.*d", 0, -1, 0, 3, 7));
+  EXPECT_EQ("  -42|7    |", formatted("%*d|%*d|", 5, -42, -5, 7));
+  EXPECT_EQ("|0|007", formatted("%.0d|%.*d|%.*d", 0, -1, 0, 3, 7));
   // Each size reads its own C type from the arguments.
   EXPECT_EQ("-1|18446744073709551615|12345678901|-3",
-            narrow("%ld|%llu|%jd|%td", -1L, ~0ULL, intmax_t{12345678901}, ptrdiff_t{-3}));
-  EXPECT_EQ("0000000000001234", narrow("%p", reinterpret_cast<void*>(0x1234)));
-  EXPECT_EQ(L"0000000000001234", wide(L"%p", reinterpret_cast<void*>(0x1234)));
-  EXPECT_EQ("%|%|%y|%I6d|%hl", narrow("%%|%5%|%y|%I6d|%hl"));
+            formatted("%ld|%llu|%jd|%td", -1L, ~0ULL, intmax_t{12345678901}, ptrdiff_t{-3}));
+  EXPECT_EQ("0000000000001234", formatted("%p", reinterpret_cast<void*>(0x1234)));
+  EXPECT_EQ(L"0000000000001234", formatted(L"%p", reinterpret_cast<void*>(0x1234)));
+  EXPECT_EQ("%|%|%y|%I6d|%hl", formatted("%%|%5%|%y|%I6d|%hl"));
 }
 
 TEST(TraceFormatTest, StringsCharactersAndCounts) {
   const char unterminated[3] = {'a', 'b', 'c'};  // precision bounds the read
-  EXPECT_EQ("ab|(null)|(nu|  x|x  |", narrow("%.2s|%s|%.3s|%3c|%-3c|", unterminated, static_cast<char*>(nullptr),
-                                             static_cast<char*>(nullptr), 'x', 'x'));
-  EXPECT_EQ("000ab|ab   |   ab", narrow("%05s|%-5s|%5S", "ab", "ab", L"ab"));  // '0' pads strings with zeros
+  EXPECT_EQ("ab|(null)|(nu|  x|x  |", formatted("%.2s|%s|%.3s|%3c|%-3c|", unterminated, static_cast<char*>(nullptr),
+                                                static_cast<char*>(nullptr), 'x', 'x'));
+  EXPECT_EQ("000ab|ab   |   ab", formatted("%05s|%-5s|%5S", "ab", "ab", L"ab"));  // '0' pads strings with zeros
   // Width and precision count the argument's own elements: bytes of a narrow one.
-  EXPECT_EQ(L"(null)| \u00e9", wide(L"%s|%3S", static_cast<wchar_t*>(nullptr), "\xc3\xa9"));
+  EXPECT_EQ(L"(null)| \u00e9", formatted(L"%s|%3S", static_cast<wchar_t*>(nullptr), "\xc3\xa9"));
   // %n takes its pointer and writes nothing; the arguments after it still line up.
   int count = -1;
-  EXPECT_EQ("ab7", narrow("ab%n%d", &count, 7));
+  EXPECT_EQ("ab7", formatted("ab%n%d", &count, 7));
   EXPECT_EQ(-1, count);
   // Counted strings: a byte length, then the buffer.
   struct Counted {
@@ -107,18 +98,18 @@ TEST(TraceFormatTest, StringsCharactersAndCounts) {
   const Counted ansi{3, 8, "abcdef"};
   const wchar_t units[] = L"wxyz";
   const Counted unicode{static_cast<uint16_t>(2 * sizeof(wchar_t)), 8, units};
-  EXPECT_EQ("abc|wx|(null)", narrow("%Z|%wZ|%Z", &ansi, &unicode, static_cast<void*>(nullptr)));
-  EXPECT_EQ("a%", narrow("a%"));
-  EXPECT_EQ("a%5l", narrow("a%5l"));
+  EXPECT_EQ("abc|wx|(null)", formatted("%Z|%wZ|%Z", &ansi, &unicode, static_cast<void*>(nullptr)));
+  EXPECT_EQ("a%", formatted("a%"));
+  EXPECT_EQ("a%5l", formatted("a%5l"));
 }
 
 TEST(TraceFormatTest, FloatingPoint) {
   EXPECT_EQ("3.14|-001.500|1.500000e+00|  2.5|2.5  |",
-            narrow("%.2f|%08.3f|%e|%5.1f|%-5.1f|", 3.14159, -1.5, 1.5, 2.5, 2.5));
-  EXPECT_EQ("0.25|1E+10|inf|   inf", narrow("%Lg|%G|%f|%06f", 0.25L, 1e10, 1.0 / 0.0, 1.0 / 0.0));
-  EXPECT_EQ(L"3.14|0.25", wide(L"%.2f|%Lg", 3.14159, 0.25L));
+            formatted("%.2f|%08.3f|%e|%5.1f|%-5.1f|", 3.14159, -1.5, 1.5, 2.5, 2.5));
+  EXPECT_EQ("0.25|1E+10|inf|   inf", formatted("%Lg|%G|%f|%06f", 0.25L, 1e10, 1.0 / 0.0, 1.0 / 0.0));
+  EXPECT_EQ(L"3.14|0.25", formatted(L"%.2f|%Lg", 3.14159, 0.25L));
   // A precision larger than any buffer is cut, not honoured at the cost of the heap.
-  EXPECT_EQ("1." + std::string(253, '0'), narrow("%.100000f", 1.0));
+  EXPECT_EQ("1." + std::string(253, '0'), formatted("%.100000f", 1.0));
 }
 
 #endif  // !_WIN32

@@ -28,20 +28,15 @@ TEST_F(TraceTest, PrefixedLineFormatNarrowAndWide) {
 }
 
 TEST_F(TraceTest, LevelsAreFilteredByTheLogLevelMask) {
-  load(0x4, 0);
-  WRITELOG_W(4, L"utils", L"four");
-  WRITELOG_W(3, L"utils", L"three");
-  WRITELOG_A(0, "utils", "zero");
-  ASSERT_EQ(1u, lines().size());
-  EXPECT_NE(std::string::npos, lines()[0].find("[4][utils]four"));
-
-  sim_.debugOutput.clear();
-  load(0x2, 0);
-  WRITELOG_W(4, L"utils", L"four");
-  WRITELOG_W(3, L"utils", L"three");
-  ASSERT_EQ(1u, lines().size());
-  EXPECT_NE(std::string::npos, lines()[0].find("[3][utils]three"));
-
+  for (const auto& [mask, kept] : {std::pair<DWORD, const char*>{0x4, "[4][utils]four"}, {0x2, "[3][utils]three"}}) {
+    sim_.debugOutput.clear();
+    load(mask, 0);
+    WRITELOG_W(4, L"utils", L"four");
+    WRITELOG_W(3, L"utils", L"three");
+    WRITELOG_A(0, "utils", "zero");
+    ASSERT_EQ(1u, lines().size()) << mask;
+    EXPECT_NE(std::string::npos, lines()[0].find(kept)) << mask;
+  }
   sim_.debugOutput.clear();
   load(0, 0);
   for (int level = -1; level < 64; ++level) WRITELOG_A(level, "m", "any");

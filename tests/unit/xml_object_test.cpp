@@ -10,37 +10,32 @@
 
 namespace {
 
-TEST(XmlObject, NewElementIsEmptyAndTextFlagFollowsText) {
-  XmlObject element;
-  EXPECT_EQ(element.GetBasename(), nullptr);
-  EXPECT_EQ(element.GetNodeText(), nullptr);
-  EXPECT_EQ(element.HasText(), 0);
-  EXPECT_EQ(element.GetAttributeNumber(), 0u);
-  EXPECT_EQ(element.GetChildernNumber(), 0u);
+TEST(XmlObject, ValuesAreCopiesAndTheTextFlagFollowsTheText) {
+  XmlObject empty;
+  EXPECT_EQ(empty.GetBasename(), nullptr);
+  EXPECT_EQ(empty.GetNodeText(), nullptr);
+  EXPECT_EQ(empty.GetChildernNumber(), 0u);
 
-  element.SetNodeText(L"");
-  ASSERT_NE(element.GetNodeText(), nullptr);
-  EXPECT_STREQ(element.GetNodeText(), L"");
-  EXPECT_EQ(element.HasText(), 1);
-  element.SetNodeText(nullptr);
-  EXPECT_EQ(element.GetNodeText(), nullptr);
-  EXPECT_EQ(element.HasText(), 0);
-
-  XmlObject named(L"root");
-  EXPECT_STREQ(named.GetBasename(), L"root");
-}
-
-TEST(XmlObject, StringsAreCopiedAndSettersAcceptTheirOwnValue) {
   wchar_t buffer[] = L"name";
   XmlObject element(buffer);
   element.SetNodeText(buffer);
   element.AppendAttribute(buffer, buffer);
+  element.AppendAttribute(buffer, L"2");  // repeats are kept, in order
+  element.AppendAttribute(L"b", L"");
   buffer[0] = L'X';
   EXPECT_STREQ(element.GetBasename(), L"name");
   EXPECT_STREQ(element.GetNodeText(), L"name");
+  ASSERT_EQ(element.GetAttributeNumber(), 3u);
   EXPECT_STREQ(element.GetAttribute(0).first, L"name");
   EXPECT_STREQ(element.GetAttribute(0).second, L"name");
-  EXPECT_NE(element.GetBasename(), buffer);
+  EXPECT_STREQ(element.GetAttribute(1).second, L"2");
+  EXPECT_STREQ(element.GetAttribute(2).second, L"");
+  // Out of range and null arguments are refused rather than used.
+  EXPECT_EQ(element.GetAttribute(3).first, nullptr);
+  EXPECT_EQ(element.GetAttribute(3).second, nullptr);
+  element.AppendAttribute(nullptr, L"v");
+  element.AppendAttribute(L"n", nullptr);
+  EXPECT_EQ(element.GetAttributeNumber(), 3u);
 
   // The very pointer held: nothing changes, the pointer stays valid.
   const wchar_t* held = element.GetBasename();
@@ -50,30 +45,17 @@ TEST(XmlObject, StringsAreCopiedAndSettersAcceptTheirOwnValue) {
   element.SetNodeText(text);
   EXPECT_EQ(element.GetNodeText(), text);
   EXPECT_EQ(element.HasText(), 1);
-
   // A pointer into the current value (not the value itself) is copied first.
   element.SetBasename(element.GetBasename() + 2);
   EXPECT_STREQ(element.GetBasename(), L"me");
   element.SetNodeText(element.GetNodeText() + 1);
   EXPECT_STREQ(element.GetNodeText(), L"ame");
-}
-
-TEST(XmlObject, AttributesKeepOrderAndRepeats) {
-  XmlObject element(L"e");
-  element.AppendAttribute(L"a", L"1");
-  element.AppendAttribute(L"a", L"2");
-  element.AppendAttribute(L"b", L"");
-  ASSERT_EQ(element.GetAttributeNumber(), 3u);
-  EXPECT_STREQ(element.GetAttribute(0).second, L"1");
-  EXPECT_STREQ(element.GetAttribute(1).second, L"2");
-  EXPECT_STREQ(element.GetAttribute(2).first, L"b");
-  EXPECT_STREQ(element.GetAttribute(2).second, L"");
-  // Out of range and null arguments are refused rather than used.
-  EXPECT_EQ(element.GetAttribute(3).first, nullptr);
-  EXPECT_EQ(element.GetAttribute(3).second, nullptr);
-  element.AppendAttribute(nullptr, L"v");
-  element.AppendAttribute(L"n", nullptr);
-  EXPECT_EQ(element.GetAttributeNumber(), 3u);
+  element.SetNodeText(nullptr);
+  EXPECT_EQ(element.GetNodeText(), nullptr);
+  EXPECT_EQ(element.HasText(), 0);
+  element.SetNodeText(L"");  // an empty text is a text
+  EXPECT_STREQ(element.GetNodeText(), L"");
+  EXPECT_EQ(element.HasText(), 1);
 }
 
 TEST(XmlObject, AppendChildRefusesWhatWouldBreakOwnership) {
