@@ -128,11 +128,14 @@ TEST_F(XmlLoadOutside, SchemaDocumentsAtAnyDepthFetchNothing) {
                           "<xs:restriction base='t'/></xs:simpleType></xs:redefine></xs:schema>");
   const std::string included = write("main.xsd", kXs + "><xs:include schemaLocation='middle.xsd'/></xs:schema>");
   const std::string direct = write("direct.xsd", entities + kXs + ">" + uses + "<xs:element name='a'/></xs:schema>");
-  // The document itself, and a hint in it to fetch a schema.
-  const std::string document = write("doc.xml", "<!DOCTYPE a SYSTEM '" + listener.url("doc.dtd") +
-                                                    "'><a xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
-                                                    "xsi:noNamespaceSchemaLocation='" +
-                                                    listener.url("hint.xsd") + "'/>");
+  // The document itself: its DTD, an entity naming a local file (which, read,
+  // would make the document unreadable) and a hint to fetch a schema.
+  const std::string unreadable = write("unreadable.txt", "<unclosed");
+  const std::string document =
+      write("doc.xml", "<!DOCTYPE a SYSTEM '" + listener.url("doc.dtd") + "' [<!ENTITY x SYSTEM 'file://" + unreadable +
+                           "'>]><a xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
+                           "xsi:noNamespaceSchemaLocation='" +
+                           listener.url("hint.xsd") + "'>&x;</a>");
   const auto unblock = [&] {
     listener.close();
     release(secret);

@@ -43,31 +43,24 @@ TEST_F(TraceTest, LevelsAreFilteredByTheLogLevelMask) {
   EXPECT_TRUE(lines().empty());
 }
 
-TEST_F(TraceTest, PlainMembersFollowTheirBits) {
-  load(0, 0x1 | 0x8);
+TEST_F(TraceTest, PlainMembersFollowTheirBitsAtlMembersNeedBothMasks) {
+  load(0, 0x1 | 0x2 | 0x8);
   VRLN_BT_TRACE("t%d", 1);
   VRLN_BT_TRACE_BME_A("a");
   VRLN_BT_TRACE_BME_W(L"w%s", L"1");
   VRLN_BT_TRACE_BME_U(L"w%s", L"1");
   VRLN_BT_ATLTRACE_U(L"u");  // needs 0x2
+  VRLN_BT_ATLTRACE_W(L"w");  // log level mask 0: nothing
+  VRLN_BT_ATLTRACE_A("a");   // needs 0x4, not 0x2
   const auto entries = sim_.debugOutput.entries();
-  ASSERT_EQ(5u, entries.size());
-  EXPECT_EQ("AppDebug=9\n", entries[0].narrow);
+  ASSERT_EQ(6u, entries.size());
+  EXPECT_EQ("AppDebug=11\n", entries[0].narrow);
   EXPECT_EQ("t1", entries[1].narrow);
   EXPECT_EQ("a", entries[2].narrow);
   EXPECT_TRUE(entries[3].wide);
   EXPECT_EQ(L"w1", entries[3].wideText);
   EXPECT_EQ(entries[3].wideText, entries[4].wideText);  // _W and _U behave the same
-}
-
-TEST_F(TraceTest, AtlMembersNeedBothMasks) {
-  load(0, 0x2);
-  VRLN_BT_ATLTRACE_W(L"w");  // log level mask 0: nothing
-  VRLN_BT_ATLTRACE_A("a");   // needs 0x4, not 0x2
-  VRLN_BT_ATLTRACE_U(L"u");
-  auto entries = sim_.debugOutput.entries();
-  ASSERT_EQ(2u, entries.size());
-  EXPECT_EQ(L"u", entries[1].wideText);
+  EXPECT_EQ(L"u", entries[5].wideText);
 
   sim_.debugOutput.clear();
   diag::resetDebugSettings();
