@@ -18,6 +18,7 @@ TEST_F(DebugSettingsTest, MissingKeyGivesZeroMasksAndOneAppDebugLineReadOnlyWhen
   EXPECT_EQ(queries, sim_.registry.calls(sim::SimRegistry::Op::Query));
   VRLN_BT_TRACE("hello %d", 1);
   VRLN_BT_TRACE("again");
+  VRLN_BT_ATLTRACE_U(L"wide");
   WRITELOG_A(0xFFFF, "m", "never");
   EXPECT_EQ(std::vector<std::string>{"AppDebug=0\n"}, lines());
 }
