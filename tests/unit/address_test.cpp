@@ -9,7 +9,7 @@ namespace {
 
 const BYTE kBd[6] = {0x00, 0x1A, 0x7D, 0xDA, 0x71, 0x13};
 
-TEST(AddressTest, FormsConvertCompareAndPrint) {
+TEST(AddressTest, FormsConvertCompareAndPrintAndReverse) {
   EXPECT_EQ(0x1A7DDA7113ULL, BdaddrToBtaddr(kBd));
   BYTE bd[6] = {};
   BtAddrToBDAddr(0xFFFF001A7DDA7113ULL, bd);  // bits 48 to 63 play no part
@@ -40,9 +40,8 @@ TEST(AddressTest, FormsConvertCompareAndPrint) {
   EXPECT_FALSE(IsEmptyBT(&bit48));
   EXPECT_TRUE(IsEmptyBD(empty));
   EXPECT_FALSE(IsEmptyBD(kBd));
-}
 
-TEST(AddressTest, ReversedCopyAndCompare) {
+  // Byte-reversed comparison and copy.
   const BYTE a[3] = {1, 2, 3}, b[3] = {3, 2, 1}, c[3] = {0, 2, 1}, one = 1, two = 2, big = 0xFF, small = 0;
   EXPECT_EQ(0, rmemcmp(a, b, 3));
   EXPECT_EQ(3, rmemcmp(a, c, 3));
