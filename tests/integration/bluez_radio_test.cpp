@@ -9,20 +9,12 @@
 #include <memory>
 
 #include "port/linux/bluez_radio.h"
-#include "port/linux/bus_socket.h"
 #include "radio_test_env.h"
 #include "utils/radio.h"
+#include "vrlbusd_client.h"
 
 namespace utils::test {
 namespace {
-
-namespace busproto = utils::busproto;
-using Bytes = std::vector<uint8_t>;
-
-struct Request {
-  uint32_t code = 0;
-  Bytes input;
-};
 
 class BluezRadioTest : public ::testing::Test {
  protected:
@@ -42,23 +34,11 @@ class BluezRadioTest : public ::testing::Test {
     delete daemon_;
   }
 
-  // The requests the daemon received, oldest first.
-  static std::vector<Request> recentRequests() {
-    std::unique_ptr<linuxport::BusSocket> socket;
-    EXPECT_EQ(0u, linuxport::BusSocket::connect(daemon_->socketPath(), &socket));
-    busproto::Frame reply;
-    EXPECT_EQ(0u, socket->exchange(busproto::Type::kRecentRequests, {}, busproto::Type::kRecentReply, &reply, 5000));
-    std::vector<Request> requests;
-    size_t at = 4;
-    for (uint32_t i = 0; reply.body.size() >= 4 && i < busproto::getU32(reply.body.data()); ++i) {
-      Request request;
-      request.code = busproto::getU32(&reply.body[at]);
-      const uint32_t length = busproto::getU32(&reply.body[at + 4]);
-      request.input.assign(reply.body.begin() + at + 8, reply.body.begin() + at + 8 + length);
-      at += 8 + length;
-      requests.push_back(std::move(request));
-    }
-    return requests;
+  // The last request the daemon received.
+  static RecentRequest lastRequest() {
+    auto socket = connectBus(daemon_->socketPath());
+    const auto requests = socket ? recentRequests(*socket) : std::vector<RecentRequest>{};
+    return requests.empty() ? RecentRequest{} : requests.back();
   }
 
   static BluezSession* session_;
@@ -89,22 +69,19 @@ TEST_F(BluezRadioTest, VendorCommandAndPairedCountReachTheDaemonAsLaidOut) {
   BYTE answer[16] = {};
   ASSERT_EQ(0u, SendVendorHCICmdEx(0xFC59, 7, parameters, TRUE, 0xAA, answer, sizeof answer));
   EXPECT_EQ((Bytes{0x0E, 4, 1, 0x59, 0xFC, 0}), Bytes(answer, answer + 6));
-  const auto requests = recentRequests();
-  ASSERT_FALSE(requests.empty());
-  EXPECT_EQ(0x9C4024C8u, requests.back().code);
+  const auto request = lastRequest();
+  EXPECT_EQ(kVendorCode, request.code);
   EXPECT_EQ((Bytes{0x1D, 0, 0, 0, 0, 1, 0x59, 0xFC, 10, 0x01, 0x11, 0x22, 0x33, 0x44, 0x55, 0x03, 7, 1, 0xAA}),
-            requests.back().input);
+            request.input);
 
   // An opcode the controller does not know: Command Complete status 1.
   ASSERT_EQ(0u, SendVendorHCICmdEx(0xFC01, 0, nullptr, FALSE, 0, answer, sizeof answer));
   EXPECT_EQ((Bytes{0x0E, 4, 1, 0x01, 0xFC, 1}), Bytes(answer, answer + 6));
-  EXPECT_EQ((Bytes{0x1D, 0, 0, 0, 0, 1, 0x01, 0xFC, 1, 0}), recentRequests().back().input);
+  EXPECT_EQ(vendorCommand(0xFC01), lastRequest().input);
 
   // The paired count (three paired devices): a request answered without output.
   NotifyDriverPairedDeviceNum();
-  const Bytes paired = recentRequests().back().input;
-  ASSERT_EQ(2092u, paired.size());
-  EXPECT_EQ((Bytes{0x0A, 0, 0, 0, 0x03, 0, 0, 0}), Bytes(paired.begin(), paired.begin() + 8));
+  EXPECT_EQ(pairedCount(3), lastRequest().input);
 }
 
 TEST_F(BluezRadioTest, ChecksOnAMachineWithoutKernelBluetooth) {

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
 namespace utils::test {
@@ -175,7 +174,6 @@ void H4StandIn::run() {
         std::lock_guard lock(mutex_);
         ++connections_;
       }
-      changed_.notify_all();
     }
     if (connectionFd_ >= 0 && (fds[2].revents & (POLLIN | POLLHUP))) {
       uint8_t packet[512];
@@ -190,20 +188,14 @@ void H4StandIn::run() {
           commands_.push_back(command);
         }
         answer(command);
-        changed_.notify_all();
       }
     }
   }
 }
 
-bool H4StandIn::waitForCommands(size_t count, int timeoutMs) {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return commands_.size() >= count; });
-}
-
-bool H4StandIn::waitForConnections(unsigned count, int timeoutMs) {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return connections_ >= count; });
+unsigned H4StandIn::connections() {
+  std::lock_guard lock(mutex_);
+  return connections_;
 }
 
 std::vector<Bytes> H4StandIn::commands() {

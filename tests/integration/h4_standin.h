@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "radio_test_env.h"
+
 namespace utils::test {
 
 using Bytes = std::vector<uint8_t>;
@@ -51,12 +53,13 @@ class H4StandIn {
   // Plugged in again: listening at the path.
   void plugIn();
 
-  // Wait up to timeoutMs until count commands arrived, or until the daemon
-  // connected count times.
-  bool waitForCommands(size_t count, int timeoutMs);
-  bool waitForConnections(unsigned count, int timeoutMs);
-  // The command packets received, without the H4 type: opcode (2), length, parameters.
+  // The command packets received, without the H4 type: opcode (2), length,
+  // parameters; how often the daemon connected.
   std::vector<Bytes> commands();
+  unsigned connections();
+  bool waitForCommands(size_t count, int timeoutMs) {
+    return waitUntil([&] { return commands().size() >= count; }, timeoutMs);
+  }
 
   const std::string& path() const { return path_; }
 

@@ -134,6 +134,13 @@ int runProgram(const std::vector<std::string>& argv, const std::map<std::string,
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+int runInChild(const std::function<int()>& body) {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(body());
+  int status = 0;
+  return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 bool waitForSocket(const std::string& path, int timeoutMs) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
@@ -207,9 +214,10 @@ bool BluezSession::connect(const std::string& address, bool connected) {
   return bluez.mock(connected ? "ConnectDevice" : "DisconnectDevice", {"string:hci0", "string:" + address});
 }
 
-EmulatedBusDaemon::EmulatedBusDaemon(const std::vector<std::string>& extraArgs) {
+EmulatedBusDaemon::EmulatedBusDaemon(const std::vector<std::string>& extraArgs, bool emulate) {
   socket_ = folder_.path() + "/bus.sock";
   std::vector<std::string> argv{vrlbusdPath(), "--emulate", "--verbose", "--socket", socket_};
+  if (!emulate) argv.erase(argv.begin() + 1);
   argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
   process_ =
       std::make_unique<ChildProcess>(argv, std::map<std::string, std::string>{}, folder_.path() + "/vrlbusd.log");

@@ -55,6 +55,9 @@ class ChildProcess {
 int runProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
                std::string* output = nullptr);
 
+// Runs body in a forked child; returns the child's exit status (or -1).
+int runInChild(const std::function<int()>& body);
+
 // Waits up to timeoutMs for a Unix socket at path to accept a connection.
 bool waitForSocket(const std::string& path, int timeoutMs);
 
@@ -108,10 +111,11 @@ class CallLog {
   std::vector<Call> calls_;
 };
 
-// vrlbusd --emulate on a socket in its own folder, with its log kept.
+// vrlbusd --verbose on a socket in its own folder, with its log kept: on its
+// emulated controller unless emulate is false (extraArgs then name one).
 class EmulatedBusDaemon {
  public:
-  explicit EmulatedBusDaemon(const std::vector<std::string>& extraArgs = {});
+  explicit EmulatedBusDaemon(const std::vector<std::string>& extraArgs = {}, bool emulate = true);
   const std::string& socketPath() const { return socket_; }
   std::string log() const { return readFileText(folder_.path() + "/vrlbusd.log"); }
   ChildProcess& process() { return *process_; }

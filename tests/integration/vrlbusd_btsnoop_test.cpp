@@ -3,24 +3,16 @@
 // which files it refuses.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <fstream>
 
-#include "port/linux/bus_socket.h"
 #include "radio_test_env.h"
+#include "vrlbusd_client.h"
 
 namespace utils::test {
 namespace {
 
-namespace busproto = utils::busproto;
-using linuxport::BusSocket;
-using Bytes = std::vector<uint8_t>;
-
-constexpr DWORD kVendorCode = 0x9C4024C8;
 const Bytes kSignal{0x1D, 0, 0, 0, 0, 1, 0x59, 0xFC, 7, 0x01, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 7, 1, 0xAA};
-const Bytes kUnknown{0x1D, 0, 0, 0, 0, 1, 0x01, 0xFC, 1, 0};
 
 class VrlbusdBtsnoopTest : public ::testing::Test {
  protected:
@@ -29,19 +21,12 @@ class VrlbusdBtsnoopTest : public ::testing::Test {
     requireProgram("btmon");
   }
 
-  static void request(BusSocket& socket, const Bytes& input) {
-    busproto::Frame reply;
-    ASSERT_EQ(0u, socket.exchange(busproto::Type::kIoControl, busproto::encodeIoControl({kVendorCode, 64, input}),
-                                  busproto::Type::kIoControlReply, &reply, 5000));
-  }
-
   // Sends a capture request (0 stop, 1 start with path); returns the error.
   static uint32_t capture(BusSocket& socket, uint8_t action, const std::string& path = "") {
     Bytes body{action};
     body.insert(body.end(), path.begin(), path.end());
-    busproto::Frame reply;
-    EXPECT_EQ(0u, socket.exchange(busproto::Type::kCapture, body, busproto::Type::kCaptureReply, &reply, 5000));
-    return reply.body.size() == 4 ? busproto::getU32(reply.body.data()) : 0xFFFFFFFF;
+    const Bytes reply = ask(socket, busproto::Type::kCapture, busproto::Type::kCaptureReply, body);
+    return reply.size() == 4 ? busproto::getU32(reply.data()) : 0xFFFFFFFF;
   }
 
   static std::string btmon(const std::string& file) {
@@ -56,66 +41,61 @@ class VrlbusdBtsnoopTest : public ::testing::Test {
 TEST_F(VrlbusdBtsnoopTest, EveryCommandAndEventIsRecordedAsBtmonReadsIt) {
   const std::string first = folder_.path() + "/first.snoop";
   EmulatedBusDaemon daemon({"--btsnoop", first});
-  std::unique_ptr<BusSocket> socket;
-  ASSERT_EQ(0u, BusSocket::connect(daemon.socketPath(), &socket));
-  request(*socket, kSignal);
-  request(*socket, kUnknown);
-  busproto::Frame reply;
-  ASSERT_EQ(0u, socket->exchange(busproto::Type::kControllerVersion, {}, busproto::Type::kVersionReply, &reply, 5000));
+  auto socket = connectBus(daemon.socketPath());
+  ASSERT_TRUE(socket);
+  const auto unknown = [&socket] { ioControl(*socket, kVendorCode, vendorCommand(0xFC01), 64); };
+  ioControl(*socket, kVendorCode, kSignal, 64);
+  unknown();
+  EXPECT_EQ(0u, versionError(*socket));
   EXPECT_EQ(0u, capture(*socket, 0));
-  request(*socket, kSignal);  // not recorded
+  ioControl(*socket, kVendorCode, kSignal, 64);  // not recorded
 
   std::string listing = btmon(first);
-  EXPECT_EQ(1u, countOf(listing, "< HCI Command: Vendor (0x3f|0x0059) plen 7")) << listing;
-  EXPECT_EQ(1u, countOf(listing, "< HCI Command: Vendor (0x3f|0x0001) plen 1")) << listing;
-  EXPECT_EQ(1u, countOf(listing, "< HCI Command: Read Local Version Information (0x04|0x0001) plen 0")) << listing;
-  EXPECT_EQ(3u, countOf(listing, "> HCI Event: Command Complete (0x0e)")) << listing;
-  EXPECT_EQ(1u, countOf(listing, "> HCI Event: Vendor (0xff) plen 9")) << listing;
-  EXPECT_EQ(1u, countOf(listing, "Manufacturer: ")) << listing;
+  for (const auto& [count, line] : std::vector<std::pair<size_t, const char*>>{
+           {1, "< HCI Command: Vendor (0x3f|0x0059) plen 7"},
+           {1, "< HCI Command: Vendor (0x3f|0x0001) plen 1"},
+           {1, "< HCI Command: Read Local Version Information (0x04|0x0001) plen 0"},
+           {3, "> HCI Event: Command Complete (0x0e)"},
+           {1, "> HCI Event: Vendor (0xff) plen 9"},
+           {1, "Manufacturer: "}}) {
+    EXPECT_EQ(count, countOf(listing, line)) << line << " in\n" << listing;
+  }
 
   // Started again on request, into another file; the empty path means the
-  // daemon's own file.
+  // daemon's own file, which a new recording starts afresh.
   const std::string second = folder_.path() + "/second.snoop";
-  EXPECT_EQ(0u, capture(*socket, 1, second));
-  request(*socket, kUnknown);
-  EXPECT_EQ(0u, capture(*socket, 0));
-  listing = btmon(second);
-  EXPECT_EQ(1u, countOf(listing, "< HCI Command:")) << listing;
-  EXPECT_EQ(1u, countOf(listing, "> HCI Event:")) << listing;
-  EXPECT_EQ(0u, capture(*socket, 1));
-  request(*socket, kUnknown);
-  EXPECT_EQ(0u, capture(*socket, 0));
+  for (const std::string& file : {second, first}) {
+    EXPECT_EQ(0u, capture(*socket, 1, file == first ? "" : file));
+    unknown();
+    EXPECT_EQ(0u, capture(*socket, 0));
+    listing = btmon(file);
+    EXPECT_EQ(1u, countOf(listing, "< HCI Command:")) << file << "\n" << listing;
+    EXPECT_EQ(1u, countOf(listing, "> HCI Event:")) << file << "\n" << listing;
+  }
   EXPECT_EQ(0u, capture(*socket, 0)) << "stopping twice is no error";
-  listing = btmon(first);
-  EXPECT_EQ(1u, countOf(listing, "< HCI Command:")) << "a new recording starts a new file\n" << listing;
   EXPECT_NE(std::string::npos, daemon.log().find("recording HCI traffic to " + second));
 }
 
 TEST_F(VrlbusdBtsnoopTest, CaptureRequestsRefuseOtherUsersAndFilesThatAreNotPlainFiles) {
   EmulatedBusDaemon daemon({"--socket-mode", "0666"});
-  std::unique_ptr<BusSocket> socket;
-  ASSERT_EQ(0u, BusSocket::connect(daemon.socketPath(), &socket));
-
-  EXPECT_EQ(87u, capture(*socket, 1)) << "no file named, none configured";
-  EXPECT_EQ(87u, capture(*socket, 1, "relative.snoop"));
-  EXPECT_EQ(87u, capture(*socket, 1, folder_.path() + "/missing/x.snoop"));
-  EXPECT_EQ(87u, capture(*socket, 1, folder_.path())) << "a folder";
-  // A symbolic link: the file it points to is left alone.
+  auto socket = connectBus(daemon.socketPath());
+  ASSERT_TRUE(socket);
+  // A symbolic link (the file it points to is left alone), a FIFO nobody reads
+  // (refused without blocking the daemon), a NUL inside the path.
   const std::string target = folder_.path() + "/precious";
   ASSERT_TRUE(std::ofstream(target) << "keep me");
   ASSERT_EQ(0, ::symlink(target.c_str(), (folder_.path() + "/link").c_str()));
-  EXPECT_EQ(87u, capture(*socket, 1, folder_.path() + "/link"));
-  EXPECT_EQ("keep me", readFileText(target));
-  // A FIFO nobody reads: refused without blocking the daemon.
   ASSERT_EQ(0, ::mkfifo((folder_.path() + "/fifo").c_str(), 0600));
-  EXPECT_EQ(87u, capture(*socket, 1, folder_.path() + "/fifo"));
-  // A NUL inside the path.
-  EXPECT_EQ(87u, capture(*socket, 1, std::string("/tmp/a\0b", 8)));
+  for (const std::string& refused :
+       {std::string(), std::string("relative.snoop"), folder_.path() + "/missing/x.snoop", folder_.path(),
+        folder_.path() + "/link", folder_.path() + "/fifo", std::string("/tmp/a\0b", 8)}) {
+    EXPECT_EQ(87u, capture(*socket, 1, refused)) << "'" << refused << "' (empty: none configured)";
+  }
+  EXPECT_EQ("keep me", readFileText(target));
 
   // Malformed capture requests end the connection.
   for (const Bytes& body : {Bytes{}, Bytes{2}, Bytes{0, 1}}) {
-    std::unique_ptr<BusSocket> bad;
-    ASSERT_EQ(0u, BusSocket::connect(daemon.socketPath(), &bad));
+    auto bad = connectBus(daemon.socketPath());
     busproto::Frame reply;
     EXPECT_NE(0u, bad->exchange(busproto::Type::kCapture, body, busproto::Type::kCaptureReply, &reply, 5000));
   }
@@ -124,36 +104,17 @@ TEST_F(VrlbusdBtsnoopTest, CaptureRequestsRefuseOtherUsersAndFilesThatAreNotPlai
     // Another user may not record everybody's traffic.
     const std::string path = daemon.socketPath();
     ::chmod(path.substr(0, path.rfind('/')).c_str(), 0755);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    const int status = runInChild([&path] {
       std::unique_ptr<BusSocket> other;
-      int code = 2;
-      if (::setgid(65534) == 0 && ::setuid(65534) == 0 && BusSocket::connect(path, &other) == 0) {
-        busproto::Frame reply;
-        const Bytes body{1, '/', 't', 'm', 'p', '/', 'x'};
-        code = other->exchange(busproto::Type::kCapture, body, busproto::Type::kCaptureReply, &reply, 5000) == 0 &&
-                       reply.body.size() == 4 && busproto::getU32(reply.body.data()) == 5
-                   ? 0
-                   : 1;
-      }
-      ::_exit(code);
-    }
-    int status = -1;
-    ::waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "another user is refused with error 5";
+      if (::setgid(65534) != 0 || ::setuid(65534) != 0 || BusSocket::connect(path, &other) != 0) return 2;
+      return capture(*other, 1, "/tmp/x") == 5 ? 0 : 1;
+    });
+    EXPECT_EQ(0, status) << "another user is refused with error 5";
     EXPECT_NE(std::string::npos, daemon.log().find("capture refused: only root may record"));
   }
   // The daemon is still there and a proper request still works.
   EXPECT_EQ(0u, capture(*socket, 1, folder_.path() + "/ok.snoop"));
   EXPECT_EQ(0u, capture(*socket, 0));
-
-  // A recording file the daemon cannot create at start-up: it does not start.
-  std::string output;
-  EXPECT_EQ(1, runProgram({vrlbusdPath(), "--emulate", "--socket", folder_.path() + "/s", "--btsnoop",
-                           folder_.path() + "/link"},
-                          {}, &output));
-  EXPECT_NE(std::string::npos, output.find("link: ")) << output;
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
 // Opening the bus driver and the first radio, and the vendor HCI command channel.
-#include <cstring>
+#include <functional>
 
 #include "port/sim/sim_bus.h"
 #include "radio/bus_device.h"
-#include "radio/bus_requests.h"
 #include "radio_fixture.h"
 #include "utils/radio.h"
 
@@ -24,59 +23,45 @@ TEST_F(BusDeviceTest, OpenBusHandleOpensTheFirstInterfaceOnly) {
   EXPECT_EQ(FALSE, releaseHandle(bus)) << "a handle closes once";
   EXPECT_EQ(FALSE, releaseHandle(nullptr));
   EXPECT_TRUE(lines().empty()) << "OpenBusHandle writes no trace lines";
+  HANDLE handle = nullptr;
+  EXPECT_EQ(TRUE, radio::EnumBusDevice(&handle));
+  EXPECT_EQ(TRUE, releaseHandle(handle));
 }
 
-TEST_F(BusDeviceTest, WithoutTheDriverNothingOpensAndEnumBusDeviceSaysNotRegistered) {
-  sim_.bus.setInterfaces({});
-  EXPECT_EQ(nullptr, OpenBusHandle());
-
-  HANDLE handle = reinterpret_cast<HANDLE>(uintptr_t{0x77});
-  EXPECT_EQ(FALSE, radio::EnumBusDevice(&handle));
-  EXPECT_EQ(reinterpret_cast<HANDLE>(uintptr_t{0x77}), handle) << "left untouched when no interface was found";
-  EXPECT_EQ(
-      (std::vector<std::string>{"[4][utils]Error:Interface GUID_DEVINTERFACE_BUSENUM_VRLBUS is not registered\n"}),
-      messages());
-}
-
-TEST_F(BusDeviceTest, EachLookupFailureHasItsTraceLine) {
+// Each way the lookup or the open fails: EnumBusDevice's handle (left as it was
+// when the lookup failed, invalid when the open failed) and trace line;
+// OpenBusHandle gives null.
+TEST_F(BusDeviceTest, EachLookupFailureHasItsHandleAndTraceLine) {
+  const auto untouched = reinterpret_cast<HANDLE>(uintptr_t{0x77});
   struct Case {
-    port::BusLookupStep step;
-    DWORD error;
+    std::function<void(sim::SimBus&)> fail;
+    HANDLE handle;
     const char* line;  // empty: no line
   } cases[] = {
-      {port::BusLookupStep::kDeviceList, 0xD, "[4][utils]SetupDiGetClassDevs failed: d\n"},
-      {port::BusLookupStep::kEnumerate, 5, ""},
-      {port::BusLookupStep::kDetailSize, 87, "[4][utils]Error in SetupDiGetDeviceInterfaceDetail87\n"},
-      {port::BusLookupStep::kDetailAlloc, 8, "[4][utils]Couldn't allocate 300 bytes for device interface details.\n"},
-      {port::BusLookupStep::kDetail, 31, "[4][utils]Error in SetupDiGetDeviceInterfaceDetail\n"},
+      // in this order: a failed lookup stays failed
+      {[](sim::SimBus& bus) { bus.failOpen(ERROR_ACCESS_DENIED); }, INVALID_HANDLE_VALUE,
+       "[4][utils]CreateFile failed: 0x5"},
+      {[](sim::SimBus& bus) { bus.setInterfaces({}); }, untouched,
+       "[4][utils]Error:Interface GUID_DEVINTERFACE_BUSENUM_VRLBUS is not registered\n"},
+      {[](sim::SimBus& bus) { bus.failLookup(port::BusLookupStep::kDeviceList, 0xD, 300); }, untouched,
+       "[4][utils]SetupDiGetClassDevs failed: d\n"},
+      {[](sim::SimBus& bus) { bus.failLookup(port::BusLookupStep::kEnumerate, 5, 300); }, untouched, ""},
+      {[](sim::SimBus& bus) { bus.failLookup(port::BusLookupStep::kDetailSize, 87, 300); }, untouched,
+       "[4][utils]Error in SetupDiGetDeviceInterfaceDetail87\n"},
+      {[](sim::SimBus& bus) { bus.failLookup(port::BusLookupStep::kDetailAlloc, 8, 300); }, untouched,
+       "[4][utils]Couldn't allocate 300 bytes for device interface details.\n"},
+      {[](sim::SimBus& bus) { bus.failLookup(port::BusLookupStep::kDetail, 31, 300); }, untouched,
+       "[4][utils]Error in SetupDiGetDeviceInterfaceDetail\n"},
   };
   for (const auto& c : cases) {
     sim_.debugOutput.clear();
-    sim_.bus.failLookup(c.step, c.error, 300);
-    HANDLE handle = nullptr;
-    EXPECT_EQ(FALSE, radio::EnumBusDevice(&handle));
-    EXPECT_EQ(nullptr, handle);
-    const auto written = messages();
-    if (*c.line == '\0') {
-      EXPECT_TRUE(written.empty());
-    } else {
-      EXPECT_EQ(std::vector<std::string>{c.line}, written);
-    }
-    EXPECT_EQ(nullptr, OpenBusHandle());
+    c.fail(sim_.bus);
+    HANDLE handle = untouched;
+    EXPECT_EQ(FALSE, radio::EnumBusDevice(&handle)) << c.line;
+    EXPECT_EQ(c.handle, handle) << c.line;
+    EXPECT_EQ(*c.line == '\0' ? std::vector<std::string>{} : std::vector<std::string>{c.line}, messages());
+    EXPECT_EQ(nullptr, OpenBusHandle()) << c.line;
   }
-}
-
-TEST_F(BusDeviceTest, AFailedOpenGivesInvalidHandleToEnumBusDeviceAndNullToOpenBusHandle) {
-  sim_.bus.failOpen(ERROR_ACCESS_DENIED);
-  HANDLE handle = nullptr;
-  EXPECT_EQ(FALSE, radio::EnumBusDevice(&handle));
-  EXPECT_EQ(INVALID_HANDLE_VALUE, handle);
-  EXPECT_EQ(std::vector<std::string>{"[4][utils]CreateFile failed: 0x5"}, messages());
-  EXPECT_EQ(nullptr, OpenBusHandle());
-
-  sim_.bus.failOpen(0);
-  EXPECT_EQ(TRUE, radio::EnumBusDevice(&handle));
-  EXPECT_EQ(TRUE, releaseHandle(handle));
 }
 
 TEST_F(BusDeviceTest, FirstRadioWithAndWithoutItsInformation) {
@@ -219,23 +204,6 @@ TEST_F(VendorCommandTest, UnreadableRadioInformationSendsCompanyZeroAndANegative
 
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), SendVendorHCICmd(0xFC01, -1, nullptr, FALSE, 0));
   EXPECT_EQ(1u, sim_.bus.requests().size()) << "a negative count sends nothing";
-}
-
-TEST(BusRequestTest, PairedCountLayoutAndCommandCompleteReading) {
-  const Bytes request = radio::buildPairedCountRequest(3);
-  ASSERT_EQ(2092u, request.size());
-  EXPECT_EQ((Bytes{0x0A, 0, 0, 0, 3, 0, 0, 0}), Bytes(request.begin(), request.begin() + 8));
-  for (size_t i = 8; i < request.size(); ++i) ASSERT_EQ(0, request[i]);
-
-  const BYTE complete[] = {0x0E, 4, 1, 0x59, 0xFC, 0};
-  EXPECT_TRUE(radio::isCommandComplete(complete, sizeof complete));
-  EXPECT_FALSE(radio::isCommandComplete(complete, 5));
-  const BYTE shortLength[] = {0x0E, 3, 1, 0x59, 0xFC, 0};
-  const BYTE twoPackets[] = {0x0E, 4, 2, 0x59, 0xFC, 0};
-  const BYTE status[] = {0x0F, 4, 0, 1, 0x59, 0xFC};
-  EXPECT_FALSE(radio::isCommandComplete(shortLength, 6));
-  EXPECT_FALSE(radio::isCommandComplete(twoPackets, 6));
-  EXPECT_FALSE(radio::isCommandComplete(status, 6));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 // The signal-strength command and SendBusHciCommand's results.
+#include "radio/bus_requests.h"
 #include "radio/signal_command.h"
 #include "radio_fixture.h"
 #include "utils/radio.h"
@@ -57,6 +58,9 @@ TEST_F(SignalCommandTest, StatusIsReadOnlyFromACommandCompleteEvent) {
     EXPECT_EQ(0u, radio::SendBusHciCommand(0xFC59, 0, nullptr, FALSE, 0, &status));
     EXPECT_EQ(0x77, status);
   }
+  const BYTE complete[] = {0x0E, 4, 1, 0x59, 0xFC, 0};
+  EXPECT_TRUE(radio::isCommandComplete(complete, sizeof complete));
+  EXPECT_FALSE(radio::isCommandComplete(complete, 5));
 }
 
 TEST_F(SignalCommandTest, FailuresMapToTheirResultsAndTraceLines) {

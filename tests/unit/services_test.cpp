@@ -23,8 +23,19 @@ const wchar_t* const kMissingText = L"{00001112-0000-1000-8000-00805F9B34FB}";
 const wchar_t* const kInvalidText = L"{A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90}";
 const wchar_t* const kBusyText = L"{0000111F-0000-1000-8000-00805F9B34FB}";
 const wchar_t* const kDroppedText = L"{0000110A-0000-1000-8000-00805F9B34FB}";
+// The same in trace lines.
+const char* const kOfferedGuid = "{00001105-0000-1000-8000-00805F9B34FB}";
+const char* const kMissingGuid = "{00001112-0000-1000-8000-00805F9B34FB}";
+const char* const kBusyGuid = "{0000111F-0000-1000-8000-00805F9B34FB}";
+const char* const kInvalidGuid = "{A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90}";
 
 bool sameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// The trace line of one service switch: "{GUID}" and "succeeded" or "failed - 0x...".
+std::string switched(const char* guid, const char* result) {
+  return std::string("[EnableNewServices] BluetoothSetServiceState(") + guid + ", BLUETOOTH_SERVICE_ENABLE) " + result +
+         "\n";
+}
 
 class ServicesTest : public PolicyTest {
  protected:
@@ -120,23 +131,19 @@ TEST_F(ServicesTest, EnablesRecordsAndRetriesByTheSwitchsAnswer) {
   support(L"{ZZZZZZZZ-0000-1000-8000-00805F9B34FB}", 1);
 
   enable();
-  const std::vector<std::string> first = messages();
-  const std::vector<std::string> expected{
-      "[EnableNewServices] BluetoothSetServiceState({00001105-0000-1000-8000-00805F9B34FB}, "
-      "BLUETOOTH_SERVICE_ENABLE) succeeded\n",
-      "[EnableNewServices] BluetoothSetServiceState({00001112-0000-1000-8000-00805F9B34FB}, "
-      "BLUETOOTH_SERVICE_ENABLE) failed - 0x424\n",
-      "[EnableNewServices] BluetoothSetServiceState({0000111F-0000-1000-8000-00805F9B34FB}, "
-      "BLUETOOTH_SERVICE_ENABLE) failed - 0xaa\n",
-      "[EnableNewServices] BluetoothSetServiceState({A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90}, "
-      "BLUETOOTH_SERVICE_ENABLE) failed - 0x80070057\n",
-  };
-  EXPECT_EQ(expected, first);
-  EXPECT_TRUE(read(HKEY_CURRENT_USER, kInstalled, kOfferedText));
-  EXPECT_TRUE(read(HKEY_CURRENT_USER, kInstalled, kInvalidText));  // refused as invalid: recorded
-  EXPECT_FALSE(read(HKEY_CURRENT_USER, kInstalled, kMissingText));
-  EXPECT_FALSE(read(HKEY_CURRENT_USER, kInstalled, kBusyText));
-  EXPECT_FALSE(read(HKEY_CURRENT_USER, kInstalled, kDroppedText));  // unsupported: record removed
+  EXPECT_EQ(
+      (std::vector<std::string>{switched(kOfferedGuid, "succeeded"), switched(kMissingGuid, "failed - 0x424"),
+                                switched(kBusyGuid, "failed - 0xaa"), switched(kInvalidGuid, "failed - 0x80070057")}),
+      messages());
+  // Recorded: enabled, and refused as invalid; not: the others, and the
+  // unsupported one's record is removed.
+  for (const auto& [name, kept] : std::vector<std::pair<const wchar_t*, bool>>{{kOfferedText, true},
+                                                                               {kInvalidText, true},
+                                                                               {kMissingText, false},
+                                                                               {kBusyText, false},
+                                                                               {kDroppedText, false}}) {
+    EXPECT_EQ(kept, read(HKEY_CURRENT_USER, kInstalled, name));
+  }
   std::vector<BYTE> data;
   ASSERT_TRUE(read(HKEY_CURRENT_USER, kInstalled, kOfferedText, &data));
   EXPECT_EQ(le(1, 4), data);
@@ -159,17 +166,12 @@ TEST_F(ServicesTest, ADeviceNotPairedYetIsAskedAgainOncePaired) {
   support(kOfferedText, 1);
   sim_.radio.setDeviceFlags(kPhone, false, false);  // known to the radio, not paired
   enable();
-  EXPECT_EQ(std::vector<std::string>{"[EnableNewServices] BluetoothSetServiceState("
-                                     "{00001105-0000-1000-8000-00805F9B34FB}, BLUETOOTH_SERVICE_ENABLE) failed - "
-                                     "0x4dc\n"},
-            messages());
+  EXPECT_EQ(std::vector<std::string>{switched(kOfferedGuid, "failed - 0x4dc")}, messages());
   EXPECT_FALSE(read(HKEY_CURRENT_USER, kInstalled, kOfferedText));  // not recorded: asked again
 
   sim_.radio.setDeviceFlags(kPhone, false, true);  // now paired
   enable();
-  EXPECT_EQ(std::vector<std::string>{"[EnableNewServices] BluetoothSetServiceState("
-                                     "{00001105-0000-1000-8000-00805F9B34FB}, BLUETOOTH_SERVICE_ENABLE) succeeded\n"},
-            messages());
+  EXPECT_EQ(std::vector<std::string>{switched(kOfferedGuid, "succeeded")}, messages());
   EXPECT_TRUE(read(HKEY_CURRENT_USER, kInstalled, kOfferedText));
   EXPECT_EQ(2, callsFor(kOffered));
   expectNoLeaks();
@@ -184,9 +186,8 @@ TEST_F(ServicesTest, RecordFailuresAreTracedAndTheWalkGoesOn) {
   enable();  // support list order: {...1105...} before {...110A...}
   EXPECT_EQ(
       (std::vector<std::string>{
-          "[EnableNewServices] BluetoothSetServiceState({00001105-0000-1000-8000-00805F9B34FB}, "
-          "BLUETOOTH_SERVICE_ENABLE) succeeded\n",
-          "[EnableNewServices] Failed to set installed service {00001105-0000-1000-8000-00805F9B34FB} - 0x5\n",
+          switched(kOfferedGuid, "succeeded"),
+          std::string("[EnableNewServices] Failed to set installed service ") + kOfferedGuid + " - 0x5\n",
           "[EnableNewServices] Failed to delete installed service {0000110A-0000-1000-8000-00805F9B34FB} - 0x5\n"}),
       messages());
   EXPECT_TRUE(read(HKEY_CURRENT_USER, kInstalled, kDroppedText));
@@ -195,8 +196,8 @@ TEST_F(ServicesTest, RecordFailuresAreTracedAndTheWalkGoesOn) {
   sim_.registry.failNext(sim::SimRegistry::Op::Query, ERROR_ACCESS_DENIED);
   const size_t calls = sim_.radio.serviceCalls().size();
   enable();
-  EXPECT_EQ(std::vector<std::string>{"[EnableNewServices] Failed to query installed service "
-                                     "{00001105-0000-1000-8000-00805F9B34FB} - 0x5\n"},
+  EXPECT_EQ(std::vector<std::string>{std::string("[EnableNewServices] Failed to query installed service ") +
+                                     kOfferedGuid + " - 0x5\n"},
             messages());
   EXPECT_EQ(calls, sim_.radio.serviceCalls().size());
   expectNoLeaks();
