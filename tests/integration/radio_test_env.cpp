@@ -103,19 +103,9 @@ bool ChildProcess::running() {
 int ChildProcess::stop() {
   if (pid_ > 0) {
     ::kill(pid_, SIGTERM);
-    int status = 0;
-    for (int i = 0; i < 300; ++i) {
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        status_ = status;
-        pid_ = -1;
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (pid_ > 0) {
+    if (!waitUntil([this] { return !running(); }, 3000)) {
       ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, &status, 0);
-      status_ = status;
+      ::waitpid(pid_, &status_, 0);
       pid_ = -1;
     }
   }
@@ -251,15 +241,15 @@ MockBluez::MockBluez() {
 }
 
 bool MockBluez::waitForName(const std::string& name) {
-  for (int i = 0; i < 500; ++i) {
-    std::string output;
-    runProgram({"dbus-send", "--system", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
-                "org.freedesktop.DBus.NameHasOwner", "string:" + name},
-               environment(), &output);
-    if (output.find("boolean true") != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
+  return waitUntil(
+      [&] {
+        std::string output;
+        runProgram({"dbus-send", "--system", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                    "org.freedesktop.DBus.NameHasOwner", "string:" + name},
+                   environment(), &output);
+        return output.find("boolean true") != std::string::npos;
+      },
+      10000);
 }
 
 bool MockBluez::startNetworkManager() {

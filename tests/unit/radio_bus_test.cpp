@@ -108,46 +108,36 @@ TEST_F(BusDeviceTest, FindLocalRadioTracesTheHandlesAndTheInformation) {
   EXPECT_EQ(std::vector<std::string>{"[4][utils]local radio handle = 0x0 radio found = 0x0\n"}, messages());
 }
 
-// The request of one SendVendorHCICmdEx call.
-sim::SimBus::Request onlyRequest(const sim::SimBus& bus) {
-  const auto requests = bus.requests();
-  EXPECT_EQ(1u, requests.size());
-  return requests.empty() ? sim::SimBus::Request{} : requests.back();
-}
-
 TEST_F(VendorCommandTest, RequestLayoutsAndLengthBytes) {
-  // n = 0 without a pattern: 10 bytes, length byte 1, one zero parameter byte.
-  EXPECT_EQ(0u, SendVendorHCICmd(0xFC01, 0, nullptr, FALSE, 0));
-  auto request = onlyRequest(sim_.bus);
-  EXPECT_EQ(0x9C4024C8u, request.code);
-  EXPECT_EQ((Bytes{0x1D, 0, 0, 0, 0, 1, 0x01, 0xFC, 1, 0}), request.input);
-  EXPECT_EQ(1024u, request.outputSize);
-
-  // n = 0 with a pattern: 12 bytes, length byte 3, then 0, 1, pattern.
-  sim::SimPlatform& s = sim_;
-  s.bus.setInterfaces({L"bus"});
-  const size_t before = s.bus.requests().size();
-  EXPECT_EQ(0u, SendVendorHCICmd(0xFC01, 0, nullptr, TRUE, 0xAA));
-  request = s.bus.requests().at(before);
-  EXPECT_EQ((Bytes{0x1D, 0, 0, 0, 0, 1, 0x01, 0xFC, 3, 0, 1, 0xAA}), request.input);
-
-  // n = 4 with a pattern: 16 bytes, length byte 7, bytes 13-15 = 4, 1, pattern.
   const BYTE params[] = {0x10, 0x20, 0x30, 0x40};
-  EXPECT_EQ(0u, SendVendorHCICmd(0x1234, 4, params, TRUE, 0x5C));
-  request = s.bus.requests().back();
-  EXPECT_EQ((Bytes{0x1D, 0, 0, 0, 0, 1, 0x34, 0x12, 7, 0x10, 0x20, 0x30, 0x40, 4, 1, 0x5C}), request.input);
-
+  struct Row {
+    WORD opcode;
+    int count;
+    const BYTE* parameters;
+    BOOL withPattern;
+    BYTE pattern;
+    Bytes input;
+  } rows[] = {
+      // Without parameters: length byte 1 and one zero byte; with a pattern 3: 0, 1, pattern.
+      {0xFC01, 0, nullptr, FALSE, 0, {0x1D, 0, 0, 0, 0, 1, 0x01, 0xFC, 1, 0}},
+      {0xFC01, 0, nullptr, TRUE, 0xAA, {0x1D, 0, 0, 0, 0, 1, 0x01, 0xFC, 3, 0, 1, 0xAA}},
+      {0x1234, 4, params, TRUE, 0x5C, {0x1D, 0, 0, 0, 0, 1, 0x34, 0x12, 7, 0x10, 0x20, 0x30, 0x40, 4, 1, 0x5C}},
+      {0xFC03, 2, nullptr, FALSE, 0, {0x1D, 0, 0, 0, 0, 1, 0x03, 0xFC, 2, 0, 0}},  // announced, not given: zeros
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(0u, SendVendorHCICmd(row.opcode, row.count, row.parameters, row.withPattern, row.pattern));
+    const auto request = sim_.bus.requests().back();
+    EXPECT_EQ(row.input, request.input) << row.count;
+    EXPECT_EQ(0x9C4024C8u, request.code);
+    EXPECT_EQ(1024u, request.outputSize);
+  }
   // n = 253 with a pattern: the length byte wraps to 0 and becomes 1.
   const Bytes many(253, 0x11);
   EXPECT_EQ(0u, SendVendorHCICmd(0xFC02, 253, many.data(), TRUE, 0x01));
-  request = s.bus.requests().back();
+  const auto request = sim_.bus.requests().back();
   EXPECT_EQ(265u, request.input.size());
   EXPECT_EQ(1, request.input[8]);
   EXPECT_EQ(253, request.input[262]);
-
-  // Parameters announced but not given: zeros.
-  EXPECT_EQ(0u, SendVendorHCICmd(0xFC03, 2, nullptr, FALSE, 0));
-  EXPECT_EQ((Bytes{0x1D, 0, 0, 0, 0, 1, 0x03, 0xFC, 2, 0, 0}), s.bus.requests().back().input);
 }
 
 TEST_F(VendorCommandTest, AnswerCopiesAreBoundedByTheCallersSizeAndTheBuffer) {

@@ -16,15 +16,8 @@ using Bytes = std::vector<uint8_t>;
 
 // A vendor command request: company, LMP version, pattern flag, opcode, length.
 Bytes vendorInput(uint16_t opcode, Bytes parameters = {0}, int lengthByte = -1) {
-  Bytes in{0x1D,
-           0,
-           0,
-           0,
-           0,
-           1,
-           static_cast<uint8_t>(opcode),
-           static_cast<uint8_t>(opcode >> 8),
-           static_cast<uint8_t>(lengthByte < 0 ? parameters.size() : static_cast<size_t>(lengthByte))};
+  Bytes in{0x1D, 0, 0, 0, 0, 1, static_cast<uint8_t>(opcode), static_cast<uint8_t>(opcode >> 8)};
+  in.push_back(static_cast<uint8_t>(lengthByte < 0 ? parameters.size() : static_cast<size_t>(lengthByte)));
   for (uint8_t byte : parameters) in.push_back(byte);  // (insert trips GCC 12's bounds warning)
   return in;
 }
