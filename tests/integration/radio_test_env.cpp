@@ -25,37 +25,22 @@ extern char** environ;
 namespace utils::test {
 namespace {
 
-std::vector<std::string> mergedEnvironment(const std::map<std::string, std::string>& extra) {
-  std::vector<std::string> result;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string text = *entry;
-    const std::string name = text.substr(0, text.find('='));
-    if (extra.count(name) == 0) result.push_back(text);
-  }
-  for (const auto& [name, value] : extra) result.push_back(name + "=" + value);
-  return result;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& texts) {
-  std::vector<char*> result;
-  for (auto& text : texts) result.push_back(text.data());
-  result.push_back(nullptr);
-  return result;
-}
-
+// Starts argv through env(1), which adds the extra variables to this process's.
 pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
             const std::string& outputFile) {
-  std::vector<std::string> args = argv;
-  std::vector<std::string> env = mergedEnvironment(environment);
-  auto argp = pointers(args);
-  auto envp = pointers(env);
+  std::vector<std::string> args{"/usr/bin/env"};
+  for (const auto& [name, value] : environment) args.push_back(name + "=" + value);
+  args.insert(args.end(), argv.begin(), argv.end());
+  std::vector<char*> pointers;
+  for (auto& arg : args) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   pid_t pid = -1;
-  if (posix_spawnp(&pid, argp[0], &actions, nullptr, argp.data(), envp.data()) != 0) pid = -1;
+  if (posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environ) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);
   return pid;
 }
@@ -207,7 +192,7 @@ bool BluezSession::connect(const std::string& address, bool connected) {
 EmulatedBusDaemon::EmulatedBusDaemon(const std::vector<std::string>& extraArgs, bool emulate) {
   socket_ = folder_.path() + "/bus.sock";
   std::vector<std::string> argv{vrlbusdPath(), "--emulate", "--verbose", "--socket", socket_};
-  if (!emulate) argv.erase(argv.begin() + 1);
+  if (!emulate) argv.erase(argv.begin() + 1, argv.begin() + 3);
   argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
   process_ =
       std::make_unique<ChildProcess>(argv, std::map<std::string, std::string>{}, folder_.path() + "/vrlbusd.log");

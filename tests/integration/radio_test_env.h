@@ -111,8 +111,9 @@ class CallLog {
   std::vector<Call> calls_;
 };
 
-// vrlbusd --verbose on a socket in its own folder, with its log kept: on its
-// emulated controller unless emulate is false (extraArgs then name one).
+// vrlbusd on a socket in its own folder, with its log kept: on its emulated
+// controller and verbose, or (emulate false) quiet on the controller that
+// extraArgs name.
 class EmulatedBusDaemon {
  public:
   explicit EmulatedBusDaemon(const std::vector<std::string>& extraArgs = {}, bool emulate = true);

@@ -31,7 +31,9 @@ TEST_F(RadioCommandsTest, EachCommandPrintsAndSendsWhatItShouldAndFailsWithoutAR
 
   sim_.radio.addDevice(1, {});
   sim_.radio.addDevice(2, {});
-  EXPECT_EQ("Remembered devices: 2\n", runBtutil({"paired"}).out);
+  std::ostringstream out, err;  // through the overload that reads the process's standard input
+  EXPECT_EQ(0, btutil::runBtutil(std::vector<std::string>{"paired"}, out, err));
+  EXPECT_EQ("Remembered devices: 2\n", out.str());
   EXPECT_EQ((Json{{"remembered", 2}, {"notified", false}}), Json::parse(runBtutil({"paired", "--json"}).out));
   EXPECT_TRUE(sim_.bus.requests().empty());
   EXPECT_EQ((Json{{"remembered", 2}, {"notified", true}}),
