@@ -139,12 +139,9 @@ TEST_F(VrlbusdTest, ClientsThatBreakTheProtocolAreDroppedAndOthersServed) {
 
 // The resident memory of a process in KiB.
 long residentKiB(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return -1;
+  const std::string status = readFileText("/proc/" + std::to_string(pid) + "/status");
+  const size_t at = status.find("VmRSS:");
+  return at == std::string::npos ? -1 : std::stol(status.substr(at + 6));
 }
 
 TEST_F(VrlbusdTest, AClientThatDoesNotReadIsNotReadOnAndStallsNobody) {

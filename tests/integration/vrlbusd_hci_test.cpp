@@ -5,8 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
-#include <sstream>
+#include <cstdio>
 #include <thread>
 
 #include "h4_standin.h"
@@ -24,17 +23,14 @@ Bytes vendorEvent(const Bytes& parameters) {
   return packet;
 }
 
-// CPU seconds (user and system) the process has used so far.
+// CPU seconds (user and system) the process has used so far: the 14th and
+// 15th fields of its stat line.
 double cpuSeconds(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  std::istringstream fields(text.substr(text.rfind(')') + 2));
-  std::string field;
-  double ticks = 0;
-  for (int i = 3; i <= 15 && fields >> field; ++i) {
-    if (i == 14 || i == 15) ticks += std::stod(field);
-  }
-  return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+  const std::string stat = readFileText("/proc/" + std::to_string(pid) + "/stat");
+  unsigned long user = 0, system = 0;
+  std::sscanf(stat.c_str() + stat.rfind(')') + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user,
+              &system);
+  return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 class VrlbusdHciTest : public ::testing::Test {
