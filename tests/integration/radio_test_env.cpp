@@ -109,13 +109,6 @@ int runProgram(const std::vector<std::string>& argv, const std::map<std::string,
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-int runInChild(const std::function<int()>& body) {
-  const pid_t pid = ::fork();
-  if (pid == 0) ::_exit(body());
-  int status = 0;
-  return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 bool waitForSocket(const std::string& path, int timeoutMs) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;

@@ -55,9 +55,6 @@ class ChildProcess {
 int runProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
                std::string* output = nullptr);
 
-// Runs body in a forked child; returns the child's exit status (or -1).
-int runInChild(const std::function<int()>& body);
-
 // Waits up to timeoutMs for a Unix socket at path to accept a connection.
 bool waitForSocket(const std::string& path, int timeoutMs);
 

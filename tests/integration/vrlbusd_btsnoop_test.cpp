@@ -6,6 +6,7 @@
 
 #include <fstream>
 
+#include "child_process.h"
 #include "radio_test_env.h"
 #include "vrlbusd_client.h"
 
@@ -104,12 +105,14 @@ TEST_F(VrlbusdBtsnoopTest, CaptureRequestsRefuseOtherUsersAndFilesThatAreNotPlai
     // Another user may not record everybody's traffic.
     const std::string path = daemon.socketPath();
     ::chmod(path.substr(0, path.rfind('/')).c_str(), 0755);
-    const int status = runInChild([&path] {
-      std::unique_ptr<BusSocket> other;
-      if (::setgid(65534) != 0 || ::setuid(65534) != 0 || BusSocket::connect(path, &other) != 0) return 2;
-      return capture(*other, 1, "/tmp/x") == 5 ? 0 : 1;
-    });
-    EXPECT_EQ(0, status) << "another user is refused with error 5";
+    const auto end = utils::testing::runChild(
+        [&path] {
+          std::unique_ptr<BusSocket> other;
+          if (BusSocket::connect(path, &other) != 0) return 2;
+          return capture(*other, 1, "/tmp/x") == 5 ? 0 : 1;
+        },
+        {.asOtherUser = true});
+    EXPECT_EQ(0, end.code) << "another user is refused with error 5";
     EXPECT_NE(std::string::npos, daemon.log().find("capture refused: only root may record"));
   }
   // The daemon is still there and a proper request still works.
