@@ -104,51 +104,52 @@ TEST_F(RegistryConcurrency, FourProcessesMixReadsAndWritesWithoutLoss) {
     ASSERT_EQ(setDword(setup, HKEY_CURRENT_USER, L"Setup", 7), ERROR_SUCCESS);
   }
 
-  std::vector<pid_t> children;
+  // Started at once, the children run side by side; each ends with its own status.
+  std::vector<std::unique_ptr<registry_test::PausedChild>> children;
   for (int p = 0; p < kProcesses; ++p) {
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      RegistryStore store(machine(), user());
-      const std::wstring own = L"Proc" + std::to_wstring(p);
-      std::map<int, DWORD> lastSeen;
-      DWORD written = 0;
-      unsigned seed = static_cast<unsigned>(p) * 2654435761u + 1;
-      for (int op = 0; op < kOperations; ++op) {
-        seed = seed * 1103515245u + 12345u;
-        if (op % kWriteEvery == 0) {
-          ScopedKey key(store);
-          if (const DWORD error = store.createKey(HKEY_CURRENT_USER, own.c_str(), KEY_ALL_ACCESS, key.out(), nullptr)) {
-            std::fprintf(stderr, "process %d: createKey failed with %u\n", p, static_cast<unsigned>(error));
-            ::_exit(10);
+    children.push_back(std::make_unique<registry_test::PausedChild>(
+        [&, p] {
+          RegistryStore store(machine(), user());
+          const std::wstring own = L"Proc" + std::to_wstring(p);
+          std::map<int, DWORD> lastSeen;
+          DWORD written = 0;
+          unsigned seed = static_cast<unsigned>(p) * 2654435761u + 1;
+          for (int op = 0; op < kOperations; ++op) {
+            seed = seed * 1103515245u + 12345u;
+            if (op % kWriteEvery == 0) {
+              ScopedKey key(store);
+              if (const DWORD error =
+                      store.createKey(HKEY_CURRENT_USER, own.c_str(), KEY_ALL_ACCESS, key.out(), nullptr)) {
+                std::fprintf(stderr, "process %d: createKey failed with %u\n", p, static_cast<unsigned>(error));
+                return 10;
+              }
+              if (setDword(store, key.get(), (L"w" + std::to_wstring(written)).c_str(), written) != ERROR_SUCCESS) {
+                return 11;
+              }
+              if (setDword(store, key.get(), L"Last", written) != ERROR_SUCCESS) return 12;
+              ++written;
+              continue;
+            }
+            const int other = static_cast<int>((seed >> 16) % kProcesses);
+            DWORD value = 0;
+            const DWORD error = registry_test::readDwordAt(store, HKEY_CURRENT_USER,
+                                                           (L"Proc" + std::to_wstring(other)).c_str(), L"last", &value);
+            if (error == ERROR_FILE_NOT_FOUND && lastSeen.count(other) == 0) continue;  // not written yet
+            if (error != ERROR_SUCCESS) return 13;
+            if (lastSeen.count(other) != 0 && value < lastSeen[other]) return 14;  // went back in time
+            lastSeen[other] = value;
+            if (other == p && value + 1 != written) return 15;  // our own last write
+            if (op % 7 == 0 &&
+                (getDword(store, HKEY_LOCAL_MACHINE, L"SHARED", &value) != ERROR_SUCCESS || value != 7)) {
+              return 16;
+            }
           }
-          if (setDword(store, key.get(), (L"w" + std::to_wstring(written)).c_str(), written) != ERROR_SUCCESS) {
-            ::_exit(11);
-          }
-          if (setDword(store, key.get(), L"Last", written) != ERROR_SUCCESS) ::_exit(12);
-          ++written;
-          continue;
-        }
-        const int other = static_cast<int>((seed >> 16) % kProcesses);
-        DWORD value = 0;
-        const DWORD error = registry_test::readDwordAt(store, HKEY_CURRENT_USER,
-                                                       (L"Proc" + std::to_wstring(other)).c_str(), L"last", &value);
-        if (error == ERROR_FILE_NOT_FOUND && lastSeen.count(other) == 0) continue;  // not written yet
-        if (error != ERROR_SUCCESS) ::_exit(13);
-        if (lastSeen.count(other) != 0 && value < lastSeen[other]) ::_exit(14);  // went back in time
-        lastSeen[other] = value;
-        if (other == p && value + 1 != written) ::_exit(15);  // our own last write
-        if (op % 7 == 0 && (getDword(store, HKEY_LOCAL_MACHINE, L"SHARED", &value) != ERROR_SUCCESS || value != 7)) {
-          ::_exit(16);
-        }
-      }
-      ::_exit(0);
-    }
-    children.push_back(child);
+          return 0;
+        },
+        [] { return 0; }));
   }
-  for (pid_t child : children) {
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+  for (auto& child : children) {
+    const int status = child->finish();
     EXPECT_TRUE(registry_test::exitedWith(status, 0)) << "child failed with status " << status;
   }
 

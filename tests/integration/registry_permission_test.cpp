@@ -5,7 +5,6 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -27,26 +26,24 @@ using utils::port::ScopedKey;
 constexpr char kChildVariable[] = "UTILS_REGISTRY_PERMISSION_FOLDER";
 constexpr char kSetpriv[] = "/usr/bin/setpriv";
 
-// Runs program with args under setpriv as nobody, with kChildVariable set.
-// Returns the wait status, or -1 when it could not start.
+// Runs program under setpriv as nobody, with kChildVariable set; its wait status.
 int runAsNobody(const std::string& program, const std::string& folder) {
-  const pid_t child = ::fork();
-  if (child < 0) return -1;
-  if (child == 0) {
-    ::setenv(kChildVariable, folder.c_str(), 1);
-    const char* argv[] = {kSetpriv,
-                          "--reuid=nobody",
-                          "--regid=nogroup",
-                          "--clear-groups",
-                          "--",
-                          program.c_str(),
-                          "--gtest_filter=RegistryPermissionsAsNobody.*",
-                          nullptr};
-    ::execv(kSetpriv, const_cast<char* const*>(argv));
-    ::_exit(127);
-  }
-  int status = 0;
-  return ::waitpid(child, &status, 0) == child ? status : -1;
+  return registry_test::PausedChild(
+             [&] {
+               ::setenv(kChildVariable, folder.c_str(), 1);
+               const char* argv[] = {kSetpriv,
+                                     "--reuid=nobody",
+                                     "--regid=nogroup",
+                                     "--clear-groups",
+                                     "--",
+                                     program.c_str(),
+                                     "--gtest_filter=RegistryPermissionsAsNobody.*",
+                                     nullptr};
+               ::execv(kSetpriv, const_cast<char* const*>(argv));
+               return 127;
+             },
+             [] { return 0; })
+      .finish();
 }
 
 TEST(RegistryPermissions, UnprivilegedUsersReadTheMachineFileButCannotChangeIt) {

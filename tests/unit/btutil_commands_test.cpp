@@ -131,119 +131,97 @@ TEST_F(BtutilCommandTest, AddStoresWhatRegExeStores) {
   }
 }
 
-TEST_F(BtutilCommandTest, AddQueryAndDeleteValues) {
-  const std::string key = "HKLM\\Software\\vorlane";
-  auto r = run({"reg", "add", key, "/v", "LogDebug", "/t", "REG_DWORD", "/d", "12", "/f"});
-  ASSERT_EQ(0, r.code) << r.err;
-  EXPECT_EQ("The operation completed successfully.\n", r.out);
-  r = run({"reg", "add", key, "/v", "Blob", "/t", "REG_BINARY", "/d", "0a0b0c"});
-  ASSERT_EQ(0, r.code) << r.err;
-  r = run({"reg", "add", key, "/v", "Big", "/t", "reg_qword", "/d", "0x100000000"});
-  ASSERT_EQ(0, r.code) << r.err;
-  r = run({"reg", "add", key, "/ve", "/d", "default text"});
-  ASSERT_EQ(0, r.code) << r.err;
-  r = run({"reg", "add", key + "\\Child"});  // a key without a value
-  ASSERT_EQ(0, r.code) << r.err;
-
-  r = run({"reg", "query", "hkey_local_machine\\SOFTWARE\\VORLANE"});
-  ASSERT_EQ(0, r.code) << r.err;
-  // The simulation lists values by their folded names; the default value leads.
-  EXPECT_EQ(
-      "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\VORLANE\n"
-      "    (Default)    REG_SZ    default text\n"
-      "    Big    REG_QWORD    0x100000000\n"
-      "    Blob    REG_BINARY    0A0B0C\n"
-      "    LogDebug    REG_DWORD    0xc\n"
-      "\n"
-      "HKEY_LOCAL_MACHINE\\SOFTWARE\\VORLANE\\Child\n",
-      r.out);
-  r = run({"reg", "query", key, "/v", "logdebug"});
-  ASSERT_EQ(0, r.code) << r.err;
-  EXPECT_EQ("\nHKEY_LOCAL_MACHINE\\Software\\vorlane\n    logdebug    REG_DWORD    0xc\n\n", r.out);
-  r = run({"reg", "query", key, "/ve"});
-  EXPECT_EQ("\nHKEY_LOCAL_MACHINE\\Software\\vorlane\n    (Default)    REG_SZ    default text\n\n", r.out);
-
-  // An existing value is replaced with /f (without it: a row of BadInputIsRefusedAndChangesNothing).
-  r = run({"reg", "add", key, "/v", "LogDebug", "/t", "REG_DWORD", "/d", "0x3", "/F"});
-  ASSERT_EQ(0, r.code) << r.err;
-  EXPECT_NE(std::string::npos, run({"reg", "query", key, "/v", "LogDebug"}).out.find("REG_DWORD    0x3\n"));
-
-  // Deleting values and keys (without /f: a row of BadInputIsRefusedAndChangesNothing).
-  ASSERT_EQ(0, run({"reg", "delete", key, "/v", "Blob", "/f"}).code);
-  r = run({"reg", "query", key, "/v", "Blob"});
-  EXPECT_EQ(kExitNo, r.code);
-  EXPECT_EQ("ERROR: The value Blob was not found under HKEY_LOCAL_MACHINE\\Software\\vorlane.\n", r.err);
-  r = run({"reg", "delete", key, "/v", "Blob", "/f"});
-  EXPECT_EQ(kExitNo, r.code);
-  ASSERT_EQ(0, run({"reg", "delete", key, "/ve", "/f"}).code);
-  ASSERT_EQ(0, run({"reg", "delete", key, "/va", "/f"}).code);
-  EXPECT_EQ("\nHKEY_LOCAL_MACHINE\\Software\\vorlane\\Child\n", run({"reg", "query", key}).out);
-  ASSERT_EQ(0, run({"reg", "delete", key, "/f"}).code);
-  r = run({"reg", "query", key});
-  EXPECT_EQ(kExitNo, r.code);
-  EXPECT_EQ(
-      "ERROR: Cannot open HKEY_LOCAL_MACHINE\\Software\\vorlane: The system was unable to find the specified "
-      "registry key or value. (error 2)\n",
-      r.err);
-  EXPECT_EQ("HKEY_LOCAL_MACHINE\nHKEY_LOCAL_MACHINE\\Software\n", dump(HKEY_LOCAL_MACHINE));
-}
-
-// Each shape of reg query's answer, byte for byte as reg prints it: a blank line,
-// then per key its path, values and a blank line; a key without values shows
-// just its subkeys; an unset default value answers "(value not set)"; a search
-// that finds nothing is still a successful search.
-TEST_F(BtutilCommandTest, QueryPrintsWhatRegPrints) {
-  ASSERT_EQ(0, run({"reg", "add", "HKCU\\T", "/v", "A", "/d", "top"}).code);
-  ASSERT_EQ(0, run({"reg", "add", "HKCU\\T\\S1", "/v", "A", "/t", "REG_MULTI_SZ", "/d", "x\\0y"}).code);
-  ASSERT_EQ(0, run({"reg", "add", "HKCU\\T\\S1\\Deep", "/v", "B", "/t", "REG_EXPAND_SZ", "/d", "%HOME%"}).code);
-  ASSERT_EQ(0, run({"reg", "add", "HKCU\\T\\S2", "/ve", "/d", "d"}).code);
-  for (const char* empty : {"HKCU\\O\\K1", "HKCU\\O\\K2\\K3"}) {  // keys without values
-    ASSERT_EQ(0, run({"reg", "add", empty}).code);
-    ASSERT_EQ(0, run({"reg", "delete", empty, "/ve", "/f"}).code);
-  }
-  HKEY key = nullptr;  // reg keeps a REG_DWORD_BIG_ENDIAN little-endian and shows it so
-  ASSERT_EQ(0u, sim_.registry.createKey(HKEY_CURRENT_USER, L"B", KEY_WRITE, &key, nullptr));
+// reg add, query and delete in turn, each answer byte for byte as reg prints it:
+// a blank line, then per key its path, values and a blank line; a key without
+// values shows just its subkeys; an unset default value answers "(value not
+// set)"; a search that finds nothing is still a successful search.
+TEST_F(BtutilCommandTest, AddQueryAndDeleteAnswerAsRegDoes) {
+  HKEY raw = nullptr;  // reg keeps a REG_DWORD_BIG_ENDIAN little-endian and shows it so
+  ASSERT_EQ(0u, sim_.registry.createKey(HKEY_CURRENT_USER, L"B", KEY_WRITE, &raw, nullptr));
   const BYTE bigEndian[] = {0, 0, 1, 2};
-  EXPECT_EQ(0u, sim_.registry.setValue(key, L"X", REG_DWORD_BIG_ENDIAN, bigEndian, 4));
-  sim_.registry.closeKey(key);
-  struct Case {
-    std::vector<std::string> args;
+  EXPECT_EQ(0u, sim_.registry.setValue(raw, L"X", REG_DWORD_BIG_ENDIAN, bigEndian, 4));
+  sim_.registry.closeKey(raw);
+  struct Step {
+    std::vector<std::string> args;  // after "reg"
     int code;
     std::string out;
+    std::string err = {};  // the whole error text when given
   };
-  const std::string t = "HKEY_CURRENT_USER\\T", o = "HKEY_CURRENT_USER\\O";
-  const std::vector<Case> cases = {
-      {{"HKCU\\T"}, 0, "\n" + t + "\n    A    REG_SZ    top\n\n" + t + "\\S1\n" + t + "\\S2\n"},
-      {{"HKCU\\O"}, 0, "\n" + o + "\\K1\n" + o + "\\K2\n"},
-      {{"HKCU\\O\\K1"}, 0, "\n"},
-      {{"HKCU\\B"}, 0, "\nHKEY_CURRENT_USER\\B\n    X    REG_DWORD_BIG_ENDIAN    0x2010000\n\n"},
-      {{"HKCU\\T", "/s"},
+  const std::string done = "The operation completed successfully.\n", key = "HKLM\\Software\\vorlane";
+  const std::string lm = "HKEY_LOCAL_MACHINE\\Software\\vorlane", t = "HKEY_CURRENT_USER\\T",
+                    o = "HKEY_CURRENT_USER\\O";
+  const std::vector<Step> steps = {
+      {{"add", key, "/v", "LogDebug", "/t", "REG_DWORD", "/d", "12", "/f"}, 0, done},
+      {{"add", key, "/v", "Blob", "/t", "REG_BINARY", "/d", "0a0b0c"}, 0, done},
+      {{"add", key, "/v", "Big", "/t", "reg_qword", "/d", "0x100000000"}, 0, done},
+      {{"add", key, "/ve", "/d", "default text"}, 0, done},
+      {{"add", key + "\\Child"}, 0, done},  // a key with only the empty default value
+      // The simulation lists values by their folded names; the default value leads.
+      {{"query", "hkey_local_machine\\SOFTWARE\\VORLANE"},
+       0,
+       "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\VORLANE\n    (Default)    REG_SZ    default text\n"
+       "    Big    REG_QWORD    0x100000000\n    Blob    REG_BINARY    0A0B0C\n    LogDebug    REG_DWORD    0xc\n\n"
+       "HKEY_LOCAL_MACHINE\\SOFTWARE\\VORLANE\\Child\n"},
+      {{"query", key, "/v", "logdebug"}, 0, "\n" + lm + "\n    logdebug    REG_DWORD    0xc\n\n"},
+      {{"query", key, "/ve"}, 0, "\n" + lm + "\n    (Default)    REG_SZ    default text\n\n"},
+      {{"add", key, "/v", "LogDebug", "/t", "REG_DWORD", "/d", "0x3", "/F"}, 0, done},  // replaced with /f
+      {{"query", key, "/v", "LogDebug"}, 0, "\n" + lm + "\n    LogDebug    REG_DWORD    0x3\n\n"},
+      {{"delete", key, "/v", "Blob", "/f"}, 0, done},
+      {{"query", key, "/v", "Blob"}, kExitNo, "", "ERROR: The value Blob was not found under " + lm + ".\n"},
+      {{"delete", key, "/v", "Blob", "/f"}, kExitNo, ""},
+      {{"delete", key, "/ve", "/f"}, 0, done},
+      {{"delete", key, "/va", "/f"}, 0, done},
+      {{"query", key}, 0, "\n" + lm + "\\Child\n"},
+      {{"delete", key, "/f"}, 0, done},
+      {{"query", key},
+       kExitNo,
+       "",
+       "ERROR: Cannot open " + lm + ": The system was unable to find the specified registry key or value. (error 2)\n"},
+      {{"add", "HKCU\\T", "/v", "A", "/d", "top"}, 0, done},
+      {{"add", "HKCU\\T\\S1", "/v", "A", "/t", "REG_MULTI_SZ", "/d", "x\\0y"}, 0, done},
+      {{"add", "HKCU\\T\\S1\\Deep", "/v", "B", "/t", "REG_EXPAND_SZ", "/d", "%HOME%"}, 0, done},
+      {{"add", "HKCU\\T\\S2", "/ve", "/d", "d"}, 0, done},
+      {{"add", "HKCU\\O\\K1"}, 0, done},
+      {{"delete", "HKCU\\O\\K1", "/ve", "/f"}, 0, done},
+      {{"add", "HKCU\\O\\K2\\K3"}, 0, done},
+      {{"delete", "HKCU\\O\\K2\\K3", "/ve", "/f"}, 0, done},
+      {{"query", "HKCU\\T"}, 0, "\n" + t + "\n    A    REG_SZ    top\n\n" + t + "\\S1\n" + t + "\\S2\n"},
+      {{"query", "HKCU\\O"}, 0, "\n" + o + "\\K1\n" + o + "\\K2\n"},
+      {{"query", "HKCU\\O\\K1"}, 0, "\n"},
+      {{"query", "HKCU\\B"}, 0, "\nHKEY_CURRENT_USER\\B\n    X    REG_DWORD_BIG_ENDIAN    0x2010000\n\n"},
+      {{"query", "HKCU\\T", "/s"},
        0,
        "\n" + t + "\n    A    REG_SZ    top\n\n" + t + "\\S1\n    A    REG_MULTI_SZ    x\\0y\n\n" + t +
            "\\S1\\Deep\n    B    REG_EXPAND_SZ    %HOME%\n\n" + t + "\\S2\n    (Default)    REG_SZ    d\n\n"},
-      {{"HKCU\\O\\", "/s"}, 0, "\n" + o + "\\K1\n\n" + o + "\\K2\n\n" + o + "\\K2\\K3\n\n"},
-      {{"HKCU\\T", "/v", "a"}, 0, "\n" + t + "\n    a    REG_SZ    top\n\n"},
-      {{"HKCU\\T\\S2", "/ve"}, 0, "\n" + t + "\\S2\n    (Default)    REG_SZ    d\n\n"},
-      {{"HKCU\\T", "/ve"}, 0, "\n" + t + "\n    (Default)    REG_SZ    (value not set)\n"},
-      {{"HKCU\\T", "/v", "a", "/s"},
+      {{"query", "HKCU\\O\\", "/s"}, 0, "\n" + o + "\\K1\n\n" + o + "\\K2\n\n" + o + "\\K2\\K3\n\n"},
+      {{"query", "HKCU\\T", "/v", "a"}, 0, "\n" + t + "\n    a    REG_SZ    top\n\n"},
+      {{"query", "HKCU\\T\\S2", "/ve"}, 0, "\n" + t + "\\S2\n    (Default)    REG_SZ    d\n\n"},
+      {{"query", "HKCU\\T", "/ve"}, 0, "\n" + t + "\n    (Default)    REG_SZ    (value not set)\n"},
+      {{"query", "HKCU\\T", "/v", "a", "/s"},
        0,
        "\n" + t + "\n    a    REG_SZ    top\n\n" + t + "\\S1\n    a    REG_MULTI_SZ    x\\0y\n\n" +
            "End of search: 2 match(es) found.\n"},
-      {{"HKCU\\T", "/ve", "/s"},
+      {{"query", "HKCU\\T", "/ve", "/s"},
        0,
        "\n" + t + "\\S2\n    (Default)    REG_SZ    d\n\nEnd of search: 1 match(es) found.\n"},
-      {{"HKCU\\T", "/v", "Missing", "/s"}, 0, "\nEnd of search: 0 match(es) found.\n"},
-      {{"HKCU\\T", "/v", "Missing"}, kExitNo, ""},
-      {{"HKCU\\Missing"}, kExitNo, ""},
-      {{"HKCU\\T", "/s", "/s"}, kExitNo, ""},
+      {{"query", "HKCU\\T", "/v", "Missing", "/s"}, 0, "\nEnd of search: 0 match(es) found.\n"},
+      {{"query", "HKCU\\T", "/v", "Missing"}, kExitNo, ""},
+      {{"query", "HKCU\\Missing"}, kExitNo, ""},
+      {{"query", "HKCU\\T", "/s", "/s"}, kExitNo, ""},
   };
-  for (const auto& c : cases) {
-    std::vector<std::string> args{"reg", "query"};
-    args.insert(args.end(), c.args.begin(), c.args.end());
+  for (const Step& step : steps) {
+    std::vector<std::string> args{"reg"};
+    args.insert(args.end(), step.args.begin(), step.args.end());
     const auto r = run(args);
-    EXPECT_EQ(c.code, r.code) << args[2] << " " << (args.size() > 3 ? args[3] : "");
-    EXPECT_EQ(c.out, r.out) << args[2] << " " << (args.size() > 3 ? args[3] : "");
+    SCOPED_TRACE(::testing::PrintToString(args) + ": " + r.err);
+    EXPECT_EQ(step.code, r.code);
+    EXPECT_EQ(step.out, r.out);
+    EXPECT_TRUE(step.code == 0 || r.err.starts_with("ERROR: "));
+    if (!step.err.empty()) {
+      EXPECT_EQ(step.err, r.err);
+    }
   }
+  EXPECT_EQ("HKEY_LOCAL_MACHINE\nHKEY_LOCAL_MACHINE\\Software\n", dump(HKEY_LOCAL_MACHINE));
 }
 
 TEST_F(BtutilCommandTest, BadInputIsRefusedAndChangesNothing) {

@@ -53,7 +53,7 @@ std::vector<KeySnapshot> sampleTree() {
   return {first, second};
 }
 
-TEST(BtutilRegFileTest, FormatsAsRegeditWritesIt) {
+TEST(BtutilRegFileTest, FormatsAsRegeditWritesItAndParsesBack) {
   std::wstring text;
   std::string error;
   ASSERT_TRUE(formatRegFile(sampleTree(), &text, &error)) << error;
@@ -92,25 +92,15 @@ TEST(BtutilRegFileTest, FormatsAsRegeditWritesIt) {
     start = end + 2;
   }
 
-  // A line break in a name cannot be written: refused, naming it.
-  std::vector<KeySnapshot> broken{{KeyPath{HKEY_CURRENT_USER, L"A"}, {dword(L"two\nlines", 1)}}};
-  EXPECT_FALSE(formatRegFile(broken, &text, &error));
-  EXPECT_NE(std::string::npos, error.find("line break")) << error;
-}
-
-TEST(BtutilRegFileTest, ParsingGivesBackWhatWasFormatted) {
+  // Parsing gives back what was formatted, through the file bytes too: UTF-16LE
+  // with its byte order mark.
   const auto tree = sampleTree();
-  std::wstring text;
-  std::string error;
-  ASSERT_TRUE(formatRegFile(tree, &text, &error)) << error;
-  // Through the file bytes too: UTF-16LE with its byte order mark.
   const std::string bytes = encodeUtf16LeWithBom(text);
   ASSERT_EQ("\xFF\xFE", bytes.substr(0, 2));
   std::wstring decoded;
   bool utf16 = false;
   ASSERT_TRUE(decodeRegFileText(bytes, &decoded, &utf16, &error)) << error;
   ASSERT_EQ(text, decoded);
-
   std::vector<RegFileSection> sections;
   RegFileError parseError;
   ASSERT_TRUE(parseRegFile(decoded, &sections, &parseError)) << parseError.line << ": " << parseError.message;
@@ -132,6 +122,11 @@ TEST(BtutilRegFileTest, ParsingGivesBackWhatWasFormatted) {
   EXPECT_EQ(3u, sections[0].line);
   EXPECT_EQ(4u, sections[0].entries[0].line);
   EXPECT_EQ(12u, sections[0].entries[6].line);  // after the three lines of Blob
+
+  // A line break in a name cannot be written: refused, naming it.
+  std::vector<KeySnapshot> broken{{KeyPath{HKEY_CURRENT_USER, L"A"}, {dword(L"two\nlines", 1)}}};
+  EXPECT_FALSE(formatRegFile(broken, &text, &error));
+  EXPECT_NE(std::string::npos, error.find("line break")) << error;
 }
 
 TEST(BtutilRegFileTest, ParsesHandWrittenFiles) {
@@ -269,12 +264,6 @@ TEST(BtutilRegFileTest, FileEncodings) {
     }
   }
 }
-
-}  // namespace
-}  // namespace utils::btutil
-
-namespace utils::btutil {
-namespace {
 
 using namespace std::string_view_literals;
 

@@ -1,16 +1,9 @@
 // The registry contract that every RegistryPort must keep, as a typed
-// GoogleTest suite. A test program instantiates it with a factory:
-//
-//   struct Factory {
-//     using Registry = ...;                       // has size_t openHandles()
-//     const std::unique_ptr<Registry> make();           // a new, empty
-//     registry std::unique_ptr<Registry> makeReadOnlyMachine();  // HKLM empty
-//     and not
-//                                                 // writable; null: not
-//                                                 possible
-//   };
-//   INSTANTIATE_TYPED_TEST_SUITE_P(Name, RegistryContract,
-//   ::testing::Types<Factory>);
+// GoogleTest suite. A test program instantiates it with a factory type that has
+// `using Registry = ...` (with size_t openHandles()), make() for a new, empty
+// registry, and makeReadOnlyMachine() for one whose HKEY_LOCAL_MACHINE is empty
+// and not writable (null when that is not possible):
+//   INSTANTIATE_TYPED_TEST_SUITE_P(Name, RegistryContract, ::testing::Types<Factory>);
 #pragma once
 
 #include <gtest/gtest.h>
@@ -62,28 +55,17 @@ inline DWORD readBytes(RegistryPort& registry, HKEY key, const wchar_t* name, st
   return error;
 }
 
-inline std::wstring valueNameAt(RegistryPort& registry, HKEY key, DWORD index, DWORD* error) {
-  wchar_t name[64] = {};
-  DWORD chars = 64;
-  *error = registry.enumValue(key, index, name, &chars, nullptr, nullptr, nullptr);
-  return *error == ERROR_SUCCESS ? std::wstring(name, chars) : std::wstring();
-}
-
-inline std::wstring subKeyAt(RegistryPort& registry, HKEY key, DWORD index, DWORD* error) {
-  wchar_t name[64] = {};
-  DWORD chars = 64;
-  *error = registry.enumKey(key, index, name, &chars);
-  return *error == ERROR_SUCCESS ? std::wstring(name, chars) : std::wstring();
-}
-
 // Every value name (or subkey name) in enumeration order; *end: the code that
 // ended it.
 inline std::vector<std::wstring> allNames(RegistryPort& registry, HKEY key, bool subKeys, DWORD* end) {
   std::vector<std::wstring> names;
   for (DWORD i = 0;; ++i) {
-    std::wstring name = subKeys ? subKeyAt(registry, key, i, end) : valueNameAt(registry, key, i, end);
+    wchar_t name[64] = {};
+    DWORD chars = 64;
+    *end = subKeys ? registry.enumKey(key, i, name, &chars)
+                   : registry.enumValue(key, i, name, &chars, nullptr, nullptr, nullptr);
     if (*end != ERROR_SUCCESS) return names;
-    names.push_back(name);
+    names.emplace_back(name, chars);
   }
 }
 
@@ -109,19 +91,13 @@ TYPED_TEST_SUITE_P(RegistryContract);
 TYPED_TEST_P(RegistryContract, CreateOpenAndClose) {
   using namespace registry_contract;
   RegistryPort& r = this->reg();
-  DWORD disposition = 0;
-  {
+  for (const DWORD expected : {static_cast<DWORD>(REG_CREATED_NEW_KEY), static_cast<DWORD>(REG_OPENED_EXISTING_KEY)}) {
     ScopedKey key(r);
+    DWORD disposition = 0;
     ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"Software\\Vorlane\\Pelmora", KEY_ALL_ACCESS, key.out(), &disposition),
               ERROR_SUCCESS);
-    EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+    EXPECT_EQ(disposition, expected);
     EXPECT_NE(key.get(), nullptr);
-  }
-  {
-    ScopedKey key(r);
-    ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"Software\\Vorlane\\Pelmora", KEY_ALL_ACCESS, key.out(), &disposition),
-              ERROR_SUCCESS);
-    EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
   }
   ScopedKey parent(r);
   ASSERT_EQ(r.openKey(HKEY_CURRENT_USER, L"Software\\Vorlane", KEY_READ, parent.out()), ERROR_SUCCESS);
@@ -480,7 +456,7 @@ TYPED_TEST_P(RegistryContract, ReadOnlyMachineRootReadsButRefusesWrites) {
   std::vector<BYTE> bytes;
   EXPECT_EQ(readBytes(r, HKEY_LOCAL_MACHINE, L"x", &bytes), ERROR_FILE_NOT_FOUND);
   DWORD error = 0;
-  subKeyAt(r, HKEY_LOCAL_MACHINE, 0, &error);
+  EXPECT_TRUE(allNames(r, HKEY_LOCAL_MACHINE, true, &error).empty());
   EXPECT_EQ(error, ERROR_NO_MORE_ITEMS);
   EXPECT_EQ(r.openKey(HKEY_LOCAL_MACHINE, nullptr, KEY_WRITE, &key), ERROR_ACCESS_DENIED);
   EXPECT_EQ(r.createKey(HKEY_LOCAL_MACHINE, nullptr, KEY_WRITE, &key, nullptr), ERROR_ACCESS_DENIED);
