@@ -35,29 +35,34 @@ TEST_F(RegistryDurability, KilledWritersLoseNoReportedWrite) {
     SCOPED_TRACE(round);
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      ::close(pipeFds[0]);
-      RegistryStore store(machine(), user());
-      ScopedKey key(store);
-      if (store.createKey(HKEY_CURRENT_USER, L"Crash", KEY_ALL_ACCESS, key.out(), nullptr) != ERROR_SUCCESS) {
-        ::_exit(3);
-      }
-      for (int i = 0;; ++i) {
-        const int id = round * 100000 + i;
-        // Every few writes a bigger value, so that commits span several pages.
-        std::vector<BYTE> blob(i % 5 == 0 ? 3000 : 0, static_cast<BYTE>(id));
-        if (!blob.empty() && store.setValue(key.get(), (L"blob" + std::to_wstring(id)).c_str(), REG_BINARY, blob.data(),
-                                            static_cast<DWORD>(blob.size())) != ERROR_SUCCESS) {
-          ::_exit(4);
-        }
-        if (setDword(store, key.get(), (L"v" + std::to_wstring(id)).c_str(), static_cast<DWORD>(id)) != ERROR_SUCCESS) {
-          ::_exit(5);
-        }
-        if (::write(pipeFds[1], &id, sizeof id) != static_cast<ssize_t>(sizeof id)) ::_exit(6);
-      }
-    }
+    registry_test::PausedChild writer(
+        [&] {
+          ::close(pipeFds[0]);
+          const int code = [&] {
+            RegistryStore store(machine(), user());
+            ScopedKey key(store);
+            if (store.createKey(HKEY_CURRENT_USER, L"Crash", KEY_ALL_ACCESS, key.out(), nullptr) != ERROR_SUCCESS) {
+              return 3;
+            }
+            for (int i = 0;; ++i) {
+              const int id = round * 100000 + i;
+              // Every few writes a bigger value, so that commits span several pages.
+              std::vector<BYTE> blob(i % 5 == 0 ? 3000 : 0, static_cast<BYTE>(id));
+              if (!blob.empty() && store.setValue(key.get(), (L"blob" + std::to_wstring(id)).c_str(), REG_BINARY,
+                                                  blob.data(), static_cast<DWORD>(blob.size())) != ERROR_SUCCESS) {
+                return 4;
+              }
+              if (setDword(store, key.get(), (L"v" + std::to_wstring(id)).c_str(), static_cast<DWORD>(id)) !=
+                  ERROR_SUCCESS) {
+                return 5;
+              }
+              if (::write(pipeFds[1], &id, sizeof id) != static_cast<ssize_t>(sizeof id)) return 6;
+            }
+          }();
+          ::close(pipeFds[1]);  // a writer that failed on its own ends the parent's reads at once
+          return code;
+        },
+        [] { return 0; });
     ::close(pipeFds[1]);
     FILE* ids = ::fdopen(pipeFds[0], "rb");
     ASSERT_NE(ids, nullptr);
@@ -66,9 +71,8 @@ TEST_F(RegistryDurability, KilledWritersLoseNoReportedWrite) {
     int id = 0;
     for (int n = 0; n < wanted && readId(&id); ++n) reported.insert(id);
     ::usleep(static_cast<useconds_t>((round * 1777) % 4000));
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ::kill(writer.pid(), SIGKILL);
+    const int status = writer.finish();
     while (readId(&id)) reported.insert(id);
     std::fclose(ids);
     ASSERT_TRUE(WIFSIGNALED(status)) << "the writer failed on its own: exit " << WEXITSTATUS(status);

@@ -123,6 +123,8 @@ class PausedChild {
     char signal = 0;
     return pid_ > 0 && ::read(ready_[0], &signal, 1) == 1;
   }
+  // The child's process id, to signal it; finish() still reaps it.
+  pid_t pid() const { return pid_; }
   // Lets the child go on and returns its wait status (-1 on failure).
   int finish() {
     const pid_t pid = pid_;
