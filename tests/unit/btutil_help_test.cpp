@@ -62,7 +62,6 @@ TEST_F(BtutilHelpTest, EveryCommandAnswersEveryHelpRequest) {
 TEST_F(BtutilHelpTest, EveryCommandEndsWithTheCodesOfOneTable) {
   const std::string local = "11:22:33:44:55:66";  // the simulated radio
   const std::string remote = "66:77:88:99:aa:bb";
-  const std::string guid = "{00001105-0000-1000-8000-00805F9B34FB}";
   struct Case {
     std::vector<std::string> args;
     int code;
@@ -71,12 +70,10 @@ TEST_F(BtutilHelpTest, EveryCommandEndsWithTheCodesOfOneTable) {
   const std::vector<Case> cases = {
       {{"reg", "add", "HKCU\\T", "/v", "A", "/d", "x"}, kExitOk},
       {{"reg", "query", "HKCU\\T", "/v", "A"}, kExitOk},
-      {{"reg", "query", "HKCU\\T", "/v", "Missing"}, kExitNo},
-      {{"reg", "query", "HKCU\\Missing"}, kExitNo},
-      // reg answers every failure with 1, as reg.exe does.
-      {{"reg", "add", "HKXX\\T"}, kExitNo},
+      // reg answers every failure with 1, as reg.exe does. Rows the commands' own
+      // tests hold (reg query of what is missing, permit without an operation,
+      // services supported and list, an unknown command) are not repeated here.
       {{"reg", "add", "HKLM\\T"}, kExitNo, [this] { sim_.registry.setReadOnly(HKEY_LOCAL_MACHINE, true); }},
-      {{"reg"}, kExitNo},
       {{"addr", "00:11:22:33:44:55"}, kExitOk},
       {{"addr", "00:11"}, kExitUsage},
       {{"decode", "7"}, kExitOk},
@@ -101,9 +98,7 @@ TEST_F(BtutilHelpTest, EveryCommandEndsWithTheCodesOfOneTable) {
       {{"dun", remote, "watch", "--timeout", "5"}, kExitUsage},
       {{"dun", remote, "status"}, kExitNo},
       {{"permit", "check", local, remote, "1"}, kExitNo},
-      {{"permit", local, remote, "1"}, kExitUsage},
       {{"permit", "show", local, remote}, kExitOk},
-      {{"services", "list"}, kExitOk},
       {{"services", "supported", "0x1105"}, kExitNo},
       {{"ftplist", "unpack", "/nonexistent/block"}, kExitFailed},
       {{"permit", "grant", local, remote, "1", "--always"}, kExitOk},
@@ -111,7 +106,6 @@ TEST_F(BtutilHelpTest, EveryCommandEndsWithTheCodesOfOneTable) {
       {{"permit", "grant", local, remote, "1", "--always"},
        kExitFailed,
        [this] { sim_.registry.setReadOnly(HKEY_CURRENT_USER, true); }},
-      {{"services", "supported", guid}, kExitNo},
       {{"services", "supported", "{nonsense}"}, kExitUsage},
       {{"services", "enable", remote}, kExitFailed, [this] { sim_.radio.setRadio(0, false); }},
       {{"ftplist", "pack", "a"}, kExitOk},
@@ -119,7 +113,6 @@ TEST_F(BtutilHelpTest, EveryCommandEndsWithTheCodesOfOneTable) {
       {{"ftplist", "frobnicate"}, kExitUsage},
       {{"demo"}, kExitOk},
       {{"demo", "extra"}, kExitUsage},
-      {{"frobnicate"}, kExitUsage},
       {{"--trace", "0xZZ", "demo"}, kExitUsage},
   };
   for (const Case& c : cases) {
