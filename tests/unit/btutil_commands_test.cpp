@@ -291,7 +291,9 @@ TEST_F(BtutilCommandTest, RegistryFailuresExitWithOneAndTheirMessage) {
   auto r = run({"reg", "add", "HKCU\\A", "/v", "V", "/d", "x"});
   EXPECT_EQ(kExitNo, r.code);
   EXPECT_EQ("ERROR: Cannot write V under HKEY_CURRENT_USER\\A: Access is denied. (error 5)\n", r.err);
-
+  sim_.registry.failNext(SimRegistry::Op::Set, ERROR_INVALID_PARAMETER);
+  r = run({"reg", "add", "HKCU\\A", "/v", "V", "/d", "x"});
+  EXPECT_EQ("ERROR: Cannot write V under HKEY_CURRENT_USER\\A: The parameter is incorrect. (error 87)\n", r.err);
   sim_.registry.setReadOnly(HKEY_LOCAL_MACHINE, true);
   r = run({"reg", "add", "HKLM\\Software\\vorlane", "/v", "LogDebug", "/t", "REG_DWORD", "/d", "1"});
   EXPECT_EQ(kExitNo, r.code);
@@ -310,6 +312,13 @@ TEST_F(BtutilCommandTest, RegistryFailuresExitWithOneAndTheirMessage) {
   r = run({"reg", "export", "HKCU\\A", file("a.reg")});
   EXPECT_EQ(kExitNo, r.code);
   EXPECT_FALSE(std::filesystem::exists(file("a.reg")));
+  // A store that cannot be opened (a symbolic link at its path, say) is a failure, not a missing key.
+  sim_.registry.failNext(SimRegistry::Op::Open, ERROR_CANTOPEN, 0);  // the load step opens keys too
+  r = run({"reg", "query", "HKCU\\A"});
+  EXPECT_EQ(kExitNo, r.code);
+  EXPECT_EQ(
+      "ERROR: Cannot open HKEY_CURRENT_USER\\A: The configuration registry key could not be opened. (error 1011)\n",
+      r.err);
 }
 
 TEST_F(BtutilCommandTest, ExportAndImportRoundTrip) {
