@@ -1,8 +1,6 @@
-// One-time permissions on the real registry store: several processes, and
-// several threads, ask at the same moment; exactly one of them is granted.
+// One-time permissions on the real registry store: several processes, each
+// with several threads, ask at the same moment; exactly one of them is granted.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <memory>
@@ -37,91 +35,71 @@ struct StorePlatform {
   utils::linuxport::LinuxClock clock;
 };
 
-class PermissionRaceTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(folder_.ok()); }
-
-  // Writes the one-time permission with a store of its own, closed again so that
-  // no connection is inherited by the children.
-  void grantOnce() {
-    utils::linuxport::RegistryStore store(machine(), user());
-    HKEY key = nullptr;
-    ASSERT_EQ(0u, store.createKey(HKEY_CURRENT_USER, kDeviceKey, KEY_ALL_ACCESS, &key, nullptr));
-    ASSERT_EQ(0u, registry_test::setDword(store, key, L"1105", 1));
-    store.closeKey(key);
+// How many of kThreads threads racing for the permission are granted it.
+int raceThreads(int kThreads) {
+  std::atomic<int> ready{0};
+  std::atomic<int> granted{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      ready.fetch_add(1);
+      while (ready.load() < kThreads) std::this_thread::yield();
+      if (IsRequestPermitted(kLocal, kRemote, kCode)) granted.fetch_add(1);
+    });
   }
-  bool permissionLeft() {
-    utils::linuxport::RegistryStore store(machine(), user());
-    HKEY key = nullptr;
-    if (store.openKey(HKEY_CURRENT_USER, kDeviceKey, KEY_READ, &key) != 0) return false;
-    const DWORD error = store.queryValue(key, L"1105", nullptr, nullptr, nullptr);
-    store.closeKey(key);
-    return error == 0;
-  }
-  std::string machine() const { return folder_.file("machine.db"); }
-  std::string user() const { return folder_.file("user.db"); }
-
-  registry_test::TempFolder folder_;
-};
-
-TEST_F(PermissionRaceTest, ProcessesRacingForOnePermission) {
-  constexpr int kProcesses = 6;
-  constexpr int kRounds = 10;
-  for (int round = 0; round < kRounds; ++round) {
-    grantOnce();
-    int gate[2];
-    ASSERT_EQ(0, ::pipe(gate));
-    std::vector<pid_t> children;
-    for (int i = 0; i < kProcesses; ++i) {
-      const pid_t pid = ::fork();
-      ASSERT_GE(pid, 0);
-      if (pid == 0) {
-        ::close(gate[1]);
-        StorePlatform platform(machine(), user());
-        IsRequestPermitted(kLocal, kRemote, 0x1);  // warm: files open, statements ready
-        char byte;
-        while (::read(gate[0], &byte, 1) > 0) {
-        }
-        ::_exit(IsRequestPermitted(kLocal, kRemote, kCode) ? 10 : 11);
-      }
-      children.push_back(pid);
-    }
-    ::close(gate[0]);
-    ::usleep(50000);  // let every child reach the gate
-    ::close(gate[1]);
-    int granted = 0;
-    for (pid_t pid : children) {
-      int status = 0;
-      ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
-      ASSERT_TRUE(WIFEXITED(status));
-      const int code = WEXITSTATUS(status);
-      ASSERT_TRUE(code == 10 || code == 11) << "child exit " << code;
-      granted += code == 10 ? 1 : 0;
-    }
-    EXPECT_EQ(1, granted) << "round " << round;
-    EXPECT_FALSE(permissionLeft());
-  }
+  for (auto& thread : threads) thread.join();
+  return granted.load();
 }
 
-TEST_F(PermissionRaceTest, ThreadsRacingForOnePermission) {
-  constexpr int kThreads = 6;
-  StorePlatform platform(machine(), user());
-  for (int round = 0; round < 20; ++round) {
-    grantOnce();
-    std::atomic<int> ready{0};
-    std::atomic<int> granted{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-      threads.emplace_back([&] {
-        ready.fetch_add(1);
-        while (ready.load() < kThreads) std::this_thread::yield();
-        if (IsRequestPermitted(kLocal, kRemote, kCode)) granted.fetch_add(1);
-      });
+TEST(PermissionRace, ProcessesAndThreadsRacingForOnePermission) {
+  constexpr int kProcesses = 4;
+  constexpr int kThreads = 3;
+  registry_test::TempFolder folder;
+  ASSERT_TRUE(folder.ok());
+  const std::string machine = folder.file("machine.db");
+  const std::string user = folder.file("user.db");
+  // The permission's value, through a store of its own that is closed again so
+  // that no connection is inherited by the children.
+  const auto withDeviceKey = [&](const std::function<DWORD(utils::port::RegistryPort&, HKEY)>& use) {
+    utils::linuxport::RegistryStore store(machine, user);
+    utils::port::ScopedKey key(store);
+    const DWORD error = store.createKey(HKEY_CURRENT_USER, kDeviceKey, KEY_ALL_ACCESS, key.out(), nullptr);
+    return error != 0 ? error : use(store, key.get());
+  };
+  for (int round = 0; round < 10; ++round) {
+    ASSERT_EQ(0u, withDeviceKey([](auto& store, HKEY key) { return registry_test::setDword(store, key, L"1105", 1); }));
+    // Each child opens its store and warms it (files open, statements ready),
+    // waits for the start, races with its threads and exits with 10 + grants
+    // (50 more if a key stayed open).
+    std::unique_ptr<StorePlatform> platform;
+    std::vector<std::unique_ptr<registry_test::PausedChild>> children;
+    for (int i = 0; i < kProcesses; ++i) {
+      children.push_back(std::make_unique<registry_test::PausedChild>(
+          [&] {
+            platform = std::make_unique<StorePlatform>(machine, user);
+            IsRequestPermitted(kLocal, kRemote, 0x1);
+            return 0;
+          },
+          [&] {
+            const int granted = raceThreads(kThreads);
+            return 10 + granted + (platform->registry.openHandles() == 0 ? 0 : 50);
+          }));
     }
-    for (auto& thread : threads) thread.join();
-    EXPECT_EQ(1, granted.load()) << "round " << round;
+    for (auto& child : children) ASSERT_TRUE(child->waitReady());
+    std::vector<int> statuses(kProcesses);
+    std::vector<std::thread> starters;
+    for (int i = 0; i < kProcesses; ++i) starters.emplace_back([&, i] { statuses[i] = children[i]->finish(); });
+    for (auto& starter : starters) starter.join();
+    int granted = 0;
+    for (int status : statuses) {
+      ASSERT_TRUE(registry_test::exitedWith(status, 10) || registry_test::exitedWith(status, 11)) << status;
+      granted += registry_test::exitedWith(status, 11) ? 1 : 0;
+    }
+    EXPECT_EQ(1, granted) << "round " << round;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND),
+              withDeviceKey([](auto& store, HKEY key) { return store.queryValue(key, L"1105", nullptr, nullptr, nullptr); }))
+        << "round " << round;
   }
-  EXPECT_EQ(0u, platform.registry.openHandles());
 }
 
 }  // namespace

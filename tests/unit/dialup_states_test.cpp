@@ -230,6 +230,14 @@ TEST_F(DunTest, AnExistingConnectionIsFollowedFromTheStart) {
     EXPECT_EQ(expected, dialup::dunContext().connection.load());
     EXPECT_EQ(row.followed < 0 ? 0u : 1u, sim_.notification.threadsRunning());
     for (auto handle : handles) EXPECT_EQ(handle == expected ? 1u : 0u, sim_.dialup.notificationsAsked(handle));
+    ASSERT_TRUE(sim_.notification.settle());
+    EXPECT_TRUE(takeCalls().empty()) << "no callback was registered during the initialisation";
+    if (expected != nullptr) {
+      // Its changes reach the callback registered afterwards.
+      sim_.dialup.setState(expected, port::kRasDisconnected);
+      ASSERT_TRUE(sim_.notification.settle());
+      EXPECT_EQ((Values{0}), takeValues());
+    }
     for (auto handle : handles) sim_.dialup.removeConnection(handle);
     ASSERT_TRUE(sim_.notification.settle());
     takeCalls();

@@ -50,20 +50,6 @@ TEST_F(DunTest, TheMonitorReportsEachChangeByTheConnectionsState) {
   EXPECT_EQ((Values{1}), takeValues());
 }
 
-TEST_F(DunTest, AConnectionFoundAtInitialisationReachesTheLaterCallback) {
-  const port::DialConnection connection = sim_.dialup.addConnection(kModemName, port::kRasConnected);
-  DunInitialize(kPhone);
-  ASSERT_TRUE(sim_.notification.settle());
-  EXPECT_TRUE(takeCalls().empty()) << "no callback is registered during initialisation";
-  ASSERT_EQ(0u, DunRegisterNotification(recordDun));
-  sim_.dialup.setState(connection, port::kRasDisconnected);
-  ASSERT_TRUE(sim_.notification.settle());
-  EXPECT_EQ((Values{0}), takeValues());
-  sim_.dialup.setState(connection, port::kRasConnected);
-  ASSERT_TRUE(sim_.notification.settle());
-  EXPECT_EQ((Values{1}), takeValues());
-}
-
 TEST_F(DunTest, HangingUpInTheBackground) {
   struct Row {
     const char* name;
@@ -204,12 +190,6 @@ TEST_F(DunTest, CallbacksMayDisconnectOrUninitialize) {
       armed = true;
       sim_.dialup.setState(connection, port::kRasConnected);
     } else if (row.place == Place::kHangUpThread) {
-      armed = false;
-      setReaction([&armed, &reentered](BYTE) {
-        if (!armed.exchange(false)) return;
-        ++reentered;
-        DunUninitialize();
-      });
       armed = true;
       DunDisConnect();
     }

@@ -1,5 +1,9 @@
 // The notification service's set-up and its window handler: connection events,
-// signal events, radio arrival and removal, and the try-lock.
+// signal events, radio arrival and removal, the try-lock, and the order of the
+// events: as they came, and what arrives while UTIL_BT_Initialize sets the
+// service up delivered after it, not dropped.
+#include <thread>
+
 #include "notification_fixture.h"
 
 namespace utils::test {
@@ -58,10 +62,13 @@ TEST_F(NotificationTest, ConnectionEventsOfTheWatchedDeviceReachTheCallback) {
   // A signal makes the record valid; the disconnection clears it: (0, 0).
   sim_.notification.postSignalEvent(0, kWatched, -50);
   sim_.notification.postConnection(kWatched, port::kHciConnectionTypeAcl, false);
-  sim_.notification.pump();
+  EXPECT_EQ(2u, sim_.notification.pump());
   EXPECT_EQ((Calls{{1, 5}, {0, 0}}), takeArguments());
   EXPECT_EQ(0u, state().connected.load());
   EXPECT_FALSE(radio::notify::signalValid(state().signal.load()));
+  sim_.notification.postSignalEvent(0, kWatched, -75);
+  sim_.notification.pump();
+  EXPECT_EQ((Calls{{0, 3}}), takeArguments()) << "a signal after the disconnection: not connected";
 
   // Other devices, other link types and other GUIDs change nothing.
   sim_.notification.postConnection(kStranger, port::kHciConnectionTypeAcl, true);
@@ -238,29 +245,12 @@ TEST_F(NotificationTest, NoRadioAtStartRunsWithoutTheRegistrationUntilOneArrives
 
 TEST_F(NotificationTest, ABusyLockDropsTheNotification) {
   start();
-  std::mutex m;
-  std::condition_variable cv;
-  bool held = false;
-  bool release = false;
-  std::thread holder([&] {
-    std::lock_guard lock(state().lock);
-    std::unique_lock wait(m);
-    held = true;
-    cv.notify_all();
-    cv.wait(wait, [&] { return release; });
-  });
   {
-    std::unique_lock wait(m);
-    cv.wait(wait, [&] { return held; });
+    // This thread holds the lock while another delivers the window's messages.
+    std::lock_guard held(state().lock);
+    sim_.notification.postConnection(kWatched, port::kHciConnectionTypeAcl, true);
+    std::thread([this] { sim_.notification.pump(); }).join();
   }
-  sim_.notification.postConnection(kWatched, port::kHciConnectionTypeAcl, true);
-  sim_.notification.pump();
-  {
-    std::lock_guard lock(m);
-    release = true;
-  }
-  cv.notify_all();
-  holder.join();
   EXPECT_TRUE(takeCalls().empty()) << "dropped, not delayed";
   EXPECT_EQ(0u, state().connected.load());
   sim_.notification.postConnection(kWatched, port::kHciConnectionTypeAcl, true);
@@ -305,12 +295,42 @@ TEST_F(NotificationTest, UninitialiseIsHarmlessAnytimeAndAReinitialiseWorks) {
   EXPECT_EQ(3u, sim_.notification.threadsStarted());
 }
 
-TEST_F(NotificationTest, NoWindowMeansNoServiceAtAll) {
+TEST_F(NotificationTest, WhatArrivesDuringInitializeIsDeliveredAfterItInOrder) {
+  // A thread other than the caller's delivers the window's messages (as the
+  // Linux event thread does) while the initialise still holds the lock.
+  size_t deliveredDuringSetUp = SIZE_MAX;
+  sim_.notification.onRegistration([this, &deliveredDuringSetUp](bool isHandle) {
+    if (!isHandle) return;
+    sim_.notification.postConnection(kWatched, port::kHciConnectionTypeAcl, true);
+    sim_.notification.postSignalEvent(0, kWatched, -50);
+    sim_.notification.postConnection(kWatched, port::kHciConnectionTypeAcl, false);
+    sim_.notification.postConnection(kWatched, port::kHciConnectionTypeAcl, true);
+    std::thread([this, &deliveredDuringSetUp] { deliveredDuringSetUp = sim_.notification.pump(); }).join();
+  });
+  UTIL_BT_Initialize(kWatched);
+  sim_.notification.onRegistration(nullptr);
+  EXPECT_EQ(0u, deliveredDuringSetUp) << "the window's messages wait while the service is set up";
+  EXPECT_EQ(0u, state().connected.load()) << "the device was not connected when the initialise read it";
+
+  RegisterNotification(recordNotification);
+  EXPECT_EQ(4u, sim_.notification.pump());
+  EXPECT_EQ((Calls{{1, 6}, {1, 5}, {0, 0}, {1, 6}}), takeArguments());
+  EXPECT_EQ(1u, state().connected.load());
+
+  // A failed initialise (no window) sets up nothing and holds nothing, and a
+  // later one delivers as before.
+  UTIL_BT_Uninitialize();
+  const size_t threads = sim_.notification.threadsStarted();
   sim_.notification.failCreateWindow(ERROR_NOT_ENOUGH_MEMORY);
   start();
+  sim_.notification.failCreateWindow(0);
+  EXPECT_EQ(0u, sim_.notification.windowCount());
   EXPECT_EQ(0u, sim_.notification.registrationCount());
-  EXPECT_EQ(0u, sim_.notification.threadsStarted());
-  UTIL_BT_Uninitialize();
+  EXPECT_EQ(threads, sim_.notification.threadsStarted());
+  start();
+  sim_.notification.postConnection(kWatched, port::kHciConnectionTypeAcl, true);
+  EXPECT_EQ(1u, sim_.notification.pump());
+  EXPECT_EQ((Calls{{1, 6}}), takeArguments());
 }
 
 }  // namespace

@@ -123,11 +123,4 @@ class NotificationTest : public RadioTest {
   std::optional<int8_t> answerDbm_;
 };
 
-// Differences between successive times.
-inline std::vector<uint64_t> gaps(const std::vector<uint64_t>& times) {
-  std::vector<uint64_t> result;
-  for (size_t i = 1; i < times.size(); ++i) result.push_back(times[i] - times[i - 1]);
-  return result;
-}
-
 }  // namespace utils::test

@@ -28,14 +28,6 @@ class LangTest : public PolicyTest {
   }
 };
 
-TEST_F(LangTest, LanguageWithoutLibraryLoadsNothing) {
-  putText(kSuite, L"InstallDir", L"dir");
-  putFlag(0);
-  sim_.shell.setLanguage(1033);
-  EXPECT_EQ(nullptr, LoadVskStackLangLibrary());
-  EXPECT_TRUE(sim_.modules.namesAsked().empty());
-}
-
 TEST_F(LangTest, FolderGetsItsSeparatorAndTheLanguageFile) {
   const std::wstring folder = std::wstring(L"inst") + kSep + L"Pelmora";
   putText(kSuite, L"InstallDir", folder);
@@ -80,11 +72,14 @@ TEST_F(LangTest, SettingNamesTheLibraryWhateverTheLanguage) {
   EXPECT_EQ((std::vector<std::wstring>{L"elsewhere.dll", L"missing.dll"}), sim_.modules.namesAsked());
 }
 
-TEST_F(LangTest, NoLangKeyOrNoFolderLoadsNothing) {
+TEST_F(LangTest, NoLangKeyNoFolderOrNoLibraryLoadsNothing) {
   putText(kSuite, L"InstallDir", L"dir");
   sim_.shell.setLanguage(1036);
   EXPECT_EQ(nullptr, LoadVskStackLangLibrary());  // no "Lang" key at all
   putFlag(0);
+  sim_.shell.setLanguage(1033);
+  EXPECT_EQ(nullptr, LoadVskStackLangLibrary());  // a language without a library
+  sim_.shell.setLanguage(1036);
   put(HKEY_LOCAL_MACHINE, kSuite, L"InstallDir", REG_DWORD, le(1, 4));
   EXPECT_EQ(nullptr, LoadVskStackLangLibrary());  // InstallDir not a string
   putText(kSuite, L"InstallDir", L"");

@@ -82,43 +82,31 @@ TEST_F(PasswordTest, RightPasswordReachesTheUnlockComponent) {
   EXPECT_TRUE(sim_.credentials.warnings().empty());
 }
 
-TEST_F(PasswordTest, WrongPasswordWarnsOnceAndCallsNothing) {
-  enter(L"guess");
-  EXPECT_EQ(FALSE, GetUserPassword(1, parent_));
-  EXPECT_EQ(std::vector<HWND>{parent_}, sim_.credentials.warnings());
-  EXPECT_TRUE(calls_.empty());
-  EXPECT_TRUE(sim_.modules.namesAsked().empty());
-}
-
-TEST_F(PasswordTest, PromptOutcomes) {
+TEST_F(PasswordTest, PromptOutcomesThatUnlockNothing) {
   struct Row {
     const char* what;
-    sim::SimCredentials::Entry entry;
-    size_t warnings;
+    DWORD error;
+    port::PromptStep failedStep;
+    const wchar_t* password;
+    bool warns;
   };
   const Row rows[] = {
-      {"cancelled",
-       {.error = ERROR_CANCELLED, .failedStep = port::PromptStep::kPrompt, .password = {}, .passwordChars = 0},
-       0},
-      {"not packed",
-       {.error = ERROR_INSUFFICIENT_BUFFER, .failedStep = port::PromptStep::kPack, .password = {}, .passwordChars = 0},
-       0},
-      {"not unpacked",
-       {.error = ERROR_INSUFFICIENT_BUFFER,
-        .failedStep = port::PromptStep::kUnpack,
-        .password = {},
-        .passwordChars = 0},
-       1},
+      {"wrong password", 0, port::PromptStep::kNone, L"guess", true},
+      {"cancelled", ERROR_CANCELLED, port::PromptStep::kPrompt, L"", false},
+      {"not packed", ERROR_INSUFFICIENT_BUFFER, port::PromptStep::kPack, L"", false},
+      {"not unpacked", ERROR_INSUFFICIENT_BUFFER, port::PromptStep::kUnpack, L"", true},
   };
-  size_t warnings = 0;
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
-    sim_.credentials.setEntry(row.entry);
-    EXPECT_EQ(FALSE, GetUserPassword(1, parent_));
-    warnings += row.warnings;
-    EXPECT_EQ(warnings, sim_.credentials.warnings().size());
+    const size_t warnings = sim_.credentials.warnings().size();
+    sim_.credentials.setEntry({.error = row.error, .failedStep = row.failedStep, .password = row.password});
+    EXPECT_EQ(FALSE, GetUserPassword(1, parent_)) << row.what;
+    EXPECT_EQ(warnings + (row.warns ? 1 : 0), sim_.credentials.warnings().size()) << row.what;
+    if (row.warns) {
+      EXPECT_EQ(parent_, sim_.credentials.warnings().back()) << row.what;
+    }
   }
-  EXPECT_TRUE(sim_.credentials.logons().empty());
+  EXPECT_EQ(1u, sim_.credentials.logons().size()) << "only the wrong password was tried";
+  EXPECT_TRUE(calls_.empty());
   EXPECT_TRUE(sim_.modules.namesAsked().empty());
 }
 
