@@ -93,7 +93,9 @@ class NotificationOrderTest : public ::testing::Test {
   static H4StandIn::Rule versionRule() { return {H4StandIn::Answer::kComplete, 0x01, {}, {}, {}}; }
   static std::string debugLog() { return session_->debugLog(); }
   static std::string daemonLog() { return session_->folder.path() + "/vrlbusd.log"; }
-  static bool mock(const char* method) { return session_->bluez.mock(method, {"string:hci0", std::string("string:") + kWatchedText}); }
+  static bool mock(const char* method) {
+    return session_->bluez.mock(method, {"string:hci0", std::string("string:") + kWatchedText});
+  }
   static uint64_t eventsRead() {
     return static_cast<linuxport::LinuxNotification*>(port::platform().notification)->eventsRead();
   }
@@ -132,14 +134,10 @@ TEST_F(NotificationOrderTest, ConnectionAndSignalEventsKeepTheirOrderWhileACallb
   // event is taken in before the next one is sent.
   uint64_t read = eventsRead();
   const std::vector<std::function<void()>> steps = {
-      [] { standIn_->sendRaw(signalEvent(0, -50)); },
-      [] {
-        ASSERT_TRUE(mock("DisconnectDevice"));
-      },
-      [] { standIn_->sendRaw(signalEvent(0, -75)); },
-      [] {
-        ASSERT_TRUE(mock("ConnectDevice"));
-      },
+      [] { standIn_->sendRaw(signalEvent(0, -50)); }, [] {
+        ASSERT_TRUE(mock("DisconnectDevice")); },
+      [] { standIn_->sendRaw(signalEvent(0, -75)); }, [] {
+        ASSERT_TRUE(mock("ConnectDevice")); },
       [] { standIn_->sendRaw(signalEvent(2, -75)); },
   };
   for (const auto& step : steps) {

@@ -96,8 +96,9 @@ TEST(PermissionRace, ProcessesAndThreadsRacingForOnePermission) {
       granted += registry_test::exitedWith(status, 11) ? 1 : 0;
     }
     EXPECT_EQ(1, granted) << "round " << round;
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND),
-              withDeviceKey([](auto& store, HKEY key) { return store.queryValue(key, L"1105", nullptr, nullptr, nullptr); }))
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), withDeviceKey([](auto& store, HKEY key) {
+                return store.queryValue(key, L"1105", nullptr, nullptr, nullptr);
+              }))
         << "round " << round;
   }
 }

@@ -86,20 +86,7 @@ if [ -n "${UTILS_NO_PAM_WRAPPER:-}" ]; then
   exit 77
 fi
 printf '%s:s3cret:utils-unlock\n' "$(id -un)" >"$passdb"
-cat >"$work/pinentry" <<'STANDIN'
-#!/bin/sh
-echo "OK Pleased to meet you"
-while IFS= read -r line; do
-  printf '%s\n' "$line" >>"$STANDIN_LOG"
-  case "$line" in
-    GETPIN) echo "D $STANDIN_PIN"; echo OK ;;
-    BYE) echo OK; exit 0 ;;
-    *) echo OK ;;
-  esac
-done
-STANDIN
-chmod 700 "$work/pinentry"
-export UTILS_PINENTRY=$work/pinentry STANDIN_LOG=$work/pinentry.log
+export UTILS_PINENTRY=$(cd "$(dirname "$0")" && pwd)/ui_pinentry_standin.sh STANDIN_LOG=$work/pinentry.log
 
 STANDIN_PIN=s3cret run unlock --context 0x1234
 check "the right password unlocks" exits 0

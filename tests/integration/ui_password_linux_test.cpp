@@ -1,4 +1,4 @@
-// GetUserPassword on the Linux adapters: a pinentry stand-in written by the test
+// GetUserPassword on the Linux adapters: the tests' pinentry stand-in
 // (and once the real pinentry-tty on a pseudo-terminal), PAM through pam_wrapper
 // and pam_matrix, and the tests' unlock component loaded with dlopen by its bare
 // name.
@@ -38,30 +38,6 @@ namespace {
 using utils::linuxport::LinuxCredentials;
 using utils::linuxport::PinentryOptions;
 
-// Answers like pinentry, as STANDIN_MODE says; logs every line it receives, its
-// arguments and its environment.
-constexpr const char* kStandIn = R"(#!/bin/sh
-log=$STANDIN_LOG
-printf 'ARGV %s\n' "$*" >> "$log"
-env >> "$log.env"
-[ "$STANDIN_MODE" = silent ] && exec sleep 30
-echo "OK Pleased to meet you"
-while IFS= read -r line; do
-  printf '%s\n' "$line" >> "$log"
-  case "$line" in
-    GETPIN)
-      case "$STANDIN_MODE" in
-        cancel) echo "ERR 83886179 Operation cancelled <Pinentry>" ;;
-        die) kill -9 $$ ;;
-        hang) exec sleep 30 ;;
-        *) echo "S some status"; echo "# a comment"; echo "D $STANDIN_PIN"; echo "OK" ;;
-      esac ;;
-    BYE) echo "OK closing connection"; exit 0 ;;
-    *) echo "OK" ;;
-  esac
-done
-)";
-
 // The Linux credentials, checking that each record comes back wiped.
 class CheckedCredentials : public LinuxCredentials {
  public:
@@ -83,9 +59,6 @@ class PasswordLinuxTest : public ::testing::Test {
     ASSERT_TRUE(folder_.ok());
     ASSERT_EQ(0u, utils::linuxport::sessionUserName(&user_));
     writePassdb(user_ + ":s3cret:utils-unlock\n");
-    program_ = folder_.file("pinentry-standin");
-    ASSERT_TRUE(registry_test::writeFile(program_, kStandIn));
-    ASSERT_EQ(0, chmod(program_.c_str(), 0700));
     log_ = folder_.file("standin.log");
     setenv("STANDIN_LOG", log_.c_str(), 1);
     setenv("STANDIN_MODE", "ok", 1);
@@ -109,7 +82,7 @@ class PasswordLinuxTest : public ::testing::Test {
   void writePassdb(const std::string& lines) { ASSERT_TRUE(registry_test::writeFile(UTILS_TEST_PASSDB, lines)); }
   PinentryOptions options(int setupMs = 20000, int userMs = 20000) {
     PinentryOptions result;
-    result.program = program_;
+    result.program = UTILS_PINENTRY_STANDIN;
     result.setupTimeoutMs = setupMs;
     result.userTimeoutMs = userMs;
     result.exitTimeoutMs = 2000;
@@ -133,7 +106,7 @@ class PasswordLinuxTest : public ::testing::Test {
   }
 
   registry_test::TempFolder folder_;
-  std::string user_, program_, log_;
+  std::string user_, log_;
   void* unlock_ = nullptr;
   UnlockModuleRecord* record_ = nullptr;
   void (*answer_)(unsigned) = nullptr;
@@ -171,8 +144,10 @@ TEST_F(PasswordLinuxTest, WholePromptWithEachPamEntry) {
     int warnings;
   };
   const Row rows[] = {
-      {":s3cret:utils-unlock", "s3cret", TRUE, 0},    {":s3cret:utils-unlock", "guess", FALSE, 1},
-      {":s3cret:utils-unlock", "", FALSE, 1},         {"::utils-unlock", "", TRUE, 0},
+      {":s3cret:utils-unlock", "s3cret", TRUE, 0},
+      {":s3cret:utils-unlock", "guess", FALSE, 1},
+      {":s3cret:utils-unlock", "", FALSE, 1},
+      {"::utils-unlock", "", TRUE, 0},
       {"::other-service", "", TRUE, 0},               // accepted, then refused by policy
       {":s3cret:other-service", "s3cret", FALSE, 1},  // right but refused: not blank
   };
@@ -211,8 +186,9 @@ TEST_F(PasswordLinuxTest, WholePromptWithEachPamEntry) {
     EXPECT_STREQ(L"", record_->domain);
     EXPECT_EQ(utils::utf8ToWide(typed), record_->password);
     EXPECT_EQ(typed.size(), record_->length);
-    EXPECT_EQ(static_cast<const void*>(record_->passwordAddress),
-              reinterpret_cast<const char*>(credentials.released) + offsetof(utils::port::EnteredCredentials, password));
+    EXPECT_EQ(
+        static_cast<const void*>(record_->passwordAddress),
+        reinterpret_cast<const char*>(credentials.released) + offsetof(utils::port::EnteredCredentials, password));
   }
 }
 

@@ -183,16 +183,6 @@ TEST_F(DunTest, DiscoveryOfTheModem) {
   EXPECT_EQ(L"", dialup::dunContext().modemName) << "cleared when the device list cannot be made";
 }
 
-TEST_F(DunTest, TheDeviceNameOfTheEntryIsCutTo128) {
-  sim_.dialup.addModem(L"0019A1B2C3D5", std::wstring(200, L'x'));
-  sim_.radio.addDevice(0x0019A1B2C3D5ULL, {});
-  DunInitialize(0x0019A1B2C3D5ULL);
-  ASSERT_TRUE(DunConnect());
-  const auto entry = sim_.dialup.entry(L"");
-  ASSERT_TRUE(entry.has_value()) << "a phone without a name dials under the empty name";
-  EXPECT_EQ(std::wstring(128, L'x'), entry->deviceName);
-}
-
 TEST_F(DunTest, ThePeerNameFollowsTheRadio) {
   start();
   ASSERT_TRUE(DunConnect());
@@ -207,6 +197,14 @@ TEST_F(DunTest, ThePeerNameFollowsTheRadio) {
   DunInitialize(kPhone);
   ASSERT_TRUE(DunConnect());
   EXPECT_EQ(L"", sim_.dialup.dials().back().entryName);
+  // A phone without a name dials under the empty name; its modem's long name is cut to 128.
+  sim_.dialup.addModem(L"0019A1B2C3D5", std::wstring(200, L'x'));
+  sim_.radio.addDevice(0x0019A1B2C3D5ULL, {});
+  DunInitialize(0x0019A1B2C3D5ULL);
+  ASSERT_TRUE(DunConnect());
+  const auto entry = sim_.dialup.entry(L"");
+  ASSERT_TRUE(entry.has_value());
+  EXPECT_EQ(std::wstring(128, L'x'), entry->deviceName);
 }
 
 TEST_F(DunTest, AnExistingConnectionIsFollowedFromTheStart) {

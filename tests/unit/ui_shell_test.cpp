@@ -1,6 +1,7 @@
 // The Windows version check and the start-screen and taskbar check on the
-// simulated shell, with their trace lines.
+// simulated shell, with their trace lines, and the warning dialog's placement.
 #include "policy_fixture.h"
+#include "port/dialog_placement.h"
 #include "ui/shell_checks.h"
 #include "utils/ui.h"
 
@@ -59,30 +60,18 @@ TEST_F(ShellTest, NeedSwitchAnswers) {
     sim::SimShell::Visibility visibility;
     bool taskbar, monitor;
     DWORD answer;
-    std::vector<std::string> messages;
+    const char* message;  // traced by each call, after "M2D_NeedSwitch2ShellTray: "
     bool seeksTaskbar;
   };
   const std::vector<Row> rows = {
-      {"desktop showing", {.mode = port::kNoAppVisible}, true, true, 0, {}, true},
-      {"full-screen app", {.mode = port::kAppVisible}, true, true, 1, {}, true},
-      {"unknown mode", {.mode = port::kAppVisibilityUnknown}, true, true, 1, {}, true},
-      {"start screen", {.launcherVisible = TRUE}, true, true, 1, {}, false},
-      {"launcher query fails",
-       {.launcherError = 0x80004005},
-       true,
-       true,
-       1,
-       {"M2D_NeedSwitch2ShellTray: IsLauncherVisible failed - 0x80004005\n"},
-       false},
-      {"no taskbar", {}, false, true, 0, {"M2D_NeedSwitch2ShellTray: Failed to find Shell_traywnd!\n"}, true},
-      {"no monitor", {}, true, false, 0, {"M2D_NeedSwitch2ShellTray: Failed to get primary monitor!\n"}, true},
-      {"monitor query fails",
-       {.monitorError = 0x80070005},
-       true,
-       true,
-       1,
-       {"M2D_NeedSwitch2ShellTray: Failed get app visibility!\n"},
-       true},
+      {"desktop showing", {.mode = port::kNoAppVisible}, true, true, 0, nullptr, true},
+      {"full-screen app", {.mode = port::kAppVisible}, true, true, 1, nullptr, true},
+      {"unknown mode", {.mode = port::kAppVisibilityUnknown}, true, true, 1, nullptr, true},
+      {"start screen", {.launcherVisible = TRUE}, true, true, 1, nullptr, false},
+      {"launcher fails", {.launcherError = 0x80004005}, true, true, 1, "IsLauncherVisible failed - 0x80004005", false},
+      {"no taskbar", {}, false, true, 0, "Failed to find Shell_traywnd!", true},
+      {"no monitor", {}, true, false, 0, "Failed to get primary monitor!", true},
+      {"monitor query fails", {.monitorError = 0x80070005}, true, true, 1, "Failed get app visibility!", true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -96,8 +85,8 @@ TEST_F(ShellTest, NeedSwitchAnswers) {
     EXPECT_EQ(1, sim_.shell.liveObjects());
     EXPECT_EQ(row.answer, M2D_NeedSwitch2ShellTray(context));
     EXPECT_EQ(row.answer, M2D_NeedSwitch2ShellTray(context));  // the context serves many calls
-    std::vector<std::string> expected;
-    for (int i = 0; i < 2; ++i) expected.insert(expected.end(), row.messages.begin(), row.messages.end());
+    const std::string message = row.message ? std::string("M2D_NeedSwitch2ShellTray: ") + row.message + "\n" : "";
+    const std::vector<std::string> expected(row.message ? 2 : 0, message);
     EXPECT_EQ(expected, messages());
     EXPECT_EQ(row.seeksTaskbar ? sought + 2 : sought, sim_.shell.windowsSought().size());
     const std::vector<HMONITOR> monitors = sim_.shell.monitorsAsked();
@@ -107,6 +96,34 @@ TEST_F(ShellTest, NeedSwitchAnswers) {
     }
     M2D_Uninitialize(context);
     EXPECT_EQ(0, sim_.shell.liveObjects());
+  }
+}
+
+// Centring the warning dialog over its parent never puts it off the screen.
+TEST(DialogPlacement, CentredThenKeptOnScreen) {
+  struct Row {
+    const char* what;
+    port::DialogRect dialog, parent;
+    long screenWidth, screenHeight;
+    port::DialogOrigin expected;
+  };
+  const port::DialogRect dialog{10, 10, 310, 210};  // 300 x 200
+  const Row rows[] = {
+      {"centred", dialog, {100, 100, 700, 500}, 1920, 1080, {250, 200}},
+      {"odd sizes truncate", dialog, {0, 0, 303, 203}, 1920, 1080, {1, 1}},
+      {"near the right edge", dialog, {1700, 100, 1900, 300}, 1920, 1080, {1620, 100}},
+      {"near the bottom", dialog, {100, 1000, 300, 1080}, 1920, 1080, {50, 880}},
+      {"left of the screen", dialog, {-500, -400, -100, -100}, 1920, 1080, {0, 0}},
+      {"dialog wider than the screen", {0, 0, 2500, 1500}, {0, 0, 1920, 1080}, 1920, 1080, {0, 0}},
+      {"parent on a monitor to the right", dialog, {2000, 0, 2600, 400}, 1920, 1080, {1620, 100}},
+  };
+  for (const Row& row : rows) {
+    const port::DialogOrigin got = port::centredOnScreen(row.dialog, row.parent, row.screenWidth, row.screenHeight);
+    EXPECT_EQ(row.expected.x, got.x) << row.what;
+    EXPECT_EQ(row.expected.y, got.y) << row.what;
+    // Whatever the parent, the top-left corner is on the screen.
+    EXPECT_GE(got.x, 0) << row.what;
+    EXPECT_GE(got.y, 0) << row.what;
   }
 }
 
