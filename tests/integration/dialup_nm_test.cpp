@@ -268,16 +268,18 @@ bool waitForText(const std::string& path, const std::string& text) {
 TEST_F(DialupNmTest, BtutilConnectsWatchesAndDisconnects) {
   DunUninitialize();
   const std::string btutil = UTILS_BTUTIL_PATH;
-  std::string output;
-  ASSERT_EQ(0, runProgram({btutil, "dun", kPhoneText, "connect", "--timeout", "20"}, {}, &output)) << output;
-  EXPECT_NE(std::string::npos, output.find(" connected=1\n")) << output;
-  EXPECT_NE(std::string::npos, output.find(" up\n")) << output;
+  // Runs btutil dun for the phone: its exit code and a fragment of its output.
+  const auto dun = [&btutil](std::vector<std::string> args, int code, const std::string& fragment) {
+    args.insert(args.begin(), {btutil, "dun", kPhoneText});
+    std::string output;
+    EXPECT_EQ(code, runProgram(args, {}, &output)) << args.back() << output;
+    EXPECT_NE(std::string::npos, output.find(fragment)) << args.back() << output;
+  };
+  dun({"connect", "--timeout", "20"}, 0, " connected=1\n");
   const auto active = activeConnections();
   ASSERT_EQ(1u, active.size()) << "the connection outlives the command";
-  EXPECT_EQ(0, runProgram({btutil, "dun", kPhoneText, "status"}, {}, &output)) << output;
-  EXPECT_NE(std::string::npos, output.find(" up\n")) << output;
-  EXPECT_EQ(0, runProgram({btutil, "dun", kPhoneText, "connect"}, {}, &output)) << output;
-  EXPECT_NE(std::string::npos, output.find(" already up\n")) << output;
+  dun({"status"}, 0, " up\n");
+  dun({"connect"}, 0, " already up\n");
   EXPECT_EQ(1u, activeConnections().size()) << "no second dial";
 
   // watch follows the running connection and prints each report with its time.
@@ -291,12 +293,10 @@ TEST_F(DialupNmTest, BtutilConnectsWatchesAndDisconnects) {
     EXPECT_TRUE(waitForText(log, " stopped\n")) << readFileText(log);
   }
 
-  EXPECT_EQ(0, runProgram({btutil, "dun", kPhoneText, "disconnect", "--timeout", "20"}, {}, &output)) << output;
-  EXPECT_NE(std::string::npos, output.find(" down\n")) << output;
+  dun({"disconnect", "--timeout", "20"}, 0, " down\n");
   EXPECT_TRUE(activeConnections().empty());
-  EXPECT_EQ(1, runProgram({btutil, "dun", kPhoneText, "status"}, {}, &output)) << output;
-  EXPECT_NE(std::string::npos, output.find("no connection")) << output;
-  EXPECT_EQ(1, runProgram({btutil, "dun", kPhoneText, "disconnect"}, {}, &output)) << output;
+  dun({"status"}, 1, "no connection");
+  dun({"disconnect"}, 1, "");
 
   // A dial that fails is a negative answer; a bad command line changes nothing.
   ASSERT_TRUE(activationStopsAtActivating());
@@ -310,19 +310,16 @@ TEST_F(DialupNmTest, BtutilConnectsWatchesAndDisconnects) {
   EXPECT_NE(std::string::npos, readFileText(log).find(" connected=0\n")) << readFileText(log);
   ASSERT_TRUE(restoreActivation());
   const size_t before = activeConnections().size();
-  for (const std::vector<std::string>& args : {std::vector<std::string>{btutil, "dun", kPhoneText, "redial"},
-                                               {btutil, "dun", "00:19", "status"},
-                                               {btutil, "dun", kPhoneText, "status", "--seconds", "5"},
-                                               {btutil, "dun", kPhoneText, "connect", "--timeout", "-1"},
-                                               {btutil, "dun", kPhoneText}}) {
-    EXPECT_EQ(2, runProgram(args, {}, &output)) << args.back() << output;
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"redial"}, {"status", "--seconds", "5"}, {"connect", "--timeout", "-1"}, {}}) {
+    dun(args, 2, "");
   }
+  EXPECT_EQ(2, runProgram({btutil, "dun", "00:19", "status"}, {}));
   EXPECT_EQ(before, activeConnections().size()) << "a refused command line dials nothing";
 
   // Without NetworkManager the dial cannot be prepared: the system's refusal.
   session_->bluez.stopNetworkManager();
-  EXPECT_EQ(3, runProgram({btutil, "dun", kPhoneText, "connect", "--timeout", "20"}, {}, &output)) << output;
-  EXPECT_NE(std::string::npos, output.find("could not be prepared")) << output;
+  dun({"connect", "--timeout", "20"}, 3, "could not be prepared");
   ASSERT_TRUE(startNetworkManager());
 }
 
