@@ -1,5 +1,6 @@
 // One-time permissions on the real registry store: several processes, each
-// with several threads, ask at the same moment; exactly one of them is granted.
+// with several threads, and then the threads of this process, ask at the same
+// moment; exactly one of them is granted.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -101,6 +102,14 @@ TEST(PermissionRace, ProcessesAndThreadsRacingForOnePermission) {
               }))
         << "round " << round;
   }
+  // The threads of one process share its store, opened while another store of
+  // the same process writes the permission.
+  StorePlatform platform(machine, user);
+  for (int round = 0; round < 20; ++round) {
+    ASSERT_EQ(0u, withDeviceKey([](auto& store, HKEY key) { return registry_test::setDword(store, key, L"1105", 1); }));
+    EXPECT_EQ(1, raceThreads(6)) << "round " << round;
+  }
+  EXPECT_EQ(0u, platform.registry.openHandles());
 }
 
 }  // namespace

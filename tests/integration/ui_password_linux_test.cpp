@@ -262,12 +262,11 @@ TEST_F(PasswordLinuxTest, EscapesAndEncodingOfThePin) {
   EXPECT_EQ(1, count("SETDESC line%0Abreak"));
 }
 
+// PAM's answers beyond the whole prompt's table. pam_matrix's account check
+// refuses an account listed for another service: the password is right but the
+// account may not use this one.
 TEST_F(PasswordLinuxTest, PamRightWrongAndEmpty) {
-  // pam_matrix's account check refuses an account listed for another service:
-  // the password is right but the account may not use this one.
-  writePassdb(user_ +
-              ":s3cret:utils-unlock\nnopass::utils-unlock\nother:pw:other-service\n"
-              "othernopass::other-service\n");
+  writePassdb(user_ + ":s3cret:utils-unlock\nnopass::utils-unlock\nother:pw:other-service\n");
   using utils::linuxport::pamLogon;
   struct Row {
     const char* user;
@@ -275,25 +274,14 @@ TEST_F(PasswordLinuxTest, PamRightWrongAndEmpty) {
     DWORD expected;
   };
   const Row rows[] = {
-      {nullptr, "s3cret", 0},
-      {nullptr, "S3cret", ERROR_LOGON_FAILURE},
-      {nullptr, "", ERROR_LOGON_FAILURE},
-      {nullptr, "s3cret\n", ERROR_LOGON_FAILURE},
-      {"nobody-here", "s3cret", ERROR_LOGON_FAILURE},
-      {"nopass", "", 0},
-      {"nopass", "x", ERROR_LOGON_FAILURE},
-      {"other", "pw", ERROR_ACCOUNT_RESTRICTION},
-      {"other", "", ERROR_LOGON_FAILURE},
-      {"othernopass", "", ERROR_ACCOUNT_RESTRICTION},
+      {nullptr, "S3cret", ERROR_LOGON_FAILURE},       {nullptr, "s3cret\n", ERROR_LOGON_FAILURE},
+      {"nobody-here", "s3cret", ERROR_LOGON_FAILURE}, {"nopass", "x", ERROR_LOGON_FAILURE},
+      {"other", "pw", ERROR_ACCOUNT_RESTRICTION},     {"other", "", ERROR_LOGON_FAILURE},
   };
   for (const Row& row : rows) {
     const char* user = row.user != nullptr ? row.user : user_.c_str();
-    SCOPED_TRACE(std::string(user) + " / '" + row.password + "'");
-    EXPECT_EQ(row.expected, pamLogon(user, row.password));
+    EXPECT_EQ(row.expected, pamLogon(user, row.password)) << user << " / '" << row.password << "'";
   }
-  LinuxCredentials credentials(options());
-  EXPECT_EQ(0u, credentials.logon(utils::utf8ToWide(user_).c_str(), L"", L"s3cret"));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_LOGON_FAILURE), credentials.logon(utils::utf8ToWide(user_).c_str(), L"", L""));
 }
 
 TEST_F(PasswordLinuxTest, RealPinentryTtyOnAPseudoTerminal) {

@@ -15,28 +15,6 @@ bool contains(const std::vector<std::string>& lines, const std::string& text) {
   return std::find(lines.begin(), lines.end(), text) != lines.end();
 }
 
-TEST_F(NotificationTest, InitializeMakesTheWindowBothRegistrationsAndThePollingThread) {
-  RegisterNotification(recordNotification);  // forgotten by the initialise
-  UTIL_BT_Initialize(kWatched);
-  ASSERT_TRUE(sim_.notification.settle());
-  EXPECT_EQ(std::vector<std::wstring>{L"rissNotify"}, sim_.notification.windowClasses());
-  EXPECT_EQ(1u, sim_.notification.windowCount());
-  EXPECT_EQ(2u, sim_.notification.registrationCount());
-  EXPECT_EQ(1u, sim_.notification.registeredRadios().size());
-  EXPECT_EQ(1u, sim_.notification.threadsRunning());
-  EXPECT_EQ(0x1D, radio::cachedManufacturer()) << "the radio information is cached";
-  EXPECT_EQ(0u, sim_.radio.openHandles());
-
-  const auto written = messages();
-  ASSERT_GE(written.size(), 4u);  // after the radio's two lines
-  EXPECT_EQ(0u, written[2].find("[4][utils]RegisterCustomerEvent _hRadio = ")) << written[2];
-  EXPECT_EQ(0u, written[3].find("[4][utils]register device custom notification. m_hDevNotify = 0x")) << written[3];
-
-  sim_.notification.postConnection(kWatched, port::kHciConnectionTypeAcl, true);
-  sim_.notification.pump();
-  EXPECT_TRUE(takeCalls().empty()) << "the callback registered before the initialise is forgotten";
-}
-
 TEST_F(NotificationTest, ConnectionEventsOfTheWatchedDeviceReachTheCallback) {
   start();
   sim_.debugOutput.clear();
@@ -91,51 +69,7 @@ TEST_F(NotificationTest, ConnectionEventsOfTheWatchedDeviceReachTheCallback) {
   EXPECT_EQ(0u, state().connected.load());
 }
 
-TEST_F(NotificationTest, SignalEventsGiveLevelsByTheirThresholds) {
-  start();
-  sim_.notification.postConnection(kWatched, port::kHciConnectionTypeAcl, true);
-  sim_.notification.pump();
-  ASSERT_TRUE(sim_.notification.settle());  // the woken polling thread has made its command
-  takeCalls();
-  const std::vector<std::pair<int8_t, DWORD>> table = {{127, 5},  {-60, 5},  {-61, 4}, {-70, 4}, {-71, 3},
-                                                       {-80, 3},  {-81, 2},  {-90, 2}, {-91, 1}, {-100, 1},
-                                                       {-101, 0}, {-128, 0}, {-40, 5}};
-  Calls expected;
-  for (const auto& [dbm, level] : table) {
-    sim_.notification.postSignalEvent(0, kWatched, dbm);
-    expected.emplace_back(1, level);
-  }
-  sim_.notification.pump();
-  EXPECT_EQ(expected, takeArguments());
-
-  sim_.debugOutput.clear();
-  sim_.notification.postSignalEvent(0, kWatched, -75);
-  sim_.notification.pump();
-  EXPECT_EQ(
-      (std::vector<std::string>{
-          "[4][utils]GUID_BLUETOOTH_HCI_VENDOR_EVENT Notification\n",
-          "[4][utils]OnDeviceCustomerEvent ARRIVAL ID = 0x8e\n", "[4][utils]rssi event status = 0, payloadLength = 8\n",
-          "[4][utils]rssi event: status: 0, signal 0xffffffb5(-75)", "[4][utils]rssi icon name 3"}),
-      messages());
-  EXPECT_EQ((Calls{{1, 3}}), takeArguments());
-
-  // Status 1 keeps the stored signal but still reports it.
-  sim_.debugOutput.clear();
-  sim_.notification.postSignalEvent(1, kWatched, -20);
-  sim_.notification.pump();
-  EXPECT_EQ((Calls{{1, 3}}), takeArguments());
-  EXPECT_TRUE(contains(messages(), "[4][utils]rssi event: status: 0x1, signal 0xffffffb5(-75)"));
-
-  // Status 2: the device is gone; the record is no longer valid, whatever it holds.
-  sim_.notification.postSignalEvent(2, kWatched, -20);
-  sim_.notification.pump();
-  EXPECT_EQ((Calls{{0, 0}}), takeArguments());
-  EXPECT_EQ(0u, state().connected.load());
-  EXPECT_EQ(-75, radio::notify::signalDbm(state().signal.load()));
-  EXPECT_EQ(0u, radio::notify::GetSignalLevel());
-}
-
-TEST_F(NotificationTest, MalformedAndForeignVendorEventsChangeNothing) {
+TEST_F(NotificationTest, SignalEventsGiveLevelsByTheirThresholdsMalformedOnesNothing) {
   start();
   sim_.notification.postConnection(kWatched, port::kHciConnectionTypeAcl, true);
   sim_.notification.postSignalEvent(0, kWatched, -65);
@@ -184,10 +118,56 @@ TEST_F(NotificationTest, MalformedAndForeignVendorEventsChangeNothing) {
   EXPECT_TRUE(takeCalls().empty());
   EXPECT_EQ(record, state().signal.load());
   EXPECT_EQ(1u, state().connected.load());
+
+  const std::vector<std::pair<int8_t, DWORD>> table = {{127, 5},  {-60, 5},  {-61, 4}, {-70, 4}, {-71, 3},
+                                                       {-80, 3},  {-81, 2},  {-90, 2}, {-91, 1}, {-100, 1},
+                                                       {-101, 0}, {-128, 0}, {-40, 5}};
+  Calls expected;
+  for (const auto& [dbm, level] : table) {
+    sim_.notification.postSignalEvent(0, kWatched, dbm);
+    expected.emplace_back(1, level);
+  }
+  sim_.notification.pump();
+  EXPECT_EQ(expected, takeArguments());
+
+  sim_.debugOutput.clear();
+  sim_.notification.postSignalEvent(0, kWatched, -75);
+  sim_.notification.pump();
+  EXPECT_EQ(
+      (std::vector<std::string>{
+          "[4][utils]GUID_BLUETOOTH_HCI_VENDOR_EVENT Notification\n",
+          "[4][utils]OnDeviceCustomerEvent ARRIVAL ID = 0x8e\n", "[4][utils]rssi event status = 0, payloadLength = 8\n",
+          "[4][utils]rssi event: status: 0, signal 0xffffffb5(-75)", "[4][utils]rssi icon name 3"}),
+      messages());
+  EXPECT_EQ((Calls{{1, 3}}), takeArguments());
+
+  // Status 1 keeps the stored signal but still reports it.
+  sim_.debugOutput.clear();
+  sim_.notification.postSignalEvent(1, kWatched, -20);
+  sim_.notification.pump();
+  EXPECT_EQ((Calls{{1, 3}}), takeArguments());
+  EXPECT_TRUE(contains(messages(), "[4][utils]rssi event: status: 0x1, signal 0xffffffb5(-75)"));
+
+  // Status 2: the device is gone; the record is no longer valid, whatever it holds.
+  sim_.notification.postSignalEvent(2, kWatched, -20);
+  sim_.notification.pump();
+  EXPECT_EQ((Calls{{0, 0}}), takeArguments());
+  EXPECT_EQ(0u, state().connected.load());
+  EXPECT_EQ(-75, radio::notify::signalDbm(state().signal.load()));
+  EXPECT_EQ(0u, radio::notify::GetSignalLevel());
 }
 
 TEST_F(NotificationTest, RadioRemovalDropsTheRegistrationAndArrivalRenewsIt) {
+  // No radio at the start: the service runs without the registration until one arrives.
+  sim_.radio.setRadio(0, false);
   start();
+  EXPECT_EQ(1u, sim_.notification.registrationCount());
+  EXPECT_TRUE(contains(messages(), "[4][utils]RegisterCustomerEvent can not find a bluetooth radio.\n"));
+  sim_.radio.setRadio(0x0000112233445566ULL);
+  sim_.notification.postRadioArrival();
+  sim_.notification.pump();
+  EXPECT_EQ(2u, sim_.notification.registrationCount());
+
   sim_.debugOutput.clear();
   sim_.notification.postRadioRemoval();
   sim_.notification.pump();
@@ -224,18 +204,8 @@ TEST_F(NotificationTest, RadioRemovalDropsTheRegistrationAndArrivalRenewsIt) {
       0x8001, port::DeviceBroadcast{port::kDbtDevTypeDeviceInterface, port::kGuidBthportDeviceInterface, {}});
   sim_.notification.pump();
   EXPECT_EQ("[4][utils]Default...\n\n", messages().back());
-}
 
-TEST_F(NotificationTest, NoRadioAtStartRunsWithoutTheRegistrationUntilOneArrives) {
-  sim_.radio.setRadio(0, false);
-  start();
-  EXPECT_EQ(1u, sim_.notification.registrationCount());
-  EXPECT_TRUE(contains(messages(), "[4][utils]RegisterCustomerEvent can not find a bluetooth radio.\n"));
-  sim_.radio.setRadio(0x0000112233445566ULL);
-  sim_.notification.postRadioArrival();
-  sim_.notification.pump();
-  EXPECT_EQ(2u, sim_.notification.registrationCount());
-
+  // An arrival whose registration fails leaves the interface registration alone.
   sim_.notification.failHandleRegistration(ERROR_INVALID_PARAMETER);
   sim_.notification.postRadioArrival();
   sim_.notification.pump();
@@ -258,16 +228,35 @@ TEST_F(NotificationTest, ABusyLockDropsTheNotification) {
   EXPECT_EQ((Calls{{1, 6}}), takeArguments());
 }
 
-TEST_F(NotificationTest, UninitialiseIsHarmlessAnytimeAndAReinitialiseWorks) {
+TEST_F(NotificationTest, InitializeSetsUpUninitializeEndsAndAReinitialiseWorks) {
   UTIL_BT_Uninitialize();
   UTIL_BT_Uninitialize();
   EXPECT_EQ(0u, sim_.notification.threadsStarted());
+  sim_.debugOutput.clear();
 
-  start();
+  RegisterNotification(recordNotification);  // forgotten by the initialise
+  UTIL_BT_Initialize(kWatched);
+  ASSERT_TRUE(sim_.notification.settle());
+  EXPECT_EQ(std::vector<std::wstring>{L"rissNotify"}, sim_.notification.windowClasses());
+  EXPECT_EQ(1u, sim_.notification.windowCount());
+  EXPECT_EQ(2u, sim_.notification.registrationCount());
+  EXPECT_EQ(1u, sim_.notification.registeredRadios().size());
+  EXPECT_EQ(1u, sim_.notification.threadsRunning());
+  EXPECT_EQ(0x1D, radio::cachedManufacturer()) << "the radio information is cached";
+  EXPECT_EQ(0u, sim_.radio.openHandles());
+
+  const auto written = messages();
+  ASSERT_GE(written.size(), 4u);  // after the radio's two lines
+  EXPECT_EQ(0u, written[2].find("[4][utils]RegisterCustomerEvent _hRadio = ")) << written[2];
+  EXPECT_EQ(0u, written[3].find("[4][utils]register device custom notification. m_hDevNotify = 0x")) << written[3];
+
   sim_.notification.postConnection(kWatched, port::kHciConnectionTypeAcl, true);
+  sim_.notification.pump();
+  EXPECT_TRUE(takeCalls().empty()) << "the callback registered before the initialise is forgotten";
+  RegisterNotification(recordNotification);
   sim_.notification.postSignalEvent(0, kWatched, -50);
   sim_.notification.pump();
-  EXPECT_EQ((Calls{{1, 6}, {1, 5}}), takeArguments());
+  EXPECT_EQ((Calls{{1, 5}}), takeArguments());
   UTIL_BT_Uninitialize();
   EXPECT_EQ(0u, sim_.notification.windowCount());
   EXPECT_EQ(0u, sim_.notification.registrationCount());

@@ -4,7 +4,6 @@
 #include "common/utf16.h"
 #include "policy_fixture.h"
 #include "ui/lang_library.h"
-#include "ui/lang_table.h"
 #include "utils/ui.h"
 
 namespace utils::test {
@@ -121,15 +120,6 @@ TEST_F(LangTest, RightToLeftOnlyForArabicAndHebrew) {
     sim_.shell.setLanguage(language);
     EXPECT_EQ(style, GetAdditionalMessageBoxStyle()) << language;
   }
-}
-
-TEST_F(LangTest, SharedFileNames) {
-  EXPECT_STREQ(L"VskStackCHT.dll", ui::languageLibraryFileName(1028));
-  EXPECT_STREQ(L"VskStackCHT.dll", ui::languageLibraryFileName(3076));
-  EXPECT_STREQ(L"VskStackESP.dll", ui::languageLibraryFileName(1034));
-  EXPECT_STREQ(L"VskStackESP.dll", ui::languageLibraryFileName(3082));
-  EXPECT_EQ(nullptr, ui::languageLibraryFileName(1033));
-  EXPECT_EQ(nullptr, ui::languageLibraryFileName(3073));
 }
 
 }  // namespace
