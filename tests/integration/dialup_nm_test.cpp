@@ -40,12 +40,16 @@ class DialupNmTest : public ::testing::Test {
   static void SetUpTestSuite() {
     session_ = new BluezSession("", true, false);
     ASSERT_TRUE(session_->addDevice(kPhoneText, "Tally Phone", true));
-    ASSERT_TRUE(setUuids("dev_00_19_A1_B2_C3_D4", {kDunUuid}));
+    ASSERT_TRUE(offersDialUp("dev_00_19_A1_B2_C3_D4"));
     // A paired device without dial-up networking, and an unpaired one with it.
     ASSERT_TRUE(session_->addDevice("00:19:A1:B2:C3:D5", "Headset", true));
     ASSERT_TRUE(session_->addDevice("00:19:A1:B2:C3:D6", "Stranger"));
-    ASSERT_TRUE(setUuids("dev_00_19_A1_B2_C3_D6", {kDunUuid}));
+    ASSERT_TRUE(offersDialUp("dev_00_19_A1_B2_C3_D6"));
     ASSERT_TRUE(startNetworkManager());
+  }
+  static bool offersDialUp(const std::string& device) {
+    return session_->bluez.setProperty("/org/bluez/hci0/" + device, "org.bluez.Device1", "UUIDs",
+                                       std::string("<['") + kDunUuid + "']>");
   }
   static void TearDownTestSuite() {
     DunUninitialize();
@@ -64,13 +68,6 @@ class DialupNmTest : public ::testing::Test {
     for (const auto& path : activeConnections()) {
       session_->bluez.call(kNm, kNmPath, "org.freedesktop.NetworkManager.DeactivateConnection", {path});
     }
-  }
-
-  static bool setUuids(const std::string& device, const std::vector<std::string>& uuids) {
-    std::string list;
-    for (const auto& uuid : uuids) list += (list.empty() ? "'" : ", '") + uuid + "'";
-    return session_->bluez.call("org.bluez", "/org/bluez/hci0/" + device, "org.freedesktop.DBus.Mock.UpdateProperties",
-                                {"org.bluez.Device1", "{'UUIDs': <[" + list + "]>}"});
   }
 
   // NetworkManager with the phone's Bluetooth device (state: disconnected).

@@ -26,39 +26,21 @@ using utils::linuxport::uiLanguageFromEnvironment;
 // territories, what the table does not know, and the C locales.
 TEST(LocaleTable, LocalesGiveTheirLanguage) {
   const std::pair<LANGID, const char*> rows[] = {
-      {1025, "ar_SA.UTF-8"},
-      {1028, "zh_TW.UTF-8"},
-      {3076, "zh_HK.UTF-8"},
-      {1034, "es_ES.UTF-8@traditional"},
-      {3082, "es_ES.UTF-8"},
-      {1036, "fr_FR.UTF-8"},
-      {1046, "pt_BR.UTF-8"},
-      {2070, "pt_PT.UTF-8"},
-      {1044, "nb_NO.UTF-8"},
-      {2052, "zh_CN.UTF-8"},
-      {1033, "en_US.UTF-8"},
-      {2057, "en_GB"},
-      {3073, "ar_EG.UTF-8"},
-      {2058, "es_MX"},
-      {1033, "C"},
-      {1033, "POSIX"},
+      {1025, "ar_SA.UTF-8"}, {1028, "zh_TW.UTF-8"}, {3076, "zh_HK.UTF-8"}, {1034, "es_ES.UTF-8@traditional"},
+      {3082, "es_ES.UTF-8"}, {1036, "fr_FR.UTF-8"}, {1046, "pt_BR.UTF-8"}, {2070, "pt_PT.UTF-8"},
+      {1044, "nb_NO.UTF-8"}, {2052, "zh_CN.UTF-8"}, {1033, "en_US.UTF-8"}, {2057, "en_GB"},
+      {3073, "ar_EG.UTF-8"}, {2058, "es_MX"},       {1033, "C"},           {1033, "POSIX"},
       {1033, "C.UTF-8"},
-      // Language alone takes the language's usual identifier; 0: not known.
-      {0x0C0A, "es"},
-      {0x0804, "zh"},
-      {0x0816, "pt"},
-      {0x040C, "fr_BE.ISO-8859-1"},
-      {0x0415, "pl_PL@euro"},
-      {0, "xx_YY"},
-      {0, ""},
-      {0, "_FR"},
-      {0, ".UTF-8"},
-      {0, "@euro"},
-      {0, "frr_DE"},
   };
-  for (const auto& [id, locale] : rows) {
-    EXPECT_EQ(id != 0, languageOfLocale(locale).has_value()) << locale;
-    EXPECT_EQ(id, languageOfLocale(locale).value_or(0)) << locale;
+  for (const auto& [id, locale] : rows) EXPECT_EQ(id, languageOfLocale(locale).value_or(0)) << locale;
+  // Language alone takes the language's usual identifier.
+  EXPECT_EQ(0x0C0A, languageOfLocale("es").value_or(0));
+  EXPECT_EQ(0x0804, languageOfLocale("zh").value_or(0));
+  EXPECT_EQ(0x0816, languageOfLocale("pt").value_or(0));
+  EXPECT_EQ(0x040C, languageOfLocale("fr_BE.ISO-8859-1").value_or(0));
+  EXPECT_EQ(0x0415, languageOfLocale("pl_PL@euro").value_or(0));
+  for (const char* unknown : {"xx_YY", "", "_FR", ".UTF-8", "@euro", "frr_DE"}) {
+    EXPECT_FALSE(languageOfLocale(unknown).has_value()) << unknown;
   }
 }
 

@@ -226,6 +226,13 @@ TEST_F(NotificationTest, ABusyLockDropsTheNotification) {
   sim_.notification.postConnection(kWatched, port::kHciConnectionTypeAcl, true);
   sim_.notification.pump();
   EXPECT_EQ((Calls{{1, 6}}), takeArguments());
+  // While the service stops, what still arrives is dropped as well.
+  state().shutdown = 1;
+  sim_.notification.postConnection(kWatched, port::kHciConnectionTypeAcl, false);
+  sim_.notification.pump();
+  state().shutdown = 0;
+  EXPECT_TRUE(takeCalls().empty());
+  EXPECT_EQ(1u, state().connected.load());
 }
 
 TEST_F(NotificationTest, InitializeSetsUpUninitializeEndsAndAReinitialiseWorks) {
