@@ -53,8 +53,8 @@ int raceThreads(int kThreads) {
 }
 
 TEST(PermissionRace, ProcessesAndThreadsRacingForOnePermission) {
-  constexpr int kProcesses = 4;
-  constexpr int kThreads = 3;
+  constexpr int kProcesses = 6;
+  constexpr int kThreads = 2;
   registry_test::TempFolder folder;
   ASSERT_TRUE(folder.ok());
   const std::string machine = folder.file("machine.db");
@@ -111,6 +111,16 @@ TEST(PermissionRace, ProcessesAndThreadsRacingForOnePermission) {
     ASSERT_EQ(0u, withDeviceKey([](auto& store, HKEY key) { return registry_test::setDword(store, key, L"1105", 1); }));
     EXPECT_EQ(1, raceThreads(6)) << "round " << round;
   }
+  // What another process stores is seen at once, whatever this one read before.
+  EXPECT_FALSE(IsRequestPermitted(kLocal, kRemote, kCode));
+  registry_test::PausedChild writer(
+      [&] {
+        return static_cast<int>(
+            withDeviceKey([](auto& store, HKEY key) { return registry_test::setDword(store, key, L"1105", 2); }));
+      },
+      [] { return 0; });
+  EXPECT_TRUE(registry_test::exitedWith(writer.finish(), 0));
+  EXPECT_TRUE(IsRequestPermitted(kLocal, kRemote, kCode));
   EXPECT_EQ(0u, platform.registry.openHandles());
 }
 
