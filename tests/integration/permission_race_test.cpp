@@ -2,12 +2,15 @@
 // with several threads, and then the threads of this process, ask at the same
 // moment; exactly one of them is granted.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <memory>
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
 #include "port/linux/clock.h"
 #include "port/linux/debug_output.h"
 #include "port/linux/registry_store.h"
@@ -69,35 +72,46 @@ TEST(PermissionRace, ProcessesAndThreadsRacingForOnePermission) {
   };
   for (int round = 0; round < 10; ++round) {
     ASSERT_EQ(0u, withDeviceKey([](auto& store, HKEY key) { return registry_test::setDword(store, key, L"1105", 1); }));
-    // Each child opens its store and warms it (files open, statements ready),
-    // waits for the start, races with its threads and exits with 10 + grants
-    // (50 more if a key stayed open).
-    std::unique_ptr<StorePlatform> platform;
-    std::vector<std::unique_ptr<registry_test::PausedChild>> children;
+    // Each child (forked while this process has no other thread) opens its
+    // store and warms it (files open, statements ready), says so, waits at the
+    // gate that opens for all at once, races with its threads and exits with
+    // 10 + grants (50 more if a key stayed open).
+    int gate[2];
+    int ready[2];
+    ASSERT_EQ(0, ::pipe(gate));
+    ASSERT_EQ(0, ::pipe(ready));
+    std::vector<pid_t> children;
     for (int i = 0; i < kProcesses; ++i) {
-      children.push_back(std::make_unique<registry_test::PausedChild>(
-          [&] {
-            platform = std::make_unique<StorePlatform>(machine, user);
-            // From the second round on, warm; in the first, the children also
-            // race to set up the machine file, which nothing has made yet.
-            if (round > 0) IsRequestPermitted(kLocal, kRemote, 0x1);
-            return 0;
-          },
-          [&] {
-            const int granted = raceThreads(kThreads);
-            return 10 + granted + (platform->registry.openHandles() == 0 ? 0 : 50);
-          }));
+      const pid_t pid = ::fork();
+      if (pid == 0) {
+        ::close(gate[1]);
+        StorePlatform platform(machine, user);
+        // From the second round on, warm; in the first, the children also race
+        // to make the machine file, which nothing has made yet.
+        if (round > 0) IsRequestPermitted(kLocal, kRemote, 0x1);
+        char byte = 'r';
+        if (::write(ready[1], &byte, 1) != 1) ::_exit(1);
+        while (::read(gate[0], &byte, 1) > 0) {
+        }
+        const int granted = raceThreads(kThreads);
+        ::_exit(10 + granted + (platform.registry.openHandles() == 0 ? 0 : 50));
+      }
+      if (pid > 0) children.push_back(pid);
     }
-    for (auto& child : children) ASSERT_TRUE(child->waitReady());
-    std::vector<int> statuses(kProcesses);
-    std::vector<std::thread> starters;
-    for (int i = 0; i < kProcesses; ++i) starters.emplace_back([&, i] { statuses[i] = children[i]->finish(); });
-    for (auto& starter : starters) starter.join();
+    int waitingAtTheGate = 0;
+    for (pollfd readable{ready[0], POLLIN, 0}; waitingAtTheGate < kProcesses; ++waitingAtTheGate) {
+      char byte = 0;
+      if (::poll(&readable, 1, 20000) != 1 || ::read(ready[0], &byte, 1) != 1) break;
+    }
+    for (int fd : {gate[0], gate[1], ready[0], ready[1]}) ::close(fd);
     int granted = 0;
-    for (int status : statuses) {
-      ASSERT_TRUE(registry_test::exitedWith(status, 10) || registry_test::exitedWith(status, 11)) << status;
+    for (pid_t pid : children) {
+      int status = -1;
+      ::waitpid(pid, &status, 0);
+      EXPECT_TRUE(registry_test::exitedWith(status, 10) || registry_test::exitedWith(status, 11)) << status;
       granted += registry_test::exitedWith(status, 11) ? 1 : 0;
     }
+    ASSERT_EQ(kProcesses, waitingAtTheGate);
     EXPECT_EQ(1, granted) << "round " << round;
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), withDeviceKey([](auto& store, HKEY key) {
                 return store.queryValue(key, L"1105", nullptr, nullptr, nullptr);
@@ -113,13 +127,10 @@ TEST(PermissionRace, ProcessesAndThreadsRacingForOnePermission) {
   }
   // What another process stores is seen at once, whatever this one read before.
   EXPECT_FALSE(IsRequestPermitted(kLocal, kRemote, kCode));
-  registry_test::PausedChild writer(
-      [&] {
-        return static_cast<int>(
-            withDeviceKey([](auto& store, HKEY key) { return registry_test::setDword(store, key, L"1105", 2); }));
-      },
-      [] { return 0; });
-  EXPECT_TRUE(registry_test::exitedWith(writer.finish(), 0));
+  EXPECT_EQ(0, utils::testing::runChild([&] {
+                 return static_cast<int>(withDeviceKey(
+                     [](auto& store, HKEY key) { return registry_test::setDword(store, key, L"1105", 2); }));
+               }).code);
   EXPECT_TRUE(IsRequestPermitted(kLocal, kRemote, kCode));
   EXPECT_EQ(0u, platform.registry.openHandles());
 }
