@@ -1,7 +1,6 @@
 // libutils.so end to end: the load step reads the debug settings from a real
 // store file, and trace lines reach the file named by UTILS_DEBUG_OUTPUT.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "registry_test_support.h"
 
 namespace {
@@ -21,21 +21,14 @@ using registry_test::readFile;
 
 class LibraryLoadTest : public ::testing::Test {
  protected:
-  struct Run {
-    int status = -1;  // the wait status; the probe gets SIGALRM if it does not end in 30 s
-    std::string standardError;
-    int exitCode() const { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
-  };
+  using Run = utils::testing::ChildEnd;
 
   // Runs program (the probe by default) with the store files and debug output of
-  // this test, changed by overrides (an empty value removes the variable);
-  // readerGone: its standard error is a pipe nobody reads.
+  // this test, changed by overrides (an empty value removes the variable), its
+  // standard error a pipe (readerGone: one nobody reads).
   Run run(const std::vector<std::string>& args, const std::map<std::string, std::string>& overrides = {},
           bool readerGone = false, const std::string& program = UTILS_PROBE_PATH) {
-    int fds[2];
-    if (pipe(fds) != 0) return {};
-    if (readerGone) close(fds[0]);
-    registry_test::PausedChild child(
+    return utils::testing::runChild(
         [&] {
           setenv("UTILS_REGISTRY_MACHINE", dir_.file("machine.db").c_str(), 1);
           setenv("UTILS_REGISTRY_USER", dir_.file("user.db").c_str(), 1);
@@ -43,29 +36,16 @@ class LibraryLoadTest : public ::testing::Test {
           for (const auto& [name, value] : overrides) {
             value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
           }
-          signal(SIGPIPE, SIG_DFL);
-          alarm(30);  // generous bound, kept across exec: a probe that blocks is killed
-          dup2(fds[1], 2);
           std::vector<char*> argv{const_cast<char*>(program.c_str())};
           for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
           argv.push_back(nullptr);
-          execv(program.c_str(), argv.data());
+          execv(program.c_str(), argv.data());  // the runner's alarm stays: a probe that blocks is killed
           return 127;
         },
-        [] { return 0; });
-    close(fds[1]);
-    Run result;
-    if (!readerGone) {
-      char buffer[4096];
-      ssize_t n;
-      while ((n = read(fds[0], buffer, sizeof buffer)) > 0) result.standardError.append(buffer, static_cast<size_t>(n));
-      close(fds[0]);
-    }
-    result.status = child.finish();
-    return result;
+        {.standardErrorPipe = true, .readerGone = readerGone});
   }
 
-  int probe(const std::vector<std::string>& args) { return run(args).exitCode(); }
+  int probe(const std::vector<std::string>& args) { return run(args).code; }
 
   bool exists(const std::string& name) const {
     struct stat status {};
@@ -117,17 +97,17 @@ TEST_F(LibraryLoadTest, DebugOutputNeverStopsOrKillsTheHost) {
   // the trace lines.
   ASSERT_EQ(0, mkfifo(dir_.file("fifo").c_str(), 0600));
   Run result = run({"trace"}, {{"UTILS_DEBUG_OUTPUT", dir_.file("fifo")}});
-  EXPECT_EQ(0, result.exitCode()) << "status " << result.status;
+  EXPECT_EQ(0, result.code) << "signal " << result.signal;
 
   // Standard error whose reader is gone: no SIGPIPE.
   result = run({"trace"}, {{"UTILS_DEBUG_OUTPUT", "stderr"}}, true);
-  EXPECT_EQ(0, result.exitCode()) << "status " << result.status;
+  EXPECT_EQ(0, result.code) << "signal " << result.signal;
 
   // Asked for, standard error gets the lines; by default it stays the host's.
   result = run({"trace"}, {{"UTILS_DEBUG_OUTPUT", "stderr"}});
   EXPECT_EQ("AppDebug=8\nplain Unknown type: 0x1234\n", result.standardError);
   result = run({"trace"}, {{"UTILS_DEBUG_OUTPUT", ""}});
-  EXPECT_EQ(0, result.exitCode());
+  EXPECT_EQ(0, result.code);
   EXPECT_EQ("", result.standardError);
 }
 
@@ -151,9 +131,9 @@ TEST_F(LibraryLoadTest, PrivilegedProcessIgnoresTheCallersPaths) {
                                                  {"XDG_CONFIG_HOME", open}};
   // The same copy without its set-user-ID bit does use them (the test's check).
   ASSERT_EQ(0, chmod(copy.c_str(), 0755));
-  ASSERT_EQ(0, run({"set-dword", "Software\\vorlane", "EnableAppDebug", "8"}, paths, false, copy).exitCode());
-  ASSERT_EQ(0, run({"trace"}, paths, false, copy).exitCode());
-  ASSERT_EQ(0, run({"set-user-dword", "Software\\x", "v", "1"}, paths, false, copy).exitCode());
+  ASSERT_EQ(0, run({"set-dword", "Software\\vorlane", "EnableAppDebug", "8"}, paths, false, copy).code);
+  ASSERT_EQ(0, run({"trace"}, paths, false, copy).code);
+  ASSERT_EQ(0, run({"set-user-dword", "Software\\x", "v", "1"}, paths, false, copy).code);
   EXPECT_TRUE(exists("open/machine.db"));
   EXPECT_TRUE(exists("open/debug.log"));
   EXPECT_TRUE(exists("open/user.db"));
@@ -163,7 +143,7 @@ TEST_F(LibraryLoadTest, PrivilegedProcessIgnoresTheCallersPaths) {
   ASSERT_EQ(0, chmod(copy.c_str(), 04755));
   run({"set-dword", "Software\\vorlane", "EnableAppDebug", "8"}, paths, false, copy);
   const Run traced = run({"trace"}, paths, false, copy);
-  EXPECT_EQ(0, traced.exitCode()) << traced.standardError;
+  EXPECT_EQ(0, traced.code) << traced.standardError;
   run({"set-user-dword", "Software\\x", "v", "1"}, paths, false, copy);
   EXPECT_FALSE(exists("open/machine.db"));
   EXPECT_FALSE(exists("open/debug.log"));
