@@ -5,9 +5,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <memory>
-#include <thread>
+#include <functional>
 #include <vector>
 
 #include "child_process.h"
@@ -16,6 +14,7 @@
 #include "port/linux/registry_store.h"
 #include "port/platform.h"
 #include "registry_test_support.h"
+#include "unit/thread_race.h"
 #include "utils/policy.h"
 
 namespace {
@@ -39,20 +38,10 @@ struct StorePlatform {
   utils::linuxport::LinuxClock clock;
 };
 
-// How many of kThreads threads racing for the permission are granted it.
-int raceThreads(int kThreads) {
-  std::atomic<int> ready{0};
-  std::atomic<int> granted{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&] {
-      ready.fetch_add(1);
-      while (ready.load() < kThreads) std::this_thread::yield();
-      if (IsRequestPermitted(kLocal, kRemote, kCode)) granted.fetch_add(1);
-    });
-  }
-  for (auto& thread : threads) thread.join();
-  return granted.load();
+// How many of `count` threads of this process racing for the permission are
+// granted it.
+int racePermission(int count) {
+  return utils::testing::raceThreads(count, [] { return IsRequestPermitted(kLocal, kRemote, kCode); });
 }
 
 TEST(PermissionRace, ProcessesAndThreadsRacingForOnePermission) {
@@ -93,7 +82,7 @@ TEST(PermissionRace, ProcessesAndThreadsRacingForOnePermission) {
         if (::write(ready[1], &byte, 1) != 1) ::_exit(1);
         while (::read(gate[0], &byte, 1) > 0) {
         }
-        const int granted = raceThreads(kThreads);
+        const int granted = racePermission(kThreads);
         ::_exit(10 + granted + (platform.registry.openHandles() == 0 ? 0 : 50));
       }
       if (pid > 0) children.push_back(pid);
@@ -125,7 +114,7 @@ TEST(PermissionRace, ProcessesAndThreadsRacingForOnePermission) {
   StorePlatform platform(machine, user);
   for (int round = 0; round < 20; ++round) {
     ASSERT_EQ(0u, withDeviceKey([](auto& store, HKEY key) { return registry_test::setDword(store, key, L"1105", 1); }));
-    EXPECT_EQ(1, raceThreads(6)) << "round " << round;
+    EXPECT_EQ(1, racePermission(6)) << "round " << round;
   }
   // What another process stores is seen at once, whatever this one read before.
   EXPECT_FALSE(IsRequestPermitted(kLocal, kRemote, kCode));

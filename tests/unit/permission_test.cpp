@@ -1,9 +1,8 @@
-#include <atomic>
-#include <thread>
 #include <tuple>
 
 #include "faulty_ports.h"
 #include "policy_fixture.h"
+#include "thread_race.h"
 #include "utils/policy.h"
 
 namespace utils::test {
@@ -133,21 +132,9 @@ TEST_F(PermissionTest, PermissionChangedWhileBeingTakenIsDecidedOnItsNewData) {
 }
 
 TEST_F(PermissionTest, OneTimePermissionGrantsOnceAmongRacingThreads) {
-  constexpr int kThreads = 8;
   for (int round = 0; round < 50; ++round) {
     setDevice(L"1105", REG_DWORD, le(1, 4));
-    std::atomic<int> ready{0};
-    std::atomic<int> granted{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-      threads.emplace_back([&] {
-        ready.fetch_add(1);
-        while (ready.load() < kThreads) std::this_thread::yield();
-        if (permitted(0x1105)) granted.fetch_add(1);
-      });
-    }
-    for (auto& thread : threads) thread.join();
-    ASSERT_EQ(1, granted.load()) << "round " << round;
+    ASSERT_EQ(1, utils::testing::raceThreads(8, [&] { return permitted(0x1105); })) << "round " << round;
   }
 }
 
