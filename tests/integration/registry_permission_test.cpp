@@ -1,16 +1,13 @@
 // A user without write permission on the machine-wide file reads it and is
 // refused every change; a file it may not read at all is refused outright. Run as
-// root, the test makes root-owned files and runs a copy of this program as
-// "nobody" (setpriv) for the unprivileged half; otherwise it is skipped.
-#include <grp.h>
-#include <pwd.h>
+// root, the test makes root-owned files and runs the unprivileged half in a child
+// process as "nobody"; otherwise it is skipped.
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-
 #include <gtest/gtest.h>
 
+#include "integration/child_process.h"
 #include "integration/registry_test_support.h"
 
 namespace {
@@ -23,35 +20,8 @@ using registry_test::TempFolder;
 using utils::linuxport::RegistryStore;
 using utils::port::ScopedKey;
 
-constexpr char kChildVariable[] = "UTILS_REGISTRY_PERMISSION_FOLDER";
-constexpr char kSetpriv[] = "/usr/bin/setpriv";
-
-// Runs program under setpriv as nobody, with kChildVariable set; its wait status.
-int runAsNobody(const std::string& program, const std::string& folder) {
-  return registry_test::PausedChild(
-             [&] {
-               ::setenv(kChildVariable, folder.c_str(), 1);
-               const char* argv[] = {kSetpriv,
-                                     "--reuid=nobody",
-                                     "--regid=nogroup",
-                                     "--clear-groups",
-                                     "--",
-                                     program.c_str(),
-                                     "--gtest_filter=RegistryPermissionsAsNobody.*",
-                                     nullptr};
-               ::execv(kSetpriv, const_cast<char* const*>(argv));
-               return 127;
-             },
-             [] { return 0; })
-      .finish();
-}
-
 TEST(RegistryPermissions, UnprivilegedUsersReadTheMachineFileButCannotChangeIt) {
-  if (std::getenv(kChildVariable) != nullptr) GTEST_SKIP() << "the unprivileged half runs the other test";
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to make root-owned files and to become nobody";
-  if (::access(kSetpriv, X_OK) != 0 || ::getpwnam("nobody") == nullptr || ::getgrnam("nogroup") == nullptr) {
-    GTEST_SKIP() << "needs setpriv and the nobody user";
-  }
   TempFolder folder;
   ASSERT_TRUE(folder.ok());
   ASSERT_EQ(::chmod(folder.path().c_str(), 0755), 0);
@@ -72,22 +42,71 @@ TEST(RegistryPermissions, UnprivilegedUsersReadTheMachineFileButCannotChangeIt) 
   }
   ::umask(oldMask);
   ASSERT_EQ(::chmod(folder.file("secret.db").c_str(), 0600), 0);
-  // A home for nobody's own registry, and a copy of this program it may run.
-  const struct passwd* nobody = ::getpwnam("nobody");
+  // A home for nobody's own registry (the child runner's nobody is uid and gid 65534).
   ASSERT_EQ(::mkdir(folder.file("home").c_str(), 0700), 0);
-  ASSERT_EQ(::chown(folder.file("home").c_str(), nobody->pw_uid, nobody->pw_gid), 0);
-  std::error_code error;
-  std::filesystem::copy_file("/proc/self/exe", folder.file("helper"), error);
-  ASSERT_FALSE(error) << error.message();
-  ASSERT_EQ(::chmod(folder.file("helper").c_str(), 0755), 0);
+  ASSERT_EQ(::chown(folder.file("home").c_str(), 65534, 65534), 0);
   const std::string machineBefore = readFile(folder.file("machine/machine.db"));
   const std::string secretBefore = readFile(folder.file("secret.db"));
 
-  const int status = runAsNobody(folder.file("helper"), folder.path());
-  if (WIFEXITED(status) && (WEXITSTATUS(status) == 126 || WEXITSTATUS(status) == 127)) {
-    GTEST_SKIP() << "could not run the helper as nobody (exit " << WEXITSTATUS(status) << ")";
-  }
-  EXPECT_TRUE(registry_test::exitedWith(status, 0)) << "the unprivileged checks failed (status " << status << ")";
+  // The child's exit code: the number of its first failed check (0: all held).
+  const auto nobody = utils::testing::runChild(
+      [&] {
+        int checks = 0, failed = 0;
+        auto expect = [&](bool held) {
+          ++checks;
+          if (!held && failed == 0) failed = checks;
+        };
+        RegistryStore store(folder.file("machine/machine.db"), folder.file("home/user.db"));
+
+        DWORD value = 0;
+        for (int pass = 0; pass < 2; ++pass) {
+          expect(readDwordAt(store, HKEY_LOCAL_MACHINE, L"SOFTWARE\\VORLANE", L"logdebug", &value) == ERROR_SUCCESS);
+          expect(value == 12u);
+        }
+        HKEY key = nullptr;
+        expect(store.openKey(HKEY_LOCAL_MACHINE, L"Software\\vorlane", KEY_WRITE, &key) == ERROR_ACCESS_DENIED);
+        expect(store.createKey(HKEY_LOCAL_MACHINE, L"Software\\vorlane", KEY_WRITE, &key, nullptr) ==
+               ERROR_ACCESS_DENIED);
+        expect(store.createKey(HKEY_LOCAL_MACHINE, L"Software\\New", KEY_READ, &key, nullptr) == ERROR_ACCESS_DENIED);
+        expect(setDword(store, HKEY_LOCAL_MACHINE, L"x", 1) == ERROR_ACCESS_DENIED);
+        expect(store.deleteValue(HKEY_LOCAL_MACHINE, L"x") == ERROR_ACCESS_DENIED);
+        expect(store.deleteTree(HKEY_LOCAL_MACHINE, L"Software\\Other") == ERROR_ACCESS_DENIED);
+        expect(store.deleteKeyValue(HKEY_LOCAL_MACHINE, L"Software\\vorlane", L"LogDebug") == ERROR_ACCESS_DENIED);
+        {
+          ScopedKey existing(store);
+          DWORD disposition = 0;
+          expect(store.createKey(HKEY_LOCAL_MACHINE, L"Software\\vorlane", KEY_READ, existing.out(), &disposition) ==
+                 ERROR_SUCCESS);
+          expect(disposition == static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+          ScopedKey software(store);
+          expect(store.openKey(HKEY_LOCAL_MACHINE, L"Software", KEY_READ, software.out()) == ERROR_SUCCESS);
+          DWORD subKeys = 0;
+          expect(store.queryInfoKey(software.get(), &subKeys, nullptr) == ERROR_SUCCESS);
+          expect(subKeys == 2u);
+        }
+        expect(readDwordAt(store, HKEY_LOCAL_MACHINE, L"Software\\vorlane", L"LogDebug", &value) == ERROR_SUCCESS);
+        expect(value == 12u);
+        expect(setDword(store, HKEY_CURRENT_USER, L"mine", 5) == ERROR_SUCCESS);
+        expect(getDword(store, HKEY_CURRENT_USER, L"mine", &value) == ERROR_SUCCESS);
+
+        // A file nobody may read: refused, for reads and writes alike.
+        RegistryStore secret(folder.file("secret.db"), folder.file("home/user.db"));
+        expect(getDword(secret, HKEY_LOCAL_MACHINE, L"Hidden", &value) == ERROR_ACCESS_DENIED);
+        expect(secret.openKey(HKEY_LOCAL_MACHINE, nullptr, KEY_READ, &key) == ERROR_ACCESS_DENIED);
+        expect(setDword(secret, HKEY_LOCAL_MACHINE, L"Hidden", 2) == ERROR_ACCESS_DENIED);
+
+        // No machine file, and none can be made: an empty registry that refuses writes.
+        RegistryStore missing(folder.file("missing.db"), folder.file("home/user.db"));
+        expect(getDword(missing, HKEY_LOCAL_MACHINE, L"LogDebug", &value) == ERROR_FILE_NOT_FOUND);
+        expect(readDwordAt(missing, HKEY_LOCAL_MACHINE, L"Software\\vorlane", L"LogDebug", &value) ==
+               ERROR_FILE_NOT_FOUND);
+        expect(setDword(missing, HKEY_LOCAL_MACHINE, L"LogDebug", 1) == ERROR_ACCESS_DENIED);
+        expect(missing.createKey(HKEY_LOCAL_MACHINE, L"Software", KEY_READ, &key, nullptr) == ERROR_ACCESS_DENIED);
+        expect(store.openHandles() + secret.openHandles() + missing.openHandles() == 0u);
+        return failed;
+      },
+      {.asOtherUser = true});
+  EXPECT_EQ(nobody.code, 0) << "signal " << nobody.signal;
   EXPECT_EQ(readFile(folder.file("machine/machine.db")), machineBefore);
   EXPECT_EQ(readFile(folder.file("secret.db")), secretBefore);
   EXPECT_FALSE(std::filesystem::exists(folder.file("machine/machine.db-journal")));
@@ -154,59 +173,6 @@ TEST(RegistryPermissions, ASymbolicLinkAtTheStorePathIsRefused) {
   }
   EXPECT_EQ(readFile(folder.file("real.db")), realBefore);
   EXPECT_FALSE(std::filesystem::exists(folder.file("absent.db"))) << "nothing is made through a dangling link";
-}
-
-// The unprivileged half: runs only inside the helper started above.
-TEST(RegistryPermissionsAsNobody, ReadsWithoutWriting) {
-  const char* folderVariable = std::getenv(kChildVariable);
-  if (folderVariable == nullptr) GTEST_SKIP() << "runs only as the unprivileged helper";
-  ASSERT_NE(::geteuid(), 0u);
-  const std::string folder = folderVariable;
-  RegistryStore store(folder + "/machine/machine.db", folder + "/home/user.db");
-
-  DWORD value = 0;
-  for (int pass = 0; pass < 2; ++pass) {
-    ASSERT_EQ(readDwordAt(store, HKEY_LOCAL_MACHINE, L"SOFTWARE\\VORLANE", L"logdebug", &value), ERROR_SUCCESS);
-    EXPECT_EQ(value, 12u);
-  }
-  HKEY key = nullptr;
-  EXPECT_EQ(store.openKey(HKEY_LOCAL_MACHINE, L"Software\\vorlane", KEY_WRITE, &key), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(store.createKey(HKEY_LOCAL_MACHINE, L"Software\\vorlane", KEY_WRITE, &key, nullptr), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(store.createKey(HKEY_LOCAL_MACHINE, L"Software\\New", KEY_READ, &key, nullptr), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(setDword(store, HKEY_LOCAL_MACHINE, L"x", 1), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(store.deleteValue(HKEY_LOCAL_MACHINE, L"x"), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(store.deleteTree(HKEY_LOCAL_MACHINE, L"Software\\Other"), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(store.deleteKeyValue(HKEY_LOCAL_MACHINE, L"Software\\vorlane", L"LogDebug"), ERROR_ACCESS_DENIED);
-  {
-    ScopedKey existing(store);
-    DWORD disposition = 0;
-    ASSERT_EQ(store.createKey(HKEY_LOCAL_MACHINE, L"Software\\vorlane", KEY_READ, existing.out(), &disposition),
-              ERROR_SUCCESS);
-    EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
-    ScopedKey software(store);
-    ASSERT_EQ(store.openKey(HKEY_LOCAL_MACHINE, L"Software", KEY_READ, software.out()), ERROR_SUCCESS);
-    DWORD subKeys = 0;
-    ASSERT_EQ(store.queryInfoKey(software.get(), &subKeys, nullptr), ERROR_SUCCESS);
-    EXPECT_EQ(subKeys, 2u);
-  }
-  ASSERT_EQ(readDwordAt(store, HKEY_LOCAL_MACHINE, L"Software\\vorlane", L"LogDebug", &value), ERROR_SUCCESS);
-  EXPECT_EQ(value, 12u) << "the refused changes changed nothing";
-  EXPECT_EQ(setDword(store, HKEY_CURRENT_USER, L"mine", 5), ERROR_SUCCESS) << "the user's own file is writable";
-  ASSERT_EQ(getDword(store, HKEY_CURRENT_USER, L"mine", &value), ERROR_SUCCESS);
-
-  // A file nobody may read: refused, for reads and writes alike.
-  RegistryStore secret(folder + "/secret.db", folder + "/home/user.db");
-  EXPECT_EQ(getDword(secret, HKEY_LOCAL_MACHINE, L"Hidden", &value), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(secret.openKey(HKEY_LOCAL_MACHINE, nullptr, KEY_READ, &key), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(setDword(secret, HKEY_LOCAL_MACHINE, L"Hidden", 2), ERROR_ACCESS_DENIED);
-
-  // No machine file, and none can be made: an empty registry that refuses writes.
-  RegistryStore missing(folder + "/missing.db", folder + "/home/user.db");
-  EXPECT_EQ(getDword(missing, HKEY_LOCAL_MACHINE, L"LogDebug", &value), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(readDwordAt(missing, HKEY_LOCAL_MACHINE, L"Software\\vorlane", L"LogDebug", &value), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(setDword(missing, HKEY_LOCAL_MACHINE, L"LogDebug", 1), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(missing.createKey(HKEY_LOCAL_MACHINE, L"Software", KEY_READ, &key, nullptr), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(store.openHandles() + secret.openHandles() + missing.openHandles(), 0u);
 }
 
 }  // namespace
