@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "integration/registry_test_support.h"
+#include "port/linux/registry_file.h"
 #include "port/linux/registry_sqlite.h"
 
 namespace {
@@ -49,6 +50,22 @@ TEST_F(RegistryLocking, AReaderHoldingItsLockMakesMachineWritesFailBusy) {
   EXPECT_EQ(setDword(*store, HKEY_LOCAL_MACHINE, L"LogDebug", 2), ERROR_SUCCESS) << "once the reader let go";
   EXPECT_EQ(readDwordAt(*store, HKEY_LOCAL_MACHINE, nullptr, L"LogDebug", &value), ERROR_SUCCESS);
   EXPECT_EQ(value, 2u);
+}
+
+// A store that finds its file without tables waits for the write lock to make
+// them; when another connection made them meanwhile, it must use those (making
+// them again would fail) and go on.
+TEST_F(RegistryLocking, TablesMadeByAnotherOpenerWhileWaitingAreUsed) {
+  using utils::linuxport::RegistryFile;
+  RegistryFile other(user(), RegistryFile::Kind::User);
+  DWORD otherOpened = ERROR_INVALID_FUNCTION;
+  sqlite::beforeNextExec("BEGIN IMMEDIATE", [&] { otherOpened = other.checkWritable(); });
+  auto store = open();
+  ASSERT_EQ(setDword(*store, HKEY_CURRENT_USER, L"Written", 7), ERROR_SUCCESS);
+  EXPECT_EQ(otherOpened, DWORD{ERROR_SUCCESS}) << "the other opener made the tables while the store waited";
+  DWORD value = 0;
+  EXPECT_EQ(readDwordAt(*store, HKEY_CURRENT_USER, nullptr, L"Written", &value), ERROR_SUCCESS);
+  EXPECT_EQ(value, 7u);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace utils::linuxport::sqlite {
 
@@ -31,6 +32,8 @@ struct FaultTable {
   std::mutex mutex;
   std::array<Fault, 4> faults{};  // GUARDED_BY(mutex), indexed by Call
   int failures = 0;               // GUARDED_BY(mutex)
+  std::string hookSql;            // GUARDED_BY(mutex)
+  std::function<void()> hook;     // GUARDED_BY(mutex)
 };
 
 FaultTable& faultTable() {
@@ -54,6 +57,21 @@ int injected(Call call) {
   return fault.code;
 }
 
+// Runs the exec hook when sql is its statement. Taken out of the table first:
+// the action may exec on another connection, and must run once.
+void runExecHook(const char* sql) {
+  FaultTable& table = faultTable();
+  if (!table.armed.load(std::memory_order_relaxed)) return;
+  std::function<void()> action;
+  {
+    std::lock_guard lock(table.mutex);
+    if (!table.hook || table.hookSql != sql) return;
+    action = std::move(table.hook);
+    table.hook = nullptr;
+  }
+  action();
+}
+
 }  // namespace
 
 void injectFault(Call call, int code, int count, int skip) {
@@ -68,7 +86,16 @@ void clearFaults() {
   std::lock_guard lock(table.mutex);
   table.faults = {};
   table.failures = 0;
+  table.hook = nullptr;
   table.armed.store(false, std::memory_order_relaxed);
+}
+
+void beforeNextExec(std::string sql, std::function<void()> action) {
+  FaultTable& table = faultTable();
+  std::lock_guard lock(table.mutex);
+  table.hookSql = std::move(sql);
+  table.hook = std::move(action);
+  table.armed.store(true, std::memory_order_relaxed);
 }
 
 int injectedFailures() {
@@ -132,6 +159,7 @@ bool Connection::readOnly() const { return db_ != nullptr && sqlite3_db_readonly
 
 int Connection::exec(const char* sql) {
   if (const int fault = injected(Call::Exec)) return fault;
+  runExecHook(sql);
   return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
 }
 

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -41,6 +42,10 @@ void injectFault(Call call, int code, int count = 1, int skip = 0);
 void clearFaults();
 // How many calls failed by injection since the last clearFaults.
 int injectedFailures();
+// Runs action once, just before the next exec of exactly sql reaches SQLite, so a
+// test can act at a chosen moment (another connection taking the lock or making
+// the tables first). clearFaults removes it too. Process-wide; for tests only.
+void beforeNextExec(std::string sql, std::function<void()> action);
 
 class Statement;
 
