@@ -33,8 +33,6 @@ std::vector<int> waitFor(int value) {
   return gCalls.waitFor([value](int call) { return call == value; }, 10000);
 }
 
-std::vector<int> takeCalls() { return gCalls.take(); }
-
 class DialupNmTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -56,7 +54,7 @@ class DialupNmTest : public ::testing::Test {
     delete session_;
   }
   void SetUp() override {
-    takeCalls();
+    gCalls.take();
     DunInitialize(kPhone);
     ASSERT_EQ(0u, DunRegisterNotification(record));
   }
@@ -90,18 +88,20 @@ class DialupNmTest : public ::testing::Test {
   // Activation leaves the next active connections activating (state 1), with the
   // device still where it was.
   static bool activationStopsAtActivating() {
-    return session_->bluez.call(kNm, kNmPath, "org.freedesktop.DBus.Mock.AddMethod",
-                                {"org.freedesktop.NetworkManager", "ActivateConnection", "ooo", "o",
-                                 "path = self.AddActiveConnection([], args[0], args[2], 'Dial' + "
-                                 "__import__('uuid').uuid4().hex, dbus.UInt32(1))\n"
-                                 "objects[path].Set('org.freedesktop.NetworkManager.Connection.Active', 'Devices', "
-                                 "dbus.Array([args[1]], signature='o'))\n"
-                                 "ret = dbus.ObjectPath(path)"});
+    return activateBy(
+        "path = self.AddActiveConnection([], args[0], args[2], 'Dial' + "
+        "__import__('uuid').uuid4().hex, dbus.UInt32(1))\n"
+        "objects[path].Set('org.freedesktop.NetworkManager.Connection.Active', 'Devices', "
+        "dbus.Array([args[1]], signature='o'))\n"
+        "ret = dbus.ObjectPath(path)");
   }
   static bool restoreActivation() {
+    return activateBy("ret = self.activate_connection(self, args[0], args[1], args[2])");
+  }
+  // Replaces the mock's ActivateConnection with this Python code.
+  static bool activateBy(const std::string& code) {
     return session_->bluez.call(kNm, kNmPath, "org.freedesktop.DBus.Mock.AddMethod",
-                                {"org.freedesktop.NetworkManager", "ActivateConnection", "ooo", "o",
-                                 "ret = self.activate_connection(self, args[0], args[1], args[2])"});
+                                {"org.freedesktop.NetworkManager", "ActivateConnection", "ooo", "o", code});
   }
 
   // Sets an active connection's state as NetworkManager does: the property
@@ -186,12 +186,11 @@ TEST_F(DialupNmTest, ADialWritesTheProfileComesUpAndHangsUp) {
 
 TEST_F(DialupNmTest, ADialThatFailsAndOneThatComesUpInStages) {
   // Activation refused outright: DunConnect fails with callback 0.
-  ASSERT_TRUE(session_->bluez.call(kNm, kNmPath, "org.freedesktop.DBus.Mock.AddMethod",
-                                   {"org.freedesktop.NetworkManager", "ActivateConnection", "ooo", "o",
-                                    "raise dbus.exceptions.DBusException('no modem', "
-                                    "name='org.freedesktop.NetworkManager.UnknownDevice')"}));
+  ASSERT_TRUE(
+      activateBy("raise dbus.exceptions.DBusException('no modem', "
+                 "name='org.freedesktop.NetworkManager.UnknownDevice')"));
   EXPECT_FALSE(DunConnect());
-  EXPECT_EQ((std::vector<int>{0}), takeCalls());
+  EXPECT_EQ((std::vector<int>{0}), gCalls.take());
 
   // Activation that ends in a failure: the window thread hangs up, callback 0.
   ASSERT_TRUE(activationStopsAtActivating());
@@ -252,13 +251,8 @@ TEST_F(DialupNmTest, NetworkManagerLeavingInTheMiddleOfADial) {
   const auto started = std::chrono::steady_clock::now();
   EXPECT_FALSE(DunConnect());
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
-  EXPECT_TRUE(takeCalls().empty());
+  EXPECT_TRUE(gCalls.take().empty());
   ASSERT_TRUE(startNetworkManager());
-}
-
-// Waits up to 20 s for text to appear in the file.
-bool waitForText(const std::string& path, const std::string& text) {
-  return waitUntil([&] { return readFileText(path).find(text) != std::string::npos; });
 }
 
 // btutil dun as a user runs it, on the same mocked services.

@@ -10,9 +10,7 @@
 #include <cstring>
 
 namespace utils::test {
-namespace {
-
-Bytes event(uint8_t code, const Bytes& parameters) {
+Bytes H4StandIn::event(uint8_t code, const Bytes& parameters) {
   // Built element by element: GCC 12 at -O2 misreads an insert after a
   // three-byte initializer list as an overrun (-Warray-bounds).
   Bytes packet;
@@ -23,8 +21,6 @@ Bytes event(uint8_t code, const Bytes& parameters) {
   for (const uint8_t byte : parameters) packet.push_back(byte);
   return packet;
 }
-
-}  // namespace
 
 H4StandIn::H4StandIn(std::string path) : path_(std::move(path)) {
   wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);

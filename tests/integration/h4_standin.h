@@ -43,6 +43,9 @@ class H4StandIn {
   H4StandIn(const H4StandIn&) = delete;
   H4StandIn& operator=(const H4StandIn&) = delete;
 
+  // An H4 event packet: type 0x04, the event code, the length and parameters.
+  static Bytes event(uint8_t code, const Bytes& parameters);
+
   void setRule(uint16_t opcode, Rule rule);
   // Sends one datagram to the daemon as it stands (an event, or garbage).
   void sendRaw(const Bytes& packet);

@@ -3,7 +3,8 @@
 // test makes send vendor events. Connection changes from BlueZ and signal
 // events from vrlbusd reach the callback in the order they came, also while a
 // callback is busy; what arrives while UTIL_BT_Initialize sets up is delivered
-// after it; a callback that does not return holds a bounded backlog.
+// after it; a callback that does not return holds a bounded backlog; a radio
+// that refuses the signal command ends the polling thread.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -18,6 +19,7 @@
 #include "port/platform.h"
 #include "radio_test_env.h"
 #include "utils/notification.h"
+#include "utils/radio.h"
 
 namespace utils::test {
 namespace {
@@ -64,9 +66,10 @@ class NotificationOrderTest : public ::testing::Test {
     session_ = new BluezSession("");
     ASSERT_TRUE(session_->addDevice(kWatchedText, "Phone"));
     standIn_ = new H4StandIn(session_->folder.path() + "/controller.sock");
-    // Polls are answered without an event: every signal event comes from the test.
     standIn_->setRule(0xFC59, {H4StandIn::Answer::kComplete, 0, {}, {}, {}});
     standIn_->setRule(0x1001, versionRule());
+    // Polls are answered without an event (TearDown sets the rules): every
+    // signal event comes from the test.
     const std::string socket = session_->folder.path() + "/bus.sock";
     daemon_ = new ChildProcess({vrlbusdPath(), "--h4-socket", standIn_->path(), "--socket", socket, "--verbose",
                                 "--command-timeout", "60000", "--client-buffer", "131072"},
@@ -83,6 +86,8 @@ class NotificationOrderTest : public ::testing::Test {
   void TearDown() override {
     openGate();
     UTIL_BT_Uninitialize();
+    standIn_->setRule(0xFC59, {H4StandIn::Answer::kComplete, 0, {}, {}, {}});
+    standIn_->setRule(0x1001, versionRule());
     (void)mock("DisconnectDevice");
     std::lock_guard lock(gMutex);
     gCalls.clear();
@@ -215,11 +220,9 @@ TEST_F(NotificationOrderTest, ACallbackThatDoesNotReturnHoldsABoundedBacklog) {
   // Vendor events of the largest size that the service ignores (another
   // sub-event), until vrlbusd drops the subscription that is no longer read
   // (at 128 KiB waiting there): more than the backlog holds.
-  Bytes ignored(258, 0x5A);
-  ignored[0] = 0x04;
-  ignored[1] = 0xFF;
-  ignored[2] = 255;
-  ignored[3] = 0x01;
+  Bytes subEvent(255, 0x5A);
+  subEvent[0] = 0x01;
+  const Bytes ignored = H4StandIn::event(0xFF, subEvent);
   const std::string dropped = "not reading its answers, dropped";
   const std::string subscribed = "subscribed to vendor events";
   const auto logged = [](const std::string& what) { return countOf(readFileText(daemonLog()), what); };
@@ -259,6 +262,33 @@ TEST_F(NotificationOrderTest, ACallbackThatStopsTheServiceEndsItCleanly) {
   ASSERT_TRUE(waitForCalls([] { return gCalls.size() >= 2 && !gInCall; }));
   std::lock_guard lock(gMutex);
   EXPECT_EQ((Calls{{1, 6}, {1, 6}}), gCalls) << "nothing reached the stopped service";
+}
+
+// Command Status "unknown HCI command" for the signal command: the exported
+// command fails as not supported, and the polling thread learns it and ends
+// instead of polling for ever.
+TEST_F(NotificationOrderTest, ARadioWithoutTheSignalCommandEndsThePollingThread) {
+  standIn_->setRule(0xFC59, {H4StandIn::Answer::kStatus, 0x01, {}, {}, {}});
+  standIn_->setRule(0x1001, {H4StandIn::Answer::kComplete, 0, {0x0B, 0, 1, 0x0B, 0x1D, 0, 0x09, 0x22}, {}, {}});
+  ASSERT_TRUE(mock("ConnectDevice"));
+  const BYTE address[6] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x01};
+  EXPECT_EQ(1u, SendRssiCmdWithAddr(address));
+  const auto logged = [](const char* what, size_t times) {
+    return waitUntil([&] { return countOf(readFileText(debugLog()), what) >= times; }, 10000);
+  };
+  const size_t unsupported = countOf(readFileText(debugLog()), "VSC 0x0Fc59 not supported");
+  const size_t notified = countOf(readFileText(debugLog()), "GUID_BLUETOOTH_HCI_EVENT Notification");
+  // Connected from the start: the thread polls at once, and ends.
+  UTIL_BT_Initialize(kWatched);
+  EXPECT_TRUE(logged("VSC 0x0Fc59 not supported", unsupported + 1)) << readFileText(debugLog());
+  const size_t asked = standIn_->commands().size();
+  // A disconnection and a connection wake a running thread at once; an ended
+  // one sends nothing more.
+  ASSERT_TRUE(mock("DisconnectDevice"));
+  ASSERT_TRUE(mock("ConnectDevice"));
+  EXPECT_TRUE(logged("GUID_BLUETOOTH_HCI_EVENT Notification", notified + 2)) << readFileText(debugLog());
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(asked, standIn_->commands().size()) << "the polling thread still sends commands";
 }
 
 }  // namespace

@@ -15,9 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 extern char** environ;
@@ -55,17 +53,6 @@ void requireProgram(const std::string& program) {
   }
   std::fprintf(stderr, "skipped: %s is not available\n", program.c_str());
   std::exit(77);
-}
-
-TempFolder::TempFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "utils-radio-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-  path_ = pattern;
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
 }
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
@@ -124,13 +111,6 @@ bool waitForSocket(const std::string& path, int timeoutMs) {
   return false;
 }
 
-std::string readFileText(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 size_t countOf(const std::string& text, const std::string& what) {
   size_t found = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++found;
@@ -167,10 +147,12 @@ BluezSession::BluezSession(const std::string& busSocket, bool withAdapter, bool 
   ::setenv("UTILS_REGISTRY_USER", (folder.path() + "/user.db").c_str(), 1);
   ::setenv("UTILS_DEBUG_OUTPUT", debugLog().c_str(), 1);
   linuxport::installNativePlatform();
-  if (traced) {
-    SetRegisterDWORD(L"Software\\vorlane", L"LogDebug", 4, HKEY_LOCAL_MACHINE);
-    diag::processAttach();
-  }
+  if (traced) trace();
+}
+
+void BluezSession::trace() {
+  SetRegisterDWORD(L"Software\\vorlane", L"LogDebug", 4, HKEY_LOCAL_MACHINE);
+  diag::processAttach();
 }
 
 bool BluezSession::addDevice(const std::string& address, const std::string& name, bool paired) {

@@ -14,22 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "registry_test_support.h"
+
 namespace utils::test {
 
 // Exits with 77 (skipped) when program is not there.
 void requireProgram(const std::string& program);
 
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using TempFolder = registry_test::TempFolder;
 
 // A child process with extra environment variables and its output in a file.
 // Ended with SIGTERM (SIGKILL after 3 s) when destroyed.
@@ -59,7 +51,7 @@ int runProgram(const std::vector<std::string>& argv, const std::map<std::string,
 bool waitForSocket(const std::string& path, int timeoutMs);
 
 // The whole content of a file ("" when missing).
-std::string readFileText(const std::string& path);
+inline std::string readFileText(const std::string& path) { return registry_test::readFile(path); }
 
 // How often what occurs in text.
 size_t countOf(const std::string& text, const std::string& what);
@@ -67,6 +59,9 @@ size_t countOf(const std::string& text, const std::string& what);
 // Checks condition every 10 ms until it holds or timeoutMs have passed, for
 // what nothing reports (a file's text, a counter); true when it held.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 20000);
+inline bool waitForText(const std::string& path, const std::string& text, int timeoutMs = 20000) {
+  return waitUntil([&] { return readFileText(path).find(text) != std::string::npos; }, timeoutMs);
+}
 
 // What a library callback records from the library's threads, in order.
 template <class Call>
@@ -174,6 +169,8 @@ class BluezSession {
   // Adds a device to hci0 by its address text ("11:22:33:44:55:01").
   bool addDevice(const std::string& address, const std::string& name, bool paired = false);
   bool connect(const std::string& address, bool connected = true);
+  // Level-4 trace lines from now on (they are inherited by child processes).
+  void trace();
 
  private:
   struct ToolCheck {
