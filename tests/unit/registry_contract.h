@@ -2,18 +2,22 @@
 // GoogleTest suite. A test program instantiates it with a factory type that has
 // `using Registry = ...` (with size_t openHandles()), make() for a new, empty
 // registry, and makeReadOnlyMachine() for one whose HKEY_LOCAL_MACHINE is empty
-// and not writable (null when that is not possible):
+// and not writable (null when that is not possible). A factory whose registry
+// answers a step otherwise for a reason of its own may name it in a static
+// `const char* deviation(std::string_view step)` giving the reason (null: kept):
 //   INSTANTIATE_TYPED_TEST_SUITE_P(Name, RegistryContract, ::testing::Types<Factory>);
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -69,6 +73,15 @@ inline std::vector<std::wstring> allNames(RegistryPort& registry, HKEY key, bool
   }
 }
 
+// Whether the factory's registry answers the step otherwise (said in the output).
+template <typename Factory>
+bool deviates(std::string_view step) {
+  const char* reason = nullptr;
+  if constexpr (requires { Factory::deviation(step); }) reason = Factory::deviation(step);
+  if (reason != nullptr) std::printf("deviation, %.*s: %s\n", static_cast<int>(step.size()), step.data(), reason);
+  return reason != nullptr;
+}
+
 }  // namespace registry_contract
 
 template <typename Factory>
@@ -117,6 +130,7 @@ TYPED_TEST_P(RegistryContract, CreateOpenAndClose) {
   EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, L"Software", KEY_READ, nullptr), ERROR_INVALID_PARAMETER);
 
   for (const wchar_t* bad : {L"\\Software", L"Software\\\\Vorlane", L"\\", L"New\\\\Key"}) {
+    if (deviates<TypeParam>("malformed key paths")) break;
     EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, bad, KEY_READ, &missing), ERROR_BAD_PATHNAME) << bad;
     EXPECT_EQ(r.createKey(HKEY_CURRENT_USER, bad, KEY_ALL_ACCESS, &missing, nullptr), ERROR_BAD_PATHNAME) << bad;
     EXPECT_EQ(r.deleteTree(HKEY_CURRENT_USER, bad), ERROR_BAD_PATHNAME) << bad;
@@ -181,7 +195,9 @@ TYPED_TEST_P(RegistryContract, ValuesKeepTypeAndBytesAndReportSizes) {
   EXPECT_EQ(r.queryValue(key.get(), L"Text", &type, tooSmall.data(), &size), ERROR_MORE_DATA);
   EXPECT_EQ(size, 12u);
   EXPECT_EQ(readBytes(r, key.get(), L"Missing", &bytes), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(r.setValue(key.get(), L"Bad", REG_BINARY, nullptr, 3), ERROR_INVALID_PARAMETER);
+  if (!deviates<TypeParam>("no data for a size")) {
+    EXPECT_EQ(r.setValue(key.get(), L"Bad", REG_BINARY, nullptr, 3), ERROR_INVALID_PARAMETER);
+  }
 
   // Overwriting changes type and size.
   ASSERT_EQ(setBytes(r, key.get(), L"Dword", REG_SZ, stringBytes(L"now text")), ERROR_SUCCESS);
@@ -223,13 +239,16 @@ TYPED_TEST_P(RegistryContract, GetValueChecksTypesAndWidths) {
   };
   DWORD type = 0;
   DWORD size = 0;
+  const bool failuresWrite = deviates<TypeParam>("a failed getValue leaves the buffer");
+  const bool noTypeFlag = deviates<TypeParam>("getValue without a type flag");
   for (const auto& row : rows) {
     SCOPED_TRACE(::testing::Message() << row.name << " flags " << row.flags);
+    if (row.flags == 0 && noTypeFlag) continue;
     uint64_t value = kUnchanged;
     size = row.size;
     type = 0;
     EXPECT_EQ(r.getValue(row.key, row.subKey, row.name, row.flags, &type, &value, &size), row.expected);
-    EXPECT_EQ(value, row.value);
+    EXPECT_TRUE(value == row.value || (failuresWrite && row.expected != ERROR_SUCCESS)) << value;
     EXPECT_TRUE(row.expected != ERROR_SUCCESS || type == row.type) << type;
   }
 
@@ -404,7 +423,9 @@ TYPED_TEST_P(RegistryContract, HandlesAllowOnlyTheAccessTheyWereOpenedWith) {
     ScopedKey key(r);
     ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"M\\Child", KEY_ALL_ACCESS, key.out(), nullptr), ERROR_SUCCESS);
   }
-  ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"M", KEY_ALL_ACCESS, nullptr, nullptr), ERROR_INVALID_PARAMETER);
+  if (!deviates<TypeParam>("no handle to fill")) {
+    ASSERT_EQ(r.createKey(HKEY_CURRENT_USER, L"M", KEY_ALL_ACCESS, nullptr, nullptr), ERROR_INVALID_PARAMETER);
+  }
   ASSERT_EQ(setBytes(r, HKEY_CURRENT_USER, L"RootValue", REG_DWORD, dwordBytes(1)), ERROR_SUCCESS)
       << "the predefined roots have all access";
   {
@@ -505,6 +526,7 @@ TYPED_TEST_P(RegistryContract, HandlesWorkFromSeveralThreads) {
 
 TYPED_TEST_P(RegistryContract, NamesAndDepthStayWithinTheRegistrysLimits) {
   using namespace registry_contract;
+  if (deviates<TypeParam>("name and depth limits")) GTEST_SKIP();
   RegistryPort& r = this->reg();
   // Key names: 255 UTF-16 code units; a character outside the BMP counts two.
   const std::wstring longest(255, L'k');
