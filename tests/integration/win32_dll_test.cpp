@@ -68,35 +68,26 @@ std::wstring dllPath() {
 }
 
 // The exported functions, resolved by name as a caller that loads the DLL does.
+// clang-format off
+#define UTILS_DLL_EXPORTS(X)                                                                                        \
+  X(WRITELOG_A) X(WRITELOG_W) X(VRLN_BT_TRACE) X(VRLN_BT_TRACE_BME_A) X(VRLN_BT_TRACE_BME_W) X(VRLN_BT_TRACE_BME_U)  \
+  X(VRLN_BT_ATLTRACE_A) X(VRLN_BT_ATLTRACE_W) X(VRLN_BT_ATLTRACE_U) X(XAD_Decode) X(BT2Lptstr) X(BdaddrToBtaddr)     \
+  X(SetRegisterDWORD) X(GetRegisterDWORD) X(SetRegisterStr) X(GetRegisterStr) X(CreateRegisterSubKey)              \
+  X(DeleteRegisterSubkey) X(DeleteRegisterSubTree) X(stristr)
+// clang-format on
 struct Exports {
-  decltype(&WRITELOG_A) writeLogA;
-  decltype(&WRITELOG_W) writeLogW;
-  decltype(&VRLN_BT_TRACE) trace;
-  decltype(&VRLN_BT_TRACE_BME_A) traceBmeA;
-  decltype(&VRLN_BT_TRACE_BME_W) traceBmeW;
-  decltype(&VRLN_BT_TRACE_BME_U) traceBmeU;
-  decltype(&VRLN_BT_ATLTRACE_A) atlTraceA;
-  decltype(&VRLN_BT_ATLTRACE_W) atlTraceW;
-  decltype(&VRLN_BT_ATLTRACE_U) atlTraceU;
-  decltype(&XAD_Decode) decode;
-  decltype(&BT2Lptstr) btToText;
-  decltype(&BdaddrToBtaddr) bdToBt;
-  decltype(&SetRegisterDWORD) setDword;
-  decltype(&GetRegisterDWORD) getDword;
-  decltype(&SetRegisterStr) setStr;
-  decltype(&GetRegisterStr) getStr;
-  decltype(&CreateRegisterSubKey) createSubKey;
-  decltype(&DeleteRegisterSubkey) deleteValue;
-  decltype(&DeleteRegisterSubTree) deleteTree;
-  decltype(&stristr) search;
+#define UTILS_EXPORT_FIELD(name) decltype(&::name) name = nullptr;
+  UTILS_DLL_EXPORTS(UTILS_EXPORT_FIELD)
+  // False when one is missing. GetProcAddress returns a generic function pointer.
+  bool resolve(HMODULE module) {
+    bool all = true;
+#define UTILS_RESOLVE_EXPORT(name)                                                                 \
+  name = reinterpret_cast<decltype(name)>(reinterpret_cast<void*>(GetProcAddress(module, #name))); \
+  all = all && name != nullptr;
+    UTILS_DLL_EXPORTS(UTILS_RESOLVE_EXPORT)
+    return all;
+  }
 };
-
-template <typename Function>
-bool resolve(HMODULE module, const char* name, Function& function) {
-  // GetProcAddress returns a generic function pointer; the export's type is known.
-  function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-  return function != nullptr;
-}
 
 class Win32DllTest : public ::testing::Test {
  protected:
@@ -114,20 +105,7 @@ class Win32DllTest : public ::testing::Test {
       setupError_ = "LoadLibraryW failed with " + std::to_string(GetLastError());
       return;
     }
-    Exports& e = exports_;
-    const bool all =
-        resolve(module_, "WRITELOG_A", e.writeLogA) && resolve(module_, "WRITELOG_W", e.writeLogW) &&
-        resolve(module_, "VRLN_BT_TRACE", e.trace) && resolve(module_, "VRLN_BT_TRACE_BME_A", e.traceBmeA) &&
-        resolve(module_, "VRLN_BT_TRACE_BME_W", e.traceBmeW) && resolve(module_, "VRLN_BT_TRACE_BME_U", e.traceBmeU) &&
-        resolve(module_, "VRLN_BT_ATLTRACE_A", e.atlTraceA) && resolve(module_, "VRLN_BT_ATLTRACE_W", e.atlTraceW) &&
-        resolve(module_, "VRLN_BT_ATLTRACE_U", e.atlTraceU) && resolve(module_, "XAD_Decode", e.decode) &&
-        resolve(module_, "BT2Lptstr", e.btToText) && resolve(module_, "BdaddrToBtaddr", e.bdToBt) &&
-        resolve(module_, "SetRegisterDWORD", e.setDword) && resolve(module_, "GetRegisterDWORD", e.getDword) &&
-        resolve(module_, "SetRegisterStr", e.setStr) && resolve(module_, "GetRegisterStr", e.getStr) &&
-        resolve(module_, "CreateRegisterSubKey", e.createSubKey) &&
-        resolve(module_, "DeleteRegisterSubkey", e.deleteValue) &&
-        resolve(module_, "DeleteRegisterSubTree", e.deleteTree) && resolve(module_, "stristr", e.search);
-    if (!all) setupError_ = "an export is missing";
+    if (!exports_.resolve(module_)) setupError_ = "an export is missing";
   }
 
   static void TearDownTestSuite() {
@@ -167,15 +145,15 @@ class Win32DllTest : public ::testing::Test {
 
 TEST_F(Win32DllTest, LoadStepReadsTheLogLevelMask) {
   const Exports& e = exports_;
-  e.writeLogA(4, nullptr, "x=%d", 5);
-  e.writeLogA(3, "skipped", "level 3 shares no bit with 0x0C");
-  e.writeLogA(8, "mod", "%s|%5.2f|%c", "narrow", 2.5, 'z');
-  e.writeLogA(0, "zero", "level 0 is never written");
-  e.writeLogA(4, "mod", nullptr);
+  e.WRITELOG_A(4, nullptr, "x=%d", 5);
+  e.WRITELOG_A(3, "skipped", "level 3 shares no bit with 0x0C");
+  e.WRITELOG_A(8, "mod", "%s|%5.2f|%c", "narrow", 2.5, 'z');
+  e.WRITELOG_A(0, "zero", "level 0 is never written");
+  e.WRITELOG_A(4, "mod", nullptr);
   // Windows callers format wide strings with %s in a wide format, narrow ones with %S.
-  e.writeLogW(4, L"utils", L"%s and %d and %S", L"wide", 3, "narrow");
-  e.writeLogW(1, L"utils", L"level 1 is masked out");
-  e.writeLogW(12, nullptr, L"%ls", L"ls also wide");
+  e.WRITELOG_W(4, L"utils", L"%s and %d and %S", L"wide", 3, "narrow");
+  e.WRITELOG_W(1, L"utils", L"level 1 is masked out");
+  e.WRITELOG_W(12, nullptr, L"%ls", L"ls also wide");
 
   const auto lines = capture_->waitFor(4);
   ASSERT_EQ(lines.size(), 4u);
@@ -188,14 +166,14 @@ TEST_F(Win32DllTest, LoadStepReadsTheLogLevelMask) {
 
 TEST_F(Win32DllTest, TraceFunctionsFollowTheApplicationMask) {
   const Exports& e = exports_;
-  e.trace(nullptr);  // neither reads the mask nor writes
-  e.trace("t=%d", 1);
-  e.traceBmeA("a=%s", "x");
-  e.traceBmeW(L"w=%s", L"y");
-  e.traceBmeU(L"u=%s", L"y");
-  e.atlTraceA("atl=%d\n", 4);
-  e.atlTraceW(L"atlw=%s", L"q");
-  e.atlTraceU(L"atlu");
+  e.VRLN_BT_TRACE(nullptr);  // neither reads the mask nor writes
+  e.VRLN_BT_TRACE("t=%d", 1);
+  e.VRLN_BT_TRACE_BME_A("a=%s", "x");
+  e.VRLN_BT_TRACE_BME_W(L"w=%s", L"y");
+  e.VRLN_BT_TRACE_BME_U(L"u=%s", L"y");
+  e.VRLN_BT_ATLTRACE_A("atl=%d\n", 4);
+  e.VRLN_BT_ATLTRACE_W(L"atlw=%s", L"q");
+  e.VRLN_BT_ATLTRACE_U(L"atlu");
 
   const auto texts = capture_->waitFor(8);
   ASSERT_EQ(texts.size(), 8u);
@@ -210,7 +188,7 @@ TEST_F(Win32DllTest, TraceFunctionsFollowTheApplicationMask) {
 
   // Over-long text is cut to 2,047 characters, and the mask is read only once.
   const std::string longText(3000, 'k');
-  e.trace("%s", longText.c_str());
+  e.VRLN_BT_TRACE("%s", longText.c_str());
   const auto more = capture_->waitFor(9);
   ASSERT_EQ(more.size(), 9u);
   EXPECT_EQ(more[8], longText.substr(0, 2047));
@@ -219,68 +197,57 @@ TEST_F(Win32DllTest, TraceFunctionsFollowTheApplicationMask) {
 
 TEST_F(Win32DllTest, PureFunctionsUseSixteenBitWideText) {
   const Exports& e = exports_;
-  EXPECT_STREQ(e.decode(0x1234, "any"), "Unknown type: 0x1234");
+  EXPECT_STREQ(e.XAD_Decode(0x1234, "any"), "Unknown type: 0x1234");
   const BYTE bd[6] = {0x00, 0x1A, 0x7D, 0xDA, 0x71, 0x13};
-  const BtAddr bt = e.bdToBt(bd);
+  const BtAddr bt = e.BdaddrToBtaddr(bd);
   EXPECT_EQ(bt, 0x1A7DDA7113ULL);
   wchar_t text[18];
   std::memset(text, 0xFF, sizeof text);
-  EXPECT_EQ(e.btToText(text, &bt), text);
+  EXPECT_EQ(e.BT2Lptstr(text, &bt), text);
   EXPECT_EQ(std::wstring(text), L"00:1a:7d:da:71:13");
 
   wchar_t haystack[] = L"Hello World";
-  EXPECT_EQ(e.search(haystack, 12, L"WORLD"), haystack + 6);
-  EXPECT_EQ(e.search(haystack, 12, L"xyz"), nullptr);
+  EXPECT_EQ(e.stristr(haystack, 12, L"WORLD"), haystack + 6);
+  EXPECT_EQ(e.stristr(haystack, 12, L"xyz"), nullptr);
 }
 
+// The helpers' rules are checked on the simulated registry (registry_helpers_test):
+// here what they store in the real one and read back from it.
 TEST_F(Win32DllTest, RegistryHelpersWorkOnTheRealRegistry) {
   const Exports& e = exports_;
   const std::wstring path = L"Software\\utils-test\\dll-" + std::to_wstring(GetCurrentProcessId());
   const std::wstring sub = path + L"\\Sub";
-
-  ASSERT_EQ(e.setDword(sub.c_str(), L"Count", 0xA1B2C3D4, HKEY_CURRENT_USER), 1);
-  DWORD type = 0;
-  DWORD stored = 0;
-  DWORD size = sizeof stored;
-  ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, sub.c_str(), L"Count", RRF_RT_ANY, &type, &stored, &size), ERROR_SUCCESS);
-  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
-  EXPECT_EQ(stored, 0xA1B2C3D4u);
-  DWORD read = 0;
-  EXPECT_EQ(e.getDword(sub.c_str(), L"count", &read, HKEY_CURRENT_USER), 1);
-  EXPECT_EQ(read, 0xA1B2C3D4u);
-
-  const ULONGLONG wide = 1;
-  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, sub.c_str(), L"Wide", REG_QWORD, &wide, sizeof wide), ERROR_SUCCESS);
-  EXPECT_EQ(e.getDword(sub.c_str(), L"Wide", &read, HKEY_CURRENT_USER), 0) << "an 8-byte value does not fit";
-
-  ASSERT_EQ(e.setStr(sub.c_str(), L"Name", L"caf\u00E9", HKEY_CURRENT_USER), 1);
-  BYTE bytes[32] = {};
-  size = sizeof bytes;
-  ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, sub.c_str(), L"Name", RRF_RT_ANY, &type, bytes, &size), ERROR_SUCCESS);
-  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  ASSERT_EQ(e.SetRegisterDWORD(sub.c_str(), L"Count", 0xA1B2C3D4, HKEY_CURRENT_USER), 1);
+  ASSERT_EQ(e.SetRegisterStr(sub.c_str(), L"Name", L"caf\u00E9", HKEY_CURRENT_USER), 1);
+  const BYTE dword[] = {0xD4, 0xC3, 0xB2, 0xA1};
   const BYTE utf16le[] = {'c', 0, 'a', 0, 'f', 0, 0xE9, 0, 0, 0};
-  ASSERT_EQ(size, sizeof utf16le);
-  EXPECT_EQ(std::memcmp(bytes, utf16le, size), 0);
+  const struct {
+    const wchar_t* name;
+    DWORD type;
+    const BYTE* bytes;
+    DWORD size;
+  } stored[] = {{L"Count", REG_DWORD, dword, sizeof dword}, {L"Name", REG_SZ, utf16le, sizeof utf16le}};
+  for (const auto& value : stored) {
+    DWORD type = 0;
+    BYTE bytes[32] = {};
+    DWORD size = sizeof bytes;
+    ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, sub.c_str(), value.name, RRF_RT_ANY, &type, bytes, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, value.type);
+    EXPECT_EQ(std::string(bytes, bytes + size), std::string(value.bytes, value.bytes + value.size));
+  }
+  DWORD read = 0;
+  EXPECT_EQ(e.GetRegisterDWORD(sub.c_str(), L"count", &read, HKEY_CURRENT_USER), 1);
+  EXPECT_EQ(read, 0xA1B2C3D4u);
   wchar_t buffer[8] = {};
-  EXPECT_EQ(e.getStr(sub.c_str(), L"Name", buffer, 8, HKEY_CURRENT_USER), 1);
+  EXPECT_EQ(e.GetRegisterStr(sub.c_str(), L"Name", buffer, 8, HKEY_CURRENT_USER), 1);
   EXPECT_EQ(std::wstring(buffer), L"caf\u00E9");
-  EXPECT_EQ(e.getStr(sub.c_str(), L"Name", buffer, 4, HKEY_CURRENT_USER), 0) << "the terminator does not fit";
-  ASSERT_EQ(e.setStr(sub.c_str(), L"Empty", L"", HKEY_CURRENT_USER), 1);
-  size = sizeof bytes;
-  ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, sub.c_str(), L"Empty", RRF_RT_ANY, &type, bytes, &size), ERROR_SUCCESS);
-  EXPECT_EQ(size, 2u);
 
-  EXPECT_EQ(e.createSubKey(sub.c_str(), HKEY_CURRENT_USER), 1);
-  EXPECT_EQ(e.getDword(sub.c_str(), L"Count", &read, HKEY_CURRENT_USER), 1) << "creating again changes nothing";
-  EXPECT_EQ(e.deleteValue(sub.c_str(), L"Count", HKEY_CURRENT_USER), 1);
-  EXPECT_EQ(e.getDword(sub.c_str(), L"Count", &read, HKEY_CURRENT_USER), 0);
-  EXPECT_EQ(e.deleteValue(sub.c_str(), L"Count", HKEY_CURRENT_USER), 1) << "an absent value counts as removed";
-  EXPECT_EQ(e.deleteValue((path + L"\\Nowhere").c_str(), L"Count", HKEY_CURRENT_USER), 1);
-
-  EXPECT_EQ(e.deleteTree(path.c_str(), HKEY_CURRENT_USER), 1);
+  EXPECT_EQ(e.CreateRegisterSubKey((sub + L"\\New").c_str(), HKEY_CURRENT_USER), 1);
+  EXPECT_EQ(e.DeleteRegisterSubkey(sub.c_str(), L"Count", HKEY_CURRENT_USER), 1);
+  EXPECT_EQ(e.GetRegisterDWORD(sub.c_str(), L"Count", &read, HKEY_CURRENT_USER), 0);
+  EXPECT_EQ(e.DeleteRegisterSubTree(path.c_str(), HKEY_CURRENT_USER), 1);
   HKEY gone = nullptr;
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &gone), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(e.deleteTree(path.c_str(), HKEY_CURRENT_USER), 1) << "nothing to remove counts as removed";
   RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\utils-test");
 }
 
