@@ -1,7 +1,7 @@
 // The Win32 bus adapter: the driver's interface class as SetupAPI answers for it
-// (absent here), the same lookup on an interface class that the prefix does
-// have, and open / I/O control / close on a real kernel object (a named pipe,
-// whose peek request answers like a driver: output bytes and a count).
+// (absent here), and open / I/O control / close on a real kernel object (a named
+// pipe, whose peek request answers like a driver: output bytes and a count). Its
+// lookup on a present class and its failed opens: win32_radio_test.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -10,8 +10,6 @@
 #include <vector>
 
 #include "port/win32/bus_device_interface.h"
-#include "port/win32/radio_bluetooth.h"
-#include "win32_radio_classes.h"
 #include "wine_detect.h"
 
 namespace {
@@ -19,7 +17,6 @@ namespace {
 using utils::port::BusInterface;
 using utils::port::BusLookupStep;
 using utils::win32port::Win32Bus;
-using utils::win32port::Win32Radio;
 
 // A named pipe's peek request (FSCTL_PIPE_PEEK, missing from the MinGW headers):
 // 16 bytes of state, then the unread data.
@@ -36,40 +33,6 @@ TEST(Win32BusTest, AbsentDriverStopsAtTheEnumerationWithNoMoreItems) {
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
   EXPECT_EQ(found.failedStep, BusLookupStep::kEnumerate);
   EXPECT_TRUE(found.path.empty());
-}
-
-TEST(Win32BusTest, FirstInterfaceOfAPresentClassIsReadAndOpenedAsARealHandle) {
-  std::vector<utils::port::RadioInterface> all;
-  ASSERT_EQ(Win32Radio(utils::testing::kHidInterfaceClass).listRadioInterfaces(&all), 0u);
-  if (all.empty()) GTEST_SKIP() << "no HID device interface in this prefix to look up";
-
-  Win32Bus bus(utils::testing::kHidInterfaceClass);
-  BusInterface found;
-  ASSERT_EQ(bus.findFirstInterface(&found), 0u);
-  EXPECT_EQ(found.failedStep, BusLookupStep::kNone);
-  // Only the first interface of the class, with its whole path.
-  EXPECT_EQ(found.path, all.front().path);
-  EXPECT_EQ(found.path.rfind(LR"(\\?\)", 0), 0u) << "not a device path";
-  EXPECT_GE(found.detailBytes, sizeof(DWORD) + (found.path.size() + 1) * sizeof(wchar_t));
-
-  HANDLE handle = nullptr;
-  ASSERT_EQ(bus.open(found.path.c_str(), &handle), 0u);
-  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-  ASSERT_NE(handle, nullptr);
-  // A caller releases it with the system's CloseHandle.
-  EXPECT_TRUE(CloseHandle(handle));
-}
-
-TEST(Win32BusTest, OpenFailuresGiveTheErrorAndAnInvalidHandle) {
-  Win32Bus bus;
-  HANDLE handle = nullptr;
-  const DWORD missing = bus.open(LR"(\\?\utils-test#no-such-device#{fede31d4-7d26-4d22-b058-516dc4524889})", &handle);
-  EXPECT_TRUE(missing == ERROR_FILE_NOT_FOUND || missing == ERROR_PATH_NOT_FOUND) << missing;
-  EXPECT_EQ(handle, INVALID_HANDLE_VALUE);
-
-  handle = nullptr;
-  EXPECT_EQ(bus.open(nullptr, &handle), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  EXPECT_EQ(handle, INVALID_HANDLE_VALUE);
 }
 
 TEST(Win32BusTest, IoControlIsSynchronousWithOutputAndCount) {

@@ -1,23 +1,29 @@
 // The Win32 radio adapter against what the system answers. Wine has no Bluetooth:
 // its radio and device searches say "not implemented" and the radio interface
 // class has no member, so these tests check that such answers reach the logic as
-// the port promises. The listings are also run on an interface class the prefix
-// does have, so that paths, opens and device descriptions are read for real.
+// the port promises. The listings, and the bus adapter's lookup, are also run on
+// an interface class the prefix does have, so that paths, opens and device
+// descriptions are read for real.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "port/win32/bus_device_interface.h"
 #include "port/win32/radio_bluetooth.h"
 #include "win32_radio_classes.h"
 #include "wine_detect.h"
 
 namespace {
 
+using utils::port::BusInterface;
+using utils::port::BusLookupStep;
 using utils::port::RadioDevice;
 using utils::port::RadioInterface;
+using utils::win32port::Win32Bus;
 using utils::win32port::Win32Radio;
 
 // What BluetoothFindFirstRadio itself says here; skips the test when a radio is
@@ -97,7 +103,9 @@ TEST(Win32RadioTest, NoRadioInterfaceIsAnEmptyListing) {
   EXPECT_TRUE(devices.empty());
 }
 
-TEST(Win32RadioTest, InterfacesOfAPresentClassAreListedAndOpened) {
+// Both adapters on an interface class the prefix has: the listing, the bus
+// lookup of the first interface, and opens of a real device path.
+TEST(Win32RadioTest, InterfacesOfAPresentClassAreListedFoundAndOpened) {
   Win32Radio radio(utils::testing::kHidInterfaceClass);
   std::vector<RadioInterface> interfaces;
   ASSERT_EQ(radio.listRadioInterfaces(&interfaces), 0u);
@@ -106,26 +114,47 @@ TEST(Win32RadioTest, InterfacesOfAPresentClassAreListedAndOpened) {
     ASSERT_EQ(entry.detailError, 0u);
     EXPECT_EQ(entry.path.rfind(LR"(\\?\)", 0), 0u) << "not a device path";
   }
-  if (interfaces.size() > 1) {
-    EXPECT_NE(interfaces[0].path, interfaces[1].path);
-  }
+  EXPECT_TRUE(interfaces.size() < 2 || interfaces[0].path != interfaces[1].path);
 
-  // Shared and overlapped: two opens of the same interface at once.
+  Win32Bus bus(utils::testing::kHidInterfaceClass);
+  BusInterface found;
+  ASSERT_EQ(bus.findFirstInterface(&found), 0u);
+  EXPECT_EQ(found.failedStep, BusLookupStep::kNone);
+  EXPECT_EQ(found.path, interfaces.front().path) << "only the first interface, with its whole path";
+  EXPECT_GE(found.detailBytes, sizeof(DWORD) + (found.path.size() + 1) * sizeof(wchar_t));
+  // The bus adapter's handle is a real one, which a caller closes with CloseHandle.
+  HANDLE handle = nullptr;
+  ASSERT_EQ(bus.open(found.path.c_str(), &handle), 0u);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  ASSERT_NE(handle, nullptr);
+  EXPECT_TRUE(CloseHandle(handle));
+
+  // The radio adapter's opens are shared and overlapped: two at once.
   HANDLE first = INVALID_HANDLE_VALUE;
   HANDLE second = INVALID_HANDLE_VALUE;
-  ASSERT_EQ(radio.openRadioInterface(interfaces.front().path.c_str(), &first), 0u);
-  ASSERT_EQ(radio.openRadioInterface(interfaces.front().path.c_str(), &second), 0u);
+  ASSERT_EQ(radio.openRadioInterface(found.path.c_str(), &first), 0u);
+  ASSERT_EQ(radio.openRadioInterface(found.path.c_str(), &second), 0u);
   EXPECT_NE(first, second);
   EXPECT_EQ(radio.close(first), 0u);
-  EXPECT_TRUE(CloseHandle(second));  // a real handle
+  EXPECT_TRUE(CloseHandle(second));
   EXPECT_EQ(radio.close(first), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
 
-  HANDLE missing = nullptr;
-  EXPECT_NE(radio.openRadioInterface(LR"(\\?\utils-test#no-such-radio)", &missing), 0u);
-  EXPECT_EQ(missing, INVALID_HANDLE_VALUE);
-  missing = nullptr;
-  EXPECT_EQ(radio.openRadioInterface(nullptr, &missing), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  EXPECT_EQ(missing, INVALID_HANDLE_VALUE);
+TEST(Win32RadioTest, FailedOpensOfBothAdaptersGiveTheErrorAndAnInvalidHandle) {
+  Win32Radio radio;
+  Win32Bus bus;
+  const std::function<DWORD(const wchar_t*, HANDLE*)> opens[] = {
+      [&radio](const wchar_t* path, HANDLE* handle) { return radio.openRadioInterface(path, handle); },
+      [&bus](const wchar_t* path, HANDLE* handle) { return bus.open(path, handle); }};
+  for (const auto& open : opens) {
+    HANDLE handle = nullptr;
+    const DWORD missing = open(LR"(\\?\utils-test#no-such-device#{fede31d4-7d26-4d22-b058-516dc4524889})", &handle);
+    EXPECT_TRUE(missing == ERROR_FILE_NOT_FOUND || missing == ERROR_PATH_NOT_FOUND) << missing;
+    EXPECT_EQ(handle, INVALID_HANDLE_VALUE);
+    handle = nullptr;
+    EXPECT_EQ(open(nullptr, &handle), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(handle, INVALID_HANDLE_VALUE);
+  }
 }
 
 TEST(Win32RadioTest, DeviceDescriptionsAreReadWithinTheLimit) {

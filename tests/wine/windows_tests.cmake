@@ -78,18 +78,17 @@ set_tests_properties(integration_win32_dll PROPERTIES
   RESOURCE_LOCK "dbwin;debug_settings")
 
 # utils.dll exports exactly the listed names and imports only system DLLs.
+find_program(UTILS_PYTHON3 NAMES python3 REQUIRED)
 add_test(NAME dll_tables
-  COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${UTILS_OBJDUMP} -DLIBRARY=$<TARGET_FILE:utils>
-          -DEXPECTED_EXPORTS=${UTILS_WINE_DIR}/utils_dll_exports.txt
-          "-DALLOWED_IMPORTS=ADVAPI32.dll;KERNEL32.dll;msvcrt.dll;ole32.dll;OLEAUT32.dll;SETUPAPI.dll;bthprops.cpl;WS2_32.dll;USER32.dll;RASAPI32.dll;WTSAPI32.dll;credui.dll;Secur32.dll;GDI32.dll"
-          -P ${UTILS_WINE_DIR}/check_dll_tables.cmake)
+  COMMAND ${UTILS_PYTHON3} ${UTILS_WINE_DIR}/dll_tables.py ${UTILS_OBJDUMP} $<TARGET_FILE:utils>
+          ${UTILS_WINE_DIR}/utils_dll_exports.txt ADVAPI32.dll KERNEL32.dll msvcrt.dll ole32.dll OLEAUT32.dll
+          SETUPAPI.dll bthprops.cpl WS2_32.dll USER32.dll RASAPI32.dll WTSAPI32.dll credui.dll Secur32.dll GDI32.dll)
 set_tests_properties(dll_tables PROPERTIES LABELS integration)
 
 # btutil reg (the Linux build's binary) and Wine's reg.exe side by side on the
 # same generated commands and registry files. scripts/test-windows.sh builds it.
 set(UTILS_LINUX_BTUTIL "${PROJECT_SOURCE_DIR}/build/tools/btutil/btutil" CACHE FILEPATH
     "The Linux btutil that the differential test runs against Wine's reg")
-find_program(UTILS_PYTHON3 NAMES python3 REQUIRED)
 add_test(NAME reg_differential
   COMMAND ${UTILS_PYTHON3} ${UTILS_WINE_DIR}/reg_differential_test.py ${CMAKE_CROSSCOMPILING_EMULATOR}
           ${UTILS_LINUX_BTUTIL})

@@ -16,6 +16,10 @@ import subprocess
 import sys
 import tempfile
 
+sys.dont_write_bytecode = True  # nothing written beside the sources
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from dll_tables import dll_tables  # noqa: E402
+
 
 def ast_documents(text):
     """The JSON documents of an -ast-dump=json -ast-dump-filter output."""
@@ -60,23 +64,6 @@ def class_names(documents, class_name):
     return names
 
 
-def dll_exports(objdump, dll):
-    output = subprocess.run([objdump, "-p", dll], check=True, capture_output=True, text=True).stdout
-    exports = set()
-    in_table = False
-    for line in output.splitlines():
-        if line.startswith("[Ordinal/Name Pointer] Table"):
-            in_table = True
-            continue
-        if in_table:
-            parts = line.split()
-            if len(parts) >= 2 and parts[0].startswith("["):
-                exports.add(parts[-1])
-            elif line.strip() == "":
-                in_table = False
-    return exports
-
-
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--clang", required=True)
@@ -112,7 +99,7 @@ def main():
         print(name)
 
     if args.dll:
-        missing = sorted(names - dll_exports(args.objdump, args.dll))
+        missing = sorted(names - set(dll_tables(args.objdump, args.dll)[0]))
         for name in missing:
             sys.stderr.write("not exported: %s\n" % name)
         if missing:
