@@ -37,7 +37,7 @@ TEST(Win32DebugOutputTest, WritesEachTextWholeAndInOrder) {
   EXPECT_EQ(texts[1], "no newline added");
   EXPECT_EQ(texts[2], longText);
   EXPECT_EQ(texts[3], "");
-  EXPECT_EQ(capture.settle().size(), 4u);
+  EXPECT_EQ(capture.flush().size(), 4u);
 }
 
 TEST(Win32DebugOutputTest, WideTextReachesTheMonitorInTheAnsiCodePage) {

@@ -161,7 +161,7 @@ TEST_F(Win32DllTest, LoadStepReadsTheLogLevelMask) {
   EXPECT_TRUE(isLogLine(lines[1], "8", "mod", "narrow| 2.50|z"));
   EXPECT_TRUE(isLogLine(lines[2], "4", "utils", "wide and 3 and narrow"));
   EXPECT_TRUE(isLogLine(lines[3], "12", "", "ls also wide"));
-  EXPECT_EQ(capture_->settle().size(), 4u) << "a masked line was written";
+  EXPECT_EQ(capture_->flush().size(), 4u) << "a masked line was written";
 }
 
 TEST_F(Win32DllTest, TraceFunctionsFollowTheApplicationMask) {
@@ -192,7 +192,7 @@ TEST_F(Win32DllTest, TraceFunctionsFollowTheApplicationMask) {
   const auto more = capture_->waitFor(9);
   ASSERT_EQ(more.size(), 9u);
   EXPECT_EQ(more[8], longText.substr(0, 2047));
-  EXPECT_EQ(capture_->settle().size(), 9u);
+  EXPECT_EQ(capture_->flush().size(), 9u);
 }
 
 TEST_F(Win32DllTest, PureFunctionsUseSixteenBitWideText) {

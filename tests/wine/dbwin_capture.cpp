@@ -79,9 +79,12 @@ std::vector<std::string> DbwinCapture::waitFor(size_t count, DWORD timeoutMs) {
   return texts_;
 }
 
-std::vector<std::string> DbwinCapture::settle(DWORD quietMs) {
-  Sleep(quietMs);
-  std::lock_guard lock(mutex_);
+std::vector<std::string> DbwinCapture::flush() {
+  const std::string marker = "dbwin-capture-marker";
+  OutputDebugStringA(marker.c_str());
+  std::unique_lock lock(mutex_);
+  arrived_.wait_for(lock, std::chrono::seconds(5), [&] { return !texts_.empty() && texts_.back() == marker; });
+  if (!texts_.empty() && texts_.back() == marker) texts_.pop_back();
   return texts_;
 }
 

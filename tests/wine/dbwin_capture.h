@@ -30,8 +30,10 @@ class DbwinCapture {
   // The texts written by this process since the last clear, in order. Waits until
   // at least count have arrived or timeoutMs has passed.
   std::vector<std::string> waitFor(size_t count, DWORD timeoutMs = 5000);
-  // Waits quietMs and returns everything that arrived (to show nothing more came).
-  std::vector<std::string> settle(DWORD quietMs = 200);
+  // Everything written before this call, to show that nothing more came: a
+  // marker written after it arrives last, as each text is read before the next
+  // can be written.
+  std::vector<std::string> flush();
   void clear();
 
  private:
