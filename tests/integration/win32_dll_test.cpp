@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <cstring>
-#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -24,16 +23,11 @@ constexpr const wchar_t* kSettingsKey = L"Software\\vorlane";
 class SavedSetting {
  public:
   explicit SavedSetting(const wchar_t* name) : name_(name) {
-    DWORD size = sizeof value_;
-    DWORD type = 0;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kSettingsKey, name, RRF_RT_ANY, &type, &value_, &size) == ERROR_SUCCESS) {
-      type_ = type;
-      size_ = size;
-    }
+    saved_ = RegGetValueW(HKEY_LOCAL_MACHINE, kSettingsKey, name, RRF_RT_ANY, &type_, value_, &size_) == ERROR_SUCCESS;
   }
   ~SavedSetting() {
-    if (type_) {
-      RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSettingsKey, name_, *type_, value_, size_);
+    if (saved_) {
+      RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSettingsKey, name_, type_, value_, size_);
     } else {
       RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSettingsKey, name_);
     }
@@ -47,25 +41,11 @@ class SavedSetting {
 
  private:
   const wchar_t* name_;
-  std::optional<DWORD> type_;
+  bool saved_ = false;
+  DWORD type_ = 0;
   BYTE value_[64] = {};
-  DWORD size_ = 0;
+  DWORD size_ = sizeof value_;
 };
-
-// The DLL's path from the environment; a Unix path under Wine names drive Z:.
-std::wstring dllPath() {
-  wchar_t buffer[MAX_PATH * 2] = {};
-  const DWORD length = GetEnvironmentVariableW(L"UTILS_TEST_DLL", buffer, MAX_PATH * 2);
-  if (length == 0 || length >= MAX_PATH * 2) return L"utils.dll";
-  std::wstring path(buffer, length);
-  if (path[0] == L'/') {
-    for (auto& c : path) {
-      if (c == L'/') c = L'\\';
-    }
-    path = L"Z:" + path;
-  }
-  return path;
-}
 
 // The exported functions, resolved by name as a caller that loads the DLL does.
 // clang-format off
@@ -100,7 +80,7 @@ class Win32DllTest : public ::testing::Test {
       setupError_ = "cannot write the debug settings under HKLM";
       return;
     }
-    module_ = LoadLibraryW(dllPath().c_str());
+    module_ = LoadLibraryW(L"utils.dll");  // from the working folder, the DLL's
     if (module_ == nullptr) {
       setupError_ = "LoadLibraryW failed with " + std::to_string(GetLastError());
       return;

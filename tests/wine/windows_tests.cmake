@@ -70,10 +70,9 @@ add_executable(integration_win32_dll integration/win32_dll_test.cpp wine/dbwin_c
 target_link_libraries(integration_win32_dll PRIVATE GTest::gtest GTest::gtest_main utils_warnings)
 target_include_directories(integration_win32_dll PRIVATE ${PROJECT_SOURCE_DIR}/include ${UTILS_WINE_DIR})
 add_dependencies(integration_win32_dll utils)
-add_test(NAME integration_win32_dll COMMAND integration_win32_dll)
+add_test(NAME integration_win32_dll COMMAND integration_win32_dll WORKING_DIRECTORY $<TARGET_FILE_DIR:utils>)
 set_tests_properties(integration_win32_dll PROPERTIES
   LABELS integration SKIP_RETURN_CODE 77
-  ENVIRONMENT "UTILS_TEST_DLL=$<TARGET_FILE:utils>"
   # It rewrites the machine-wide debug settings while it runs.
   RESOURCE_LOCK "dbwin;debug_settings")
 
