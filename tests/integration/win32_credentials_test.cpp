@@ -79,68 +79,63 @@ class Win32CredentialsTest : public ::testing::Test {
   }
 };
 
-TEST_F(Win32CredentialsTest, WarningDialogFromTheResources) {
-  std::atomic<DWORD> result{0xFFFF};
-  std::thread shower([&result] { result = utils::win32port::showWarningDialog(nullptr); });
-  HWND dialog = waitForDialog();
-  ASSERT_NE(nullptr, dialog);
-  EXPECT_EQ(L"  Invalid  password !", controlText(dialog, IDC_WARNING_TEXT));
-  EXPECT_EQ(L"OK", controlText(dialog, IDC_WARNING_OK));
-  EXPECT_NE(nullptr, GetDlgItem(dialog, IDC_WARNING_ICON));
-  const LONG style = GetWindowLongW(dialog, GWL_STYLE);
-  EXPECT_TRUE((style & WS_CAPTION) == WS_CAPTION);
-  EXPECT_TRUE((style & WS_SYSMENU) != 0);
-  // The OK button (any command) closes it.
-  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_WARNING_OK, BN_CLICKED), 0);
-  shower.join();
-  EXPECT_EQ(0u, result.load());
-}
-
 // What a thread showing the dialog reports; shared, so that a thread left
 // behind by a failed test never writes into a finished test's frame.
 struct ShowerState {
   std::atomic<DWORD> result{0xFFFF};
-  std::atomic<bool> ownerMade{false};
-  std::atomic<bool> ownerEnabledAfter{false};
+  std::atomic<bool> ownerEnabledAfter{true};
 };
 
-// Joins the showing thread once it has finished; a thread still stuck in the
-// dialog is left behind so that the failure is reported instead of hanging.
-void finish(std::thread& shower, const std::shared_ptr<ShowerState>& state) {
+// Shows the warning on a thread of its own, over owner or (nearTheEdge) over a
+// window near the right edge that this thread makes; check() looks at the shown
+// dialog, which then gets close. A thread still stuck in the dialog is left
+// behind so that the failure is reported instead of hanging.
+template <typename Check>
+void showCheckAndClose(HWND owner, bool nearTheEdge, WPARAM close, Check check) {
+  auto state = std::make_shared<ShowerState>();
+  std::thread shower([owner, nearTheEdge, state] {
+    const HWND parent = nearTheEdge ? createOwnerNearTheRightEdge() : owner;
+    const DWORD result = nearTheEdge && parent == nullptr ? 0xDDDD : utils::win32port::showWarningDialog(parent);
+    if (nearTheEdge) {
+      state->ownerEnabledAfter = IsWindowEnabled(parent) != FALSE;
+      DestroyWindow(parent);
+    }
+    state->result = result;
+  });
+  const HWND dialog = waitForDialog();
+  if (dialog != nullptr) {
+    check(dialog);
+    PostMessageW(dialog, close != 0 ? WM_COMMAND : WM_CLOSE, close, 0);
+  }
+  // Enabling an owner of this thread again is a message sent to it: keep
+  // handling them until the dialog's thread is done.
   if (pumpUntil([&] { return state->result.load() != 0xFFFF; })) {
     shower.join();
   } else {
     ADD_FAILURE() << "the dialog's thread did not finish";
     shower.detach();
   }
+  ASSERT_NE(nullptr, dialog);
+  EXPECT_EQ(0u, state->result.load());
+  EXPECT_TRUE(state->ownerEnabledAfter.load());
+}
+
+TEST_F(Win32CredentialsTest, WarningDialogFromTheResources) {
+  // The OK button (any command) closes it.
+  showCheckAndClose(nullptr, false, MAKEWPARAM(IDC_WARNING_OK, BN_CLICKED), [](HWND dialog) {
+    EXPECT_EQ(L"  Invalid  password !", controlText(dialog, IDC_WARNING_TEXT));
+    EXPECT_EQ(L"OK", controlText(dialog, IDC_WARNING_OK));
+    EXPECT_NE(nullptr, GetDlgItem(dialog, IDC_WARNING_ICON));
+    const LONG style = GetWindowLongW(dialog, GWL_STYLE);
+    EXPECT_TRUE((style & WS_CAPTION) == WS_CAPTION);
+    EXPECT_TRUE((style & WS_SYSMENU) != 0);
+  });
 }
 
 // The usual case: the caller's window belongs to the thread that asks for the
 // password.
 TEST_F(Win32CredentialsTest, WarningOverAParentNearTheEdgeStaysOnScreen) {
-  auto state = std::make_shared<ShowerState>();
-  std::thread shower([state] {
-    HWND parent = createOwnerNearTheRightEdge();
-    state->ownerMade = parent != nullptr;
-    if (parent == nullptr) {
-      state->result = 0xDDDD;
-      return;
-    }
-    const DWORD result = utils::win32port::showWarningDialog(parent);
-    state->ownerEnabledAfter = IsWindowEnabled(parent) != FALSE;
-    DestroyWindow(parent);
-    state->result = result;
-  });
-  HWND dialog = waitForDialog();
-  if (dialog != nullptr) {
-    expectOnScreen(dialog);
-    PostMessageW(dialog, WM_CLOSE, 0, 0);
-  }
-  finish(shower, state);
-  EXPECT_TRUE(state->ownerMade.load());
-  ASSERT_NE(nullptr, dialog);
-  EXPECT_EQ(0u, state->result.load());
-  EXPECT_TRUE(state->ownerEnabledAfter.load());
+  showCheckAndClose(nullptr, true, 0, expectOnScreen);
 }
 
 // An owner made by another thread: the dialog appears once that thread handles
@@ -148,19 +143,10 @@ TEST_F(Win32CredentialsTest, WarningOverAParentNearTheEdgeStaysOnScreen) {
 TEST_F(Win32CredentialsTest, WarningOverAnOwnerOfAnotherThread) {
   HWND parent = createOwnerNearTheRightEdge();
   ASSERT_NE(nullptr, parent);
-  auto state = std::make_shared<ShowerState>();
-  std::thread shower([parent, state] { state->result = utils::win32port::showWarningDialog(parent); });
-  HWND dialog = waitForDialog();
-  if (dialog != nullptr) {
+  showCheckAndClose(parent, false, 0, [parent](HWND dialog) {
     expectOnScreen(dialog);
     EXPECT_FALSE(IsWindowEnabled(parent));
-    PostMessageW(dialog, WM_CLOSE, 0, 0);
-  }
-  // Enabling the owner again is a message sent to this thread too: finish()
-  // keeps handling them until the dialog's thread is done.
-  finish(shower, state);
-  ASSERT_NE(nullptr, dialog);
-  EXPECT_EQ(0u, state->result.load());
+  });
   EXPECT_TRUE(IsWindowEnabled(parent));
   DestroyWindow(parent);
 }

@@ -297,19 +297,13 @@ class Side:
         return parts
 
 
-def main():
-    if len(sys.argv) != 3:
-        sys.exit(__doc__)
-    wine, btutil = sys.argv[1:]
-    if not os.access(btutil, os.X_OK):
-        print("SKIP: no Linux btutil at " + btutil)
-        return 77
-    work = tempfile.mkdtemp(prefix="reg_differential_")
+def compare(wine, btutil, work):
     env = dict(os.environ, UTILS_REGISTRY_USER=work + "/user.db", UTILS_REGISTRY_MACHINE=work + "/machine.db",
                UTILS_DEBUG_OUTPUT=work + "/debug.log")
     sides = [Side("wine", [wine, "reg"], work + "/wine", env), Side("btutil", [btutil, "reg"], work + "/btutil", env)]
-    sides[0].reg(["delete", ROOT, "/f"])
-    sides[0].reg(["delete", "HKCU", "/v", "UtilsRegDiffRoot", "/f"])
+    clean = (["delete", ROOT, "/f"], ["delete", "HKCU", "/v", "UtilsRegDiffRoot", "/f"])
+    for args in clean:
+        sides[0].reg(args)
     fixture = Case("fixture", "import", ["{F}"], file=reg_file(FIXTURE.replace("KEY", FULL)))
     cases = add_cases() + import_cases() + fixture_cases()
     for side in sides:
@@ -323,8 +317,8 @@ def main():
     for case in cases:
         sides[1].run(case)
     stored = [side.sections() for side in sides]
-    sides[0].reg(["delete", ROOT, "/f"])
-    sides[0].reg(["delete", "HKCU", "/v", "UtilsRegDiffRoot", "/f"])
+    for args in clean:
+        sides[0].reg(args)
 
     failed = deviations = 0
     for case in cases:
@@ -361,6 +355,17 @@ def main():
             print("FAIL: %s: reg %s %s\n  %s" % (case.name, case.op, " ".join(case.args), "\n  ".join(problems)))
     print("reg differential: %d cases, %d listed deviations, %d differences" % (len(cases), deviations, failed))
     return 1 if failed else 0
+
+
+def main():
+    if len(sys.argv) != 3:
+        sys.exit(__doc__)
+    wine, btutil = sys.argv[1:]
+    if not os.access(btutil, os.X_OK):
+        print("SKIP: no Linux btutil at " + btutil)
+        return 77
+    with tempfile.TemporaryDirectory(prefix="reg_differential_", ignore_cleanup_errors=True) as work:
+        return compare(wine, btutil, work)
 
 
 if __name__ == "__main__":
