@@ -8,14 +8,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,7 +25,9 @@
 namespace {
 
 using utils::linuxport::LinuxDebugOutput;
-using utils::linuxport::SystemLogSockets;
+using utils::testing::ChildOptions;
+using utils::testing::runChild;
+using Fields = std::map<std::string, std::string>;
 
 class DebugOutputTest : public ::testing::Test {
  protected:
@@ -37,17 +38,18 @@ class DebugOutputTest : public ::testing::Test {
   }
   void TearDown() override {
     for (int fd : sockets_) close(fd);
-    std::system(("rm -rf '" + dir_ + "'").c_str());
+    std::filesystem::remove_all(dir_);
   }
 
   std::string path(const char* name) const { return dir_ + "/" + name; }
+  utils::linuxport::SystemLogSockets sockets() const { return {path("journal.sock"), path("syslog.sock")}; }
 
-  // A datagram socket bound at path, as the journal or syslog daemon listens.
-  int listen(const std::string& at) {
+  // A datagram socket bound where the journal or syslog daemon listens.
+  int listen(const char* name) {
     const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, at.c_str(), sizeof address.sun_path - 1);
+    std::strncpy(address.sun_path, path(name).c_str(), sizeof address.sun_path - 1);
     EXPECT_EQ(0, bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address));
     sockets_.push_back(fd);
     return fd;
@@ -57,62 +59,49 @@ class DebugOutputTest : public ::testing::Test {
   static std::vector<std::string> received(int fd) {
     std::vector<std::string> datagrams;
     char buffer[65536];
-    ssize_t n;
-    while ((n = recv(fd, buffer, sizeof buffer, 0)) >= 0) datagrams.emplace_back(buffer, static_cast<size_t>(n));
+    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) >= 0;) datagrams.emplace_back(buffer, size_t(n));
     return datagrams;
   }
 
-  SystemLogSockets testSockets() const { return SystemLogSockets{path("journal.sock"), path("syslog.sock")}; }
+  // The fields of each datagram waiting on fd, in the journal's native protocol:
+  // NAME=value lines, or NAME, a newline, a 64-bit little-endian length and the value.
+  static std::vector<Fields> journal(int fd) {
+    std::vector<Fields> all;
+    for (const std::string& datagram : received(fd)) {
+      Fields& fields = all.emplace_back();
+      for (size_t at = 0, end;
+           at < datagram.size() && (end = datagram.find_first_of("=\n", at)) != std::string::npos;) {
+        const std::string name = datagram.substr(at, end - at);
+        if (datagram[end] == '=') {
+          const size_t newline = std::min(datagram.find('\n', end), datagram.size());
+          fields[name] = datagram.substr(end + 1, newline - end - 1);
+          at = newline + 1;
+          continue;
+        }
+        uint64_t length = 0;
+        for (int i = 0; i < 8; ++i) length |= uint64_t(static_cast<unsigned char>(datagram[end + 1 + i])) << (8 * i);
+        fields[name] = datagram.substr(end + 9, length);
+        EXPECT_EQ('\n', datagram[end + 9 + length]);
+        at = end + 10 + length;
+      }
+    }
+    return all;
+  }
 
   std::string dir_;
   std::vector<int> sockets_;
 };
 
-// The fields of a datagram in the journal's native protocol.
-std::map<std::string, std::string> journalFields(const std::string& datagram) {
-  std::map<std::string, std::string> fields;
-  size_t at = 0;
-  while (at < datagram.size()) {
-    const size_t end = datagram.find_first_of("=\n", at);
-    if (end == std::string::npos) break;
-    const std::string name = datagram.substr(at, end - at);
-    if (datagram[end] == '=') {
-      const size_t newline = datagram.find('\n', end);
-      fields[name] = datagram.substr(end + 1, newline - end - 1);
-      at = newline + 1;
-    } else {
-      uint64_t length = 0;
-      for (int i = 0; i < 8; ++i) length |= uint64_t(static_cast<unsigned char>(datagram[end + 1 + i])) << (8 * i);
-      fields[name] = datagram.substr(end + 9, length);
-      EXPECT_EQ('\n', datagram[end + 9 + length]);
-      at = end + 10 + length;
-    }
-  }
-  return fields;
-}
-
-std::string readAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-using utils::testing::ChildOptions;
-using utils::testing::runChild;
-
 TEST_F(DebugOutputTest, FileIsAppendedWithWholeLinesAndCreatedByTheFirstOnly) {
   const std::string log = path("debug.log");
-  {
-    LinuxDebugOutput output(log.c_str(), testSockets());
-    struct stat status {};
-    EXPECT_NE(0, stat(log.c_str(), &status)) << "created before anything was written";
-  }
+  struct stat status {};
+  LinuxDebugOutput(log.c_str(), sockets());
+  EXPECT_NE(0, stat(log.c_str(), &status)) << "created before anything was written";
   std::ofstream(log) << "earlier\n";
+  const std::string line = std::string(1500, 'a') + "\n";
   {
-    LinuxDebugOutput output(log.c_str(), testSockets());
+    LinuxDebugOutput output(log.c_str(), sockets());
     std::vector<std::thread> threads;
-    const std::string line = std::string(1500, 'a') + "\n";
     for (int t = 0; t < 4; ++t) {
       threads.emplace_back([&output, &line] {
         for (int i = 0; i < 200; ++i) output.writeNarrow(line.c_str());
@@ -122,45 +111,34 @@ TEST_F(DebugOutputTest, FileIsAppendedWithWholeLinesAndCreatedByTheFirstOnly) {
     output.writeWide(L"wide \u00e9\n");
     output.writeLogLine(4, "utils", "[ 9:05:07][4][utils]x=5\n");
   }
-  std::istringstream lines(readAll(log));
-  std::string line;
-  std::getline(lines, line);
-  EXPECT_EQ("earlier", line);  // appended, not replaced
-  int whole = 0;
-  std::vector<std::string> others;
-  while (std::getline(lines, line)) {
-    if (line == std::string(1500, 'a'))
-      ++whole;
-    else
-      others.push_back(line);
-  }
-  EXPECT_EQ(800, whole);
-  EXPECT_EQ((std::vector<std::string>{"wide \xc3\xa9", "[ 9:05:07][4][utils]x=5"}), others);
+  // Appended, not replaced; a line split by another thread's write would move
+  // a newline.
+  std::string expected = "earlier\n";
+  for (int i = 0; i < 800; ++i) expected += line;
+  std::ifstream in(log, std::ios::binary);
+  EXPECT_EQ(expected + "wide \xc3\xa9\n[ 9:05:07][4][utils]x=5\n", std::string(std::istreambuf_iterator<char>(in), {}));
 }
 
 TEST_F(DebugOutputTest, AnythingButARegularFileIsRefusedWithoutWaiting) {
-  const int journal = listen(path("journal.sock"));
-  const std::string fifo = path("fifo");
+  const int journalSocket = listen("journal.sock");
+  const std::string fifo = path("fifo"), folder = path("folder");
   ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
-  const std::string folder = path("folder");
   ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
   // A FIFO without a reader would block the open (here in a child with a
   // deadline), one with a reader the writes; a folder or a terminal cannot
   // hold a log. Each text goes to the system log instead.
   const auto end = runChild([&] {
-    LinuxDebugOutput output(fifo.c_str(), testSockets());
-    output.writeNarrow("refused\n");
+    LinuxDebugOutput(fifo.c_str(), sockets()).writeNarrow("refused\n");
     return 0;
   });
   EXPECT_EQ(0, end.code) << "signal " << end.signal;
-  EXPECT_EQ(1u, received(journal).size());
+  EXPECT_EQ(1u, received(journalSocket).size());
   const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
   for (const std::string& target : {fifo, folder, std::string("/dev/null"), path("no-folder/x.log")}) {
-    LinuxDebugOutput output(target.c_str(), testSockets());
-    output.writeNarrow("refused\n");
-    const auto datagrams = received(journal);
-    ASSERT_EQ(1u, datagrams.size()) << target;
-    EXPECT_EQ("refused", journalFields(datagrams[0])["MESSAGE"]) << target;
+    LinuxDebugOutput(target.c_str(), sockets()).writeNarrow("refused\n");
+    const auto fields = journal(journalSocket);
+    ASSERT_EQ(1u, fields.size()) << target;
+    EXPECT_EQ("refused", fields[0].at("MESSAGE")) << target;
   }
   char byte;
   EXPECT_EQ(0, read(reader, &byte, 1)) << "nothing reached the FIFO";
@@ -171,9 +149,8 @@ TEST_F(DebugOutputTest, StandardErrorNeverKillsOrStopsTheHost) {
   // The reader is gone: no SIGPIPE, errno as the caller left it.
   auto end = runChild(
       [] {
-        LinuxDebugOutput output("stderr");
         errno = 1234;
-        output.writeNarrow("to nobody\n");
+        LinuxDebugOutput("stderr").writeNarrow("to nobody\n");
         sigset_t pending;
         sigpending(&pending);
         return errno != 1234 ? 3 : sigismember(&pending, SIGPIPE) ? 4 : 0;
@@ -216,11 +193,11 @@ TEST_F(DebugOutputTest, StandardErrorNeverKillsOrStopsTheHost) {
 
 TEST_F(DebugOutputTest, SystemLogIsTheDefaultJournalFirstThenSyslog) {
   // No journal socket bound yet: the syslog socket.
-  const int syslog = listen(path("syslog.sock"));
-  LinuxDebugOutput(nullptr, testSockets()).writeLogLine(2, "utils", "[ 9:05:07][2][utils]warn\n");
-  const int journal = listen(path("journal.sock"));
-  LinuxDebugOutput("syslog", testSockets()).writeNarrow("plain");
-  EXPECT_TRUE(received(journal).empty());
+  const int syslog = listen("syslog.sock");
+  LinuxDebugOutput(nullptr, sockets()).writeLogLine(2, "utils", "[ 9:05:07][2][utils]warn\n");
+  const int journalSocket = listen("journal.sock");
+  LinuxDebugOutput("syslog", sockets()).writeNarrow("plain");
+  EXPECT_TRUE(received(journalSocket).empty());
   const auto datagrams = received(syslog);
   ASSERT_EQ(2u, datagrams.size());
   const std::string pid = "[" + std::to_string(getpid()) + "]: ";
@@ -233,7 +210,7 @@ TEST_F(DebugOutputTest, SystemLogIsTheDefaultJournalFirstThenSyslog) {
   // The journal, with priority and module fields, nothing on standard error.
   auto end = runChild(
       [&] {
-        LinuxDebugOutput output(nullptr, testSockets());
+        LinuxDebugOutput output(nullptr, sockets());
         output.writeLogLine(4, "utils", "[ 9:05:07][4][utils]x=5\n");
         output.writeLogLine(1, "m\nod", "[ 9:05:07][1][m\nod]bad\n");
         output.writeLogLine(3, "", "[ 9:05:07][3][]three\n");
@@ -245,37 +222,33 @@ TEST_F(DebugOutputTest, SystemLogIsTheDefaultJournalFirstThenSyslog) {
       ChildOptions{.standardErrorPipe = true});
   EXPECT_EQ(0, end.code);
   EXPECT_EQ("", end.standardError);
-  const auto fields = [&] {
-    std::vector<std::map<std::string, std::string>> all;
-    for (const std::string& datagram : received(journal)) all.push_back(journalFields(datagram));
-    return all;
-  }();
+  const auto fields = journal(journalSocket);
   ASSERT_EQ(6u, fields.size());
-  EXPECT_EQ((std::map<std::string, std::string>{{"MESSAGE", "[ 9:05:07][4][utils]x=5"},
-                                                {"PRIORITY", "5"},
-                                                {"UTILS_MODULE", "utils"},
-                                                {"UTILS_LEVEL", "4"},
-                                                {"SYSLOG_IDENTIFIER", program_invocation_short_name}}),
+  EXPECT_EQ((Fields{{"MESSAGE", "[ 9:05:07][4][utils]x=5"},
+                    {"PRIORITY", "5"},
+                    {"UTILS_MODULE", "utils"},
+                    {"UTILS_LEVEL", "4"},
+                    {"SYSLOG_IDENTIFIER", program_invocation_short_name}}),
             fields[0]);
   EXPECT_EQ("3", fields[1].at("PRIORITY"));
   EXPECT_EQ("m\nod", fields[1].at("UTILS_MODULE"));  // a newline stays inside its field
   EXPECT_EQ("[ 9:05:07][1][m\nod]bad", fields[1].at("MESSAGE"));
   EXPECT_EQ("3", fields[2].at("PRIORITY"));  // the lowest bit decides
   EXPECT_EQ("7", fields[3].at("PRIORITY"));
-  EXPECT_EQ("AppDebug=0", fields[4].at("MESSAGE"));
-  EXPECT_EQ("7", fields[4].at("PRIORITY"));
-  EXPECT_EQ(0u, fields[4].count("UTILS_MODULE"));
+  EXPECT_EQ(
+      (Fields{{"MESSAGE", "AppDebug=0"}, {"PRIORITY", "7"}, {"SYSLOG_IDENTIFIER", program_invocation_short_name}}),
+      fields[4]);  // no module
   EXPECT_EQ("wide \xc3\xa9", fields[5].at("MESSAGE"));
 
   // A journal that never reads loses texts but never blocks the writer.
   end = runChild([&] {
-    LinuxDebugOutput output(nullptr, testSockets());
+    LinuxDebugOutput output(nullptr, sockets());
     const std::string line(1000, 'j');
     for (int i = 0; i < 5000; ++i) output.writeNarrow(line.c_str());
     return 0;
   });
   EXPECT_EQ(0, end.code) << "signal " << end.signal;
-  const size_t kept = received(journal).size();
+  const size_t kept = received(journalSocket).size();
   EXPECT_GT(kept, 0u);
   EXPECT_LT(kept, 5000u);
 }

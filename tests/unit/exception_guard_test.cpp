@@ -44,7 +44,7 @@ DWORD acceptUnlock(ULONGLONG, const wchar_t*, const wchar_t*, const wchar_t*, DW
 struct Row {
   const char* traced;  // the function name in the trace line
   std::function<uint64_t()> call;
-  uint64_t failure;
+  uint64_t failure = 0;
 };
 
 class ExceptionGuardTest : public DunTest {
@@ -101,65 +101,51 @@ TEST_F(ExceptionGuardTest, EveryFailingPortCallGivesTheFailureAnswer) {
   ASSERT_NE(nullptr, shellContext);
   const int shellObjects = sim_.shell.liveObjects();
 
+  const wchar_t* const guard = L"Software\\Guard";
+  const HKEY user = HKEY_CURRENT_USER;
   const Row rows[] = {
-      {"SetRegisterDWORD", [&] { return asNumber(SetRegisterDWORD(L"Software\\Guard", L"Set", 7, HKEY_CURRENT_USER)); },
-       0},
-      {"GetRegisterDWORD",
-       [&] { return asNumber(GetRegisterDWORD(L"Software\\Guard", L"Number", &number, HKEY_CURRENT_USER)); }, 0},
-      {"SetRegisterStr", [&] { return asNumber(SetRegisterStr(L"Software\\Guard", L"S", L"x", HKEY_CURRENT_USER)); },
-       0},
-      {"GetRegisterStr",
-       [&] { return asNumber(GetRegisterStr(L"Software\\Guard", L"Text", text, 8, HKEY_CURRENT_USER)); }, 0},
-      {"CreateRegisterSubKey",
-       [&] { return asNumber(CreateRegisterSubKey(L"Software\\Guard\\New", HKEY_CURRENT_USER)); }, 0},
-      {"DeleteRegisterSubkey",
-       [&] { return asNumber(DeleteRegisterSubkey(L"Software\\Guard", L"Set", HKEY_CURRENT_USER)); }, 0},
-      {"DeleteRegisterSubTree",
-       [&] { return asNumber(DeleteRegisterSubTree(L"Software\\Guard\\New", HKEY_CURRENT_USER)); }, 0},
-      {"OpenBusHandle", [] { return released(OpenBusHandle()); }, 0},
-      {"EnumerateFirstBthRadioHandle", [&] { return released(EnumerateFirstBthRadioHandle(&info)); }, 0},
-      {"SendVendorHCICmdEx",
-       [&] { return asNumber(SendVendorHCICmdEx(0xFC01, 2, parameters, TRUE, 0x5A, nullptr, 0)); },
+      {"SetRegisterDWORD", [&] { return SetRegisterDWORD(guard, L"Set", 7, user); }},
+      {"GetRegisterDWORD", [&] { return GetRegisterDWORD(guard, L"Number", &number, user); }},
+      {"SetRegisterStr", [&] { return SetRegisterStr(guard, L"S", L"x", user); }},
+      {"GetRegisterStr", [&] { return GetRegisterStr(guard, L"Text", text, 8, user); }},
+      {"CreateRegisterSubKey", [&] { return CreateRegisterSubKey(L"Software\\Guard\\New", user); }},
+      {"DeleteRegisterSubkey", [&] { return DeleteRegisterSubkey(guard, L"Set", user); }},
+      {"DeleteRegisterSubTree", [&] { return DeleteRegisterSubTree(L"Software\\Guard\\New", user); }},
+      {"OpenBusHandle", [] { return released(OpenBusHandle()); }},
+      {"EnumerateFirstBthRadioHandle", [&] { return released(EnumerateFirstBthRadioHandle(&info)); }},
+      {"SendVendorHCICmdEx", [&] { return SendVendorHCICmdEx(0xFC01, 2, parameters, TRUE, 0x5A, nullptr, 0); },
        ERROR_NOT_ENOUGH_MEMORY},
-      {"SendVendorHCICmdEx", [&] { return asNumber(SendVendorHCICmd(0xFC01, 2, parameters, FALSE, 0)); },
+      {"SendVendorHCICmdEx", [&] { return SendVendorHCICmd(0xFC01, 2, parameters, FALSE, 0); },
        ERROR_NOT_ENOUGH_MEMORY},
-      {"NotifyDriverPairedDeviceNum", [] { return NotifyDriverPairedDeviceNum(), kNoResult; }, kNoResult},
-      {"CheckBtStackIsStart", [] { return asNumber(CheckBtStackIsStart()); }, 0},
-      {"BtDriverIsReady", [] { return asNumber(BtDriverIsReady()); }, 0},
-      {"DeviceIsVorlane", [] { return asNumber(DeviceIsVorlane()); }, 0},
-      {"SendRssiCmdWithAddr", [&] { return asNumber(SendRssiCmdWithAddr(remote)); }, 0xFFFFFFFE},
-      {"UTIL_BT_Initialize", [&] { return UTIL_BT_Initialize(phone), kNoResult; }, kNoResult},
-      {"IsRequestPermitted", [&] { return asNumber(IsRequestPermitted(local, remote, 0x1105)); }, 0},
-      {"UTILS_EnableNewServices", [&] { return UTILS_EnableNewServices(&phone), kNoResult; }, kNoResult},
-      {"UTILS_BluetoothIsLocalServiceSupported", [&] { return asNumber(UTILS_BluetoothIsLocalServiceSupported(&ftp)); },
-       0},
-      {"UTILS_FtpClientRegistered", [&] { return asNumber(UTILS_FtpClientRegistered(&phone)); }, 0},
-      {"DunInitialize", [&] { return DunInitialize(phone), kNoResult; }, kNoResult},
-      {"DunConnect", [] { return asNumber(DunConnect()); }, FALSE},
-      {"DunDisConnect", [] { return DunDisConnect(), kNoResult; }, kNoResult},
-      {"GetUserPassword", [] { return asNumber(GetUserPassword(1, nullptr)); }, FALSE},
+      {"NotifyDriverPairedDeviceNum", [] { return NotifyDriverPairedDeviceNum(), kNoResult; }},
+      {"CheckBtStackIsStart", [] { return CheckBtStackIsStart(); }},
+      {"BtDriverIsReady", [] { return BtDriverIsReady(); }},
+      {"DeviceIsVorlane", [] { return DeviceIsVorlane(); }},
+      {"SendRssiCmdWithAddr", [&] { return SendRssiCmdWithAddr(remote); }, 0xFFFFFFFE},
+      {"UTIL_BT_Initialize", [&] { return UTIL_BT_Initialize(phone), kNoResult; }},
+      {"IsRequestPermitted", [&] { return IsRequestPermitted(local, remote, 0x1105); }},
+      {"UTILS_EnableNewServices", [&] { return UTILS_EnableNewServices(&phone), kNoResult; }},
+      {"UTILS_BluetoothIsLocalServiceSupported", [&] { return UTILS_BluetoothIsLocalServiceSupported(&ftp); }},
+      {"UTILS_FtpClientRegistered", [&] { return UTILS_FtpClientRegistered(&phone); }},
+      {"DunInitialize", [&] { return DunInitialize(phone), kNoResult; }},
+      {"DunConnect", [] { return DunConnect(); }, FALSE},
+      {"DunDisConnect", [] { return DunDisConnect(), kNoResult; }},
+      {"GetUserPassword", [] { return GetUserPassword(1, nullptr); }, FALSE},
       {"LoadVskStackLangLibrary",
        [this] {
          HMODULE module = LoadVskStackLangLibrary();
          if (module != nullptr) sim_.modules.release(module);
          return asNumber(module);
-       },
-       0},
-      {"GetAdditionalMessageBoxStyle", [] { return asNumber(GetAdditionalMessageBoxStyle()); }, 0},
-      {"M2D_IsWindows8",
-       [] {
-         ui::resetWindowsVersionCache();
-         return asNumber(M2D_IsWindows8());
-       },
-       0},
+       }},
+      {"GetAdditionalMessageBoxStyle", [] { return GetAdditionalMessageBoxStyle(); }},
+      {"M2D_IsWindows8", [] { return ui::resetWindowsVersionCache(), M2D_IsWindows8(); }},
       {"M2D_Initialize",
        [] {
          void* context = M2D_Initialize();
          M2D_Uninitialize(context);
          return asNumber(context);
-       },
-       0},
-      {"M2D_NeedSwitch2ShellTray", [&] { return asNumber(M2D_NeedSwitch2ShellTray(shellContext)); }, 1},
+       }},
+      {"M2D_NeedSwitch2ShellTray", [&] { return M2D_NeedSwitch2ShellTray(shellContext); }, 1},
   };
 
   for (const Row& row : rows) {

@@ -47,194 +47,153 @@ class FaultPlan {
   std::atomic<std::thread::id> owner_;
 };
 
-class FaultyRegistry : public port::RegistryPort {
+// A port that forwards to the simulation's: next() gives the plan its chance to
+// fail first; releasing calls go to in_ directly.
+template <typename Port>
+class Faulty : public Port {
  public:
-  FaultyRegistry(port::RegistryPort& inner, FaultPlan& plan) : in_(inner), plan_(plan) {}
-  DWORD openKey(HKEY r, const wchar_t* s, REGSAM a, HKEY* k) override { return plan_.enter(), in_.openKey(r, s, a, k); }
+  Faulty(Port& inner, FaultPlan& plan) : in_(inner), plan_(plan) {}
+
+ protected:
+  Port& next() { return plan_.enter(), in_; }
+  Port& in_;
+  FaultPlan& plan_;
+};
+
+class FaultyRegistry : public Faulty<port::RegistryPort> {
+ public:
+  using Faulty::Faulty;
+  DWORD openKey(HKEY r, const wchar_t* s, REGSAM a, HKEY* k) override { return next().openKey(r, s, a, k); }
   DWORD createKey(HKEY r, const wchar_t* s, REGSAM a, HKEY* k, DWORD* d) override {
-    return plan_.enter(), in_.createKey(r, s, a, k, d);
+    return next().createKey(r, s, a, k, d);
   }
   DWORD closeKey(HKEY k) override { return in_.closeKey(k); }
   DWORD queryValue(HKEY k, const wchar_t* n, DWORD* t, BYTE* d, DWORD* s) override {
-    return plan_.enter(), in_.queryValue(k, n, t, d, s);
+    return next().queryValue(k, n, t, d, s);
   }
   DWORD setValue(HKEY k, const wchar_t* n, DWORD t, const BYTE* d, DWORD s) override {
-    return plan_.enter(), in_.setValue(k, n, t, d, s);
+    return next().setValue(k, n, t, d, s);
   }
-  DWORD deleteValue(HKEY k, const wchar_t* n) override { return plan_.enter(), in_.deleteValue(k, n); }
-  DWORD deleteTree(HKEY k, const wchar_t* s) override { return plan_.enter(), in_.deleteTree(k, s); }
+  DWORD deleteValue(HKEY k, const wchar_t* n) override { return next().deleteValue(k, n); }
+  DWORD deleteTree(HKEY k, const wchar_t* s) override { return next().deleteTree(k, s); }
   DWORD enumValue(HKEY k, DWORD i, wchar_t* n, DWORD* c, DWORD* t, BYTE* d, DWORD* s) override {
-    return plan_.enter(), in_.enumValue(k, i, n, c, t, d, s);
+    return next().enumValue(k, i, n, c, t, d, s);
   }
-  DWORD enumKey(HKEY k, DWORD i, wchar_t* n, DWORD* c) override { return plan_.enter(), in_.enumKey(k, i, n, c); }
-  DWORD queryInfoKey(HKEY k, DWORD* s, DWORD* v) override { return plan_.enter(), in_.queryInfoKey(k, s, v); }
-
- private:
-  port::RegistryPort& in_;
-  FaultPlan& plan_;
+  DWORD enumKey(HKEY k, DWORD i, wchar_t* n, DWORD* c) override { return next().enumKey(k, i, n, c); }
+  DWORD queryInfoKey(HKEY k, DWORD* s, DWORD* v) override { return next().queryInfoKey(k, s, v); }
 };
 
-class FaultyRadio : public port::RadioPort {
+class FaultyRadio : public Faulty<port::RadioPort> {
  public:
-  FaultyRadio(port::RadioPort& inner, FaultPlan& plan) : in_(inner), plan_(plan) {}
-  DWORD findFirstRadio(HANDLE* s, HANDLE* r) override { return plan_.enter(), in_.findFirstRadio(s, r); }
+  using Faulty::Faulty;
+  DWORD findFirstRadio(HANDLE* s, HANDLE* r) override { return next().findFirstRadio(s, r); }
   DWORD findRadioClose(HANDLE s) override { return in_.findRadioClose(s); }
-  DWORD getRadioInfo(HANDLE r, BLUETOOTH_RADIO_INFO* i) override { return plan_.enter(), in_.getRadioInfo(r, i); }
-  DWORD getDeviceInfo(HANDLE r, BLUETOOTH_DEVICE_INFO* i) override { return plan_.enter(), in_.getDeviceInfo(r, i); }
+  DWORD getRadioInfo(HANDLE r, BLUETOOTH_RADIO_INFO* i) override { return next().getRadioInfo(r, i); }
+  DWORD getDeviceInfo(HANDLE r, BLUETOOTH_DEVICE_INFO* i) override { return next().getDeviceInfo(r, i); }
   DWORD rememberedDevices(HANDLE r, std::vector<BLUETOOTH_DEVICE_INFO>* d) override {
-    return plan_.enter(), in_.rememberedDevices(r, d);
+    return next().rememberedDevices(r, d);
   }
   DWORD setServiceState(HANDLE r, const BLUETOOTH_DEVICE_INFO& d, const GUID& g, DWORD s) override {
-    return plan_.enter(), in_.setServiceState(r, d, g, s);
+    return next().setServiceState(r, d, g, s);
   }
-  DWORD listRadioInterfaces(std::vector<port::RadioInterface>* i) override {
-    return plan_.enter(), in_.listRadioInterfaces(i);
-  }
-  DWORD openRadioInterface(const wchar_t* p, HANDLE* h) override { return plan_.enter(), in_.openRadioInterface(p, h); }
-  DWORD listRadioDevices(DWORD u, std::vector<port::RadioDevice>* d) override {
-    return plan_.enter(), in_.listRadioDevices(u, d);
-  }
+  DWORD listRadioInterfaces(std::vector<port::RadioInterface>* i) override { return next().listRadioInterfaces(i); }
+  DWORD openRadioInterface(const wchar_t* p, HANDLE* h) override { return next().openRadioInterface(p, h); }
+  DWORD listRadioDevices(DWORD u, std::vector<port::RadioDevice>* d) override { return next().listRadioDevices(u, d); }
   DWORD close(HANDLE h) override { return in_.close(h); }
-
- private:
-  port::RadioPort& in_;
-  FaultPlan& plan_;
 };
 
-class FaultyBus : public port::BusPort {
+class FaultyBus : public Faulty<port::BusPort> {
  public:
-  FaultyBus(port::BusPort& inner, FaultPlan& plan) : in_(inner), plan_(plan) {}
-  DWORD findFirstInterface(port::BusInterface* f) override { return plan_.enter(), in_.findFirstInterface(f); }
-  DWORD open(const wchar_t* p, HANDLE* h) override { return plan_.enter(), in_.open(p, h); }
+  using Faulty::Faulty;
+  DWORD findFirstInterface(port::BusInterface* f) override { return next().findFirstInterface(f); }
+  DWORD open(const wchar_t* p, HANDLE* h) override { return next().open(p, h); }
   DWORD ioControl(HANDLE b, DWORD c, const void* i, DWORD is, void* o, DWORD os, DWORD* r) override {
-    return plan_.enter(), in_.ioControl(b, c, i, is, o, os, r);
+    return next().ioControl(b, c, i, is, o, os, r);
   }
   DWORD close(HANDLE b) override { return in_.close(b); }
-
- private:
-  port::BusPort& in_;
-  FaultPlan& plan_;
 };
 
-class FaultyRfcomm : public port::RfcommPort {
+class FaultyRfcomm : public Faulty<port::RfcommPort> {
  public:
-  FaultyRfcomm(port::RfcommPort& inner, FaultPlan& plan) : in_(inner), plan_(plan) {}
-  DWORD startup() override { return plan_.enter(), in_.startup(); }
+  using Faulty::Faulty;
+  DWORD startup() override { return next().startup(); }
   void cleanup() override { in_.cleanup(); }
-  DWORD probe(port::RfcommProbe* r) override { return plan_.enter(), in_.probe(r); }
-
- private:
-  port::RfcommPort& in_;
-  FaultPlan& plan_;
+  DWORD probe(port::RfcommProbe* r) override { return next().probe(r); }
 };
 
-class FaultyNotification : public port::NotificationPort {
+class FaultyNotification : public Faulty<port::NotificationPort> {
  public:
-  FaultyNotification(port::NotificationPort& inner, FaultPlan& plan) : in_(inner), plan_(plan) {}
+  using Faulty::Faulty;
   DWORD createWindow(const wchar_t* c, port::MessageWindowHandler* h, HWND* w) override {
-    return plan_.enter(), in_.createWindow(c, h, w);
+    return next().createWindow(c, h, w);
   }
   DWORD destroyWindow(HWND w) override { return in_.destroyWindow(w); }
-  UINT registerMessage(const char* n) override { return plan_.enter(), in_.registerMessage(n); }
+  UINT registerMessage(const char* n) override { return next().registerMessage(n); }
   DWORD registerInterfaceNotification(HWND w, const GUID& g, HDEVNOTIFY* r) override {
-    return plan_.enter(), in_.registerInterfaceNotification(w, g, r);
+    return next().registerInterfaceNotification(w, g, r);
   }
   DWORD registerHandleNotification(HWND w, HANDLE h, HDEVNOTIFY* r) override {
-    return plan_.enter(), in_.registerHandleNotification(w, h, r);
+    return next().registerHandleNotification(w, h, r);
   }
   DWORD unregisterNotification(HDEVNOTIFY r) override { return in_.unregisterNotification(r); }
-  DWORD createWakeEvent(std::unique_ptr<port::WakeEvent>* e) override { return plan_.enter(), in_.createWakeEvent(e); }
+  DWORD createWakeEvent(std::unique_ptr<port::WakeEvent>* e) override { return next().createWakeEvent(e); }
   DWORD startThread(std::function<void()> e, std::unique_ptr<port::WorkerThread>* t) override {
-    return plan_.enter(), in_.startThread(std::move(e), t);
+    return next().startThread(std::move(e), t);
   }
-  DWORD holdMessages(HWND w) override { return plan_.enter(), in_.holdMessages(w); }
+  DWORD holdMessages(HWND w) override { return next().holdMessages(w); }
   DWORD releaseMessages(HWND w) override { return in_.releaseMessages(w); }
-
- private:
-  port::NotificationPort& in_;
-  FaultPlan& plan_;
 };
 
-class FaultyDialup : public port::DialupPort {
+class FaultyDialup : public Faulty<port::DialupPort> {
  public:
-  FaultyDialup(port::DialupPort& inner, FaultPlan& plan) : in_(inner), plan_(plan) {}
-  DWORD listModems(DWORD u, std::vector<port::ModemDevice>* m) override { return plan_.enter(), in_.listModems(u, m); }
-  DWORD listConnections(std::vector<port::ActiveConnection>* c) override {
-    return plan_.enter(), in_.listConnections(c);
-  }
-  DWORD readDefaultEntry(port::PhonebookEntry* e) override { return plan_.enter(), in_.readDefaultEntry(e); }
-  DWORD writeEntry(const wchar_t* n, const port::PhonebookEntry& e) override {
-    return plan_.enter(), in_.writeEntry(n, e);
-  }
+  using Faulty::Faulty;
+  DWORD listModems(DWORD u, std::vector<port::ModemDevice>* m) override { return next().listModems(u, m); }
+  DWORD listConnections(std::vector<port::ActiveConnection>* c) override { return next().listConnections(c); }
+  DWORD readDefaultEntry(port::PhonebookEntry* e) override { return next().readDefaultEntry(e); }
+  DWORD writeEntry(const wchar_t* n, const port::PhonebookEntry& e) override { return next().writeEntry(n, e); }
   DWORD dial(const wchar_t* n, const wchar_t* p, HWND w, port::DialConnection* c) override {
-    return plan_.enter(), in_.dial(n, p, w, c);
+    return next().dial(n, p, w, c);
   }
   DWORD hangUp(port::DialConnection c) override { return in_.hangUp(c); }
-  DWORD getStatus(port::DialConnection c, port::ConnectionStatus* s) override {
-    return plan_.enter(), in_.getStatus(c, s);
-  }
-  DWORD notifyOnChange(port::DialConnection c, HANDLE e, DWORD f) override {
-    return plan_.enter(), in_.notifyOnChange(c, e, f);
-  }
-  DWORD createEvent(HANDLE* e) override { return plan_.enter(), in_.createEvent(e); }
-  DWORD setEvent(HANDLE e) override { return plan_.enter(), in_.setEvent(e); }
-  DWORD resetEvent(HANDLE e) override { return plan_.enter(), in_.resetEvent(e); }
-  DWORD waitEvent(HANDLE e, DWORD ms) override { return plan_.enter(), in_.waitEvent(e, ms); }
+  DWORD getStatus(port::DialConnection c, port::ConnectionStatus* s) override { return next().getStatus(c, s); }
+  DWORD notifyOnChange(port::DialConnection c, HANDLE e, DWORD f) override { return next().notifyOnChange(c, e, f); }
+  DWORD createEvent(HANDLE* e) override { return next().createEvent(e); }
+  DWORD setEvent(HANDLE e) override { return next().setEvent(e); }
+  DWORD resetEvent(HANDLE e) override { return next().resetEvent(e); }
+  DWORD waitEvent(HANDLE e, DWORD ms) override { return next().waitEvent(e, ms); }
   DWORD closeEvent(HANDLE e) override { return in_.closeEvent(e); }
-
- private:
-  port::DialupPort& in_;
-  FaultPlan& plan_;
 };
 
-class FaultyShell : public port::ShellPort {
+class FaultyShell : public Faulty<port::ShellPort> {
  public:
-  FaultyShell(port::ShellPort& inner, FaultPlan& plan) : in_(inner), plan_(plan) {}
-  LANGID userUiLanguage() override { return plan_.enter(), in_.userUiLanguage(); }
-  DWORD osVersion(DWORD* a, DWORD* i) override { return plan_.enter(), in_.osVersion(a, i); }
-  DWORD createAppVisibility(std::unique_ptr<port::AppVisibility>* o) override {
-    return plan_.enter(), in_.createAppVisibility(o);
-  }
-  HWND findWindow(const wchar_t* c) override { return plan_.enter(), in_.findWindow(c); }
-  HMONITOR monitorFromWindow(HWND w) override { return plan_.enter(), in_.monitorFromWindow(w); }
-
- private:
-  port::ShellPort& in_;
-  FaultPlan& plan_;
+  using Faulty::Faulty;
+  LANGID userUiLanguage() override { return next().userUiLanguage(); }
+  DWORD osVersion(DWORD* a, DWORD* i) override { return next().osVersion(a, i); }
+  DWORD createAppVisibility(std::unique_ptr<port::AppVisibility>* o) override { return next().createAppVisibility(o); }
+  HWND findWindow(const wchar_t* c) override { return next().findWindow(c); }
+  HMONITOR monitorFromWindow(HWND w) override { return next().monitorFromWindow(w); }
 };
 
-class FaultyModules : public port::ModulePort {
+class FaultyModules : public Faulty<port::ModulePort> {
  public:
-  FaultyModules(port::ModulePort& inner, FaultPlan& plan) : in_(inner), plan_(plan) {}
-  DWORD load(const wchar_t* n, HMODULE* m) override { return plan_.enter(), in_.load(n, m); }
-  DWORD entry(HMODULE m, const char* n, port::ModuleEntry* e) override { return plan_.enter(), in_.entry(m, n, e); }
+  using Faulty::Faulty;
+  DWORD load(const wchar_t* n, HMODULE* m) override { return next().load(n, m); }
+  DWORD entry(HMODULE m, const char* n, port::ModuleEntry* e) override { return next().entry(m, n, e); }
   DWORD release(HMODULE m) override { return in_.release(m); }
-
- private:
-  port::ModulePort& in_;
-  FaultPlan& plan_;
 };
 
-class FaultyCredentials : public port::CredentialsPort {
+class FaultyCredentials : public Faulty<port::CredentialsPort> {
  public:
-  FaultyCredentials(port::CredentialsPort& inner, FaultPlan& plan) : in_(inner), plan_(plan) {}
-  port::EnteredCredentials* allocateCredentials() override { return plan_.enter(), in_.allocateCredentials(); }
+  using Faulty::Faulty;
+  port::EnteredCredentials* allocateCredentials() override { return next().allocateCredentials(); }
   void releaseCredentials(port::EnteredCredentials* r) override { in_.releaseCredentials(r); }
-  DWORD sessionAccount(port::SessionAccount* a) override { return plan_.enter(), in_.sessionAccount(a); }
-  DWORD authenticationPackage(const char* n, ULONG* i) override {
-    return plan_.enter(), in_.authenticationPackage(n, i);
-  }
+  DWORD sessionAccount(port::SessionAccount* a) override { return next().sessionAccount(a); }
+  DWORD authenticationPackage(const char* n, ULONG* i) override { return next().authenticationPackage(n, i); }
   DWORD promptForPassword(const port::PasswordPrompt& p, port::EnteredCredentials* e, port::PromptStep* f) override {
-    return plan_.enter(), in_.promptForPassword(p, e, f);
+    return next().promptForPassword(p, e, f);
   }
-  DWORD logon(const wchar_t* u, const wchar_t* d, const wchar_t* p) override {
-    return plan_.enter(), in_.logon(u, d, p);
-  }
-  DWORD showInvalidPasswordWarning(HWND p) override { return plan_.enter(), in_.showInvalidPasswordWarning(p); }
-
- private:
-  port::CredentialsPort& in_;
-  FaultPlan& plan_;
+  DWORD logon(const wchar_t* u, const wchar_t* d, const wchar_t* p) override { return next().logon(u, d, p); }
+  DWORD showInvalidPasswordWarning(HWND p) override { return next().showInvalidPasswordWarning(p); }
 };
 
 // The simulated platform with every port above in front of its own.

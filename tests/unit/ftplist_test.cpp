@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,35 +12,31 @@ namespace {
 
 using Text = std::basic_string<FTPCHAR>;
 using Names = std::vector<const FTPCHAR*>;
+using Bytes = std::vector<BYTE>;
 
 Text text(const char* ascii) { return Text(ascii, ascii + std::char_traits<char>::length(ascii)); }
 
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-using Block = std::unique_ptr<BYTE, FreeDeleter>;
-
-Block build(const FTPCHAR* lead, const Names& names) {
-  return Block(static_cast<BYTE*>(
-      BuildFtpFileList(lead, names.empty() ? nullptr : names.data(), static_cast<DWORD>(names.size()))));
-}
 DWORD sizeOf(const FTPCHAR* lead, const Names& names) {
   return CalcFtpFileListSize(lead, names.data(), static_cast<DWORD>(names.size()));
 }
-std::vector<BYTE> bytesOf(const BYTE* block, size_t from, size_t to) {
-  return std::vector<BYTE>(block + from, block + to);
+// The block BuildFtpFileList makes, copied; empty when it makes none.
+Bytes built(const FTPCHAR* lead, const Names& names) {
+  auto* block = static_cast<BYTE*>(
+      BuildFtpFileList(lead, names.empty() ? nullptr : names.data(), static_cast<DWORD>(names.size())));
+  const Bytes bytes = block != nullptr ? Bytes(block, block + sizeOf(lead, names)) : Bytes();
+  std::free(block);
+  return bytes;
 }
 
 // The strings GetFtpFileList gives (the leading one first when asked for), the
 // names' array freed.
-std::vector<Text> listed(BYTE* block, bool withLead) {
+std::vector<Text> listed(Bytes& block, bool withLead) {
   FTPCHAR* lead = nullptr;
   FTPCHAR** array = reinterpret_cast<FTPCHAR**>(&lead);  // must be overwritten (with null when empty)
   DWORD count = 99;
-  EXPECT_TRUE(GetFtpFileList(block, withLead ? &lead : nullptr, &array, &count));
-  std::vector<Text> out;
-  if (withLead) out.emplace_back(lead);
-  for (DWORD i = 0; i < count; ++i) out.emplace_back(array[i]);
+  EXPECT_TRUE(GetFtpFileList(block.data(), withLead ? &lead : nullptr, &array, &count));
+  std::vector<Text> out(array, array + count);
+  if (withLead) out.insert(out.begin(), lead);
   EXPECT_TRUE(count != 0 || array == nullptr);
   std::free(array);
   return out;
@@ -50,36 +46,29 @@ TEST(FtpFileList, LayoutOfTheThirtyEightByteExample) {
   const Text lead = text("ABCDE"), first = text("abc"), second = text("wxyz");
   const Names names{first.c_str(), second.c_str()};
   EXPECT_EQ(38u, sizeOf(lead.c_str(), names));
-  Block block = build(lead.c_str(), names);
-  ASSERT_NE(nullptr, block);
-  std::vector<BYTE> expected{38, 0, 0, 0};
-  for (const char* part : {"ABCDE", "abc", "wxyz", ""}) {  // at offsets 4, 16, 24; list terminator at 34
-    for (const char* c = part;; ++c) {
-      expected.insert(expected.end(), {static_cast<BYTE>(*c), 0});
-      if (*c == 0) break;
-    }
-  }
-  expected.insert(expected.end(), {0, 0});  // spare bytes
-  EXPECT_EQ(expected, bytesOf(block.get(), 0, 38));
+  Bytes block = built(lead.c_str(), names);
+  // The size (38); the strings at offsets 4, 16 and 24; the list's end at 34; two spare bytes.
+  const char layout[] = "&\0\0\0A\0B\0C\0D\0E\0\0\0a\0b\0c\0\0\0w\0x\0y\0z\0\0\0\0\0\0";
+  EXPECT_EQ(Bytes(layout, layout + 38), block);
 
   FTPCHAR* leadOut = nullptr;
   FTPCHAR** array = nullptr;
   DWORD count = 0;
-  ASSERT_TRUE(GetFtpFileList(block.get(), &leadOut, &array, &count));
+  ASSERT_TRUE(GetFtpFileList(block.data(), &leadOut, &array, &count));
   ASSERT_EQ(2u, count);  // the names point into the block
-  EXPECT_EQ(reinterpret_cast<FTPCHAR*>(block.get() + 4), leadOut);
-  EXPECT_EQ(reinterpret_cast<FTPCHAR*>(block.get() + 16), array[0]);
-  EXPECT_EQ(reinterpret_cast<FTPCHAR*>(block.get() + 24), array[1]);
+  EXPECT_EQ(reinterpret_cast<FTPCHAR*>(block.data() + 4), leadOut);
+  EXPECT_EQ(reinterpret_cast<FTPCHAR*>(block.data() + 16), array[0]);
+  EXPECT_EQ(reinterpret_cast<FTPCHAR*>(block.data() + 24), array[1]);
   std::free(array);
   // Without asking for it, the leading string is the first of three names.
-  EXPECT_EQ((std::vector<Text>{lead, first, second}), listed(block.get(), false));
-  EXPECT_EQ(3u, GetFtpFileListCount(block.get()));
+  EXPECT_EQ((std::vector<Text>{lead, first, second}), listed(block, false));
+  EXPECT_EQ(3u, GetFtpFileListCount(block.data()));
   // The array and the count are optional.
-  EXPECT_TRUE(GetFtpFileList(block.get(), &leadOut, nullptr, nullptr));
-  EXPECT_TRUE(GetFtpFileList(block.get(), &leadOut, nullptr, &count));
+  EXPECT_TRUE(GetFtpFileList(block.data(), &leadOut, nullptr, nullptr));
+  EXPECT_TRUE(GetFtpFileList(block.data(), &leadOut, nullptr, &count));
   EXPECT_EQ(2u, count);
   EXPECT_EQ(lead, Text(leadOut));
-  EXPECT_TRUE(GetFtpFileList(block.get(), nullptr, nullptr, nullptr));
+  EXPECT_TRUE(GetFtpFileList(block.data(), nullptr, nullptr, nullptr));
 }
 
 TEST(FtpFileList, EmptyListsNullEntriesAndPutInPlace) {
@@ -87,37 +76,34 @@ TEST(FtpFileList, EmptyListsNullEntriesAndPutInPlace) {
   const Text x = text("x"), blank, a = text("a.txt"), b = text("beta"), lead = text("L");
   EXPECT_EQ(8u, CalcFtpFileListSize(nullptr, nullptr, 0));
   EXPECT_EQ(8u, CalcFtpFileListSize(nullptr, Names{x.c_str()}.data(), 0));
-  Block empty = build(nullptr, {});
-  EXPECT_EQ((std::vector<BYTE>{8, 0, 0, 0, 0, 0, 0, 0}), bytesOf(empty.get(), 0, 8));
-  EXPECT_EQ(0u, GetFtpFileListCount(empty.get()));
-  EXPECT_TRUE(listed(empty.get(), false).empty());
+  Bytes empty = built(nullptr, {});
+  EXPECT_EQ((Bytes{8, 0, 0, 0, 0, 0, 0, 0}), empty);
+  EXPECT_EQ(0u, GetFtpFileListCount(empty.data()));
+  EXPECT_TRUE(listed(empty, false).empty());
 
   // An empty leading string: a lone 0 at offset 4, the names after it (which
   // counting, stopping at the empty string, does not see).
-  Block blankLead = build(blank.c_str(), {a.c_str()});
-  EXPECT_EQ(10u + 12u, sizeOf(blank.c_str(), {a.c_str()}));
-  EXPECT_EQ(0u, GetFtpFileListCount(blankLead.get()));
-  EXPECT_EQ((std::vector<Text>{blank, a}), listed(blankLead.get(), true));
+  Bytes blankLead = built(blank.c_str(), {a.c_str()});
+  EXPECT_EQ(10u + 12u, blankLead.size());
+  EXPECT_EQ(0u, GetFtpFileListCount(blankLead.data()));
+  EXPECT_EQ((std::vector<Text>{blank, a}), listed(blankLead, true));
 
   // Null entries are skipped alike by every function.
   const Names withNulls{nullptr, a.c_str(), nullptr, b.c_str(), nullptr}, compact{a.c_str(), b.c_str()};
-  const DWORD size = sizeOf(nullptr, withNulls);
-  EXPECT_EQ(sizeOf(nullptr, compact), size);
-  Block sparse = build(nullptr, withNulls), dense = build(nullptr, compact);
-  EXPECT_EQ(bytesOf(dense.get(), 0, size), bytesOf(sparse.get(), 0, size));
-  EXPECT_EQ(2u, GetFtpFileListCount(sparse.get()));
+  EXPECT_EQ(sizeOf(nullptr, compact), sizeOf(nullptr, withNulls));
+  Bytes sparse = built(nullptr, withNulls);
+  EXPECT_EQ(built(nullptr, compact), sparse);
+  EXPECT_EQ(2u, GetFtpFileListCount(sparse.data()));
 
   // Put writes the strings and the terminator only: the size field and the
   // spare bytes stay as they were.
   for (const FTPCHAR* first : {lead.c_str(), static_cast<const FTPCHAR*>(nullptr)}) {
-    const Names& names = first != nullptr ? Names{b.c_str()} : withNulls;
-    const DWORD putSize = sizeOf(first, names);
-    std::vector<BYTE> put(putSize, 0xEE);
+    const Names names = first != nullptr ? Names{b.c_str()} : withNulls;
+    Bytes expected = built(first, names), put(expected.size(), 0xEE);
     EXPECT_TRUE(PutFtpFileList(put.data(), first, names.data(), static_cast<DWORD>(names.size())));
-    Block built = build(first, names);
-    EXPECT_EQ((std::vector<BYTE>{0xEE, 0xEE, 0xEE, 0xEE}), bytesOf(put.data(), 0, 4));
-    EXPECT_EQ((std::vector<BYTE>{0xEE, 0xEE}), bytesOf(put.data(), putSize - 2, putSize));
-    EXPECT_EQ(bytesOf(built.get(), 4, putSize - 2), bytesOf(put.data(), 4, putSize - 2));
+    std::fill_n(expected.begin(), 4, 0xEE);
+    std::fill_n(expected.end() - 2, 2, 0xEE);
+    EXPECT_EQ(expected, put);
   }
 }
 
@@ -128,26 +114,26 @@ TEST(FtpFileList, SizeBeyondThirtyTwoBitsIsRefused) {
   const Text huge(size_t{1} << 25, static_cast<FTPCHAR>('x'));  // 64 MiB per name
   const Names names(65, huge.c_str());                          // 65 * 64 MiB > 4 GiB
   EXPECT_EQ(0u, sizeOf(nullptr, names));
-  EXPECT_EQ(nullptr, build(nullptr, names));
+  void* block = BuildFtpFileList(nullptr, names.data(), 65);
+  EXPECT_EQ(nullptr, block);
+  std::free(block);
 }
 #endif
 
 // ---- Checking blocks that come from outside ----
 
-bool check(const std::vector<BYTE>& data, bool withLead, std::string* error) {
+bool check(const Bytes& data, bool withLead, std::string* error) {
   return utils::transfer::checkFtpFileList(data.data(), data.size(), withLead, error);
 }
 
 TEST(FtpFileListCheck, AcceptsWhatBuildMakesAndRefusesEveryTruncation) {
   const Text lead = text("dir"), a = text("a"), b = text("bb");
   for (const bool withLead : {false, true}) {
-    const FTPCHAR* first = withLead ? lead.c_str() : nullptr;
-    const DWORD size = sizeOf(first, {a.c_str(), b.c_str()});
-    const std::vector<BYTE> data = bytesOf(build(first, {a.c_str(), b.c_str()}).get(), 0, size);
+    const Bytes data = built(withLead ? lead.c_str() : nullptr, {a.c_str(), b.c_str()});
     std::string error;
     EXPECT_TRUE(check(data, withLead, &error)) << error;
-    for (size_t cut = 0; cut < size; ++cut) {
-      std::vector<BYTE> shorter(data.begin(), data.begin() + cut);
+    for (size_t cut = 0; cut < data.size(); ++cut) {
+      Bytes shorter(data.begin(), data.begin() + cut);
       if (cut >= 4) shorter[0] = static_cast<BYTE>(cut);  // whatever the size field says
       EXPECT_FALSE(check(shorter, withLead, &error)) << "cut at " << cut;
       EXPECT_FALSE(error.empty());
@@ -157,7 +143,7 @@ TEST(FtpFileListCheck, AcceptsWhatBuildMakesAndRefusesEveryTruncation) {
 
 TEST(FtpFileListCheck, NamesEachMalformation) {
   const struct {
-    std::vector<BYTE> block;
+    Bytes block;
     bool withLead;
     const char* error;  // a part of the error; null: the block is sound
   } rows[] = {

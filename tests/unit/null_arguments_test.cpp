@@ -4,6 +4,7 @@
 // null pointer would end the test program.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -29,22 +30,12 @@ struct Row {
   std::function<bool()> answersFailure;
 };
 
-class NullArgumentsTest : public SimTest {
- protected:
-  // Whether the eight bytes still hold their fill.
-  bool untouched() const {
-    for (BYTE b : bytes_) {
-      if (b != kFill) return false;
-    }
-    return true;
-  }
-
-  static constexpr BYTE kFill = 0xA5;
-  BYTE bytes_[8] = {kFill, kFill, kFill, kFill, kFill, kFill, kFill, kFill};
-};
+using NullArgumentsTest = SimTest;
 
 TEST_F(NullArgumentsTest, EveryExportedFunctionAnswersANullPointerAsAFailure) {
-  BYTE* bytes = bytes_;
+  BYTE bytes[8];
+  std::memset(bytes, 0xA5, sizeof bytes);
+  const auto untouched = [&bytes] { return std::all_of(bytes, bytes + 8, [](BYTE b) { return b == 0xA5; }); };
   const BtAddr address = 0x1A7DDA7113ULL;
   wchar_t text[18] = {L'x', 0};
   FTPCHAR* lead = reinterpret_cast<FTPCHAR*>(bytes);
