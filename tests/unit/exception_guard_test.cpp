@@ -52,22 +52,13 @@ class ExceptionGuardTest : public DunTest {
   void SetUp() override {
     DunTest::SetUp();
     faulty_.install();
-    HKEY key = nullptr;
-    ASSERT_EQ(0u, sim_.registry.createKey(HKEY_CURRENT_USER, L"Software\\Guard", KEY_WRITE, &key, nullptr));
-    const BYTE four[4] = {4, 0, 0, 0};
-    const BYTE text[4] = {'h', 0, 0, 0};
-    ASSERT_EQ(0u, sim_.registry.setValue(key, L"Number", REG_DWORD, four, sizeof four));
-    ASSERT_EQ(0u, sim_.registry.setValue(key, L"Text", REG_SZ, text, sizeof text));
-    sim_.registry.closeKey(key);
+    ASSERT_TRUE(SetRegisterDWORD(L"Software\\Guard", L"Number", 4, HKEY_CURRENT_USER) &&
+                SetRegisterStr(L"Software\\Guard", L"Text", L"h", HKEY_CURRENT_USER));
     // The language library named by the settings, a right password and an
     // unlock component that accepts it, a taskbar on a monitor.
-    ASSERT_EQ(
-        0u, sim_.registry.createKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vorlane\\Pelmora\\Lang", KEY_WRITE, &key, nullptr));
-    const BYTE one[4] = {1, 0, 0, 0};
-    const BYTE library[8] = {'l', 0, '.', 0, 'd', 0, 0, 0};
-    ASSERT_EQ(0u, sim_.registry.setValue(key, L"DisableLangFromLocal", REG_DWORD, one, sizeof one));
-    ASSERT_EQ(0u, sim_.registry.setValue(key, L"VskStack", REG_SZ, library, sizeof library));
-    sim_.registry.closeKey(key);
+    const wchar_t* const lang = L"SOFTWARE\\Vorlane\\Pelmora\\Lang";
+    ASSERT_TRUE(SetRegisterDWORD(lang, L"DisableLangFromLocal", 1, HKEY_LOCAL_MACHINE) &&
+                SetRegisterStr(lang, L"VskStack", L"l.d", HKEY_LOCAL_MACHINE));
     sim_.modules.define(L"l.d");
     sim_.modules.define(L"VskSdkDll.dll",
                         {{"LE_EnableUnlockFeature", reinterpret_cast<port::ModuleEntry>(&acceptUnlock)}});
