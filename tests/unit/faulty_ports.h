@@ -55,27 +55,21 @@ class Faulty : public Port {
   Faulty(Port& inner, FaultPlan& plan) : in_(inner), plan_(plan) {}
 
  protected:
+  using Text = const wchar_t*;  // spelled short, so that each forwarder fits a line
   Port& next() { return plan_.enter(), in_; }
   Port& in_;
   FaultPlan& plan_;
 };
 
-class FaultyRegistry : public Faulty<port::RegistryPort> {
- public:
+struct FaultyRegistry : Faulty<port::RegistryPort> {
   using Faulty::Faulty;
-  DWORD openKey(HKEY r, const wchar_t* s, REGSAM a, HKEY* k) override { return next().openKey(r, s, a, k); }
-  DWORD createKey(HKEY r, const wchar_t* s, REGSAM a, HKEY* k, DWORD* d) override {
-    return next().createKey(r, s, a, k, d);
-  }
+  DWORD openKey(HKEY r, Text s, REGSAM a, HKEY* k) override { return next().openKey(r, s, a, k); }
+  DWORD createKey(HKEY r, Text s, REGSAM a, HKEY* k, DWORD* d) override { return next().createKey(r, s, a, k, d); }
   DWORD closeKey(HKEY k) override { return in_.closeKey(k); }
-  DWORD queryValue(HKEY k, const wchar_t* n, DWORD* t, BYTE* d, DWORD* s) override {
-    return next().queryValue(k, n, t, d, s);
-  }
-  DWORD setValue(HKEY k, const wchar_t* n, DWORD t, const BYTE* d, DWORD s) override {
-    return next().setValue(k, n, t, d, s);
-  }
-  DWORD deleteValue(HKEY k, const wchar_t* n) override { return next().deleteValue(k, n); }
-  DWORD deleteTree(HKEY k, const wchar_t* s) override { return next().deleteTree(k, s); }
+  DWORD queryValue(HKEY k, Text n, DWORD* t, BYTE* d, DWORD* s) override { return next().queryValue(k, n, t, d, s); }
+  DWORD setValue(HKEY k, Text n, DWORD t, const BYTE* d, DWORD s) override { return next().setValue(k, n, t, d, s); }
+  DWORD deleteValue(HKEY k, Text n) override { return next().deleteValue(k, n); }
+  DWORD deleteTree(HKEY k, Text s) override { return next().deleteTree(k, s); }
   DWORD enumValue(HKEY k, DWORD i, wchar_t* n, DWORD* c, DWORD* t, BYTE* d, DWORD* s) override {
     return next().enumValue(k, i, n, c, t, d, s);
   }
@@ -83,8 +77,7 @@ class FaultyRegistry : public Faulty<port::RegistryPort> {
   DWORD queryInfoKey(HKEY k, DWORD* s, DWORD* v) override { return next().queryInfoKey(k, s, v); }
 };
 
-class FaultyRadio : public Faulty<port::RadioPort> {
- public:
+struct FaultyRadio : Faulty<port::RadioPort> {
   using Faulty::Faulty;
   DWORD findFirstRadio(HANDLE* s, HANDLE* r) override { return next().findFirstRadio(s, r); }
   DWORD findRadioClose(HANDLE s) override { return in_.findRadioClose(s); }
@@ -97,36 +90,31 @@ class FaultyRadio : public Faulty<port::RadioPort> {
     return next().setServiceState(r, d, g, s);
   }
   DWORD listRadioInterfaces(std::vector<port::RadioInterface>* i) override { return next().listRadioInterfaces(i); }
-  DWORD openRadioInterface(const wchar_t* p, HANDLE* h) override { return next().openRadioInterface(p, h); }
+  DWORD openRadioInterface(Text p, HANDLE* h) override { return next().openRadioInterface(p, h); }
   DWORD listRadioDevices(DWORD u, std::vector<port::RadioDevice>* d) override { return next().listRadioDevices(u, d); }
   DWORD close(HANDLE h) override { return in_.close(h); }
 };
 
-class FaultyBus : public Faulty<port::BusPort> {
- public:
+struct FaultyBus : Faulty<port::BusPort> {
   using Faulty::Faulty;
   DWORD findFirstInterface(port::BusInterface* f) override { return next().findFirstInterface(f); }
-  DWORD open(const wchar_t* p, HANDLE* h) override { return next().open(p, h); }
+  DWORD open(Text p, HANDLE* h) override { return next().open(p, h); }
   DWORD ioControl(HANDLE b, DWORD c, const void* i, DWORD is, void* o, DWORD os, DWORD* r) override {
     return next().ioControl(b, c, i, is, o, os, r);
   }
   DWORD close(HANDLE b) override { return in_.close(b); }
 };
 
-class FaultyRfcomm : public Faulty<port::RfcommPort> {
- public:
+struct FaultyRfcomm : Faulty<port::RfcommPort> {
   using Faulty::Faulty;
   DWORD startup() override { return next().startup(); }
   void cleanup() override { in_.cleanup(); }
   DWORD probe(port::RfcommProbe* r) override { return next().probe(r); }
 };
 
-class FaultyNotification : public Faulty<port::NotificationPort> {
- public:
+struct FaultyNotification : Faulty<port::NotificationPort> {
   using Faulty::Faulty;
-  DWORD createWindow(const wchar_t* c, port::MessageWindowHandler* h, HWND* w) override {
-    return next().createWindow(c, h, w);
-  }
+  DWORD createWindow(Text c, port::MessageWindowHandler* h, HWND* w) override { return next().createWindow(c, h, w); }
   DWORD destroyWindow(HWND w) override { return in_.destroyWindow(w); }
   UINT registerMessage(const char* n) override { return next().registerMessage(n); }
   DWORD registerInterfaceNotification(HWND w, const GUID& g, HDEVNOTIFY* r) override {
@@ -144,16 +132,13 @@ class FaultyNotification : public Faulty<port::NotificationPort> {
   DWORD releaseMessages(HWND w) override { return in_.releaseMessages(w); }
 };
 
-class FaultyDialup : public Faulty<port::DialupPort> {
- public:
+struct FaultyDialup : Faulty<port::DialupPort> {
   using Faulty::Faulty;
   DWORD listModems(DWORD u, std::vector<port::ModemDevice>* m) override { return next().listModems(u, m); }
   DWORD listConnections(std::vector<port::ActiveConnection>* c) override { return next().listConnections(c); }
   DWORD readDefaultEntry(port::PhonebookEntry* e) override { return next().readDefaultEntry(e); }
-  DWORD writeEntry(const wchar_t* n, const port::PhonebookEntry& e) override { return next().writeEntry(n, e); }
-  DWORD dial(const wchar_t* n, const wchar_t* p, HWND w, port::DialConnection* c) override {
-    return next().dial(n, p, w, c);
-  }
+  DWORD writeEntry(Text n, const port::PhonebookEntry& e) override { return next().writeEntry(n, e); }
+  DWORD dial(Text n, Text p, HWND w, port::DialConnection* c) override { return next().dial(n, p, w, c); }
   DWORD hangUp(port::DialConnection c) override { return in_.hangUp(c); }
   DWORD getStatus(port::DialConnection c, port::ConnectionStatus* s) override { return next().getStatus(c, s); }
   DWORD notifyOnChange(port::DialConnection c, HANDLE e, DWORD f) override { return next().notifyOnChange(c, e, f); }
@@ -164,26 +149,23 @@ class FaultyDialup : public Faulty<port::DialupPort> {
   DWORD closeEvent(HANDLE e) override { return in_.closeEvent(e); }
 };
 
-class FaultyShell : public Faulty<port::ShellPort> {
- public:
+struct FaultyShell : Faulty<port::ShellPort> {
   using Faulty::Faulty;
   LANGID userUiLanguage() override { return next().userUiLanguage(); }
   DWORD osVersion(DWORD* a, DWORD* i) override { return next().osVersion(a, i); }
   DWORD createAppVisibility(std::unique_ptr<port::AppVisibility>* o) override { return next().createAppVisibility(o); }
-  HWND findWindow(const wchar_t* c) override { return next().findWindow(c); }
+  HWND findWindow(Text c) override { return next().findWindow(c); }
   HMONITOR monitorFromWindow(HWND w) override { return next().monitorFromWindow(w); }
 };
 
-class FaultyModules : public Faulty<port::ModulePort> {
- public:
+struct FaultyModules : Faulty<port::ModulePort> {
   using Faulty::Faulty;
-  DWORD load(const wchar_t* n, HMODULE* m) override { return next().load(n, m); }
+  DWORD load(Text n, HMODULE* m) override { return next().load(n, m); }
   DWORD entry(HMODULE m, const char* n, port::ModuleEntry* e) override { return next().entry(m, n, e); }
   DWORD release(HMODULE m) override { return in_.release(m); }
 };
 
-class FaultyCredentials : public Faulty<port::CredentialsPort> {
- public:
+struct FaultyCredentials : Faulty<port::CredentialsPort> {
   using Faulty::Faulty;
   port::EnteredCredentials* allocateCredentials() override { return next().allocateCredentials(); }
   void releaseCredentials(port::EnteredCredentials* r) override { in_.releaseCredentials(r); }
@@ -192,7 +174,7 @@ class FaultyCredentials : public Faulty<port::CredentialsPort> {
   DWORD promptForPassword(const port::PasswordPrompt& p, port::EnteredCredentials* e, port::PromptStep* f) override {
     return next().promptForPassword(p, e, f);
   }
-  DWORD logon(const wchar_t* u, const wchar_t* d, const wchar_t* p) override { return next().logon(u, d, p); }
+  DWORD logon(Text u, Text d, Text p) override { return next().logon(u, d, p); }
   DWORD showInvalidPasswordWarning(HWND p) override { return next().showInvalidPasswordWarning(p); }
 };
 
