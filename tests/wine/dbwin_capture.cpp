@@ -73,12 +73,6 @@ void DbwinCapture::readLoop() {
   }
 }
 
-std::vector<std::string> DbwinCapture::waitFor(size_t count, DWORD timeoutMs) {
-  std::unique_lock lock(mutex_);
-  arrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return texts_.size() >= count; });
-  return texts_;
-}
-
 std::vector<std::string> DbwinCapture::flush() {
   const std::string marker = "dbwin-capture-marker";
   OutputDebugStringA(marker.c_str());

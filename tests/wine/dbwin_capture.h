@@ -27,12 +27,9 @@ class DbwinCapture {
   bool ready() const { return ready_; }
   const std::string& error() const { return error_; }
 
-  // The texts written by this process since the last clear, in order. Waits until
-  // at least count have arrived or timeoutMs has passed.
-  std::vector<std::string> waitFor(size_t count, DWORD timeoutMs = 5000);
-  // Everything written before this call, to show that nothing more came: a
-  // marker written after it arrives last, as each text is read before the next
-  // can be written.
+  // The texts this process wrote since the last clear, in order, all of them: a
+  // marker written now arrives last, as each text is read before the next can be
+  // written (waits for it up to 5 s).
   std::vector<std::string> flush();
   void clear();
 
