@@ -120,7 +120,6 @@ struct ScratchFactory {
          "Wine copies the data before it checks the type and zeroes nothing "
          "for a missing key"},
         {"getValue without a type flag", "Wine answers ERROR_UNSUPPORTED_TYPE (checked below)"},
-        {"no handle to fill", "Wine writes through the null handle pointer and crashes"},
         {"name and depth limits", "Wine keeps neither the key name length nor the depth limit"},
     };
     const auto found = wine.find(step);

@@ -10,11 +10,15 @@ DWORD result(LSTATUS status) { return static_cast<DWORD>(status); }
 
 }  // namespace
 
+// A null handle pointer is refused here: not every registry implementation checks
+// it before writing through it.
 DWORD Win32Registry::openKey(HKEY root, const wchar_t* subKey, REGSAM access, HKEY* opened) {
+  if (opened == nullptr) return ERROR_INVALID_PARAMETER;
   return result(RegOpenKeyExW(root, subKey, 0, access, opened));
 }
 
 DWORD Win32Registry::createKey(HKEY root, const wchar_t* subKey, REGSAM access, HKEY* created, DWORD* disposition) {
+  if (created == nullptr) return ERROR_INVALID_PARAMETER;
   return result(
       RegCreateKeyExW(root, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, created, disposition));
 }
