@@ -1,13 +1,11 @@
 #!/bin/bash
 # End-to-end test of the btutil binary on temporary registry store files: what
-# only the real stores, files and process show. A tree through the store files and
-# an export file and back, a directory or read-only store refused, the trace
-# settings read at start, the help's examples surviving a POSIX shell, a one-time
-# permission used up in the user store and a pipe named as a file. The
-# commands' logic, messages and refusals (queries, UTF-8 imports, malformed files)
-# are tested on the simulation (tests/unit/btutil_*). A file that Wine's regedit
-# exported imports and exports again byte for byte; a file with lines reg.exe
-# would skip is refused whole, each such line listed.
+# only the real stores, files and process show. A file that Wine's regedit
+# exported imports and exports again byte for byte, an export that cannot be
+# written, a directory or read-only store refused, the trace settings read at
+# start, the help's examples surviving a POSIX shell and a pipe named as a file.
+# The commands' logic, messages and refusals (queries, permissions, malformed
+# files) are tested on the simulation (tests/unit/btutil_*).
 # Usage: btutil_cli_test.sh PATH_TO_BTUTIL README DATA_FOLDER
 set -u
 
@@ -15,7 +13,7 @@ usage='usage: btutil_cli_test.sh PATH_TO_BTUTIL README DATA_FOLDER'
 btutil=${1:?$usage}
 readme=${2:?$usage}
 data=${3:?$usage}
-for tool in od cmp sha256sum timeout; do
+for tool in od cmp timeout; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing"; exit 77; }
 done
 source "$(dirname "$0")/btutil_harness.sh"
@@ -23,29 +21,11 @@ export UTILS_REGISTRY_MACHINE=$work/machine.db
 export UTILS_REGISTRY_USER=$work/user.db
 
 key='HKLM\Software\vorlane'
-# --- a tree through the store, an export file and back -------------------------
-run reg add "HKEY_LOCAL_MACHINE\\software\\VORLANE" /v Blob /t REG_BINARY /d 000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f
-check "add binary under the long root name" exits 0
+# --- an export that cannot be written, a directory or a read-only store --------
 run reg add "$key" /v Path /d 'C:\Program Files\"Vorlane"'
-run reg add "$key" /ve /d 'défaut'
-run reg add "$key\\Devices\\00:11:22:33:44:55"
-check "add key without value" exits 0
-run reg query "$key" /s
-tree_before=$out
-run reg export "$key" "$work/vorlane.reg"
-check "export" exits 0
-check "export starts with the UTF-16LE byte order mark" is "$(od -An -tx1 -N2 "$work/vorlane.reg" | tr -d ' ')" "fffe"
+check "add makes the machine store" exits 0
 run reg export "$key" "$work/no/such/dir/x.reg"
 check "export to an unwritable place fails with 1" fails 1 "Cannot write"
-run reg delete "$key" /f
-run reg query "$key"
-check "a deleted key is gone (exit 1)" fails 1 "unable to find the specified registry key"
-run reg import "$work/vorlane.reg"
-check "import the UTF-16 export" exits 0
-run reg query "$key" /s
-check "the round trip restores the tree" is "$out" "$tree_before"
-
-# --- a directory or a read-only store is refused --------------------------------
 run reg import /tmp
 check "a directory is not imported" fails 1 "Cannot read /tmp: not a regular file"
 if [ "$(id -u)" != 0 ]; then
@@ -106,20 +86,7 @@ run --trace 4x services enable $device  # main passes a malformed mask on to the
 check "a malformed mask is refused" refused 'The trace mask "4x"'
 unset DBUS_SYSTEM_BUS_ADDRESS
 
-# --- permit and services on the real stores, ftplist on a pipe -----------------
-radio=00:11:22:33:44:55
-run permit grant $radio $device 0x1105 --once
-check "grant writes to the user store" exits 0
-run permit show $radio $device
-check "show decodes a one-time permission" has "$out" "  request 0x1105   once"
-run permit check $radio $device 0x1105
-check "check answers yes and uses the permission up" exits 0
-run permit check $radio $device 0x1105
-check "a used-up permission answers no" exits 1
-run reg add 'HKLM\SOFTWARE\Vorlane\Pelmora\Supported' /v '{0000110B-0000-1000-8000-00805F9B34FB}' /t REG_DWORD /d 1 /f
-run services supported 0x110b
-check "services supported reads the machine store" is "$code:$out" \
-  "0:{0000110B-0000-1000-8000-00805F9B34FB} (Audio Sink) is supported."
+# --- ftplist on a pipe ------------------------------------------------------------
 "$btutil" ftplist pack --lead /inbox -- -0 $'two\nlines' >"$work/block.bin"
 run ftplist unpack --lead -0 <(cat "$work/block.bin")
 check "unpack reads a pipe named as FILE, -0 keeps a line break" is "$(od -An -c "$work/stdout" | tr -s ' ')" \
@@ -135,21 +102,5 @@ run reg import "$work/again.reg"
 check "its own export imports again" exits 0
 run reg export 'HKCU\Software\RoundTrip' "$work/third.reg" /y
 check "to the same bytes again" cmp "$data/wine_regedit_export.reg" "$work/third.reg"
-
-# --- every line reg.exe would skip is listed; nothing is imported ------------------
-before=$(sha256sum "$UTILS_REGISTRY_USER")
-printf 'REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Half]\r\n"Good"="yes"\r\n"Bad"=dword:123456789\r\n"Also"="x" #not a comment here\r\n"Good2"=dword:1\r\n' >"$work/half.reg"
-run reg import "$work/half.reg"
-check "a file with lines reg.exe skips is refused" exits 1
-check "the count" has "$err" "2 malformed lines"
-check "the first skipped line" has "$err" "line 4: A dword is 1 to 8 hex digits"
-check "the second skipped line" has "$err" "line 5: Only a ; comment may follow the closing quote."
-check "nothing was imported" is "$(sha256sum "$UTILS_REGISTRY_USER")" "$before"
-
-printf 'REGEDIT4 FOO\r\n[HKEY_CURRENT_USER\\Software\\Fuzzy]\r\n"V"="x"\r\n' >"$work/fuzzy.reg"
-run reg import "$work/fuzzy.reg"
-check "a header reg.exe reads nothing of succeeds" exits 0
-check "and says nothing was imported" has "$out" "Nothing was imported"
-check "and imports nothing" is "$(sha256sum "$UTILS_REGISTRY_USER")" "$before"
 
 finish "btutil"

@@ -1,12 +1,15 @@
 // The SQLite registry store: the registry contract on real files, and what only
 // the store has (files and folders, sharing between stores and processes, SQLite
-// failures).
+// failures, batches applied whole or not at all, SQLite's locks).
 #include "port/linux/registry_store.h"
 
+#include <chrono>
 #include <optional>
 #include <utility>
 
+#include "integration/child_process.h"
 #include "integration/registry_test_support.h"
+#include "port/linux/registry_file.h"
 #include "port/linux/registry_paths.h"
 #include "port/linux/registry_sqlite.h"
 #include "unit/registry_contract.h"
@@ -15,10 +18,13 @@ namespace {
 
 using registry_test::getDword;
 using registry_test::readDwordAt;
+using registry_test::readFile;
 using registry_test::setDword;
 using registry_test::TempFolder;
 using utils::linuxport::RegistryStore;
+using utils::port::RegistryChange;
 using utils::port::ScopedKey;
+using Kind = utils::port::RegistryChange::Kind;
 namespace sqlite = utils::linuxport::sqlite;
 
 struct StoreFactory {
@@ -40,7 +46,7 @@ INSTANTIATE_TYPED_TEST_SUITE_P(Store, RegistryContract, ::testing::Types<StoreFa
 
 using RegistryStoreTest = registry_test::ScratchStore;
 
-// The files' modes are checked under several umasks in registry_permission_test.
+// The files' modes are checked under several umasks in registry_processes_test.
 TEST_F(RegistryStoreTest, ValuesOfBothFilesOutliveTheStoreAndNoJournalStays) {
   {
     auto store = open();
@@ -132,33 +138,25 @@ TEST_F(RegistryStoreTest, OtherStoresAndProcessesSeeEveryCommitAtOnce) {
   for (DWORD round = 2; round < 6; ++round) {
     ASSERT_EQ(readDwordAt(*store, HKEY_CURRENT_USER, L"Software\\vorlane", L"LogDebug", &value), ERROR_SUCCESS);
     ASSERT_EQ(readDwordAt(*store, HKEY_CURRENT_USER, L"Software\\vorlane", L"Missing", &value), ERROR_FILE_NOT_FOUND);
-    const int status =
-        registry_test::PausedChild(
-            [&] {
-              RegistryStore writer(machine(), user());
-              if (setDword(writer, HKEY_CURRENT_USER, L"Missing", round) != ERROR_SUCCESS) return 1;
-              ScopedKey child(writer);
-              if (writer.openKey(HKEY_CURRENT_USER, L"Software\\vorlane", KEY_SET_VALUE, child.out()) != ERROR_SUCCESS)
-                return 2;
-              return setDword(writer, child.get(), L"LogDebug", round) == ERROR_SUCCESS ? 0 : 3;
-            },
-            [] { return 0; })
-            .finish();
-    ASSERT_TRUE(registry_test::exitedWith(status, 0)) << status;
+    const auto writer = utils::testing::runChild([&] {
+      RegistryStore other(machine(), user());
+      ScopedKey child(other);
+      const bool wrote = setDword(other, HKEY_CURRENT_USER, L"Missing", round) == ERROR_SUCCESS &&
+                         other.openKey(HKEY_CURRENT_USER, L"Software\\vorlane", KEY_SET_VALUE, child.out()) == 0 &&
+                         setDword(other, child.get(), L"LogDebug", round) == ERROR_SUCCESS;
+      return wrote ? 0 : 1;
+    });
+    ASSERT_EQ(writer.code, 0) << "signal " << writer.signal;
     ASSERT_EQ(readDwordAt(*store, HKEY_CURRENT_USER, L"Software\\vorlane", L"LogDebug", &value), ERROR_SUCCESS);
     EXPECT_EQ(value, round);
     ASSERT_EQ(getDword(*store, HKEY_CURRENT_USER, L"Missing", &value), ERROR_SUCCESS);
     EXPECT_EQ(value, round);
     ASSERT_EQ(store->deleteValue(HKEY_CURRENT_USER, L"Missing"), ERROR_SUCCESS);
   }
-  const int status = registry_test::PausedChild(
-                         [&] {
-                           RegistryStore writer(machine(), user());
-                           return writer.deleteTree(HKEY_CURRENT_USER, L"Software") == ERROR_SUCCESS ? 0 : 1;
-                         },
-                         [] { return 0; })
-                         .finish();
-  ASSERT_TRUE(registry_test::exitedWith(status, 0));
+  ASSERT_EQ(utils::testing::runChild([&] {
+              return RegistryStore(machine(), user()).deleteTree(HKEY_CURRENT_USER, L"Software") == 0 ? 0 : 1;
+            }).code,
+            0);
   EXPECT_EQ(getDword(*store, key.get(), L"LogDebug", &value), ERROR_KEY_DELETED);
   EXPECT_EQ(readDwordAt(*store, HKEY_CURRENT_USER, L"Software\\vorlane", L"LogDebug", &value), ERROR_FILE_NOT_FOUND);
 }
@@ -286,6 +284,128 @@ TEST_F(RegistryStoreTest, FailedOpensAreRetriedUnlessTheFileIsBad) {
   auto other = std::make_unique<RegistryStore>(folder_.file("other/m.db"), folder_.file("other/u.db"));
   EXPECT_EQ(getDword(*other, HKEY_CURRENT_USER, L"v", &value), ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_EQ(getDword(*other, HKEY_CURRENT_USER, L"v", &value), ERROR_FILE_NOT_FOUND);
+}
+
+// A batch is one transaction: a failure half-way (a full disk through the SQLite
+// seam, a change the store refuses) leaves the file byte for byte as it was.
+TEST_F(RegistryStoreTest, ABatchGoesInWholeOrNotAtAll) {
+  auto owned = open();
+  RegistryStore& store = *owned;
+  // As the first call on a new store: deleting what is absent succeeds, and a
+  // tree goes whole, also within a batch.
+  BYTE one[4] = {1, 0, 0, 0};
+  const std::vector<RegistryChange> changes = {
+      {Kind::DeleteTree, L"Nothing\\Here"},
+      {Kind::DeleteValue, L"Nothing", L"x"},
+      {Kind::SetValue, L"A\\B\\C", L"v", REG_DWORD, one, 4},
+      {Kind::SetValue, L"A\\B", nullptr, REG_DWORD, one, 4},
+      {Kind::DeleteValue, L"A\\B\\C", L"absent"},
+      {Kind::DeleteTree, L"a\\b"},
+      {Kind::SetValue, L"A\\B\\D", L"v", REG_DWORD, one, 4},  // after the tree went, made again
+      {Kind::CreateKey, L"A\\E"},
+  };
+  size_t failed = 99;
+  ASSERT_EQ(store.applyChanges(HKEY_CURRENT_USER, changes.data(), changes.size(), &failed), ERROR_SUCCESS);
+  DWORD value = 0;
+  EXPECT_EQ(readDwordAt(store, HKEY_CURRENT_USER, L"A\\B\\C", L"v", &value), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(readDwordAt(store, HKEY_CURRENT_USER, L"A\\B\\D", L"v", &value), ERROR_SUCCESS);
+  EXPECT_EQ(readDwordAt(store, HKEY_CURRENT_USER, L"A\\B", nullptr, &value), ERROR_FILE_NOT_FOUND);
+  ScopedKey made(store);
+  ASSERT_EQ(store.openKey(HKEY_CURRENT_USER, L"A\\E", KEY_READ, made.out()), ERROR_SUCCESS);
+  ASSERT_EQ(setDword(store, HKEY_CURRENT_USER, L"Before", 1), ERROR_SUCCESS);
+
+  // Shaped like an import: 400 keys of three values each.
+  std::vector<std::wstring> keys;
+  for (int k = 0; k < 400; ++k) keys.push_back(L"Software\\Batch\\Key" + std::to_wstring(k));
+  BYTE seven[4] = {7, 0, 0, 0};
+  std::vector<RegistryChange> batch;
+  for (const auto& key : keys) {
+    batch.push_back({Kind::CreateKey, key.c_str()});
+    for (const wchar_t* name : {L"Value0", L"Value1", L"Value2"}) {
+      batch.push_back({Kind::SetValue, key.c_str(), name, REG_DWORD, seven, 4});
+    }
+  }
+  const std::string before = readFile(user());
+  const struct {
+    const char* what;
+    int code, skip;
+    DWORD expected;
+  } failures[] = {
+      {"disk full on the 700th statement", sqlite::kFull, 700, ERROR_DISK_FULL},
+      {"I/O error on the first statement", sqlite::kIoErr, 0, ERROR_REGISTRY_IO_FAILED},
+  };
+  for (const auto& failure : failures) {
+    SCOPED_TRACE(failure.what);
+    sqlite::injectFault(sqlite::Call::Step, failure.code, 1, failure.skip);
+    EXPECT_EQ(store.applyChanges(HKEY_CURRENT_USER, batch.data(), batch.size(), &failed), failure.expected);
+    EXPECT_EQ(sqlite::injectedFailures(), 1);
+    sqlite::clearFaults();
+    EXPECT_LT(failed, batch.size());
+    EXPECT_EQ(readFile(user()), before);
+    EXPECT_EQ(readDwordAt(store, HKEY_CURRENT_USER, L"Software\\Batch\\Key0", L"Value0", &value), ERROR_FILE_NOT_FOUND);
+  }
+  // A change the store refuses, after hundreds it accepted.
+  std::vector<RegistryChange> refused = batch;
+  const std::wstring tooLong(16384, L'v');
+  refused.insert(refused.begin() + 900,
+                 {Kind::SetValue, L"Software\\Batch\\Key0", tooLong.c_str(), REG_DWORD, seven, 4});
+  EXPECT_EQ(store.applyChanges(HKEY_CURRENT_USER, refused.data(), refused.size(), &failed), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(failed, 900u);
+  EXPECT_EQ(readFile(user()), before);
+
+  ASSERT_EQ(store.applyChanges(HKEY_CURRENT_USER, batch.data(), batch.size(), &failed), ERROR_SUCCESS);
+  EXPECT_EQ(readDwordAt(store, HKEY_CURRENT_USER, L"Software\\Batch\\Key399", L"Value2", &value), ERROR_SUCCESS);
+  EXPECT_EQ(value, 7u);
+  std::string report;
+  EXPECT_EQ(store.checkIntegrity(HKEY_CURRENT_USER, &report), ERROR_SUCCESS) << report;
+}
+
+// The machine-wide file may be read by every local user: a reader that keeps its
+// shared lock (as an open sqlite3 shell would) delays every write, which gives up
+// after the busy timeout with ERROR_BUSY and changes nothing.
+TEST_F(RegistryStoreTest, AReaderHoldingItsLockMakesMachineWritesFailBusy) {
+  ASSERT_EQ(setDword(*open(), HKEY_LOCAL_MACHINE, L"LogDebug", 1), ERROR_SUCCESS);
+  sqlite::Connection connection;
+  registry_test::PausedChild reader(
+      [&] {
+        return connection.open(machine(), false) == sqlite::kOk &&
+                       connection.exec("BEGIN; SELECT count(*) FROM registry_values;") == sqlite::kOk
+                   ? 0
+                   : 11;
+      },
+      [&] { return connection.exec("COMMIT") == sqlite::kOk ? 0 : 12; });
+  ASSERT_TRUE(reader.waitReady());
+  const std::string before = readFile(machine());
+  auto store = open();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(setDword(*store, HKEY_LOCAL_MACHINE, L"LogDebug", 2), DWORD{ERROR_BUSY});
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(sqlite::Connection::kBusyTimeoutMs));
+  EXPECT_EQ(readFile(machine()), before) << "the refused write changed nothing";
+  DWORD value = 0;
+  EXPECT_EQ(readDwordAt(*store, HKEY_LOCAL_MACHINE, nullptr, L"LogDebug", &value), ERROR_SUCCESS)
+      << "readers go on while the lock is shared";
+  EXPECT_EQ(value, 1u);
+  const int status = reader.finish();
+  EXPECT_TRUE(registry_test::exitedWith(status, 0)) << "reader status " << status;
+  EXPECT_EQ(setDword(*store, HKEY_LOCAL_MACHINE, L"LogDebug", 2), ERROR_SUCCESS) << "once the reader let go";
+  EXPECT_EQ(readDwordAt(*store, HKEY_LOCAL_MACHINE, nullptr, L"LogDebug", &value), ERROR_SUCCESS);
+  EXPECT_EQ(value, 2u);
+}
+
+// A store that finds its file without tables waits for the write lock to make
+// them; when another connection made them meanwhile, it must use those (making
+// them again would fail) and go on.
+TEST_F(RegistryStoreTest, TablesMadeByAnotherOpenerWhileWaitingAreUsed) {
+  using utils::linuxport::RegistryFile;
+  RegistryFile other(user(), RegistryFile::Kind::User);
+  DWORD otherOpened = ERROR_INVALID_FUNCTION;
+  sqlite::beforeNextExec("BEGIN IMMEDIATE", [&] { otherOpened = other.checkWritable(); });
+  auto store = open();
+  ASSERT_EQ(setDword(*store, HKEY_CURRENT_USER, L"Written", 7), ERROR_SUCCESS);
+  EXPECT_EQ(otherOpened, DWORD{ERROR_SUCCESS}) << "the other opener made the tables while the store waited";
+  DWORD value = 0;
+  EXPECT_EQ(readDwordAt(*store, HKEY_CURRENT_USER, nullptr, L"Written", &value), ERROR_SUCCESS);
+  EXPECT_EQ(value, 7u);
 }
 
 }  // namespace

@@ -394,19 +394,26 @@ TEST_F(BtutilCommandTest, ImportAppliesDeletionsAndRefusesMalformedFilesWhole) {
   const std::string bad = file("bad.reg");
   writeFile(bad,
             "Windows Registry Editor Version 5.00\r\n\r\n[-HKEY_CURRENT_USER\\Keep]\r\n"
-            "[HKEY_CURRENT_USER\\Other]\r\n\"A\"=dword:1\r\n\"B\"=hex:01,\\\r\n  0g\r\n");
+            "[HKEY_CURRENT_USER\\Other]\r\n\"A\"=dword:1\r\n\"B\"=hex:01,\\\r\n  0g\r\n\"C\"=\"x\" #no\r\n");
   r = run({"reg", "import", bad});
   EXPECT_EQ(kExitNo, r.code);
   EXPECT_EQ("ERROR: " + bad +
-                ": 1 malformed line, which reg.exe would skip or mangle while importing the rest. btutil imports a "
+                ": 2 malformed lines, which reg.exe would skip or mangle while importing the rest. btutil imports a "
                 "file whole or not at all. Nothing was imported.\n  line 7: Bad hex data at \"0g\": bytes are 1 or 2 "
-                "hex digits separated by commas. (the value starts on line 6)\n",
+                "hex digits separated by commas. (the value starts on line 6)\n  line 8: Only a ; comment may follow "
+                "the closing quote.\n",
             r.err);
   EXPECT_EQ("", r.out);
   EXPECT_EQ(before, dump(HKEY_CURRENT_USER));
   EXPECT_EQ(setsBefore, sim_.registry.calls(SimRegistry::Op::Set));
   EXPECT_EQ(deletesBefore, sim_.registry.calls(SimRegistry::Op::Delete));
 
+  // A header reg.exe reads nothing of: success, and nothing imported.
+  writeFile(bad, "REGEDIT4 FOO\r\n[HKEY_CURRENT_USER\\Fuzzy]\r\n\"V\"=\"x\"\r\n");
+  r = run({"reg", "import", bad});
+  EXPECT_EQ(kExitOk, r.code);
+  EXPECT_NE(std::string::npos, r.out.find("Nothing was imported")) << r.out;
+  EXPECT_EQ(before, dump(HKEY_CURRENT_USER));
   writeFile(bad, std::string("\xFF\xFEW\0", 4));
   r = run({"reg", "import", bad});
   EXPECT_EQ(kExitNo, r.code);

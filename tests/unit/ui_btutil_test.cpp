@@ -1,7 +1,7 @@
 // btutil unlock on the simulated platform: the context given to the unlock
-// component, its answers, command lines that prompt for nothing, and the help of
-// both commands. (btutil lang is tested end to end in
-// integration/ui_btutil_test.sh.)
+// component, its answers and command lines that prompt for nothing. (btutil
+// lang is tested end to end in integration/ui_btutil_test.sh, the help of every
+// command in btutil_help_test.cpp.)
 #include <sstream>
 
 #include "commands.h"
@@ -75,16 +75,6 @@ TEST_F(UiBtutilTest, UnlockExitCodes) {
   port::installPlatform(record);
   EXPECT_EQ(btutil::kExitFailed, run({"unlock"}));
   EXPECT_EQ(btutil::kExitFailed, run({"lang"}));
-}
-
-TEST_F(UiBtutilTest, HelpGivesTheAnswers) {
-  EXPECT_EQ(0, run({"help", "unlock"}));
-  EXPECT_NE(std::string::npos, out_.str().find("0  unlocked\n  1  not unlocked\n")) << out_.str();
-  EXPECT_EQ(0, run({"lang", "--help"}));
-  EXPECT_NE(std::string::npos, out_.str().find("1  no language library loads")) << out_.str();
-  EXPECT_EQ(0, run({"--help"}));
-  EXPECT_NE(std::string::npos, out_.str().find("not unlocked (unlock)")) << out_.str();
-  EXPECT_NE(std::string::npos, out_.str().find("btutil unlock [--context N]")) << out_.str();
 }
 
 }  // namespace
