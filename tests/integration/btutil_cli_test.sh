@@ -3,9 +3,10 @@
 # only the real stores, files and process show. A file that Wine's regedit
 # exported imports and exports again byte for byte, an export that cannot be
 # written, a directory or read-only store refused, the trace settings read at
-# start, the help's examples surviving a POSIX shell and a pipe named as a file.
-# The commands' logic, messages and refusals (queries, permissions, malformed
-# files) are tested on the simulation (tests/unit/btutil_*).
+# start, the help's examples surviving a POSIX shell, a one-time permission used
+# up in the user store and a pipe named as a file. The commands' logic, messages
+# and refusals (queries, malformed files) are tested on the simulation
+# (tests/unit/btutil_*).
 # Usage: btutil_cli_test.sh PATH_TO_BTUTIL README DATA_FOLDER
 set -u
 
@@ -86,7 +87,20 @@ run --trace 4x services enable $device  # main passes a malformed mask on to the
 check "a malformed mask is refused" refused 'The trace mask "4x"'
 unset DBUS_SYSTEM_BUS_ADDRESS
 
-# --- ftplist on a pipe ------------------------------------------------------------
+# --- permit and services on the real stores, ftplist on a pipe -----------------
+radio=00:11:22:33:44:55
+run permit grant $radio $device 0x1105 --once
+check "grant writes to the user store" exits 0
+run permit show $radio $device
+check "show decodes a one-time permission" has "$out" "  request 0x1105   once"
+run permit check $radio $device 0x1105
+check "check answers yes and uses the permission up" exits 0
+run permit check $radio $device 0x1105
+check "a used-up permission answers no" exits 1
+run reg add 'HKLM\SOFTWARE\Vorlane\Pelmora\Supported' /v '{0000110B-0000-1000-8000-00805F9B34FB}' /t REG_DWORD /d 1 /f
+run services supported 0x110b
+check "services supported reads the machine store" is "$code:$out" \
+  "0:{0000110B-0000-1000-8000-00805F9B34FB} (Audio Sink) is supported."
 "$btutil" ftplist pack --lead /inbox -- -0 $'two\nlines' >"$work/block.bin"
 run ftplist unpack --lead -0 <(cat "$work/block.bin")
 check "unpack reads a pipe named as FILE, -0 keeps a line break" is "$(od -An -c "$work/stdout" | tr -s ' ')" \

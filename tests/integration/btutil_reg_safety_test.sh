@@ -1,11 +1,9 @@
 #!/bin/bash
-# Hostile input to the real btutil on real registry store files: crafted .reg
-# files with a NUL inside a name change nothing and exit with 1, as every failure
-# of reg does (each malformed form is a row of the parser's unit tests); export
-# never follows a planted symbolic link; FIFOs are refused without blocking. The
-# store files' modes under umask 077, another user's access, a symbolic link at
-# a store path and the registry's limits are the store's own tests
-# (integration_registry_store).
+# Hostile input to the real btutil on real registry store files: .reg files
+# with a NUL inside a name change nothing and exit with 1, export never follows
+# a planted symbolic link, FIFOs are refused without blocking. (The parser's
+# unit tests hold every malformed form; integration_registry_store the stores'
+# own attacks.)
 # Usage: btutil_reg_safety_test.sh PATH_TO_BTUTIL
 set -u
 

@@ -69,7 +69,7 @@ TEST_F(BtutilHelpTest, EveryCommandEndsWithTheCodesOfOneTable) {
   };
   const std::vector<Case> cases = {
       // reg answers every failure with 1, as reg.exe does. Outcomes the commands'
-      // own tests hold (reg, permit, services, ftplist, paired, hci) are not
+      // own tests hold (reg, permit, services, ftplist, paired) are not
       // repeated here.
       {{"reg", "add", "HKLM\\T"}, kExitNo, [this] { sim_.registry.setReadOnly(HKEY_LOCAL_MACHINE, true); }},
       {{"addr", "00:11"}, kExitUsage},
@@ -79,7 +79,9 @@ TEST_F(BtutilHelpTest, EveryCommandEndsWithTheCodesOfOneTable) {
       {{"radio"}, kExitOk},
       {{"radio", "extra"}, kExitUsage},
       {{"radio"}, kExitFailed, [this] { sim_.radio.setRadio(0, false); }},
+      {{"hci", "0xFC01"}, kExitOk},
       {{"hci", "0xFC01", "0g"}, kExitUsage},
+      {{"hci", "0xFC01"}, kExitFailed, [this] { sim_.radio.setRadio(0, false); }},
       {{"paired", "--bogus"}, kExitUsage},
       {{"stack", "extra"}, kExitUsage},
       {{"rssi", "nonsense"}, kExitUsage},

@@ -78,22 +78,17 @@ TEST_F(PolicyCommandTest, PermitRefusesBadArgumentsAndWritesNothing) {
 }
 
 // Sets TZ for one test and restores it.
-class ScopedTimeZone {
- public:
+struct ScopedTimeZone {
   explicit ScopedTimeZone(const char* zone) {
-    if (const char* old = std::getenv("TZ")) saved_ = old;
+    if (const char* old = std::getenv("TZ")) saved = old;
     set(zone);
   }
-  ~ScopedTimeZone() { set(saved_ ? saved_->c_str() : nullptr); }
-  ScopedTimeZone(const ScopedTimeZone&) = delete;
-  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
-
- private:
+  ~ScopedTimeZone() { set(saved ? saved->c_str() : nullptr); }
   static void set(const char* zone) {
     zone != nullptr ? setenv("TZ", zone, 1) : unsetenv("TZ");
     tzset();
   }
-  std::optional<std::string> saved_;
+  std::optional<std::string> saved;
 };
 
 TEST_F(PolicyCommandTest, PermitTimesAreLocalUnlessAZoneIsGiven) {
