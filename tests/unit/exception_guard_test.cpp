@@ -23,14 +23,7 @@ namespace {
 
 constexpr uint64_t kNoResult = 0;  // the answer of a function without a result
 
-template <typename T>
-uint64_t asNumber(T value) {
-  if constexpr (std::is_pointer_v<T>) {
-    return reinterpret_cast<uintptr_t>(value);
-  } else {
-    return static_cast<uint64_t>(value);
-  }
-}
+uint64_t asNumber(const void* pointer) { return reinterpret_cast<uintptr_t>(pointer); }
 
 // Runs a handle-returning call and releases what it handed out.
 uint64_t released(HANDLE handle) {

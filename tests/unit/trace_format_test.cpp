@@ -88,6 +88,7 @@ TEST(TraceFormatTest, IntegerDirectivesPrintAsTheCLibrary) {
     check("%wd", "%d", value);
   }
   // The 64-bit sizes (long, size_t, ptrdiff_t and intmax_t are long long here).
+  static_assert(sizeof(long) == sizeof(long long) && sizeof(size_t) == sizeof(long long));
   for (long long value : {0LL, -1LL, 42LL, LLONG_MIN, 0x123456789ALL}) {
     for (const auto& [ours, c] : {std::pair{"%I64x", "%llx"},
                                   {"%I64u", "%llu"},
