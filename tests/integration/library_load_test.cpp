@@ -45,8 +45,6 @@ class LibraryLoadTest : public ::testing::Test {
         {.standardErrorPipe = true, .readerGone = readerGone});
   }
 
-  int probe(const std::vector<std::string>& args) { return run(args).code; }
-
   bool exists(const std::string& name) const {
     struct stat status {};
     return lstat(dir_.file(name).c_str(), &status) == 0;
@@ -60,18 +58,18 @@ class LibraryLoadTest : public ::testing::Test {
 TEST_F(LibraryLoadTest, SettingsComeFromTheStoreAtLoad) {
   // Nothing stored, then a file that is no store (and stays as it is): only the
   // one-time AppDebug line.
-  ASSERT_EQ(0, probe({"trace"}));
+  ASSERT_EQ(0, run({"trace"}).code);
   const std::string notAStore = "this is not a registry store, and must stay as it is";
   std::ofstream(dir_.file("machine.db")) << notAStore;
-  ASSERT_EQ(0, probe({"trace"}));
+  ASSERT_EQ(0, run({"trace"}).code);
   EXPECT_EQ("AppDebug=0\nAppDebug=0\n", output());
   EXPECT_EQ(notAStore, readFile(dir_.file("machine.db")));
   std::remove(dir_.file("machine.db").c_str());
 
-  ASSERT_EQ(0, probe({"set-dword", "Software\\vorlane", "LogDebug", "12"}));
-  ASSERT_EQ(0, probe({"set-dword", "SOFTWARE\\VORLANE", "EnableAppDebug", "0x1000D"}));
+  ASSERT_EQ(0, run({"set-dword", "Software\\vorlane", "LogDebug", "12"}).code);
+  ASSERT_EQ(0, run({"set-dword", "SOFTWARE\\VORLANE", "EnableAppDebug", "0x1000D"}).code);
   std::remove(dir_.file("debug.log").c_str());
-  ASSERT_EQ(0, probe({"trace"}));
+  ASSERT_EQ(0, run({"trace"}).code);
 
   // Level 4 and 8 pass a mask of 12, level 1 does not; the trace mask keeps its
   // low 16 bits (0xD: bits 0x1, 0x4, 0x8).
@@ -88,9 +86,9 @@ TEST_F(LibraryLoadTest, SettingsComeFromTheStoreAtLoad) {
 
 TEST_F(LibraryLoadTest, DebugOutputNeverStopsOrKillsTheHost) {
   // Loading creates nothing; the file comes with the first line.
-  ASSERT_EQ(0, probe({"set-dword", "Software\\vorlane", "EnableAppDebug", "8"}));
+  ASSERT_EQ(0, run({"set-dword", "Software\\vorlane", "EnableAppDebug", "8"}).code);
   EXPECT_FALSE(exists("debug.log"));
-  ASSERT_EQ(0, probe({"trace"}));
+  ASSERT_EQ(0, run({"trace"}).code);
   EXPECT_TRUE(exists("debug.log"));
 
   // A FIFO nobody reads, named before main runs, neither blocks the load nor

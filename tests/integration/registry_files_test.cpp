@@ -46,21 +46,15 @@ std::string pseudoRandomBytes(size_t count, unsigned seed) {
 // A sound store of several pages, made and closed.
 bool makeStore(const std::string& path) {
   RegistryStore store(path + ".machine", path);
-  HKEY key = nullptr;
-  if (store.createKey(HKEY_CURRENT_USER, L"Software\\Vorlane", KEY_ALL_ACCESS, &key, nullptr) != ERROR_SUCCESS) {
-    return false;
+  ScopedKey key(store);
+  const std::vector<BYTE> blob(1500, 0x5A);
+  bool made = store.createKey(HKEY_CURRENT_USER, L"Software\\Vorlane", KEY_ALL_ACCESS, key.out(), nullptr) == 0;
+  for (int i = 0; made && i < 20; ++i) {
+    made = store.setValue(key.get(), (L"value" + std::to_wstring(i)).c_str(), REG_BINARY, blob.data(), 1500) == 0;
   }
-  std::vector<BYTE> blob(1500, 0x5A);
-  for (int i = 0; i < 20; ++i) {
-    if (store.setValue(key, (L"value" + std::to_wstring(i)).c_str(), REG_BINARY, blob.data(),
-                       static_cast<DWORD>(blob.size())) != ERROR_SUCCESS) {
-      return false;
-    }
-  }
-  store.closeKey(key);
   std::error_code ignored;
   std::filesystem::remove(path + ".machine", ignored);
-  return true;
+  return made;
 }
 
 struct BadFile {

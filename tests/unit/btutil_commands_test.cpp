@@ -344,11 +344,9 @@ TEST_F(BtutilCommandTest, ExportAndImportRoundTrip) {
   std::string error;
   bool utf16 = false;
   ASSERT_TRUE(decodeRegFileText(bytes, &text, &utf16, &error));
+  // The key's default value leads; how each value is written is BtutilRegFileTest's.
   EXPECT_EQ(0u, text.find(L"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Vorlane\\"
                           L"Pelmora]\r\n@=\"d\u00e9faut\"\r\n"));
-  EXPECT_NE(std::wstring::npos, text.find(L"\"Path\"=\"C:\\\\Program Files\\\\\\\"V\\\"\"\r\n"));
-  EXPECT_NE(std::wstring::npos, text.find(L"\"Flags\"=dword:0000000c\r\n"));
-  EXPECT_NE(std::wstring::npos, text.find(L",\\\r\n  "));  // the blob wraps
 
   // An existing file is kept unless /y says otherwise, and /y goes after KEY and FILE.
   for (const std::vector<std::string>& args : {std::vector<std::string>{"reg", "export", key, exported},
