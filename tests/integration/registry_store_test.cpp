@@ -190,13 +190,7 @@ TEST_F(RegistryStoreTest, PathsComeFromTheEnvironment) {
   }
   EXPECT_EQ(setDword(*RegistryStore::fromEnvironment(), HKEY_LOCAL_MACHINE, L"x", 1), ERROR_SUCCESS);
   EXPECT_TRUE(std::filesystem::exists(env + "-machine.db"));
-  for (const auto& [name, value] : saved) {
-    if (value.has_value()) {
-      ::setenv(name, value->c_str(), 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
+  for (const auto& [name, value] : saved) value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
 }
 
 // Every SQLite failure comes back as a Win32 code, a failed write changes
