@@ -140,11 +140,17 @@ inline void requireProgram(const std::string& program) {
   std::exit(77);
 }
 
-// Waits up to timeoutMs for a Unix socket at path to accept a connection.
-inline bool waitForSocket(const std::string& path, int timeoutMs) {
+// The address of the Unix socket at path.
+inline sockaddr_un unixAddress(const std::string& path) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  return address;
+}
+
+// Waits up to timeoutMs for a Unix socket at path to accept a connection.
+inline bool waitForSocket(const std::string& path, int timeoutMs) {
+  const sockaddr_un address = unixAddress(path);
   return waitUntil(
       [&] {
         const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -4,17 +4,16 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "port/linux/bus_events.h"
 #include "port/linux/bus_socket.h"
+#include "radio_test_env.h"
 
 namespace utils::test {
 
@@ -98,9 +97,7 @@ inline std::unique_ptr<linuxport::BusEventSubscription> subscribeEvents(const st
 
 // A raw connection, for clients that break the protocol or say nothing.
 inline int rawConnect(const std::string& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  const sockaddr_un address = unixAddress(path);
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   EXPECT_EQ(0, ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address)) << path;
   return fd;

@@ -238,9 +238,7 @@ TEST_F(VrlbusdTest, ItsSocketFolderIsMadeUnderAStrictUmaskAndAStaleSocketIsRepla
   // A socket file that nobody listens on any more: bound, never listened.
   const std::string stale = folder.path() + "/bus.sock";
   const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, stale.c_str(), sizeof address.sun_path - 1);
+  const sockaddr_un address = unixAddress(stale);
   ASSERT_EQ(0, ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address));
   ::close(fd);
   ChildProcess second({vrlbusdPath(), "--emulate", "--socket", stale}, {}, folder.path() + "/log");
