@@ -15,18 +15,8 @@
 #include "integration/registry_test_support.h"
 #include "port/linux/registry_sqlite.h"
 
+namespace registry_test {
 namespace {
-
-using registry_test::getDword;
-using registry_test::readDwordAt;
-using registry_test::readFile;
-using registry_test::runSql;
-using registry_test::setDword;
-using registry_test::TempFolder;
-using registry_test::writeFile;
-using utils::linuxport::RegistryStore;
-using utils::port::ScopedKey;
-namespace sqlite = utils::linuxport::sqlite;
 
 std::set<std::string> folderListing(const std::string& folder) {
   std::set<std::string> names;
@@ -373,3 +363,4 @@ TEST_F(RegistryLayout, AnUnrewritableFileIsRefusedAndStaysReadable) {
 }
 
 }  // namespace
+}  // namespace registry_test

@@ -18,15 +18,8 @@
 #include "integration/child_process.h"
 #include "integration/registry_test_support.h"
 
+namespace registry_test {
 namespace {
-
-using registry_test::getDword;
-using registry_test::readDwordAt;
-using registry_test::readFile;
-using registry_test::setDword;
-using registry_test::TempFolder;
-using utils::linuxport::RegistryStore;
-using utils::port::ScopedKey;
 
 // A child writes values in a loop and reports each one after setValue returned
 // success; it is killed at a different moment each round, often in the middle
@@ -341,3 +334,4 @@ TEST(RegistryPermissions, ASymbolicLinkAtTheStorePathIsRefused) {
 }
 
 }  // namespace
+}  // namespace registry_test

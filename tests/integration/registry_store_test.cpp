@@ -14,18 +14,11 @@
 #include "port/linux/registry_sqlite.h"
 #include "unit/registry_contract.h"
 
+namespace registry_test {
 namespace {
 
-using registry_test::getDword;
-using registry_test::readDwordAt;
-using registry_test::readFile;
-using registry_test::setDword;
-using registry_test::TempFolder;
-using utils::linuxport::RegistryStore;
 using utils::port::RegistryChange;
-using utils::port::ScopedKey;
 using Kind = utils::port::RegistryChange::Kind;
-namespace sqlite = utils::linuxport::sqlite;
 
 struct StoreFactory {
   using Registry = RegistryStore;
@@ -403,3 +396,4 @@ TEST_F(RegistryStoreTest, TablesMadeByAnotherOpenerWhileWaitingAreUsed) {
 }
 
 }  // namespace
+}  // namespace registry_test

@@ -24,6 +24,12 @@
 
 namespace registry_test {
 
+// The names every registry store test uses, for the tests written inside this
+// namespace.
+using utils::linuxport::RegistryStore;
+using utils::port::ScopedKey;
+namespace sqlite = utils::linuxport::sqlite;
+
 // A folder under $TMPDIR (or /tmp), removed with everything in it.
 class TempFolder {
  public:
