@@ -51,9 +51,9 @@ class SavedSetting {
 // clang-format off
 #define UTILS_DLL_EXPORTS(X)                                                                                        \
   X(WRITELOG_A) X(WRITELOG_W) X(VRLN_BT_TRACE) X(VRLN_BT_TRACE_BME_A) X(VRLN_BT_TRACE_BME_W) X(VRLN_BT_TRACE_BME_U)  \
-  X(VRLN_BT_ATLTRACE_A) X(VRLN_BT_ATLTRACE_W) X(VRLN_BT_ATLTRACE_U) X(XAD_Decode) X(BT2Lptstr) X(BdaddrToBtaddr)     \
-  X(SetRegisterDWORD) X(GetRegisterDWORD) X(SetRegisterStr) X(GetRegisterStr) X(CreateRegisterSubKey)              \
-  X(DeleteRegisterSubkey) X(DeleteRegisterSubTree) X(stristr)
+  X(VRLN_BT_ATLTRACE_A) X(VRLN_BT_ATLTRACE_W) X(VRLN_BT_ATLTRACE_U) X(BT2Lptstr) X(stristr) X(SetRegisterDWORD)     \
+  X(GetRegisterDWORD) X(SetRegisterStr) X(GetRegisterStr) X(CreateRegisterSubKey) X(DeleteRegisterSubkey)           \
+  X(DeleteRegisterSubTree)
 // clang-format on
 struct Exports {
 #define UTILS_EXPORT_FIELD(name) decltype(&::name) name = nullptr;
@@ -123,29 +123,28 @@ class Win32DllTest : public ::testing::Test {
                                        << line << "\"";
 }
 
+// What the levels, masks and directives mean is the unit tests' (on the
+// simulation, also built for Windows): here that the load step read the masks
+// from the real registry and that each exported trace function reaches a debug
+// monitor.
 TEST_F(Win32DllTest, LoadStepReadsTheLogLevelMask) {
   const Exports& e = exports_;
   e.WRITELOG_A(4, nullptr, "x=%d", 5);
   e.WRITELOG_A(3, "skipped", "level 3 shares no bit with 0x0C");
   e.WRITELOG_A(8, "mod", "%s|%5.2f|%c", "narrow", 2.5, 'z');
-  e.WRITELOG_A(0, "zero", "level 0 is never written");
-  e.WRITELOG_A(4, "mod", nullptr);
   // Windows callers format wide strings with %s in a wide format, narrow ones with %S.
   e.WRITELOG_W(4, L"utils", L"%s and %d and %S", L"wide", 3, "narrow");
   e.WRITELOG_W(1, L"utils", L"level 1 is masked out");
-  e.WRITELOG_W(12, nullptr, L"%ls", L"ls also wide");
 
   const auto lines = capture_->flush();
-  ASSERT_EQ(lines.size(), 4u) << "a masked line was written, or a line is missing";
+  ASSERT_EQ(lines.size(), 3u) << "a masked line was written, or a line is missing";
   EXPECT_TRUE(isLogLine(lines[0], "4", "", "x=5"));
   EXPECT_TRUE(isLogLine(lines[1], "8", "mod", "narrow| 2.50|z"));
   EXPECT_TRUE(isLogLine(lines[2], "4", "utils", "wide and 3 and narrow"));
-  EXPECT_TRUE(isLogLine(lines[3], "12", "", "ls also wide"));
 }
 
 TEST_F(Win32DllTest, TraceFunctionsFollowTheApplicationMask) {
   const Exports& e = exports_;
-  e.VRLN_BT_TRACE(nullptr);  // neither reads the mask nor writes
   e.VRLN_BT_TRACE("t=%d", 1);
   e.VRLN_BT_TRACE_BME_A("a=%s", "x");
   e.VRLN_BT_TRACE_BME_W(L"w=%s", L"y");
@@ -153,12 +152,9 @@ TEST_F(Win32DllTest, TraceFunctionsFollowTheApplicationMask) {
   e.VRLN_BT_ATLTRACE_A("atl=%d\n", 4);
   e.VRLN_BT_ATLTRACE_W(L"atlw=%s", L"q");
   e.VRLN_BT_ATLTRACE_U(L"atlu");
-  // Over-long text is cut to 2,047 characters, and the mask is read only once.
-  const std::string longText(3000, 'k');
-  e.VRLN_BT_TRACE("%s", longText.c_str());
 
   const auto texts = capture_->flush();
-  ASSERT_EQ(texts.size(), 9u);
+  ASSERT_EQ(texts.size(), 8u);
   EXPECT_EQ(texts[0], "AppDebug=15\n") << "bit 16 of the stored value is ignored";
   EXPECT_EQ(texts[1], "t=1");
   EXPECT_EQ(texts[2], "a=x");
@@ -167,23 +163,18 @@ TEST_F(Win32DllTest, TraceFunctionsFollowTheApplicationMask) {
   EXPECT_TRUE(isLogLine(texts[5], "4", "", "atl=4\n"));
   EXPECT_TRUE(isLogLine(texts[6], "4", "", "atlw=q"));
   EXPECT_EQ(texts[7], "atlu");
-  EXPECT_EQ(texts[8], longText.substr(0, 2047));
 }
 
-TEST_F(Win32DllTest, PureFunctionsUseSixteenBitWideText) {
+// Text functions take 16-bit wide characters across the DLL's boundary.
+TEST_F(Win32DllTest, TextFunctionsUseSixteenBitWideText) {
   const Exports& e = exports_;
-  EXPECT_STREQ(e.XAD_Decode(0x1234, "any"), "Unknown type: 0x1234");
-  const BYTE bd[6] = {0x00, 0x1A, 0x7D, 0xDA, 0x71, 0x13};
-  const BtAddr bt = e.BdaddrToBtaddr(bd);
-  EXPECT_EQ(bt, 0x1A7DDA7113ULL);
+  const BtAddr bt = 0x1A7DDA7113ULL;
   wchar_t text[18];
   std::memset(text, 0xFF, sizeof text);
   EXPECT_EQ(e.BT2Lptstr(text, &bt), text);
   EXPECT_EQ(std::wstring(text), L"00:1a:7d:da:71:13");
-
   wchar_t haystack[] = L"Hello World";
   EXPECT_EQ(e.stristr(haystack, 12, L"WORLD"), haystack + 6);
-  EXPECT_EQ(e.stristr(haystack, 12, L"xyz"), nullptr);
 }
 
 // The helpers' rules are checked on the simulated registry (registry_helpers_test):

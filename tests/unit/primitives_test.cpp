@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <vector>
 
 #include "utils/primitives.h"
@@ -87,23 +86,21 @@ TEST_F(ListTest, InsertRemoveAndMembership) {
   EXPECT_FALSE(IsNodeOnList(&head_, &b_));
 }
 
-TEST(MemoryTest, CopySetCompareAndNarrowStrings) {
-  BYTE buffer[4] = {0};
+// Thin wrappers over the C library's: what they add is the sense of their
+// answers (null pointers are the null-argument test's).
+TEST(MemoryTest, CompareSensesAreOpposite) {
   const BYTE source[4] = {1, 2, 3, 4};
-  EXPECT_EQ(buffer, OS_MemCopy(buffer, source, 4));
-  EXPECT_EQ(0, std::memcmp(buffer, source, 4));
-  EXPECT_EQ(buffer, OS_MemSet(buffer, 0xAB, 3));
-  EXPECT_EQ((std::vector<BYTE>{0xAB, 0xAB, 0xAB, 4}), std::vector<BYTE>(buffer, buffer + 4));
+  BYTE buffer[4] = {};
+  EXPECT_EQ(buffer, OS_MemSet(buffer, 1, 1));
   EXPECT_EQ(buffer, OS_MemCopy(buffer, nullptr, 0));
-  EXPECT_EQ(1, OS_MemCmp(source, 4, source, 4));
+  // OS_MemCmp answers "equal" with 1, OS_StrCmp with 0.
+  EXPECT_EQ(1, OS_MemCmp(source, 1, buffer, 1));
+  EXPECT_EQ(0, OS_MemCmp(source, 4, buffer, 4));
   EXPECT_EQ(0, OS_MemCmp(source, 3, source, 4));
   EXPECT_EQ(1, OS_MemCmp(nullptr, 0, nullptr, 0));
-  EXPECT_EQ(0, OS_MemCmp(source, 4, buffer, 4));
   EXPECT_EQ(0, OS_StrCmp("abc", "abc"));
   EXPECT_EQ(1, OS_StrCmp("ab", "abc"));
   EXPECT_EQ(1, OS_StrCmp("abd", "abc"));
-  EXPECT_EQ(0, OS_StrCmp("", ""));
-  EXPECT_EQ(0u, OS_StrLen(""));
   EXPECT_EQ(5u, OS_StrLen("hello"));
 }
 
