@@ -1,5 +1,6 @@
-// btutil permit, services and ftplist on the simulated platform: exit codes,
-// what they print, and the settings they write.
+// btutil permit, services, ftplist and unlock on the simulated platform: exit
+// codes, what they print, and the settings they write. (btutil lang is tested
+// end to end in integration/ui_btutil_test.sh.)
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include "common/utf16.h"
 #include "permit_time.h"
 #include "policy_fixture.h"
+#include "port/platform.h"
 
 namespace utils::btutil {
 namespace {
@@ -22,6 +24,12 @@ class PolicyCommandTest : public test::PolicyTest {
   using Result = test::BtutilRun;
   static Result run(const std::vector<std::string>& args, const std::string& input = "") {
     return test::runBtutil(args, input);
+  }
+  // Runs a command that must succeed; answers what it printed.
+  static std::string succeeded(const std::vector<std::string>& args) {
+    const Result result = run(args);
+    EXPECT_EQ(kExitOk, result.code) << args[1] << ": " << result.err;
+    return result.out;
   }
   static constexpr const char* kLocal = "00:11:22:33:44:55";
   static constexpr const char* kRemote = "66:77:88:99:aa:bb";
@@ -39,7 +47,9 @@ TEST_F(PolicyCommandTest, PermitGrantCheckAndRevoke) {
   EXPECT_EQ("Permitted.\n", first.out);
   EXPECT_EQ("Not permitted.\n", run({"permit", "check", kLocal, kRemote, "0x1105"}).out);
 
-  EXPECT_EQ(0, run({"permit", "grant", kLocal, kRemote, "4357", "--always"}).code);  // 4357 = 0x1105
+  // What grant, allow-all and revoke did, in words (4357 = 0x1105).
+  EXPECT_EQ("Granted request 0x1105 of 66:77:88:99:AA:BB on radio 00:11:22:33:44:55 always.\n",
+            succeeded({"permit", "grant", kLocal, kRemote, "4357", "--always"}));
   EXPECT_EQ(0, run({"permit", "check", kLocal, kRemote, "0x1105"}).code);
   EXPECT_EQ(0, run({"permit", "revoke", kLocal, kRemote, "0x1105"}).code);
   EXPECT_FALSE(read(HKEY_CURRENT_USER, kDeviceKey, L"1105"));
@@ -50,8 +60,15 @@ TEST_F(PolicyCommandTest, PermitGrantCheckAndRevoke) {
   EXPECT_EQ(0, run({"permit", "check", kLocal, kRemote, "7"}).code);
   EXPECT_EQ(0, run({"permit", "grant", kLocal, kRemote, "7", "--until", "2000-01-01T00:00:00Z"}).code);
   EXPECT_EQ(kExitNo, run({"permit", "check", kLocal, kRemote, "7"}).code);
+  EXPECT_EQ("Revoked request 0x0007 of 66:77:88:99:AA:BB on radio 00:11:22:33:44:55 (removed 7_time).\n",
+            succeeded({"permit", "revoke", kLocal, kRemote, "7"}));
+  EXPECT_EQ(
+      "Nothing to revoke: no permission was stored for request 0x0007 of 66:77:88:99:AA:BB on radio "
+      "00:11:22:33:44:55.\n",
+      run({"permit", "revoke", kLocal, kRemote, "7"}).out);
 
-  EXPECT_EQ(0, run({"permit", "allow-all", kLocal, kRemote}).code);
+  EXPECT_EQ("Allowed every request of 66:77:88:99:AA:BB on radio 00:11:22:33:44:55.\n",
+            succeeded({"permit", "allow-all", kLocal, kRemote}));
   EXPECT_EQ(0, run({"permit", "check", kLocal, kRemote, "0xbeef"}).code);
   EXPECT_EQ(0, run({"permit", "revoke", kLocal, kRemote, "--allow-all"}).code);
   EXPECT_EQ(kExitNo, run({"permit", "check", kLocal, kRemote, "0xbeef"}).code);
@@ -169,18 +186,6 @@ TEST_F(PolicyCommandTest, PermitShowDecodesWhatIsStoredAndChangesNothing) {
   EXPECT_TRUE(read(HKEY_CURRENT_USER, kDeviceKey, L"1105"));
   EXPECT_EQ(kExitOk, run({"permit", "check", kLocal, kRemote, "0x1105"}).code);
   EXPECT_EQ(kExitNo, run({"permit", "check", kLocal, kRemote, "0x1105"}).code);
-
-  // What grant, allow-all and revoke did, in words.
-  EXPECT_EQ("Allowed every request of 66:77:88:99:AA:BB on radio 00:11:22:33:44:55.\n",
-            run({"permit", "allow-all", kLocal, kRemote}).out);
-  EXPECT_EQ("Revoked request 0x0007 of 66:77:88:99:AA:BB on radio 00:11:22:33:44:55 (removed 7_time).\n",
-            run({"permit", "revoke", kLocal, kRemote, "7"}).out);
-  EXPECT_EQ(
-      "Nothing to revoke: no permission was stored for request 0x0007 of 66:77:88:99:AA:BB on radio "
-      "00:11:22:33:44:55.\n",
-      run({"permit", "revoke", kLocal, kRemote, "7"}).out);
-  EXPECT_EQ("Granted request 0x0005 of 66:77:88:99:AA:BB on radio 00:11:22:33:44:55 always.\n",
-            run({"permit", "grant", kLocal, kRemote, "5", "--always"}).out);
 }
 
 TEST_F(PolicyCommandTest, FtplistPackUnpackAndRefusal) {
@@ -296,6 +301,64 @@ TEST_F(PolicyCommandTest, ServicesListShowsTheSupportListAsEnableReadsIt) {
   EXPECT_EQ(2u, supported);
   EXPECT_EQ(kExitUsage, run({"services", "list", "extra"}).code);
   EXPECT_EQ(kExitUsage, run({"services", "frobnicate"}).code);
+}
+
+struct UnlockCall {
+  int calls = 0;
+  ULONGLONG context = 0;
+};
+UnlockCall gUnlock;
+DWORD acceptUnlock(ULONGLONG context, const wchar_t*, const wchar_t*, const wchar_t*, DWORD) {
+  ++gUnlock.calls;
+  gUnlock.context = context;
+  return 0;
+}
+
+// The context given to the unlock component, its answers, and command lines
+// that prompt for nothing.
+TEST_F(PolicyCommandTest, UnlockExitCodes) {
+  gUnlock = {};
+  sim_.modules.define(L"VskSdkDll.dll",
+                      {{"LE_EnableUnlockFeature", reinterpret_cast<port::ModuleEntry>(&acceptUnlock)}});
+  sim_.credentials.setAccount(L"alice", L"");
+  sim_.credentials.setAccountPassword(L"pw");
+  sim_.credentials.setEntry({.password = L"pw"});
+  EXPECT_EQ(kExitOk, run({"unlock", "--context", "0x1234"}).code);
+  EXPECT_EQ(0x1234u, gUnlock.context);
+  EXPECT_EQ(kExitOk, run({"unlock", "--context", "18446744073709551615"}).code);
+  EXPECT_EQ(UINT64_MAX, gUnlock.context);
+  EXPECT_EQ(kExitOk, run({"unlock"}).code);
+  EXPECT_EQ(0u, gUnlock.context);
+  EXPECT_EQ(3, gUnlock.calls);
+
+  sim_.credentials.setEntry({.password = L"wrong"});
+  const Result refused = run({"unlock"});
+  EXPECT_EQ(kExitNo, refused.code);
+  EXPECT_NE(std::string::npos, refused.out.find("Not unlocked")) << refused.out;
+  EXPECT_EQ(3, gUnlock.calls);
+
+  // Bad command lines prompt for nothing.
+  const size_t prompts = sim_.credentials.prompts().size();
+  for (const std::vector<std::string>& line : std::vector<std::vector<std::string>>{
+           {"unlock", "--context", "x12"},
+           {"unlock", "--context", "18446744073709551616"},
+           {"unlock", "--context", "-1"},
+           {"unlock", "--context"},
+           {"unlock", "extra"},
+       }) {
+    const Result result = run(line);
+    EXPECT_EQ(kExitUsage, result.code) << line.back();
+    EXPECT_TRUE(result.out.empty()) << line.back();
+  }
+  EXPECT_EQ(prompts, sim_.credentials.prompts().size());
+
+  // A build without the prompt or the language support says so.
+  port::Platform record = port::platform();
+  record.credentials = nullptr;
+  record.shell = nullptr;
+  port::installPlatform(record);
+  EXPECT_EQ(kExitFailed, run({"unlock"}).code);
+  EXPECT_EQ(kExitFailed, run({"lang"}).code);
 }
 
 }  // namespace
