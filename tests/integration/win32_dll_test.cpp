@@ -152,9 +152,12 @@ TEST_F(Win32DllTest, TraceFunctionsFollowTheApplicationMask) {
   e.VRLN_BT_ATLTRACE_A("atl=%d\n", 4);
   e.VRLN_BT_ATLTRACE_W(L"atlw=%s", L"q");
   e.VRLN_BT_ATLTRACE_U(L"atlu");
+  // Over-long text reaches the monitor cut to 2,047 characters.
+  const std::string longText(3000, 'k');
+  e.VRLN_BT_TRACE("%s", longText.c_str());
 
   const auto texts = capture_->flush();
-  ASSERT_EQ(texts.size(), 8u);
+  ASSERT_EQ(texts.size(), 9u);
   EXPECT_EQ(texts[0], "AppDebug=15\n") << "bit 16 of the stored value is ignored";
   EXPECT_EQ(texts[1], "t=1");
   EXPECT_EQ(texts[2], "a=x");
@@ -163,6 +166,7 @@ TEST_F(Win32DllTest, TraceFunctionsFollowTheApplicationMask) {
   EXPECT_TRUE(isLogLine(texts[5], "4", "", "atl=4\n"));
   EXPECT_TRUE(isLogLine(texts[6], "4", "", "atlw=q"));
   EXPECT_EQ(texts[7], "atlu");
+  EXPECT_EQ(texts[8], longText.substr(0, 2047));
 }
 
 // Text functions take 16-bit wide characters across the DLL's boundary.

@@ -8,11 +8,11 @@
 #include <memory>
 #include <string>
 
-#include "port/platform.h"
 #include "port/win32/xml_msxml.h"
 #include "utils/xml.h"
 #include "wine_detect.h"
 #include "xml_namespace_cases.h"
+#include "xml_test_support.h"
 
 #pragma GCC diagnostic ignored "-Wdelete-non-virtual-dtor"
 
@@ -20,42 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class Win32Xml : public ::testing::Test {
- protected:
-  void SetUp() override {
-    utils::port::Platform record;
-    record.xmlDom = &dom_;
-    utils::port::installPlatform(record);
-    dir_ = fs::temp_directory_path() / ("win32_xml_" + std::to_string(GetCurrentProcessId()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
-  std::wstring write(const std::string& name, const std::string& bytes) {
-    std::ofstream(dir_ / name, std::ios::binary) << bytes;
-    return (dir_ / name).wstring();
-  }
-  std::unique_ptr<XmlObject> load(const std::string& xml, OBJECT_ERROR_CODE expected = OBJECT_ERROR_NONE,
-                                  const std::wstring& schema = L"") {
-    XmlObject* out = sentinel();
-    EXPECT_EQ(XmlObject::Load(write("doc.xml", xml).c_str(), &out, schema.c_str()), expected) << xml << " " << schema;
-    if (expected != OBJECT_ERROR_NONE) {
-      EXPECT_EQ(out, sentinel());
-      return nullptr;
-    }
-    return std::unique_ptr<XmlObject>(out);
-  }
-  static XmlObject* sentinel() { return reinterpret_cast<XmlObject*>(0x5a5a); }
-  static std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-  }
-
-  utils::win32port::MsxmlDom dom_;
-  fs::path dir_;
-};
+using Win32Xml = XmlFolderTest<utils::win32port::MsxmlDom>;  // paths are wide strings here
 
 TEST_F(Win32Xml, DocumentsLoadIntoTrees) {
   auto mixed = load("<a>x<b/>y</a>");
@@ -103,7 +68,7 @@ TEST_F(Win32Xml, SavesWriteUtf16AndFailedOnesKeepTheOldFile) {
   root.AppendChild(new XmlObject(L"b"));
   const std::wstring path = (dir_ / "out.xml").wstring();
   ASSERT_EQ(root.Save(path.c_str()), 1);
-  const std::string before = readAll(dir_ / "out.xml");
+  const std::string before = readFile(dir_ / "out.xml");
   EXPECT_EQ(before.substr(0, 2), "\xFF\xFE");
   XmlObject* out = nullptr;
   ASSERT_EQ(XmlObject::Load(path.c_str(), &out, L""), OBJECT_ERROR_NONE);
@@ -125,7 +90,7 @@ TEST_F(Win32Xml, SavesWriteUtf16AndFailedOnesKeepTheOldFile) {
     EXPECT_EQ(bad->Save((dir_ / "new.xml").wstring().c_str()), 0);
     EXPECT_FALSE(fs::exists(dir_ / "new.xml"));
   }
-  EXPECT_EQ(readAll(dir_ / "out.xml"), before);
+  EXPECT_EQ(readFile(dir_ / "out.xml"), before);
   // A missing folder: 0 and no file.
   EXPECT_EQ(root.Save((dir_ / "none" / "out.xml").wstring().c_str()), 0);
   EXPECT_FALSE(fs::exists(dir_ / "none" / "out.xml"));
@@ -137,21 +102,21 @@ TEST_F(Win32Xml, SavesWriteTheFileALinkNamesAndKeepWhatTheFileHas) {
   XmlObject second(L"second");
   const fs::path file = dir_ / "t.xml";
   ASSERT_EQ(first.Save(file.wstring().c_str()), 1);
-  const std::string firstBytes = readAll(file);
+  const std::string firstBytes = readFile(file);
   ASSERT_EQ(second.Save((dir_ / "second.xml").wstring().c_str()), 1);
-  const std::string secondBytes = readAll(dir_ / "second.xml");
+  const std::string secondBytes = readFile(dir_ / "second.xml");
   fs::remove(dir_ / "second.xml");
 
   // Another name for the same file sees the new content.
   ASSERT_TRUE(CreateHardLinkW((dir_ / "h.xml").wstring().c_str(), file.wstring().c_str(), nullptr));
   EXPECT_EQ(second.Save(file.wstring().c_str()), 1);
-  EXPECT_EQ(readAll(dir_ / "h.xml"), secondBytes);
+  EXPECT_EQ(readFile(dir_ / "h.xml"), secondBytes);
   fs::remove(dir_ / "h.xml");
 
   // A read-only file is not replaced.
   ASSERT_TRUE(SetFileAttributesW(file.wstring().c_str(), FILE_ATTRIBUTE_READONLY));
   EXPECT_EQ(first.Save(file.wstring().c_str()), 0);
-  EXPECT_EQ(readAll(file), secondBytes);
+  EXPECT_EQ(readFile(file), secondBytes);
   ASSERT_TRUE(SetFileAttributesW(file.wstring().c_str(), FILE_ATTRIBUTE_NORMAL));
 
   // A link is followed to its file, and stays a link.
@@ -162,7 +127,7 @@ TEST_F(Win32Xml, SavesWriteTheFileALinkNamesAndKeepWhatTheFileHas) {
   const DWORD linkAttributes = GetFileAttributesW(link.wstring().c_str());
   if (linked && linkAttributes != INVALID_FILE_ATTRIBUTES && (linkAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     EXPECT_EQ(first.Save(link.wstring().c_str()), 1);
-    EXPECT_EQ(readAll(file), firstBytes);
+    EXPECT_EQ(readFile(file), firstBytes);
     EXPECT_NE(GetFileAttributesW(link.wstring().c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
   }
   std::error_code ignored;
@@ -187,7 +152,7 @@ TEST_F(Win32Xml, SavesWriteTheFileALinkNamesAndKeepWhatTheFileHas) {
   EXPECT_TRUE(fs::exists(live));
   CloseHandle(held);
   fs::remove(live);
-  EXPECT_EQ(readAll(file), secondBytes);
+  EXPECT_EQ(readFile(file), secondBytes);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1);
 }
 

@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "port/linux/xml_dom.h"
 #include "utils/xml.h"
 #include "xml_namespace_cases.h"
 #include "xml_test_support.h"
@@ -71,22 +72,11 @@ class LargeAllocationsFail {
   LargeAllocationsFail& operator=(const LargeAllocationsFail&) = delete;
 };
 
-class XmlLibxml2 : public XmlFileTest {
+class XmlLibxml2 : public XmlFolderTest<utils::linuxport::LibxmlDom> {
  protected:
   std::wstring write(const std::string& name, const std::string& bytes) {
-    return XmlFileTest::write(name, bytes).wstring();
+    return XmlFolderTest::write(name, bytes).wstring();
   }
-  std::unique_ptr<XmlObject> load(const std::string& xml, OBJECT_ERROR_CODE expected = OBJECT_ERROR_NONE,
-                                  const std::wstring& schema = L"") {
-    XmlObject* out = sentinel();
-    EXPECT_EQ(XmlObject::Load(write("doc.xml", xml).c_str(), &out, schema.c_str()), expected) << xml;
-    if (expected != OBJECT_ERROR_NONE) {
-      EXPECT_EQ(out, sentinel());
-      return nullptr;
-    }
-    return std::unique_ptr<XmlObject>(out);
-  }
-  static XmlObject* sentinel() { return reinterpret_cast<XmlObject*>(0x5a5a); }
   std::string fifo(const std::string& name) {
     const std::string path = (dir_ / name).string();
     EXPECT_EQ(::mkfifo(path.c_str(), 0666), 0);

@@ -23,6 +23,7 @@
 #include "child_process.h"
 #include "port/linux/file_calls.h"
 #include "port/linux/file_replace.h"
+#include "port/linux/xml_dom.h"
 #include "port/xml_dom_port.h"
 #include "utils/xml.h"
 #include "xml_test_support.h"
@@ -37,7 +38,7 @@ using utils::testing::runChild;
 constexpr uid_t kOtherUser = 65534;  // nobody
 const std::u16string kDeclaration = u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n";
 
-class XmlSave : public XmlFileTest {
+class XmlSave : public XmlFolderTest<utils::linuxport::LibxmlDom> {
  protected:
   std::wstring path(const std::string& name) const { return (dir_ / name).wstring(); }
 
