@@ -307,15 +307,6 @@ class MockBluez {
   std::unique_ptr<ChildProcess> networkManager_;
 };
 
-// Exits with 77 (skipped) without dbus-daemon, dbus-send, gdbus or python3-dbusmock.
-inline void requireMockBluezTools() {
-  for (const char* program : {"dbus-daemon", "dbus-send", "gdbus"}) requireProgram(program);
-  if (runProgram({"/usr/bin/python3", "-c", "import dbusmock"}, {}) != 0) {
-    std::fprintf(stderr, "skipped: python3-dbusmock is not installed\n");
-    std::exit(77);
-  }
-}
-
 // What the suites on the mocked BlueZ share: a scratch folder, the mock on a
 // private system bus (with adapter hci0 "Test Radio" when asked), and this
 // process's library pointed at them, with its registry store and trace file in
@@ -352,8 +343,15 @@ class BluezSession {
   }
 
  private:
+  // Exits with 77 (skipped) without dbus-daemon, dbus-send, gdbus or python3-dbusmock.
   struct ToolCheck {
-    ToolCheck() { requireMockBluezTools(); }
+    ToolCheck() {
+      for (const char* program : {"dbus-daemon", "dbus-send", "gdbus"}) requireProgram(program);
+      if (runProgram({"/usr/bin/python3", "-c", "import dbusmock"}, {}) != 0) {
+        std::fprintf(stderr, "skipped: python3-dbusmock is not installed\n");
+        std::exit(77);
+      }
+    }
   } tools_;
 
  public:

@@ -62,28 +62,10 @@ inline busproto::IoControlReply ioControl(BusSocket& socket, DWORD code, const B
   return busproto::decodeIoControlReply(body, outputSize).value_or(busproto::IoControlReply{0xFFFFFFFF, {}});
 }
 
-// The error of a controller version request, and the version after it.
-inline uint32_t versionError(BusSocket& socket, Bytes* version = nullptr) {
+// The error of a controller version request.
+inline uint32_t versionError(BusSocket& socket) {
   const Bytes body = ask(socket, busproto::Type::kControllerVersion, busproto::Type::kVersionReply);
-  if (body.size() < 4) return 0xFFFFFFFF;
-  if (version != nullptr) version->assign(body.begin() + 4, body.end());
-  return busproto::getU32(body.data());
-}
-
-// The I/O control requests the daemon remembers for this user, oldest first.
-struct RecentRequest {
-  uint32_t code = 0;
-  Bytes input;
-};
-inline std::vector<RecentRequest> recentRequests(BusSocket& socket) {
-  const Bytes body = ask(socket, busproto::Type::kRecentRequests, busproto::Type::kRecentReply);
-  std::vector<RecentRequest> requests;
-  for (size_t at = 4, i = 0; body.size() >= 4 && i < busproto::getU32(body.data()); ++i) {
-    const uint32_t length = busproto::getU32(&body[at + 4]);
-    requests.push_back({busproto::getU32(&body[at]), Bytes(body.begin() + at + 8, body.begin() + at + 8 + length)});
-    at += 8 + length;
-  }
-  return requests;
+  return body.size() < 4 ? 0xFFFFFFFF : busproto::getU32(body.data());
 }
 
 // The daemon's vendor events at path, as the library subscribes to them.

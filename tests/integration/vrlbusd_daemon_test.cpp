@@ -56,8 +56,9 @@ class VrlbusdTest : public ::testing::Test {
                              "--allow-opcode", "0x0C03", "--allow-opcode", "6150"}};
 };
 
-// The request logic itself is tested in unit_vrlbusd: here what goes through
-// the socket, the real peer credentials and the administrator's opcodes.
+// The request logic itself is tested in unit_vrlbusd, the version and paired
+// count requests from the library in integration_bluez_radio: here what goes
+// through the socket, the real peer credentials and the administrator's opcodes.
 TEST_F(VrlbusdTest, RequestsTravelTheSocketAndVendorEventsReachSubscribers) {
   auto events = subscribeEvents(daemon_.socketPath());
   ASSERT_TRUE(events);
@@ -71,11 +72,6 @@ TEST_F(VrlbusdTest, RequestsTravelTheSocketAndVendorEventsReachSubscribers) {
   ASSERT_EQ(13u + 10u, record.size());
   EXPECT_EQ((Bytes{9, 0x8E, 0, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55}), Bytes(record.begin() + 13, record.end() - 1));
 
-  EXPECT_EQ(0u, ioControl(*socket, kPairedCountCode, pairedCount(3), 32).error);
-  Bytes version;
-  EXPECT_EQ(0u, versionError(*socket, &version));
-  EXPECT_EQ((Bytes{0x0B, 0x00, 0x01, 0x0B, 0x1D, 0x00, 0x09, 0x22}), version);
-
   // Opcodes the administrator allowed, by hex or decimal value, reach the
   // (emulated) controller, which does not know them.
   EXPECT_EQ((Bytes{0x0E, 4, 1, 0x03, 0x0C, 1}), ioControl(*socket, kVendorCode, vendorCommand(0x0C03)).output);
@@ -88,7 +84,6 @@ TEST_F(VrlbusdTest, RequestsTravelTheSocketAndVendorEventsReachSubscribers) {
   const std::string who = "(uid " + std::to_string(::getuid()) + ", pid " + std::to_string(::getpid()) + ")";
   EXPECT_NE(std::string::npos, log.find(who + ": HCI opcode 0x0C04 refused")) << log;
   EXPECT_NE(std::string::npos, log.find(who + ": ioctl 0x9C4024C8 HCI 0xFC59")) << log;
-  EXPECT_NE(std::string::npos, log.find("paired device count 3")) << log;
 
   // A lookup and the requests of its handle take one connection.
   const auto connections = [this] { return countOf(daemon_.log(), ": connected"); };
