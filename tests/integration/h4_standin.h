@@ -29,7 +29,7 @@ using Bytes = std::vector<uint8_t>;
 class H4StandIn {
  public:
   enum class Answer {
-    kComplete,  // Command Complete with the status
+    kComplete,  // Command Complete with the status (and the rule's return bytes)
     kStatus,    // Command Status with the status
     kHold,      // nothing until release()
     kSilent,    // never anything
@@ -37,6 +37,7 @@ class H4StandIn {
   struct Rule {
     Answer answer = Answer::kComplete;
     uint8_t status = 0;
+    Bytes returnBytes;          // after the status, for Command Complete
     std::vector<Bytes> before;  // raw packets sent before the answer (any bytes)
     std::vector<Bytes> after;   // raw packets sent after the answer
   };
@@ -160,14 +161,24 @@ class H4StandIn {
   }
   void answer(const Bytes& command) {
     const auto opcode = static_cast<uint16_t>(command[0] | command[1] << 8);
-    Rule rule{Answer::kComplete, 0x01, {}, {}};
+    Rule rule;
     {
       std::lock_guard lock(mutex_);
-      if (const auto found = rules_.find(opcode); found != rules_.end()) rule = found->second;
+      const auto found = rules_.find(opcode);
+      if (found != rules_.end()) {
+        rule = found->second;
+      } else {
+        rule.status = 0x01;
+      }
     }
     for (const auto& packet : rule.before) sendNow(packet);
     switch (rule.answer) {
-      case Answer::kComplete: sendNow(event(0x0E, {1, command[0], command[1], rule.status})); break;
+      case Answer::kComplete: {
+        Bytes parameters{1, command[0], command[1], rule.status};
+        parameters.insert(parameters.end(), rule.returnBytes.begin(), rule.returnBytes.end());
+        sendNow(event(0x0E, parameters));
+        break;
+      }
       case Answer::kStatus: sendNow(event(0x0F, {rule.status, 1, command[0], command[1]})); break;
       case Answer::kHold: {
         std::lock_guard lock(mutex_);

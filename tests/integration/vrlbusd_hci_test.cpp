@@ -87,7 +87,7 @@ TEST_F(VrlbusdHciTest, CommandCompleteCommandStatusAndVendorEventsTravelTheH4Pat
   EXPECT_EQ((Bytes{0x59, 0xFC, 7, 0x01, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55}), standIn_.commands().at(0));
 
   // An accepting Command Status is the answer (every status: unit_vrlbusd).
-  standIn_.setRule(0xFC10, {Answer::kStatus, 0x00, {}, {}});
+  standIn_.setRule(0xFC10, {Answer::kStatus, 0x00, {}, {}, {}});
   EXPECT_EQ((Bytes{0x0F, 4, 0, 1, 0x10, 0xFC}), command(0xFC10).output);
 
   // Vendor events the controller raises on its own reach every subscriber.
@@ -100,9 +100,9 @@ TEST_F(VrlbusdHciTest, CommandCompleteCommandStatusAndVendorEventsTravelTheH4Pat
 
 TEST_F(VrlbusdHciTest, ASlowCommandStallsNeitherOtherClientsNorEventsAndASilentOneTimesOut) {
   start();
-  standIn_.setRule(0xFC30, {Answer::kHold, 0, {}, {}});
-  standIn_.setRule(0xFC31, {Answer::kComplete, 0, {}, {}});
-  standIn_.setRule(0xFC32, {Answer::kSilent, 0, {}, {}});
+  standIn_.setRule(0xFC30, {Answer::kHold, 0, {}, {}, {}});
+  standIn_.setRule(0xFC31, {Answer::kComplete, 0, {}, {}, {}});
+  standIn_.setRule(0xFC32, {Answer::kSilent, 0, {}, {}, {}});
 
   // The slow command goes out; its client waits.
   post(*client_, 0xFC30);
@@ -166,7 +166,7 @@ TEST_F(VrlbusdHciTest, ASubscriberThatDoesNotReadIsDroppedAtTheBoundAndTheOthers
 TEST_F(VrlbusdHciTest, AnUnpluggedControllerGivesNotReadyWithoutABusyLoopAndIsReopenedWhenBack) {
   start();
   ASSERT_TRUE(waitUntil([&] { return standIn_.connections() >= 1; }, 5000));
-  standIn_.setRule(0xFC40, {Answer::kHold, 0, {}, {}});
+  standIn_.setRule(0xFC40, {Answer::kHold, 0, {}, {}, {}});
   post(*client_, 0xFC40);
   ASSERT_TRUE(standIn_.waitForCommands(1, 5000));
 
@@ -186,7 +186,7 @@ TEST_F(VrlbusdHciTest, AnUnpluggedControllerGivesNotReadyWithoutABusyLoopAndIsRe
 
   standIn_.plugIn();
   ASSERT_TRUE(waitUntil([&] { return standIn_.connections() >= 2; }, 10000)) << daemon_->log();
-  standIn_.setRule(0xFC41, {Answer::kComplete, 0, {}, {}});
+  standIn_.setRule(0xFC41, {Answer::kComplete, 0, {}, {}, {}});
   EXPECT_EQ(0u, command(0xFC41).error);
   const std::string text = daemon_->log();
   EXPECT_NE(std::string::npos, text.find("gone (hung up); clients get error 21")) << text;
