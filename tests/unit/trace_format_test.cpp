@@ -89,19 +89,11 @@ TEST(TraceFormatTest, IntegerDirectivesPrintAsTheCLibrary) {
   }
   // The 64-bit sizes (long, size_t, ptrdiff_t and intmax_t are long long here).
   static_assert(sizeof(long) == sizeof(long long) && sizeof(size_t) == sizeof(long long));
+  const std::pair<const char*, const char*> kSized[] = {
+      {"%I64x", "%llx"}, {"%I64u", "%llu"}, {"%I64d", "%lld"}, {"%Lx", "%llx"}, {"%llu", "%llu"}, {"%lld", "%lld"},
+      {"%Iu", "%zu"},    {"%zd", "%zd"},    {"%zu", "%zu"},    {"%td", "%td"},  {"%jd", "%jd"},   {"%ld", "%ld"}};
   for (long long value : {0LL, -1LL, 42LL, LLONG_MIN, 0x123456789ALL}) {
-    for (const auto& [ours, c] : {std::pair{"%I64x", "%llx"},
-                                  {"%I64u", "%llu"},
-                                  {"%I64d", "%lld"},
-                                  {"%Lx", "%llx"},
-                                  {"%llu", "%llu"},
-                                  {"%lld", "%lld"},
-                                  {"%Iu", "%zu"},
-                                  {"%zd", "%zd"},
-                                  {"%zu", "%zu"},
-                                  {"%td", "%td"},
-                                  {"%jd", "%jd"},
-                                  {"%ld", "%ld"}}) {
+    for (const auto& [ours, c] : kSized) {
       check(ours, c, value);
     }
   }
