@@ -133,7 +133,7 @@ INSTANTIATE_TYPED_TEST_SUITE_P(Win32, RegistryContract, ::testing::Types<Scratch
 // Windows and Wine.
 TEST(Win32Registry, RealRootAndSystemAnswers) {
   Win32Registry registry;
-  const std::wstring path = std::wstring(kScratchParent) + L"\real-" + std::to_wstring(GetCurrentProcessId());
+  const std::wstring path = std::wstring(kScratchParent) + L"\\real-" + std::to_wstring(GetCurrentProcessId());
   ScopedKey key(registry);
   DWORD disposition = 0;
   ASSERT_EQ(registry.createKey(HKEY_CURRENT_USER, (path + L"\\Sub").c_str(), KEY_ALL_ACCESS, key.out(), &disposition),

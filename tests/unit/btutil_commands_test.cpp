@@ -73,6 +73,8 @@ class BtutilCommandTest : public test::SimTest {
 
 // What reg add stores, as reg.exe stores it: each row runs on a fresh HKCU\T
 // and gives the exit code and the one value stored there ("" when refused).
+// What Wine's reg stores alike (plain types, endianness, REG_NONE, odd hex
+// digits, "\0" lists) is compared with it by tests/wine/reg_differential_test.py.
 TEST_F(BtutilCommandTest, AddStoresWhatRegExeStores) {
   struct Row {
     std::vector<std::string> args;  // after "reg add HKCU\T"
@@ -81,38 +83,24 @@ TEST_F(BtutilCommandTest, AddStoresWhatRegExeStores) {
     std::string key = "HKCU\\T";
   };
   const std::vector<Row> rows = {
-      {{}, kExitOk, "(Default) REG_SZ 0000"},  // without /v: the empty default value
-      {{"/t", "REG_DWORD", "/d", "5"}, kExitOk, "(Default) REG_DWORD 05000000"},
       {{"/d", "x"}, kExitOk, "(Default) REG_SZ 78000000"},
       {{}, kExitNo, "", "HKCU\\"},  // a path that ends at the root
       {{}, kExitNo, "", "HKCU\\T\\"},
-      {{"/v", "N", "/t", "REG_NONE", "/d", "ab"}, kExitOk, "N REG_NONE 610062000000"},
-      {{"/v", "N", "/t", "REG_NONE"}, kExitOk, "N REG_NONE 0000"},
       {{"/v", "N", "/t", "REG_DWORD"}, kExitNo, ""},
       {{"/v", "N", "/t", "REG_DWORD", "/d", ""}, kExitOk, "N REG_DWORD 00000000"},
       {{"/v", "N", "/t", "REG_DWORD", "/d", "010"}, kExitOk, "N REG_DWORD 0A000000"},
       {{"/v", "N", "/t", "REG_DWORD", "/d", "-1"}, kExitNo, ""},
       {{"/v", "N", "/t", "REG_QWORD"}, kExitOk, "N REG_QWORD 0000000000000000"},
-      {{"/v", "N", "/t", "REG_QWORD", "/d", "-1"}, kExitOk, "N REG_QWORD FFFFFFFFFFFFFFFF"},
       {{"/v", "N", "/t", "REG_QWORD", "/d", "-2"}, kExitOk, "N REG_QWORD FEFFFFFFFFFFFFFF"},
       {{"/v", "N", "/t", "REG_QWORD", "/d", "-0x1"}, kExitNo, ""},
       {{"/v", "N", "/t", "REG_QWORD", "/d", "-"}, kExitNo, ""},
       {{"/v", "N", "/t", "REG_QWORD", "/d", "0x0102030405060708"}, kExitOk, "N REG_QWORD 0807060504030201"},
       {{"/v", "N", "/d", "h\xC3\xA9"}, kExitOk, "N REG_SZ 6800E9000000"},  // UTF-8 text becomes UTF-16
-      {{"/v", "N", "/t", "REG_BINARY", "/d", "abc"}, kExitOk, "N REG_BINARY 0ABC"},
       {{"/v", "N", "/t", "REG_BINARY", "/d", "a"}, kExitOk, "N REG_BINARY 0A"},
       {{"/v", "N", "/t", "REG_BINARY", "/d", "0g"}, kExitNo, ""},
-      {{"/v", "N", "/t", "reg_dword_little_endian", "/d", "7"}, kExitOk, "N REG_DWORD 07000000"},
-      {{"/v", "N", "/t", "REG_DWORD_BIG_ENDIAN", "/d", "258"}, kExitOk, "N 0x5 02010000"},
       {{"/v", "N", "/t", "REG_MULTI_SZ"}, kExitOk, "N REG_MULTI_SZ 0000"},
       {{"/v", "N", "/t", "REG_MULTI_SZ", "/s", "#", "/d", "a#"}, kExitOk, "N REG_MULTI_SZ 610000000000"},
-      {{"/v", "N", "/t", "REG_MULTI_SZ", "/d", "a\\0"}, kExitOk, "N REG_MULTI_SZ 610000000000"},
       {{"/v", "N", "/t", "REG_MULTI_SZ", "/s", "#", "/d", "#"}, kExitOk, "N REG_MULTI_SZ 00000000"},
-      {{"/v", "N", "/t", "REG_MULTI_SZ", "/d", "\\0"}, kExitOk, "N REG_MULTI_SZ 00000000"},
-      {{"/v", "N", "/t", "REG_MULTI_SZ", "/s", "#", "/d", "a#b#"},
-       kExitOk,
-       "N REG_MULTI_SZ 6100000062000000"
-       "0000"},
       {{"/v", "N", "/t", "REG_MULTI_SZ", "/s", "#", "/d", "a\\0"}, kExitOk, "N REG_MULTI_SZ 61005C00300000000000"},
       {{"/v", "N", "/t", "REG_MULTI_SZ", "/d", "a\\\\0b"}, kExitOk, "N REG_MULTI_SZ 61005C000000620000000000"},
       {{"/v", "N", "/t", "REG_MULTI_SZ", "/s", "\u00e9", "/d", "a\u00e9b"},
@@ -204,8 +192,6 @@ TEST_F(BtutilCommandTest, AddQueryAndDeleteAnswerAsRegDoes) {
        "\n" + t + "\n    A    REG_SZ    top\n\n" + t + "\\S1\n    A    REG_MULTI_SZ    x\\0y\n\n" + t +
            "\\S1\\Deep\n    B    REG_EXPAND_SZ    %HOME%\n\n" + t + "\\S2\n    (Default)    REG_SZ    d\n\n"},
       {{"query", "HKCU\\O\\", "/s"}, 0, "\n" + o + "\\K1\n\n" + o + "\\K2\n\n" + o + "\\K2\\K3\n\n"},
-      {{"query", "HKCU\\T", "/v", "a"}, 0, "\n" + t + "\n    a    REG_SZ    top\n\n"},
-      {{"query", "HKCU\\T\\S2", "/ve"}, 0, "\n" + t + "\\S2\n    (Default)    REG_SZ    d\n\n"},
       {{"query", "HKCU\\T", "/ve"}, 0, "\n" + t + "\n    (Default)    REG_SZ    (value not set)\n"},
       {{"query", "HKCU\\T", "/v", "a", "/s"},
        0,
@@ -215,8 +201,6 @@ TEST_F(BtutilCommandTest, AddQueryAndDeleteAnswerAsRegDoes) {
        0,
        "\n" + t + "\\S2\n    (Default)    REG_SZ    d\n\nEnd of search: 1 match(es) found.\n"},
       {{"query", "HKCU\\T", "/v", "Missing", "/s"}, 0, "\nEnd of search: 0 match(es) found.\n"},
-      {{"query", "HKCU\\T", "/v", "Missing"}, kExitNo, ""},
-      {{"query", "HKCU\\Missing"}, kExitNo, ""},
       {{"query", "HKCU\\T", "/s", "/s"}, kExitNo, ""},
   };
   for (const Step& step : steps) {
@@ -429,12 +413,20 @@ TEST_F(BtutilCommandTest, ImportAppliesDeletionsAndRefusesMalformedFilesWhole) {
       << r.err;
 }
 
-// The forms of an address are rows of BtutilParseTest.AddressesInEveryForm; the
-// help of every command is BtutilHelpTest's.
+// addr as text and JSON; the forms of an address are rows of
+// BtutilParseTest.AddressesInEveryForm, the help of every command is BtutilHelpTest's.
 TEST_F(BtutilCommandTest, AddressDecodeAndDemo) {
   auto r = run({"addr", "00-1A-7D-DA-71-13"});
   ASSERT_EQ(0, r.code) << r.err;
   EXPECT_EQ("Text:    00:1a:7d:da:71:13\nBtAddr:  0x001A7DDA7113\nBdAddr:  00 1A 7D DA 71 13\n", r.out);
+  EXPECT_EQ((Json{{"text", "00:1a:7d:da:71:13"},
+                  {"btAddr", "0x001A7DDA7113"},
+                  {"value", 0x1A7DDA7113ULL},
+                  {"bdAddr", "00 1A 7D DA 71 13"}}),
+            Json::parse(run({"addr", "00-1A-7D-DA-71-13", "--json"}).out));
+  r = run({"addr", "00:11", "--json"});
+  EXPECT_EQ(kExitUsage, r.code);
+  EXPECT_EQ("", r.out);
 
   r = run({"decode", "0x1234", "DWORD"});
   ASSERT_EQ(0, r.code) << r.err;
@@ -459,7 +451,7 @@ TEST_F(BtutilCommandTest, AddressDecodeAndDemo) {
   EXPECT_NE(std::string::npos, r.out.find("log level mask 0x0, application trace mask 0x0")) << r.out;
 }
 
-// reg query --json and addr --json: one JSON document that a parser reads back
+// reg query --json: one JSON document that a parser reads back
 // to what is stored, of every value type.
 TEST_F(BtutilCommandTest, RegQueryGivesEveryTypeItsJsonForm) {
   const wchar_t* key = L"Software\\Json";
@@ -516,18 +508,6 @@ TEST_F(BtutilCommandTest, RegQueryGivesEveryTypeItsJsonForm) {
   EXPECT_EQ(Json::parse(R"({"keys": []})"),
             Json::parse(run({"reg", "query", "HKCU\\Software\\Json", "/v", "Missing", "/s", "--json"}).out));
   EXPECT_EQ(kExitNo, run({"reg", "query", "HKCU\\Software\\Json", "--json", "--json"}).code);
-}
-
-TEST_F(BtutilCommandTest, AddrAsJson) {
-  const Json address = Json::parse(run({"addr", "00-1A-7D-DA-71-13", "--json"}).out);
-  EXPECT_EQ((Json{{"text", "00:1a:7d:da:71:13"},
-                  {"btAddr", "0x001A7DDA7113"},
-                  {"value", 0x1A7DDA7113ULL},
-                  {"bdAddr", "00 1A 7D DA 71 13"}}),
-            address);
-  const test::BtutilRun refused = run({"addr", "00:11", "--json"});
-  EXPECT_EQ(kExitUsage, refused.code);
-  EXPECT_EQ("", refused.out);
 }
 
 }  // namespace
