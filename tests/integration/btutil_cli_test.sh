@@ -112,10 +112,6 @@ check "the Wine export imports" exits 0
 run reg export 'HKCU\Software\RoundTrip' "$work/again.reg"
 check "and exports" exits 0
 check "to the same bytes" cmp "$data/wine_regedit_export.reg" "$work/again.reg"
-run reg import "$work/again.reg"
-check "its own export imports again" exits 0
-run reg export 'HKCU\Software\RoundTrip' "$work/third.reg" /y
-check "to the same bytes again" cmp "$data/wine_regedit_export.reg" "$work/third.reg"
 
 # --- hostile input, on stores in folders of their own ------------------------------
 # .reg files with a NUL inside a name change nothing and exit with 1, export never

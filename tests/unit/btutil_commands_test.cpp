@@ -73,8 +73,8 @@ class BtutilCommandTest : public test::SimTest {
 
 // What reg add stores, as reg.exe stores it: each row runs on a fresh HKCU\T
 // and gives the exit code and the one value stored there ("" when refused).
-// What Wine's reg stores alike (plain types, endianness, REG_NONE, odd hex
-// digits, "\0" lists) is compared with it by tests/wine/reg_differential_test.py.
+// What Wine's reg stores alike (plain types, REG_NONE, odd hex digits, "\0"
+// lists) is compared with it by tests/wine/reg_differential_test.py.
 TEST_F(BtutilCommandTest, AddStoresWhatRegExeStores) {
   struct Row {
     std::vector<std::string> args;  // after "reg add HKCU\T"
@@ -98,6 +98,8 @@ TEST_F(BtutilCommandTest, AddStoresWhatRegExeStores) {
       {{"/v", "N", "/d", "h\xC3\xA9"}, kExitOk, "N REG_SZ 6800E9000000"},  // UTF-8 text becomes UTF-16
       {{"/v", "N", "/t", "REG_BINARY", "/d", "a"}, kExitOk, "N REG_BINARY 0A"},
       {{"/v", "N", "/t", "REG_BINARY", "/d", "0g"}, kExitNo, ""},
+      {{"/v", "N", "/t", "reg_dword_little_endian", "/d", "7"}, kExitOk, "N REG_DWORD 07000000"},
+      {{"/v", "N", "/t", "REG_DWORD_BIG_ENDIAN", "/d", "258"}, kExitOk, "N 0x5 02010000"},
       {{"/v", "N", "/t", "REG_MULTI_SZ"}, kExitOk, "N REG_MULTI_SZ 0000"},
       {{"/v", "N", "/t", "REG_MULTI_SZ", "/s", "#", "/d", "a#"}, kExitOk, "N REG_MULTI_SZ 610000000000"},
       {{"/v", "N", "/t", "REG_MULTI_SZ", "/s", "#", "/d", "#"}, kExitOk, "N REG_MULTI_SZ 00000000"},

@@ -247,8 +247,8 @@ std::vector<BYTE> utf16Bytes(std::u16string_view text) {
 }
 
 // Lines reg.exe reads, and what it stores for the one value "V" (or the
-// default value) they hold. Comments, a space after "dword:" and hex(0) are
-// also compared with Wine's reg by tests/wine/reg_differential_test.py.
+// default value) they hold. Comments after data, a space after "dword:" and
+// hex(0) are also compared with Wine's reg by tests/wine/reg_differential_test.py.
 TEST(BtutilRegFileTest, ReadsWhatRegExeReads) {
   struct Case {
     std::wstring body;
@@ -270,6 +270,7 @@ TEST(BtutilRegFileTest, ReadsWhatRegExeReads) {
       {L"\"V\"=hex:01, 2,\\\n\n    03\n", REG_BINARY, {0x01, 0x02, 0x03}, true},
       {L"\"V\"=hex:11,\\;comment\r\n  22\r\n", REG_BINARY, {0x11, 0x22}},
       {L"\"V\"=hex:11,  \\  ;comment\r\n  22\r\n", REG_BINARY, {0x11, 0x22}},
+      {L"\"V\"=hex:11,\\\r\n;comment\r\n  22\r\n", REG_BINARY, {0x11, 0x22}},
       {L"\"V\"=hex:11,\\\r\n\r\n   \r\n\t\r\n  22\r\n", REG_BINARY, {0x11, 0x22}},
       {L"\"V\"=hex:11,22,\r\n", REG_BINARY, {0x11, 0x22}},
       {L"\"V\"=hex:11,22,;comment\r\n", REG_BINARY, {0x11, 0x22}},
