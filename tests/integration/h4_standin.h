@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -124,13 +123,13 @@ class H4StandIn {
     const uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
   }
-  // Runs work on the stand-in's thread and waits until it is done.
+  // Runs work on the stand-in's thread and waits until it is done (the test
+  // thread is the only caller: one job at a time).
   void runOnThread(std::function<void()> work) {
     std::unique_lock lock(mutex_);
-    work_.push_back(std::move(work));
-    const size_t ticket = ++workPosted_;
+    work_ = std::move(work);
     wake();
-    changed_.wait(lock, [&] { return workDone_ >= ticket; });
+    changed_.wait(lock, [&] { return !work_; });
   }
   void listenNow() {
     const sockaddr_un address = unixAddress(path_);
@@ -196,16 +195,16 @@ class H4StandIn {
       if (fds[0].revents & POLLIN) {
         uint64_t count = 0;
         [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
-        std::deque<std::function<void()>> work;
+        std::function<void()> work;
         {
           std::lock_guard lock(mutex_);
           if (stop_) return;
-          work.swap(work_);
+          work = work_;
         }
-        for (auto& job : work) job();
-        {
+        if (work) {
+          work();
           std::lock_guard lock(mutex_);
-          workDone_ += work.size();
+          work_ = nullptr;
         }
         changed_.notify_all();
         continue;  // the descriptors may have changed
@@ -244,8 +243,7 @@ class H4StandIn {
   bool stop_ = false;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<std::function<void()>> work_;
-  size_t workDone_ = 0, workPosted_ = 0;
+  std::function<void()> work_;  // set by runOnThread, cleared when done
   std::map<uint16_t, Rule> rules_;
   std::vector<Bytes> commands_;
   std::vector<uint16_t> held_;
