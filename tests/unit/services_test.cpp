@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "common/utf16.h"
 #include "policy/policy_keys.h"
 #include "policy_fixture.h"
 #include "utils/policy.h"
@@ -23,17 +24,12 @@ const wchar_t* const kMissingText = L"{00001112-0000-1000-8000-00805F9B34FB}";
 const wchar_t* const kInvalidText = L"{A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90}";
 const wchar_t* const kBusyText = L"{0000111F-0000-1000-8000-00805F9B34FB}";
 const wchar_t* const kDroppedText = L"{0000110A-0000-1000-8000-00805F9B34FB}";
-// The same in trace lines.
-const char* const kOfferedGuid = "{00001105-0000-1000-8000-00805F9B34FB}";
-const char* const kMissingGuid = "{00001112-0000-1000-8000-00805F9B34FB}";
-const char* const kBusyGuid = "{0000111F-0000-1000-8000-00805F9B34FB}";
-const char* const kInvalidGuid = "{A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90}";
 
 bool sameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // The trace line of one service switch: "{GUID}" and "succeeded" or "failed - 0x...".
-std::string switched(const char* guid, const char* result) {
-  return std::string("[EnableNewServices] BluetoothSetServiceState(") + guid + ", BLUETOOTH_SERVICE_ENABLE) " + result +
+std::string switched(const wchar_t* guid, const char* result) {
+  return "[EnableNewServices] BluetoothSetServiceState(" + wideToUtf8(guid) + ", BLUETOOTH_SERVICE_ENABLE) " + result +
          "\n";
 }
 
@@ -132,8 +128,8 @@ TEST_F(ServicesTest, EnablesRecordsAndRetriesByTheSwitchsAnswer) {
 
   enable();
   EXPECT_EQ(
-      (std::vector<std::string>{switched(kOfferedGuid, "succeeded"), switched(kMissingGuid, "failed - 0x424"),
-                                switched(kBusyGuid, "failed - 0xaa"), switched(kInvalidGuid, "failed - 0x80070057")}),
+      (std::vector<std::string>{switched(kOfferedText, "succeeded"), switched(kMissingText, "failed - 0x424"),
+                                switched(kBusyText, "failed - 0xaa"), switched(kInvalidText, "failed - 0x80070057")}),
       messages());
   // Recorded: enabled, and refused as invalid; not: the others, and the
   // unsupported one's record is removed.
@@ -166,12 +162,12 @@ TEST_F(ServicesTest, ADeviceNotPairedYetIsAskedAgainOncePaired) {
   support(kOfferedText, 1);
   sim_.radio.setDeviceFlags(kPhone, false, false);  // known to the radio, not paired
   enable();
-  EXPECT_EQ(std::vector<std::string>{switched(kOfferedGuid, "failed - 0x4dc")}, messages());
+  EXPECT_EQ(std::vector<std::string>{switched(kOfferedText, "failed - 0x4dc")}, messages());
   EXPECT_FALSE(read(HKEY_CURRENT_USER, kInstalled, kOfferedText));  // not recorded: asked again
 
   sim_.radio.setDeviceFlags(kPhone, false, true);  // now paired
   enable();
-  EXPECT_EQ(std::vector<std::string>{switched(kOfferedGuid, "succeeded")}, messages());
+  EXPECT_EQ(std::vector<std::string>{switched(kOfferedText, "succeeded")}, messages());
   EXPECT_TRUE(read(HKEY_CURRENT_USER, kInstalled, kOfferedText));
   EXPECT_EQ(2, callsFor(kOffered));
   expectNoLeaks();
@@ -186,8 +182,8 @@ TEST_F(ServicesTest, RecordFailuresAreTracedAndTheWalkGoesOn) {
   enable();  // support list order: {...1105...} before {...110A...}
   EXPECT_EQ(
       (std::vector<std::string>{
-          switched(kOfferedGuid, "succeeded"),
-          std::string("[EnableNewServices] Failed to set installed service ") + kOfferedGuid + " - 0x5\n",
+          switched(kOfferedText, "succeeded"),
+          "[EnableNewServices] Failed to set installed service " + wideToUtf8(kOfferedText) + " - 0x5\n",
           "[EnableNewServices] Failed to delete installed service {0000110A-0000-1000-8000-00805F9B34FB} - 0x5\n"}),
       messages());
   EXPECT_TRUE(read(HKEY_CURRENT_USER, kInstalled, kDroppedText));
@@ -196,8 +192,8 @@ TEST_F(ServicesTest, RecordFailuresAreTracedAndTheWalkGoesOn) {
   sim_.registry.failNext(sim::SimRegistry::Op::Query, ERROR_ACCESS_DENIED);
   const size_t calls = sim_.radio.serviceCalls().size();
   enable();
-  EXPECT_EQ(std::vector<std::string>{std::string("[EnableNewServices] Failed to query installed service ") +
-                                     kOfferedGuid + " - 0x5\n"},
+  EXPECT_EQ(std::vector<std::string>{"[EnableNewServices] Failed to query installed service " +
+                                     wideToUtf8(kOfferedText) + " - 0x5\n"},
             messages());
   EXPECT_EQ(calls, sim_.radio.serviceCalls().size());
   expectNoLeaks();
