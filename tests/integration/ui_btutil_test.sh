@@ -89,12 +89,9 @@ export UTILS_PINENTRY=$(cd "$(dirname "$0")" && pwd)/ui_pinentry_standin.sh STAN
 STANDIN_PIN=s3cret run unlock --context 0x1234
 check "the right password unlocks" exits 0
 check "unlock says so" has "$out" "Unlocked"
-check "the prompt's caption" grep -qx "SETTITLE Bluetooth Proximity" "$STANDIN_LOG"
-: >"$STANDIN_LOG"
 STANDIN_PIN=wrong run unlock
 check "a wrong password does not unlock" exits 1
 check "unlock says not unlocked" has "$out" "Not unlocked"
-check "the warning is shown once" [ "$(grep -cx MESSAGE "$STANDIN_LOG")" -eq 1 ]
 check "the password is not in the debug output" bash -c "! grep -q s3cret '$UTILS_DEBUG_OUTPUT' 2>/dev/null"
 
 finish "ui btutil"
