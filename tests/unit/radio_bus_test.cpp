@@ -92,22 +92,6 @@ TEST_F(BusDeviceTest, FirstRadioWithAndWithoutItsInformation) {
   EXPECT_EQ(nullptr, EnumerateFirstBthRadioHandle(&info));
 }
 
-TEST_F(BusDeviceTest, FindLocalRadioTracesTheHandlesAndTheInformation) {
-  BLUETOOTH_RADIO_INFO info{};
-  HANDLE radio = radio::FindLocalRadio(&info);
-  ASSERT_NE(nullptr, radio);
-  radio::closeRadioHandle(radio);
-  const auto written = messages();
-  ASSERT_EQ(2u, written.size());
-  EXPECT_EQ(0u, written[0].find("[4][utils]local radio handle = 0x")) << written[0];
-  EXPECT_EQ("[4][utils]Local Bluetooth radio info version = 2209, Manufacturer = 1d\n", written[1]);
-
-  sim_.debugOutput.clear();
-  sim_.radio.setRadio(0, false);
-  EXPECT_EQ(nullptr, radio::FindLocalRadio(&info));
-  EXPECT_EQ(std::vector<std::string>{"[4][utils]local radio handle = 0x0 radio found = 0x0\n"}, messages());
-}
-
 TEST_F(VendorCommandTest, RequestLayoutsAndLengthBytes) {
   const BYTE params[] = {0x10, 0x20, 0x30, 0x40};
   struct Row {

@@ -17,6 +17,7 @@ TEST_F(SignalCommandTest, SendsTheAddressInTheOrderGivenWithAParameterOnlyLength
   EXPECT_EQ(0xFFFFFFFFu, SendRssiCmdWithAddr(address));
   EXPECT_TRUE(sim_.bus.openedPaths().empty());
   EXPECT_EQ(0u, radio::cachedManufacturer());
+  EXPECT_EQ(std::vector<std::string>{"[4][utils]local radio handle = 0x0 radio found = 0x0\n"}, messages());
 
   sim_.radio.setRadio(0x0000112233445566ULL);
   sim_.debugOutput.clear();
@@ -26,9 +27,12 @@ TEST_F(SignalCommandTest, SendsTheAddressInTheOrderGivenWithAParameterOnlyLength
   EXPECT_EQ(0x9C4024C8u, requests[0].code);
   EXPECT_EQ((Bytes{0x1D, 0, 0, 0, 0, 1, 0x59, 0xFC, 7, 0x01, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 7, 1, 0xAA}),
             requests[0].input);
-  // The radio's two lines (see FindLocalRadio), the bus lookup's, the result.
-  ASSERT_EQ(4u, messages().size());
-  EXPECT_EQ("[4][utils]send HCI command successfully.\n", messages()[3]);
+  // FindLocalRadio's two lines (the handle, the information), the bus lookup's, the result.
+  const auto written = messages();
+  ASSERT_EQ(4u, written.size());
+  EXPECT_EQ(0u, written[0].find("[4][utils]local radio handle = 0x")) << written[0];
+  EXPECT_EQ("[4][utils]Local Bluetooth radio info version = 2209, Manufacturer = 1d\n", written[1]);
+  EXPECT_EQ("[4][utils]send HCI command successfully.\n", written[3]);
 
   // The identifier is cached: the radio is not asked again.
   sim_.debugOutput.clear();
