@@ -78,8 +78,16 @@ class DebugOutputTest : public ::testing::Test {
           at = newline + 1;
           continue;
         }
+        if (datagram.size() < end + 9) {
+          ADD_FAILURE() << "a field's length is cut short: " << name;
+          break;
+        }
         uint64_t length = 0;
         for (int i = 0; i < 8; ++i) length |= uint64_t(static_cast<unsigned char>(datagram[end + 1 + i])) << (8 * i);
+        if (length >= datagram.size() - (end + 9)) {  // the value and its newline
+          ADD_FAILURE() << "a field's value is cut short: " << name;
+          break;
+        }
         fields[name] = datagram.substr(end + 9, length);
         EXPECT_EQ('\n', datagram[end + 9 + length]);
         at = end + 10 + length;

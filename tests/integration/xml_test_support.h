@@ -26,9 +26,9 @@ class XmlFolderTest : public ::testing::Test {
     utils::port::installPlatform(record);
     // A folder no other test program uses: creating it fails when it exists.
     const std::string suite = ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name();
-    for (int n = 0; !std::filesystem::create_directory(dir_ = std::filesystem::temp_directory_path() /
-                                                              (suite + "_" + std::to_string(n)));
-         ++n) {
+    for (int n = 0;; ++n) {
+      dir_ = std::filesystem::temp_directory_path() / (suite + "_" + std::to_string(n));
+      if (std::filesystem::create_directory(dir_)) break;
     }
     std::filesystem::permissions(dir_, std::filesystem::perms(0755));
   }
